@@ -1,0 +1,41 @@
+#include "app/BVCommandLine.h"
+
+BVCommandLine BVCommandLine::parse(const QStringList &arguments)
+{
+    BVCommandLine line;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        if (arg == QLatin1String("--version") || arg == QLatin1String("-v")) {
+            line.action = Action::Version;
+            return line;
+        }
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            line.action = Action::Help;
+            return line;
+        }
+        if (arg == QLatin1String("--probe")) {
+            line.action = Action::Probe;
+            line.probeArguments = arguments.mid(i + 1);
+            return line;
+        }
+        if (arg == QLatin1String("--")) {
+            line.files << arguments.mid(i + 1);
+            return line;
+        }
+        if (arg.startsWith(u'-') && arg.size() > 1) {
+            // Options the toolkit understands (-platform, -style ...) were removed before this point.
+            line.action = Action::Invalid;
+            line.error = QStringLiteral("unknown option %1").arg(arg);
+            return line;
+        }
+        line.files << arg;
+    }
+    return line;
+}
+
+QString BVCommandLine::usage()
+{
+    return QStringLiteral("Usage: reelmark [FILE or ADDRESS ...]\n"
+                          "       reelmark --probe [--fps RATE] FILE ...\n"
+                          "       reelmark --version\n");
+}

@@ -1,0 +1,1 @@
+// Compiled into libraries that have no sources of their own yet.

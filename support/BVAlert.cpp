@@ -1,0 +1,205 @@
+#include "support/BVAlert.h"
+
+#include "platform/defaults/BVUserDefaults.h"
+#include "support/BVLog.h"
+#include "support/BVMainThread.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QMetaMethod>
+#include <QPushButton>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+BVAlert::BVAlert() = default;
+
+BVAlert::~BVAlert()
+{
+    if (m_alert) {
+        m_alert->disconnect();
+        m_alert->deleteLater();
+    }
+}
+
+QMessageBox *BVAlert::alert() const
+{
+    return m_alert;
+}
+
+QWidget *BVAlert::parentWindow() const
+{
+    return m_parentWindow;
+}
+
+void BVAlert::alertSheetWithMessageText(const QString &title, const QString &informativeText, QWidget *parentWindow)
+{
+    alertSheetWithMessageText(title, QStringLiteral("OK"), {}, {}, informativeText, parentWindow, true);
+}
+
+int BVAlert::alertSheetWithMessageText(const QString &title, const QString &defaultButton,
+                                       const QString &alternateButton, const QString &otherButton,
+                                       const QString &informativeText, QWidget *parentWindow, bool block)
+{
+    return alertSheetWithMessageText(title, defaultButton, alternateButton, otherButton, informativeText,
+                                     parentWindow, nullptr, nullptr, block);
+}
+
+int BVAlert::alertSheetWithMessageText(const QString &title, const QString &defaultButton,
+                                       const QString &alternateButton, const QString &otherButton,
+                                       const QString &informativeText, QWidget *parentWindow, QObject *delegate,
+                                       const char *didEndSelector, bool block, BVAlert *alert,
+                                       const QString &suppressionBinding)
+{
+    if (delegate && didEndSelector) {
+        bool responds = false;
+        BVMainThread::sync([&] {
+            const QMetaObject *meta = delegate->metaObject();
+            for (int i = meta->methodOffset(); i < meta->methodCount() && !responds; ++i)
+                responds = meta->method(i).name() == didEndSelector;
+            for (int i = 0; i < meta->methodOffset() && !responds; ++i)
+                responds = meta->method(i).name() == didEndSelector;
+        });
+        if (!responds) {
+            BVLog::appendLog("Alert error: delegate does not respond to selector %@", QString::fromLatin1(didEndSelector));
+            return -1;
+        }
+    }
+    if (!alert && !block) {
+        // Nobody waits: the alert object lives on the main thread until the alert ends.
+        alert = new BVAlert;
+        alert->m_deleteWhenEnded = true;
+        if (QCoreApplication::instance())
+            alert->moveToThread(QCoreApplication::instance()->thread());
+        return alert->run(title, defaultButton, alternateButton, otherButton, informativeText, parentWindow,
+                          delegate, didEndSelector, false, suppressionBinding, -1);
+    }
+    BVAlert local;
+    BVAlert *target = alert ? alert : &local;
+    return target->run(title, defaultButton, alternateButton, otherButton, informativeText, parentWindow,
+                       delegate, didEndSelector, block, suppressionBinding, -1);
+}
+
+int BVAlert::timedAlertSheetWithMessageText(const QString &title, const QString &defaultButton,
+                                            const QString &alternateButton, const QString &otherButton,
+                                            const QString &informativeText, QWidget *parentWindow, double interval)
+{
+    BVAlert alert;
+    return alert.run(title, defaultButton, alternateButton, otherButton, informativeText, parentWindow, nullptr,
+                     nullptr, true, {}, interval);
+}
+
+int BVAlert::run(const QString &title, const QString &defaultButton, const QString &alternateButton,
+                 const QString &otherButton, const QString &informativeText, QWidget *parentWindow, QObject *delegate,
+                 const char *didEndSelector, bool block, const QString &suppressionBinding, double interval)
+{
+    m_state = std::make_shared<State>();
+    m_parentWindow = parentWindow;
+    m_delegate = delegate;
+    m_didEndSelector = didEndSelector ? QByteArray(didEndSelector) : QByteArray();
+    BVMainThread::sync([&] { show(title, defaultButton, alternateButton, otherButton, informativeText, suppressionBinding); });
+
+    if (interval >= 0) {
+        // The timed form: after the interval the default answer is given by itself.
+        std::thread([state = m_state, interval] {
+            std::this_thread::sleep_for(std::chrono::duration<double>(interval));
+            bool expected = false;
+            if (state->ended.compare_exchange_strong(expected, true))
+                state->returnCode.store(1);
+        }).detach();
+    }
+    if (!block)
+        return -1;
+    waitUntilEnded();
+    BVMainThread::sync([this] {
+        if (m_alert) {
+            m_alert->disconnect();
+            m_alert->hide();
+            m_alert->deleteLater();
+            m_alert = nullptr;
+        }
+    });
+    return m_state->returnCode.load();
+}
+
+void BVAlert::show(const QString &title, const QString &defaultButton, const QString &alternateButton,
+                   const QString &otherButton, const QString &informativeText, const QString &suppressionBinding)
+{
+    if (!m_alert)
+        m_alert = new QMessageBox;
+    QMessageBox *box = m_alert;
+    QWidget *parent = m_parentWindow;
+    // A window already showing a sheet gets a free-standing alert instead.
+    const bool attach = parent && !parent->findChild<QMessageBox *>(QString(), Qt::FindDirectChildrenOnly);
+    box->setParent(attach ? parent : nullptr, Qt::Dialog);
+    box->setWindowModality(attach ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setIcon(QMessageBox::Warning);
+    box->setText(title);
+    box->setInformativeText(informativeText);
+    box->setWindowTitle(title);
+
+    const QString first = defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton;
+    QPushButton *def = box->addButton(first, QMessageBox::AcceptRole);
+    box->setDefaultButton(def);
+    QPushButton *alt = alternateButton.isEmpty() ? nullptr : box->addButton(alternateButton, QMessageBox::RejectRole);
+    QPushButton *other = otherButton.isEmpty() ? nullptr : box->addButton(otherButton, QMessageBox::DestructiveRole);
+    if (alt)
+        box->setEscapeButton(alt);
+
+    if (!suppressionBinding.isEmpty()) {
+        auto *check = new QCheckBox(QStringLiteral("Do not show this message again"), box);
+        check->setChecked(BVUserDefaults::standardUserDefaults()->boolForKey(suppressionBinding));
+        QObject::connect(check, &QCheckBox::toggled, box, [suppressionBinding](bool on) {
+            BVUserDefaults::standardUserDefaults()->setBool(on, suppressionBinding);
+        });
+        box->setCheckBox(check);
+    }
+
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [this, def, alt, other](QAbstractButton *button) {
+        if (button == def)
+            end(1);
+        else if (alt && button == alt)
+            end(0);
+        else if (other && button == other)
+            end(-1);
+    });
+    QObject::connect(box, &QDialog::rejected, box, [this] {
+        if (!m_state->ended.load())
+            end(m_alert && m_alert->escapeButton() ? 0 : 1);
+    });
+    if (parent) {
+        parent->raise();
+        parent->activateWindow();
+    }
+    box->open();
+}
+
+void BVAlert::end(int returnCode)
+{
+    if (m_state->ended.exchange(true))
+        return;
+    m_state->returnCode.store(returnCode);
+    if (m_delegate && !m_didEndSelector.isEmpty())
+        QMetaObject::invokeMethod(m_delegate, m_didEndSelector.constData(), Qt::DirectConnection, Q_ARG(int, returnCode));
+    if (m_deleteWhenEnded) {
+        if (m_alert)
+            m_alert->hide();
+        deleteLater();
+    }
+}
+
+void BVAlert::waitUntilEnded()
+{
+    if (BVMainThread::isMainThread()) {
+        while (!m_state->ended.load())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return;
+    }
+    while (!m_state->ended.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}

@@ -1,0 +1,100 @@
+#include "common/BVTestSupport.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace BVTest {
+
+extern QString g_home;
+
+QString homeDirectory()
+{
+    return g_home;
+}
+
+QString makeTempFolder(const QString &prefix)
+{
+    static int counter = 0;
+    const QString path = g_home + u'/' + prefix + QString::number(++counter);
+    QDir().mkpath(path);
+    return path;
+}
+
+bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!predicate()) {
+        if (timer.elapsed() > timeout.count())
+            return predicate();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void spin(std::chrono::milliseconds duration)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < duration.count()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
+QString sampleMedia(const QString &variant, const QStringList &extraArguments)
+{
+    // Cached per build, keyed by variant and arguments; a lock keeps parallel test processes from
+    // generating the same file twice.
+    const QByteArray key = QCryptographicHash::hash((variant + u'|' + extraArguments.join(u'|')).toUtf8(),
+                                                    QCryptographicHash::Sha1).toHex().left(12);
+    const QString folder = QStringLiteral(BV_BINARY_DIR "/test-media/") + variant + u'-' + QString::fromLatin1(key);
+    QDir().mkpath(folder);
+    const QString lockPath = folder + QStringLiteral("/.lock");
+    const int fd = ::open(QFile::encodeName(lockPath).constData(), O_CREAT | O_RDWR, 0644);
+    if (fd >= 0)
+        ::flock(fd, LOCK_EX);
+    QProcess tool;
+    tool.setProgram(QStringLiteral(BV_SOURCE_DIR "/tools/bv-make-sample"));
+    tool.setArguments(QStringList { QStringLiteral("--variant"), variant, QStringLiteral("--output"), folder } + extraArguments);
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tool.start();
+    tool.waitForFinished(300000);
+    const QString path = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+    if (fd >= 0) {
+        ::flock(fd, LOCK_UN);
+        ::close(fd);
+    }
+    if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return {};
+    return path;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(data) == data.size();
+}
+
+} // namespace BVTest
