@@ -1,0 +1,267 @@
+#include "platform/media/engine/MediaFrameCache.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+MediaFrameCache::MediaFrameCache(size_t budgetBytes)
+    : m_budget(budgetBytes)
+{ }
+
+void MediaFrameCache::setBudget(size_t bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_budget = bytes;
+    trimLocked(m_playhead, m_direction);
+}
+
+size_t MediaFrameCache::budget() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_budget;
+}
+
+size_t MediaFrameCache::bytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bytes;
+}
+
+size_t MediaFrameCache::lastGopBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastGopBytes;
+}
+
+size_t MediaFrameCache::frameBytes(const AVFrame *frame)
+{
+    size_t total = sizeof(MediaCachedFrame);
+    for (AVBufferRef *buffer : frame->buf)
+        if (buffer)
+            total += buffer->size;
+    return total;
+}
+
+void MediaFrameCache::insert(
+    MediaAVFramePtr frame, int64_t pts, int64_t duration, int64_t gopKey, bool keyframeOnly)
+{
+    auto entry = std::make_shared<MediaCachedFrame>();
+    entry->bytes = frameBytes(frame.get());
+    entry->frame = std::move(frame);
+    entry->pts = pts;
+    entry->duration = std::max<int64_t>(duration, 1);
+    entry->gopKey = gopKey;
+    entry->keyframeOnly = keyframeOnly;
+
+    std::lock_guard lock(m_mutex);
+    Group &group = m_groups[gopKey];
+    auto existing = group.frames.find(pts);
+    if (existing != group.frames.end()) {
+        group.bytes -= existing->second->bytes;
+        m_bytes -= existing->second->bytes;
+    }
+    group.bytes += entry->bytes;
+    m_bytes += entry->bytes;
+    group.frames[pts] = std::move(entry);
+}
+
+void MediaFrameCache::markComplete(int64_t gopKey, int64_t gopEnd, bool keyframeOnly)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_groups.find(gopKey);
+    if (it == m_groups.end())
+        return;
+    it->second.complete = true;
+    it->second.keyframeOnly = keyframeOnly;
+    it->second.end = gopEnd;
+    // A full decode of a GOP supersedes keyframe-only pictures of it.
+    if (!keyframeOnly) {
+        for (auto f = it->second.frames.begin(); f != it->second.frames.end();) {
+            if (f->second->keyframeOnly) {
+                it->second.bytes -= f->second->bytes;
+                m_bytes -= f->second->bytes;
+                f = it->second.frames.erase(f);
+            } else {
+                ++f;
+            }
+        }
+        m_lastGopBytes = it->second.bytes;
+    }
+    trimLocked(m_playhead, m_direction);
+}
+
+void MediaFrameCache::attachImage(const MediaCachedFramePtr &frame, std::shared_ptr<const QImage> image)
+{
+    if (!frame || !image)
+        return;
+    std::lock_guard lock(m_mutex);
+    if (frame->image)
+        return;
+    frame->image = std::move(image);
+    const size_t extra = size_t(frame->image->sizeInBytes());
+    auto it = m_groups.find(frame->gopKey);
+    if (it == m_groups.end() || !it->second.frames.count(frame->pts))
+        return; // evicted meanwhile: only the caller holds it now
+    frame->bytes += extra;
+    it->second.bytes += extra;
+    m_bytes += extra;
+}
+
+const MediaFrameCache::Group *MediaFrameCache::groupContaining(int64_t ticks) const
+{
+    auto it = m_groups.upper_bound(ticks);
+    if (it == m_groups.begin())
+        return nullptr;
+    --it;
+    const Group &group = it->second;
+    if (group.complete)
+        return ticks < group.end ? &group : nullptr;
+    if (group.frames.empty())
+        return nullptr;
+    return ticks < group.frames.rbegin()->second->end() ? &group : nullptr;
+}
+
+std::optional<std::pair<int64_t, int64_t>> MediaFrameCache::completeSpan(int64_t ticks, bool fullOnly) const
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_groups.upper_bound(ticks);
+    if (it == m_groups.begin())
+        return std::nullopt;
+    --it;
+    if (!it->second.complete || ticks >= it->second.end || (fullOnly && it->second.keyframeOnly))
+        return std::nullopt;
+    return std::make_pair(it->first, it->second.end);
+}
+
+size_t MediaFrameCache::bytesAhead(int64_t playhead, int direction) const
+{
+    std::lock_guard lock(m_mutex);
+    size_t total = 0;
+    for (const auto &[key, group] : m_groups) {
+        if (!group.complete)
+            continue;
+        if ((direction >= 0 && key > playhead) || (direction < 0 && group.end <= playhead))
+            total += group.bytes;
+    }
+    return total;
+}
+
+MediaCachedFramePtr MediaFrameCache::frameContaining(int64_t ticks) const
+{
+    std::lock_guard lock(m_mutex);
+    const Group *group = groupContaining(ticks);
+    if (!group)
+        return nullptr;
+    auto it = group->frames.upper_bound(ticks);
+    if (it == group->frames.begin())
+        return nullptr;
+    --it;
+    if (it->second->keyframeOnly || !it->second->contains(ticks))
+        return nullptr;
+    return it->second;
+}
+
+MediaCachedFramePtr MediaFrameCache::nearestFrame(int64_t ticks, int direction, int64_t maxDistance) const
+{
+    std::lock_guard lock(m_mutex);
+    MediaCachedFramePtr best;
+    int64_t bestDistance = maxDistance + 1;
+    for (const auto &[key, group] : m_groups) {
+        if (group.frames.empty())
+            continue;
+        if (direction >= 0) {
+            auto it = group.frames.upper_bound(ticks);
+            if (it == group.frames.begin())
+                continue;
+            --it;
+            const int64_t distance = it->second->contains(ticks) ? 0 : ticks - it->second->pts;
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = it->second;
+            }
+        } else {
+            auto it = group.frames.lower_bound(ticks);
+            if (it != group.frames.begin() && std::prev(it)->second->contains(ticks))
+                --it;
+            if (it == group.frames.end())
+                continue;
+            const int64_t distance = it->second->contains(ticks) ? 0 : it->second->pts - ticks;
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = it->second;
+            }
+        }
+    }
+    return best;
+}
+
+MediaCachedFramePtr MediaFrameCache::adjacentFrame(const MediaCachedFrame &frame, int direction) const
+{
+    if (direction > 0) {
+        MediaCachedFramePtr next = frameContaining(frame.end());
+        return next && next->pts == frame.end() ? next : nullptr;
+    }
+    MediaCachedFramePtr previous = frameContaining(frame.pts - 1);
+    return previous && previous->end() == frame.pts ? previous : nullptr;
+}
+
+void MediaFrameCache::trim(int64_t playhead, int direction)
+{
+    std::lock_guard lock(m_mutex);
+    m_playhead = playhead;
+    m_direction = direction;
+    trimLocked(playhead, direction);
+}
+
+void MediaFrameCache::trimLocked(int64_t playhead, int direction)
+{
+    while (m_bytes > m_budget && m_groups.size() > 1) {
+        auto protectedGroup = m_groups.upper_bound(playhead);
+        if (protectedGroup != m_groups.begin())
+            --protectedGroup;
+        auto victim = m_groups.end();
+        int64_t worst = -1;
+        for (auto it = m_groups.begin(); it != m_groups.end(); ++it) {
+            if (it == protectedGroup)
+                continue;
+            const Group &group = it->second;
+            const int64_t end = group.complete
+                ? group.end
+                : (group.frames.empty() ? it->first : group.frames.rbegin()->second->end());
+            const bool behindForward = end <= playhead;
+            const int64_t distance = behindForward ? playhead - end : it->first - playhead;
+            const bool behind = (direction > 0 && behindForward) || (direction < 0 && !behindForward);
+            // Behind the direction of play counts double: it is needed again only after a turn.
+            const int64_t score = behind ? distance * 2 + 1 : distance;
+            if (score > worst) {
+                worst = score;
+                victim = it;
+            }
+        }
+        if (victim == m_groups.end())
+            break;
+        m_bytes -= victim->second.bytes;
+        m_groups.erase(victim);
+    }
+}
+
+void MediaFrameCache::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_groups.clear();
+    m_bytes = 0;
+}
+
+std::vector<std::pair<int64_t, int64_t>> MediaFrameCache::completeRanges() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::pair<int64_t, int64_t>> ranges;
+    for (const auto &[key, group] : m_groups) {
+        if (!group.complete)
+            continue;
+        if (!ranges.empty() && ranges.back().second == key)
+            ranges.back().second = group.end;
+        else
+            ranges.emplace_back(key, group.end);
+    }
+    return ranges;
+}

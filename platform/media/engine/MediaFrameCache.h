@@ -1,0 +1,91 @@
+#pragma once
+
+#include "platform/media/engine/MediaEngineTypes.h"
+
+#include <QImage>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+// One decoded picture held by the cache. Its converted image is made on first use and kept.
+struct MediaCachedFrame
+{
+    MediaAVFramePtr frame;
+    int64_t pts = 0;
+    int64_t duration = 1;
+    int64_t gopKey = 0;
+    bool keyframeOnly = false;
+    mutable std::shared_ptr<const QImage> image;
+    mutable size_t bytes = 0;
+
+    int64_t end() const { return pts + duration; }
+    bool contains(int64_t ticks) const { return ticks >= pts && ticks < end(); }
+};
+using MediaCachedFramePtr = std::shared_ptr<const MediaCachedFrame>;
+
+// The cache of decoded frames around the playhead, grouped by GOP (keyframe timestamp). A GOP is
+// "complete" once every frame of it has been decoded; only complete GOPs are trusted for stepping.
+// Memory is bounded by a budget: whole GOPs farthest from the playhead go first, those behind the
+// direction of play before those ahead. Used by the decoder, presenter and player threads at once.
+class MediaFrameCache
+{
+public:
+    static constexpr size_t DefaultBudget = size_t(512) << 20;
+
+    explicit MediaFrameCache(size_t budgetBytes = DefaultBudget);
+
+    void setBudget(size_t bytes);
+    size_t budget() const;
+    size_t bytes() const;
+
+    // Decoder thread: adds a frame (the cache takes the reference).
+    void insert(MediaAVFramePtr frame, int64_t pts, int64_t duration, int64_t gopKey, bool keyframeOnly);
+    // Decoder thread: every frame of the GOP [key, end) is in.
+    void markComplete(int64_t gopKey, int64_t gopEnd, bool keyframeOnly);
+    // The complete GOP span containing the ticks, if any; `fullOnly` ignores keyframe-only GOPs.
+    std::optional<std::pair<int64_t, int64_t>> completeSpan(int64_t ticks, bool fullOnly) const;
+    // Bytes of complete GOPs lying entirely ahead of the playhead in the direction (> 0 forward).
+    size_t bytesAhead(int64_t playhead, int direction) const;
+    size_t lastGopBytes() const;
+
+    // The fully decoded frame showing at the ticks.
+    MediaCachedFramePtr frameContaining(int64_t ticks) const;
+    // Any cached frame (keyframe-only ones too) nearest at or before the ticks (forward play) or at
+    // or after them (reverse play), within `maxDistance` ticks.
+    MediaCachedFramePtr nearestFrame(int64_t ticks, int direction, int64_t maxDistance) const;
+    // The frame right after / before `frame`, when it is cached and adjoins it.
+    MediaCachedFramePtr adjacentFrame(const MediaCachedFrame &frame, int direction) const;
+
+    // Keeps the converted image of a cached frame (counted against the budget).
+    void attachImage(const MediaCachedFramePtr &frame, std::shared_ptr<const QImage> image);
+
+    // Evicts over-budget GOPs, keeping the one at the playhead.
+    void trim(int64_t playhead, int direction);
+    void clear();
+    // Contiguous spans of complete GOPs, in ticks.
+    std::vector<std::pair<int64_t, int64_t>> completeRanges() const;
+
+private:
+    struct Group
+    {
+        std::map<int64_t, std::shared_ptr<MediaCachedFrame>> frames;
+        int64_t end = 0;
+        bool complete = false;
+        bool keyframeOnly = false;
+        size_t bytes = 0;
+    };
+    static size_t frameBytes(const AVFrame *frame);
+    const Group *groupContaining(int64_t ticks) const;
+    void trimLocked(int64_t playhead, int direction);
+
+    mutable std::mutex m_mutex;
+    std::map<int64_t, Group> m_groups;
+    size_t m_budget;
+    size_t m_bytes = 0;
+    size_t m_lastGopBytes = 0;
+    int64_t m_playhead = 0;
+    int m_direction = 0;
+};

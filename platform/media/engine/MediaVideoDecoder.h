@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/media/engine/MediaDemuxer.h"
+#include "platform/media/engine/MediaFrameCache.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// The video decode thread: decodes whole GOPs from the demuxer into the frame cache, first the one
+// at the playhead, then onward in the direction of play (backward GOP by GOP in reverse; while paused
+// the one before and the one after), within the cache budget. At high rates only keyframes.
+class MediaVideoDecoder
+{
+public:
+    MediaVideoDecoder(
+        AVStream *stream, MediaStreamTiming timing, MediaDemuxer &demuxer, MediaFrameCache &cache);
+    ~MediaVideoDecoder();
+    MediaVideoDecoder(const MediaVideoDecoder &) = delete;
+    MediaVideoDecoder &operator=(const MediaVideoDecoder &) = delete;
+
+    // Opens the codec; false (logged) when the stream cannot be decoded.
+    bool open();
+    void start();
+    // Called on the decode thread after every frame added to the cache.
+    void setFrameHandler(std::function<void()> handler);
+
+    // Steers decoding. `direction` -1, 0 (paused) or 1; `strideTicks` skips pictures at high rates
+    // (keyframes only). Callable from any thread.
+    void setPlayhead(int64_t ticks, int direction, bool keyframesOnly, int64_t strideTicks);
+    // A jump (seek): abandons the GOP in progress unless it holds the new playhead.
+    void jump(int64_t ticks);
+
+private:
+    struct Target
+    {
+        int64_t ticks = 0;
+        int direction = 0;
+        bool keyframesOnly = false;
+        int64_t stride = 0;
+        uint64_t generation = 0;
+    };
+    void run();
+    bool nextWanted(const Target &target, int64_t *wanted) const;
+    void decodeGop(const MediaGop &gop, bool keyframesOnly, uint64_t generation);
+    bool abandoned(const MediaGop *gop, uint64_t generation) const;
+
+    AVStream *m_stream;
+    MediaStreamTiming m_timing;
+    MediaDemuxer &m_demuxer;
+    MediaFrameCache &m_cache;
+    AVCodecContext *m_codec = nullptr;
+    std::thread m_thread;
+    std::function<void()> m_frameHandler;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    Target m_target;
+    std::atomic<uint64_t> m_generation {0};
+    std::atomic<int64_t> m_jumpTicks {0};
+    bool m_stopping = false;
+};
