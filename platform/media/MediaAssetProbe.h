@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/media/MediaMetadataItem.h"
+#include "platform/media/MediaTime.h"
+#include "platform/media/MediaTimedMetadataGroup.h"
+#include "platform/media/MediaTrack.h"
+#include "support/BVError.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QStringList>
+
+#include <atomic>
+#include <optional>
+
+struct AVFormatContext;
+
+// What loading an asset found out.
+struct MediaAssetInfo
+{
+    QList<MediaTrack> tracks;
+    MediaTime duration = MediaTime::invalid();
+    bool playable = false;
+    bool readable = false;
+    QDateTime creationDate;
+    QList<MediaMetadataItem> metadata;
+    QStringList chapterLocales;
+    QList<MediaTimedMetadataGroup> chapters;
+};
+
+// Opens a container with the FFmpeg libraries and describes it. Runs on any thread; blocking.
+class MediaAssetProbe
+{
+public:
+    // Error domain of the asset layer; codes are FFmpeg's negative error numbers.
+    static const QString errorDomain;
+
+    // Describes the media at a location (local path or URL text). A set cancel flag interrupts
+    // network reads. Answers none and fills *error on failure.
+    static std::optional<MediaAssetInfo> probe(
+        const QString &location, const std::atomic<bool> *cancel, BVError *error);
+
+    // Opens the container and reads its stream information; the caller frees it with
+    // avformat_close_input(). Network reads time out after 20 s without data.
+    static AVFormatContext *openInput(
+        const QString &location, const std::atomic<bool> *cancel, BVError *error);
+    // An error of the asset layer from an FFmpeg error number.
+    static BVError errorFromCode(int code, const QString &description, const QString &location);
+};
