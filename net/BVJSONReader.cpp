@@ -1,0 +1,561 @@
+#include "net/BVJSONReader.h"
+
+#include "net/BVJSON.h"
+#include "support/BVFormat.h"
+
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <array>
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <locale.h>
+
+namespace {
+
+// Bytes that end the plain copy of a string: the quote, the backslash, control characters and
+// every byte of a multi-byte UTF-8 sequence.
+constexpr std::array<bool, 256> makeStopTable()
+{
+    std::array<bool, 256> table {};
+    for (int c = 0; c < 256; ++c)
+        table[c] = c < 0x20 || c == '"' || c == '\\' || c >= 0x80;
+    return table;
+}
+constexpr std::array<bool, 256> kStringStop = makeStopTable();
+
+inline bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// RFC 8259 white space only: a form feed or vertical tab between tokens is malformed input.
+inline bool isJSONSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// strtod in the C locale, for the rare numbers from_chars reports out of range.
+double parseDoubleC(const char *begin, const char *end)
+{
+    static locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", nullptr);
+    std::string text(begin, end);
+    return strtod_l(text.c_str(), nullptr, cLocale);
+}
+
+} // namespace
+
+QVariant BVJSONReader::parse(const char *data, qsizetype size, bool fragment, BVError *error)
+{
+    m_failed = false;
+    m_error = BVError();
+    m_depth = 0;
+    QVariant value;
+    bool ok = false;
+    if (!data) {
+        addError(BVJSON::NoInput, QStringLiteral("Input was 'nil'"));
+    } else {
+        m_c = data;
+        m_end = data + size;
+        if (scanValue(value)) {
+            skipWhitespace();
+            if (!atEnd()) {
+                addError(BVJSON::TrailingGarbage, QStringLiteral("Garbage after JSON"));
+            } else if (!fragment && value.typeId() != QMetaType::QVariantMap
+                && value.typeId() != QMetaType::QVariantList) {
+                addError(BVJSON::NotAnObjectOrArray, QStringLiteral("Valid fragment, but not JSON"));
+            } else {
+                ok = true;
+            }
+        }
+    }
+    m_keys.clear();
+    if (!ok) {
+        if (error)
+            *error = m_error;
+        return {};
+    }
+    if (error)
+        *error = BVError();
+    return value;
+}
+
+void BVJSONReader::addError(int code, const QString &message)
+{
+    BVError outer = BVError::withDescription(BVJSON::errorDomain, code, message);
+    if (m_failed)
+        outer.userInfo().insert(BVJSON::underlyingErrorKey, QVariant::fromValue(m_error));
+    m_error = std::move(outer);
+    m_failed = true;
+}
+
+void BVJSONReader::skipWhitespace()
+{
+    while (m_c < m_end && isJSONSpace(*m_c))
+        ++m_c;
+}
+
+bool BVJSONReader::scanValue(QVariant &out)
+{
+    skipWhitespace();
+    if (atEnd()) {
+        addError(BVJSON::EndOfInput, QStringLiteral("Unexpected end of string"));
+        return false;
+    }
+    switch (*m_c++) {
+    case '{':
+        return scanRestOfObject(out);
+    case '[':
+        return scanRestOfArray(out);
+    case '"': {
+        QString text;
+        if (!scanRestOfString(text))
+            return false;
+        out = QVariant(std::move(text));
+        return true;
+    }
+    case 't':
+        if (!scanLiteral("rue", 3, "Expected 'true'"))
+            return false;
+        out = QVariant(true);
+        return true;
+    case 'f':
+        if (!scanLiteral("alse", 4, "Expected 'false'"))
+            return false;
+        out = QVariant(false);
+        return true;
+    case 'n':
+        if (!scanLiteral("ull", 3, "Expected 'null'"))
+            return false;
+        out = QVariant::fromValue(nullptr);
+        return true;
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+        --m_c;
+        return scanNumber(out);
+    case '+':
+        addError(BVJSON::MalformedNumber, QStringLiteral("Leading + disallowed in number"));
+        return false;
+    default:
+        addError(BVJSON::MalformedInput, QStringLiteral("Unrecognised leading character"));
+        return false;
+    }
+}
+
+bool BVJSONReader::scanLiteral(const char *rest, size_t length, const char *message)
+{
+    if (size_t(m_end - m_c) >= length && std::memcmp(m_c, rest, length) == 0) {
+        m_c += length;
+        return true;
+    }
+    addError(BVJSON::MalformedInput, QString::fromLatin1(message));
+    return false;
+}
+
+bool BVJSONReader::scanRestOfArray(QVariant &out)
+{
+    if (++m_depth > m_maxDepth) {
+        addError(BVJSON::TooDeep, QStringLiteral("Nested too deep"));
+        return false;
+    }
+    QVariantList list;
+    skipWhitespace();
+    if (!atEnd() && *m_c == ']') {
+        ++m_c;
+        --m_depth;
+        out = QVariant(list);
+        return true;
+    }
+    while (!atEnd()) {
+        QVariant value;
+        if (!scanValue(value)) {
+            addError(BVJSON::MalformedInput, QStringLiteral("Expected value while parsing array"));
+            return false;
+        }
+        list.append(std::move(value));
+        skipWhitespace();
+        if (atEnd())
+            break;
+        if (*m_c == ']') {
+            ++m_c;
+            --m_depth;
+            out = QVariant(list);
+            return true;
+        }
+        if (*m_c != ',') {
+            addError(BVJSON::MalformedInput, QStringLiteral("Expected ',' or ']' while parsing array"));
+            return false;
+        }
+        ++m_c;
+        skipWhitespace();
+        if (!atEnd() && *m_c == ']') {
+            addError(BVJSON::TrailingComma, QStringLiteral("Trailing comma disallowed in array"));
+            return false;
+        }
+    }
+    addError(BVJSON::EndOfInput, QStringLiteral("End of input while parsing array"));
+    return false;
+}
+
+bool BVJSONReader::scanRestOfObject(QVariant &out)
+{
+    if (++m_depth > m_maxDepth) {
+        addError(BVJSON::TooDeep, QStringLiteral("Nested too deep"));
+        return false;
+    }
+    QVariantMap map;
+    skipWhitespace();
+    if (!atEnd() && *m_c == '}') {
+        ++m_c;
+        --m_depth;
+        out = QVariant(map);
+        return true;
+    }
+    while (!atEnd()) {
+        QString key;
+        if (*m_c != '"' || (++m_c, !scanKey(key))) {
+            addError(BVJSON::MalformedInput, QStringLiteral("Object key string expected"));
+            return false;
+        }
+        skipWhitespace();
+        if (atEnd() || *m_c != ':') {
+            addError(BVJSON::MalformedInput, QStringLiteral("Expected ':' separating key and value"));
+            return false;
+        }
+        ++m_c;
+        QVariant value;
+        if (!scanValue(value)) {
+            addError(BVJSON::MalformedInput, BVFormat::format("Object value expected for key: %@", key));
+            return false;
+        }
+        map.insert(key, value);
+        skipWhitespace();
+        if (atEnd())
+            break;
+        if (*m_c == '}') {
+            ++m_c;
+            --m_depth;
+            out = QVariant(map);
+            return true;
+        }
+        if (*m_c != ',') {
+            addError(BVJSON::MalformedInput, QStringLiteral("Expected ',' or '}' while parsing object"));
+            return false;
+        }
+        ++m_c;
+        skipWhitespace();
+        if (!atEnd() && *m_c == '}') {
+            addError(BVJSON::TrailingComma, QStringLiteral("Trailing comma disallowed in object"));
+            return false;
+        }
+    }
+    addError(BVJSON::EndOfInput, QStringLiteral("End of input while parsing object"));
+    return false;
+}
+
+bool BVJSONReader::scanKey(QString &out)
+{
+    const char *start = m_c;
+    const char *p = m_c;
+    while (p < m_end && !kStringStop[static_cast<unsigned char>(*p)])
+        ++p;
+    if (p < m_end && *p == '"') {
+        std::string_view raw(start, size_t(p - start));
+        auto found = m_keys.find(raw);
+        if (found != m_keys.end()) {
+            out = found->second;
+        } else {
+            out = QString::fromLatin1(start, p - start);
+            m_keys.emplace(raw, out);
+        }
+        m_c = p + 1;
+        return true;
+    }
+    return scanStringSlow(start, out);
+}
+
+bool BVJSONReader::scanRestOfString(QString &out)
+{
+    const char *start = m_c;
+    const char *p = m_c;
+    while (p < m_end && !kStringStop[static_cast<unsigned char>(*p)])
+        ++p;
+    if (p < m_end && *p == '"') {
+        out = QString::fromLatin1(start, p - start);
+        m_c = p + 1;
+        return true;
+    }
+    return scanStringSlow(start, out);
+}
+
+bool BVJSONReader::scanStringSlow(const char *start, QString &out)
+{
+    m_buffer.clear();
+    const char *p = start;
+    while (p < m_end) {
+        const auto ch = static_cast<unsigned char>(*p);
+        if (ch == '"') {
+            m_c = p + 1;
+            out = QString(reinterpret_cast<const QChar *>(m_buffer.data()), qsizetype(m_buffer.size()));
+            return true;
+        }
+        if (ch == '\\') {
+            m_c = p + 1;
+            if (!scanEscape())
+                return false;
+            p = m_c;
+        } else if (ch < 0x20) {
+            m_c = p;
+            addError(BVJSON::ControlCharacter,
+                BVFormat::format("Unescaped control character '0x%x'", unsigned(ch)));
+            return false;
+        } else if (ch < 0x80) {
+            m_buffer.push_back(char16_t(ch));
+            ++p;
+        } else if (!scanUTF8Sequence(p)) {
+            m_c = p;
+            addError(BVJSON::MalformedUnicode, QStringLiteral("Invalid UTF-8 in string"));
+            return false;
+        }
+    }
+    m_c = m_end;
+    addError(BVJSON::EndOfInput, QStringLiteral("Unexpected EOF while parsing string"));
+    return false;
+}
+
+// Decodes one multi-byte sequence at p into the buffer and moves p past it; refuses overlong
+// forms, surrogates and code points above U+10FFFF.
+bool BVJSONReader::scanUTF8Sequence(const char *&p)
+{
+    const auto *s = reinterpret_cast<const unsigned char *>(p);
+    const size_t available = size_t(m_end - p);
+    const unsigned char b0 = s[0];
+    int length = 0;
+    char32_t cp = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+        cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        cp = b0 & 0x0F;
+        if (b0 == 0xE0)
+            low = 0xA0;
+        else if (b0 == 0xED)
+            high = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        cp = b0 & 0x07;
+        if (b0 == 0xF0)
+            low = 0x90;
+        else if (b0 == 0xF4)
+            high = 0x8F;
+    } else {
+        return false;
+    }
+    if (available < size_t(length))
+        return false;
+    for (int i = 1; i < length; ++i) {
+        const unsigned char b = s[i];
+        if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF))
+            return false;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        m_buffer.push_back(char16_t(0xD800 + (cp >> 10)));
+        m_buffer.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+    } else {
+        m_buffer.push_back(char16_t(cp));
+    }
+    p += length;
+    return true;
+}
+
+// m_c is just past the backslash.
+bool BVJSONReader::scanEscape()
+{
+    if (atEnd()) {
+        addError(BVJSON::EndOfInput, QStringLiteral("Unexpected EOF while parsing string"));
+        return false;
+    }
+    const char e = *m_c++;
+    switch (e) {
+    case '"':
+    case '\\':
+    case '/':
+        m_buffer.push_back(char16_t(e));
+        return true;
+    case 'b':
+        m_buffer.push_back(u'\b');
+        return true;
+    case 'f':
+        m_buffer.push_back(u'\f');
+        return true;
+    case 'n':
+        m_buffer.push_back(u'\n');
+        return true;
+    case 'r':
+        m_buffer.push_back(u'\r');
+        return true;
+    case 't':
+        m_buffer.push_back(u'\t');
+        return true;
+    case 'u':
+        if (!scanUnicodeChar()) {
+            addError(BVJSON::MalformedUnicode, QStringLiteral("Broken unicode character"));
+            return false;
+        }
+        return true;
+    default:
+        addError(BVJSON::IllegalEscape,
+            BVFormat::format("Illegal escape sequence '0x%x'", unsigned(static_cast<unsigned char>(e))));
+        return false;
+    }
+}
+
+// m_c is just past "\u". A high surrogate must be followed by an escaped low one; the pair is
+// kept as the two UTF-16 units of the one character it encodes.
+bool BVJSONReader::scanUnicodeChar()
+{
+    char16_t hi = 0;
+    if (!scanHexQuad(hi)) {
+        addError(BVJSON::MalformedUnicode, QStringLiteral("Missing hex quad"));
+        return false;
+    }
+    if (hi >= 0xD800 && hi < 0xDC00) {
+        char16_t lo = 0;
+        if (!(m_end - m_c >= 2 && m_c[0] == '\\' && m_c[1] == 'u')) {
+            addError(BVJSON::MalformedUnicode, QStringLiteral("Missing low character in surrogate pair"));
+            return false;
+        }
+        m_c += 2;
+        if (!scanHexQuad(lo)) {
+            addError(BVJSON::MalformedUnicode, QStringLiteral("Missing low character in surrogate pair"));
+            return false;
+        }
+        if (lo < 0xDC00 || lo > 0xDFFF) {
+            addError(BVJSON::MalformedUnicode, QStringLiteral("Invalid low surrogate char"));
+            return false;
+        }
+        m_buffer.push_back(hi);
+        m_buffer.push_back(lo);
+        return true;
+    }
+    if (hi >= 0xDC00 && hi < 0xE000) {
+        addError(BVJSON::MalformedUnicode, QStringLiteral("Invalid high character in surrogate pair"));
+        return false;
+    }
+    m_buffer.push_back(hi);
+    return true;
+}
+
+bool BVJSONReader::scanHexQuad(char16_t &value)
+{
+    value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int digit = atEnd() ? -1 : hexValue(*m_c);
+        if (digit < 0) {
+            addError(BVJSON::MalformedUnicode, QStringLiteral("Missing hex digit in quad"));
+            return false;
+        }
+        ++m_c;
+        value = char16_t(value * 16 + digit);
+    }
+    return true;
+}
+
+bool BVJSONReader::scanNumber(QVariant &out)
+{
+    const char *start = m_c;
+    const bool negative = *m_c == '-';
+    if (negative)
+        ++m_c;
+    if (!atEnd() && *m_c == '0') {
+        ++m_c;
+        if (!atEnd() && isDigit(*m_c)) {
+            addError(BVJSON::MalformedNumber, QStringLiteral("Leading 0 disallowed in number"));
+            return false;
+        }
+    } else if (atEnd() || !isDigit(*m_c)) {
+        addError(BVJSON::MalformedNumber, QStringLiteral("No digits after initial minus"));
+        return false;
+    } else {
+        while (!atEnd() && isDigit(*m_c))
+            ++m_c;
+    }
+    bool integral = true;
+    if (!atEnd() && *m_c == '.') {
+        integral = false;
+        ++m_c;
+        if (atEnd() || !isDigit(*m_c)) {
+            addError(BVJSON::MalformedNumber, QStringLiteral("No digits after decimal point"));
+            return false;
+        }
+        while (!atEnd() && isDigit(*m_c))
+            ++m_c;
+    }
+    if (!atEnd() && (*m_c == 'e' || *m_c == 'E')) {
+        integral = false;
+        ++m_c;
+        if (!atEnd() && (*m_c == '-' || *m_c == '+'))
+            ++m_c;
+        if (atEnd() || !isDigit(*m_c)) {
+            addError(BVJSON::MalformedNumber, QStringLiteral("No digits after exponent"));
+            return false;
+        }
+        while (!atEnd() && isDigit(*m_c))
+            ++m_c;
+    }
+    if (integral) {
+        int64_t i = 0;
+        auto result = std::from_chars(start, m_c, i);
+        if (result.ec == std::errc() && result.ptr == m_c) {
+            out = QVariant(qlonglong(i));
+            return true;
+        }
+        if (!negative) {
+            uint64_t u = 0;
+            result = std::from_chars(start, m_c, u);
+            if (result.ec == std::errc() && result.ptr == m_c) {
+                out = QVariant(qulonglong(u));
+                return true;
+            }
+        }
+    }
+    double d = 0;
+    const auto result = std::from_chars(start, m_c, d);
+    if (result.ec == std::errc::result_out_of_range)
+        d = parseDoubleC(start, m_c); // underflow gives zero, overflow infinity
+    else if (result.ec != std::errc() || result.ptr != m_c)
+        d = NAN;
+    if (!std::isfinite(d)) {
+        addError(BVJSON::MalformedNumber, QStringLiteral("Failed creating decimal instance"));
+        return false;
+    }
+    out = QVariant(d);
+    return true;
+}

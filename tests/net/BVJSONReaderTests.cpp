@@ -1,0 +1,247 @@
+#include "net/BVJSON.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QVariantList>
+#include <QVariantMap>
+
+namespace {
+
+struct ErrorCase
+{
+    const char *input;
+    int code;
+    const char *message;
+};
+
+QString repeated(const char *piece, int count)
+{
+    return QString::fromLatin1(piece).repeated(count);
+}
+
+} // namespace
+
+TEST(JSONReader, MalformedTextGivesExactMessageAndCode)
+{
+    const ErrorCase cases[] = {
+        {"", 11, "Unexpected end of string"},
+        {"   ", 11, "Unexpected end of string"},
+        {"<html><body>502</body></html>", 3, "Unrecognised leading character"},
+        {"+1", 2, "Leading + disallowed in number"},
+        {"[1,]", 9, "Trailing comma disallowed in array"},
+        {"{\"a\":1,}", 9, "Trailing comma disallowed in object"},
+        {"[01]", 3, "Expected value while parsing array"},
+        {"[1", 11, "End of input while parsing array"},
+        {"[1,", 11, "End of input while parsing array"},
+        {"{\"a\":1", 11, "End of input while parsing object"},
+        {"{1:2}", 3, "Object key string expected"},
+        {"{\"a\" 1}", 3, "Expected ':' separating key and value"},
+        {"{\"key\":}", 3, "Object value expected for key: key"},
+        {"[1 2]", 3, "Expected ',' or ']' while parsing array"},
+        {"{\"a\":1 \"b\":2}", 3, "Expected ',' or '}' while parsing object"},
+        {"{} x", 10, "Garbage after JSON"},
+        {"[] []", 10, "Garbage after JSON"},
+        {"\"text\"", 4, "Valid fragment, but not JSON"},
+        {"42", 4, "Valid fragment, but not JSON"},
+        {"[\f]", 3, "Expected value while parsing array"},
+    };
+    BVJSON json;
+    for (const ErrorCase &c : cases) {
+        SCOPED_TRACE(c.input);
+        BVError error;
+        const QVariant value = json.objectWithString(QString::fromUtf8(c.input), &error);
+        EXPECT_FALSE(value.isValid());
+        EXPECT_EQ(error.domain(), BVJSON::errorDomain);
+        EXPECT_EQ(error.code(), c.code);
+        EXPECT_EQ(error.localizedDescription(), QString::fromUtf8(c.message));
+    }
+}
+
+TEST(JSONReader, InnerErrorIsTheCauseOfTheOuterMessage)
+{
+    // Each case: input, the outer message, then the chain of causes down to the root.
+    const std::vector<std::vector<const char *>> cases = {
+        {"01", "Leading 0 disallowed in number"},
+        {"-", "No digits after initial minus"},
+        {"[-]", "Expected value while parsing array", "No digits after initial minus"},
+        {"[1.]", "Expected value while parsing array", "No digits after decimal point"},
+        {"[1e]", "Expected value while parsing array", "No digits after exponent"},
+        {"[tru]", "Expected value while parsing array", "Expected 'true'"},
+        {"[fals]", "Expected value while parsing array", "Expected 'false'"},
+        {"[nul]", "Expected value while parsing array", "Expected 'null'"},
+        {"[\"a\\x\"]", "Expected value while parsing array", "Illegal escape sequence '0x78'"},
+        {"[\"a\tb\"]", "Expected value while parsing array", "Unescaped control character '0x9'"},
+        {"[\"abc", "Expected value while parsing array", "Unexpected EOF while parsing string"},
+        {"[\"\\u12G4\"]", "Expected value while parsing array", "Broken unicode character",
+            "Missing hex quad", "Missing hex digit in quad"},
+        {"[\"\\u12", "Expected value while parsing array", "Broken unicode character", "Missing hex quad",
+            "Missing hex digit in quad"},
+        {"[\"\\uD800x\"]", "Expected value while parsing array", "Broken unicode character",
+            "Missing low character in surrogate pair"},
+        {"[\"\\uD800\\u0041\"]", "Expected value while parsing array", "Broken unicode character",
+            "Invalid low surrogate char"},
+        {"[\"\\uDC00\"]", "Expected value while parsing array", "Broken unicode character",
+            "Invalid high character in surrogate pair"},
+        {"{\"a\":{\"b\":[x]}}", "Object value expected for key: a", "Object value expected for key: b",
+            "Expected value while parsing array", "Unrecognised leading character"},
+        {"{\"a\tb\":1}", "Object key string expected", "Unescaped control character '0x9'"},
+    };
+    BVJSON json;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c[0]);
+        BVError error;
+        EXPECT_FALSE(json.fragmentWithString(QString::fromUtf8(c[0]), &error).isValid());
+        for (size_t i = 1; i < c.size(); ++i) {
+            EXPECT_EQ(error.localizedDescription(), QString::fromUtf8(c[i]));
+            error = BVJSON::underlyingError(error);
+        }
+        EXPECT_TRUE(error.isNull()) << "unexpected further cause " << error.description().toStdString();
+    }
+}
+
+TEST(JSONReader, DepthLimitCountsNestedContainers)
+{
+    BVJSON json;
+    EXPECT_EQ(json.maxDepth(), 512);
+    BVError error;
+    EXPECT_TRUE(json.objectWithString(repeated("[", 512) + repeated("]", 512), &error).isValid());
+    EXPECT_FALSE(json.objectWithString(repeated("[", 513) + repeated("]", 513), &error).isValid());
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Expected value while parsing array"));
+    EXPECT_EQ(BVJSON::rootCause(error).code(), int(BVJSON::TooDeep));
+    EXPECT_EQ(BVJSON::rootCause(error).localizedDescription(), QStringLiteral("Nested too deep"));
+
+    json.setMaxDepth(2);
+    EXPECT_TRUE(json.objectWithString(QStringLiteral("{\"a\":[1]}"), &error).isValid());
+    EXPECT_FALSE(json.objectWithString(QStringLiteral("{\"a\":[{}]}"), &error).isValid());
+    EXPECT_EQ(BVJSON::rootCause(error).code(), int(BVJSON::TooDeep));
+
+    // "No limit" still cannot recurse without bound.
+    json.setMaxDepth(0);
+    const int deep = BVJSON::hardDepthLimit + 1;
+    EXPECT_FALSE(json.objectWithString(repeated("[", deep) + repeated("]", deep), &error).isValid());
+    EXPECT_EQ(BVJSON::rootCause(error).code(), int(BVJSON::TooDeep));
+}
+
+TEST(JSONReader, FragmentsAreAcceptedOnlyByTheFragmentReader)
+{
+    BVJSON json;
+    BVError error;
+    EXPECT_EQ(json.fragmentWithString(QStringLiteral("\"text\""), &error), QVariant(QStringLiteral("text")));
+    EXPECT_TRUE(error.isNull());
+    EXPECT_EQ(json.fragmentWithString(QStringLiteral(" true "), &error), QVariant(true));
+    EXPECT_EQ(json.fragmentWithString(QStringLiteral("null"), &error).typeId(), QMetaType::Nullptr);
+    EXPECT_FALSE(BVJSON::JSONValue(QStringLiteral("\"text\"")).isValid());
+    EXPECT_EQ(BVJSON::JSONValue(QStringLiteral("[1]")).toList().size(), 1);
+}
+
+TEST(JSONReader, NoInputIsReportedForANullPointerOnly)
+{
+    BVJSON json;
+    BVError error;
+    EXPECT_FALSE(json.objectWithData(nullptr, 0, &error).isValid());
+    EXPECT_EQ(error.code(), 12);
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Input was 'nil'"));
+    // A null QString is an empty reply, which the service client must see as not JSON.
+    EXPECT_FALSE(json.objectWithString(QString(), &error).isValid());
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Unexpected end of string"));
+}
+
+TEST(JSONReader, ValuesMapToQtTypes)
+{
+    BVJSON json;
+    BVError error;
+    const QVariant value = json.objectWithString(
+        QStringLiteral(
+            R"({"int":42,"neg":-7,"big":9223372036854775807,"huge":18446744073709551615,)"
+            R"("bigger":18446744073709551616,"real":1.5,"exp":2E3,"tiny":1e-400,"t":true,"f":false,)"
+            R"("n":null,"s":"a\"b\\c\/d\b\f\n\r\t\u00e9\uD834\uDD1E","list":[],"map":{}})"),
+        &error);
+    ASSERT_TRUE(value.isValid()) << error.description().toStdString();
+    const QVariantMap map = value.toMap();
+    EXPECT_EQ(map.value("int").typeId(), QMetaType::LongLong);
+    EXPECT_EQ(map.value("int").toLongLong(), 42);
+    EXPECT_EQ(map.value("neg").toLongLong(), -7);
+    EXPECT_EQ(map.value("big").toLongLong(), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(map.value("huge").typeId(), QMetaType::ULongLong);
+    EXPECT_EQ(map.value("huge").toULongLong(), std::numeric_limits<quint64>::max());
+    EXPECT_EQ(map.value("bigger").typeId(), QMetaType::Double);
+    EXPECT_DOUBLE_EQ(map.value("bigger").toDouble(), 18446744073709551616.0);
+    EXPECT_EQ(map.value("real").typeId(), QMetaType::Double);
+    EXPECT_DOUBLE_EQ(map.value("real").toDouble(), 1.5);
+    EXPECT_DOUBLE_EQ(map.value("exp").toDouble(), 2000.0);
+    EXPECT_EQ(map.value("tiny").toDouble(), 0.0);
+    EXPECT_EQ(map.value("t"), QVariant(true));
+    EXPECT_EQ(map.value("f"), QVariant(false));
+    EXPECT_EQ(map.value("n").typeId(), QMetaType::Nullptr);
+    EXPECT_EQ(map.value("s").toString(), QString::fromUtf8("a\"b\\c/d\b\f\n\r\t\xc3\xa9\xf0\x9d\x84\x9e"));
+    EXPECT_EQ(map.value("list").typeId(), QMetaType::QVariantList);
+    EXPECT_EQ(map.value("map").typeId(), QMetaType::QVariantMap);
+}
+
+TEST(JSONReader, SurrogatePairsUpToTheLastLowSurrogateAreJoined)
+{
+    BVJSON json;
+    EXPECT_EQ(json.fragmentWithString(QStringLiteral("\"\\uDBFF\\uDFFF\"")).toString().toUcs4(),
+        QList<uint>({0x10FFFF}));
+    EXPECT_EQ(json.fragmentWithString(QStringLiteral("\"\\ud83d\\ude00\"")).toString().toUcs4(),
+        QList<uint>({0x1F600}));
+}
+
+TEST(JSONReader, NumbersTooLargeForADoubleAreRefused)
+{
+    BVJSON json;
+    BVError error;
+    EXPECT_FALSE(json.objectWithString(QStringLiteral("[1e400]"), &error).isValid());
+    EXPECT_EQ(
+        BVJSON::rootCause(error).localizedDescription(), QStringLiteral("Failed creating decimal instance"));
+    EXPECT_EQ(BVJSON::rootCause(error).code(), 2);
+}
+
+TEST(JSONReader, InvalidUTF8BytesInAStringAreRefused)
+{
+    const QByteArray cases[] = {
+        QByteArray("[\"\xff\"]"), QByteArray("[\"\xc0\xaf\"]"), // stray byte, overlong
+        QByteArray("[\"\xed\xa0\x80\"]"), QByteArray("[\"\xf4\x90\x80\x80\"]"), // surrogate, > U+10FFFF
+        QByteArray("[\"\xe2\x82\"]"), // truncated
+    };
+    BVJSON json;
+    for (const QByteArray &bytes : cases) {
+        BVError error;
+        EXPECT_FALSE(json.objectWithData(bytes, &error).isValid()) << bytes.toHex().toStdString();
+        EXPECT_EQ(BVJSON::rootCause(error).code(), int(BVJSON::MalformedUnicode));
+    }
+    EXPECT_EQ(json.objectWithData(QByteArray("[\"\xe2\x82\xac\"]")).toList().value(0).toString(),
+        QString(QChar(0x20AC)));
+}
+
+TEST(JSONReader, ConformanceSuiteFilesAreHandledAsTheirPrefixSays)
+{
+    const QString folder = QStringLiteral(BV_SOURCE_DIR "/../shared/testdata/JSONTestSuite/test_parsing");
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    ASSERT_GT(files.size(), 300) << "conformance files missing in " << folder.toStdString();
+    BVJSON json;
+    int accepted = 0, rejected = 0, either = 0;
+    for (const QString &name : files) {
+        QFile file(folder + QLatin1Char('/') + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        const QByteArray bytes = file.readAll();
+        BVError error;
+        const QVariant value = json.fragmentWithData(bytes, bytes.size(), &error);
+        if (name.startsWith(QLatin1Char('y'))) {
+            EXPECT_TRUE(value.isValid()) << name.toStdString() << ": " << error.description().toStdString();
+            ++accepted;
+        } else if (name.startsWith(QLatin1Char('n'))) {
+            EXPECT_FALSE(value.isValid()) << name.toStdString() << " was accepted";
+            EXPECT_FALSE(error.isNull()) << name.toStdString();
+            ++rejected;
+        } else {
+            EXPECT_NE(value.isValid(), !error.isNull()) << name.toStdString();
+            ++either;
+        }
+    }
+    EXPECT_EQ(accepted, 95);
+    EXPECT_EQ(rejected, 188);
+    EXPECT_EQ(either, 35);
+}
