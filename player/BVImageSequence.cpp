@@ -1,0 +1,596 @@
+#include "player/BVImageSequence.h"
+
+#include "player/BVAVFoundation.h"
+#include "support/BVLog.h"
+#include "support/BVMainThread.h"
+#include "support/BVTimer.h"
+#include "support/BVWorkQueue.h"
+
+#include <QImageReader>
+
+#include <cmath>
+
+namespace {
+
+// The frames decoded before the sequence is ready to play.
+constexpr size_t kReadyFrameCount = 5;
+// Hand-overs allowed to wait on the render queue; one more is dropped.
+constexpr int kMaximumWaitingDisplays = 2;
+constexpr int64_t kFrameTicks = 100;
+
+} // namespace
+
+BVImageSequence::BVImageSequence() = default;
+
+BVImageSequence::~BVImageSequence()
+{
+    // Work already queued for the main thread finds the object gone.
+    m_alive.reset();
+    cleanup();
+}
+
+void BVImageSequence::loadFiles(const QStringList &files)
+{
+    std::lock_guard objectLock(lock());
+    if (!(fps() > 0) || !std::isfinite(fps())) {
+        BVLog::appendLog("Image sequence frame rate %@ is not usable; playing at 24 fps", fps());
+        setFps(24);
+    }
+    const double rate = fps();
+    const double scaled = std::ceil(rate * 100);
+    const int32_t timescale = scaled >= 1 && scaled <= INT32_MAX ? int32_t(scaled) : 2400;
+    m_timescale.store(timescale);
+    {
+        std::lock_guard guard(m_timeMutex);
+        m_files = files;
+        m_currentTime = MediaTime(0, timescale);
+        m_duration
+            = MediaTime(int64_t(std::ceil(double(timescale) * double(files.size()) / rate)), timescale);
+    }
+    clearCache();
+    m_isReady.store(false);
+    {
+        std::lock_guard guard(m_cacheMutex);
+        if (!m_cacheQueue)
+            m_cacheQueue
+                = std::make_unique<BVWorkQueue>(QStringLiteral("com.brightvane.Reelmark.sequence.cache"));
+        if (!m_renderQueue)
+            m_renderQueue
+                = std::make_unique<BVWorkQueue>(QStringLiteral("com.brightvane.Reelmark.sequence.render"));
+        m_sentLoaded = false;
+        m_sentUnusable = false;
+        m_hasDrawnFrame = false;
+    }
+    setTimecodeStart(QStringLiteral("00:00:00:00"));
+    m_rate.store(1);
+    setFrameCount(uint64_t(files.size()));
+    setIsLoaded(true);
+    if (files.isEmpty()) {
+        BVLog::appendLog("Image sequence without files");
+        notifyDelegate([](BVMediaObjectDelegate &d) { d.mediaStatusChanged(BVMediaStatus::unknown); });
+        return;
+    }
+    cacheFrames();
+}
+
+QStringList BVImageSequence::files() const
+{
+    std::lock_guard guard(m_timeMutex);
+    return m_files;
+}
+
+QList<uint64_t> BVImageSequence::cachedFrames() const
+{
+    std::lock_guard guard(m_cacheMutex);
+    QList<uint64_t> indices;
+    for (const CachedFrame &frame : m_frameCache)
+        indices.append(frame.index);
+    return indices;
+}
+
+MediaTime BVImageSequence::currentTime() const
+{
+    std::lock_guard guard(m_timeMutex);
+    return m_currentTime;
+}
+
+MediaTime BVImageSequence::duration() const
+{
+    std::lock_guard guard(m_timeMutex);
+    return m_duration;
+}
+
+void BVImageSequence::setCurrentTime(const MediaTime &time)
+{
+    std::lock_guard guard(m_timeMutex);
+    m_currentTime = time;
+}
+
+MediaTime BVImageSequence::timeOfFrame(int64_t frame) const
+{
+    const long double ticks = static_cast<long double>(timescale()) * frame / fps();
+    return MediaTime(int64_t(std::floor(ticks + 1e-6L)), timescale());
+}
+
+QList<MediaTimeRange> BVImageSequence::loadedTimeRanges() const
+{
+    size_t cached = 0;
+    {
+        std::lock_guard guard(m_cacheMutex);
+        cached = m_frameCache.size();
+    }
+    const MediaTime length(int64_t(cached) * kFrameTicks, timescale());
+    const MediaTime now = currentTime();
+    if (rate() >= 0)
+        return {MediaTimeRange(now, length)};
+    return {MediaTimeRange(now - length, length)};
+}
+
+int64_t BVImageSequence::step() const
+{
+    const int64_t s = std::llabs(int64_t(std::ceil(rate())));
+    return s == 0 ? 1 : s;
+}
+
+int64_t BVImageSequence::windowSize() const
+{
+    return 10 * int64_t(std::ceil(fps()));
+}
+
+void BVImageSequence::notifyDelegate(std::function<void(BVMediaObjectDelegate &)> call)
+{
+    if (BVMainThread::isMainThread()) {
+        if (BVMediaObjectDelegate *d = delegate())
+            call(*d);
+        return;
+    }
+    BVMainThread::async([this, alive = std::weak_ptr<int>(m_alive), call = std::move(call)] {
+        if (alive.expired())
+            return;
+        if (BVMediaObjectDelegate *d = delegate())
+            call(*d);
+    });
+}
+
+void BVImageSequence::notifyBufferStatus(const QString &status)
+{
+    {
+        std::lock_guard guard(m_cacheMutex);
+        if (m_lastBufferStatus == status)
+            return;
+        m_lastBufferStatus = status;
+    }
+    notifyDelegate([status](BVMediaObjectDelegate &d) { d.bufferStatusChanged(status); });
+}
+
+// Any thread. Frames behind the playhead (left by dropped hand-overs) are discarded first; decoding
+// then continues from where it stopped, so no frame is queued twice.
+void BVImageSequence::cacheFrames()
+{
+    bool full = false;
+    {
+        std::lock_guard guard(m_cacheMutex);
+        if (m_stopCaching.load() || !m_cacheQueue)
+            return;
+        const int64_t frames = int64_t(frameCount());
+        const int64_t window = windowSize();
+        const int64_t current = int64_t(currentFrame());
+        const bool forward = rate() >= 0;
+        while (!m_frameCache.empty()
+            && (forward ? int64_t(m_frameCache.front().index) < current
+                        : int64_t(m_frameCache.front().index) > current))
+            m_frameCache.pop_front();
+        if (int64_t(m_frameCache.size()) >= window) {
+            full = true;
+        } else {
+            const int64_t s = step();
+            int64_t queued = int64_t(m_frameCache.size()) + m_pendingCacheOperations;
+            auto queue = [&](int64_t index) {
+                ++m_pendingCacheOperations;
+                ++queued;
+                m_cacheQueue->async([this, index, generation = m_generation] {
+                    cacheImageFile(uint64_t(index), generation);
+                });
+            };
+            if (forward) {
+                // Up to the last frame itself: every frame of the sequence is shown in play.
+                const int64_t limit = std::min(current + s * window, frames);
+                if (!m_nextFrameToCache || *m_nextFrameToCache < current)
+                    m_nextFrameToCache = current;
+                for (; *m_nextFrameToCache < limit && queued < window && !m_stopCaching.load();
+                     *m_nextFrameToCache += s)
+                    queue(*m_nextFrameToCache);
+            } else {
+                const int64_t lower = std::max<int64_t>(current - s * window, 0);
+                if (!m_nextFrameToCache || *m_nextFrameToCache > current)
+                    m_nextFrameToCache = std::min(current, frames - 1);
+                for (; *m_nextFrameToCache >= lower && queued < window && !m_stopCaching.load();
+                     *m_nextFrameToCache -= s)
+                    queue(*m_nextFrameToCache);
+            }
+        }
+    }
+    if (full)
+        notifyBufferStatus(BVBufferStatus::full);
+}
+
+// Runs on the cache queue.
+void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
+{
+    QString path;
+    {
+        std::lock_guard guard(m_cacheMutex);
+        if (generation != m_generation || m_stopCaching.load())
+            return;
+    }
+    {
+        std::lock_guard guard(m_timeMutex);
+        path = m_files.value(qsizetype(index));
+    }
+    const QImage image = decodeImageFile(path);
+
+    bool sendLoaded = false;
+    bool becomeReady = false;
+    bool unusable = false;
+    {
+        std::lock_guard guard(m_cacheMutex);
+        if (generation != m_generation)
+            return;
+        --m_pendingCacheOperations;
+        if (m_stopCaching.load())
+            return;
+        if (image.isNull())
+            BVLog::appendLog("Skipping image that cannot be read: %@", path);
+        else
+            m_frameCache.push_back({index, image});
+        if (!m_isReady.load()) {
+            const QSizeF size = naturalSize();
+            if (!image.isNull() && (size.width() == 0 || size.height() == 0))
+                setNaturalSize(image.size());
+            if (m_frameCache.size() == 1 && !m_sentLoaded) {
+                m_sentLoaded = true;
+                sendLoaded = true;
+            }
+            // A sequence shorter than the ready count is ready once all of it is decoded.
+            const bool allDecoded = m_pendingCacheOperations == 0;
+            if (m_frameCache.size() >= kReadyFrameCount || (allDecoded && !m_frameCache.empty())) {
+                m_isReady.store(true);
+                becomeReady = true;
+            } else if (allDecoded && m_frameCache.empty() && !m_sentUnusable) {
+                m_sentUnusable = true;
+                unusable = true;
+            }
+        }
+    }
+    if (sendLoaded)
+        notifyDelegate([](BVMediaObjectDelegate &d) { d.mediaStatusChanged(BVMediaStatus::loaded); });
+    if (becomeReady) {
+        BVMainThread::async([this, alive = std::weak_ptr<int>(m_alive)] {
+            if (alive.expired())
+                return;
+            if (BVMediaObjectDelegate *d = delegate())
+                d->prepareForPlayback();
+            queueDisplayFrame();
+            if (BVMediaObjectDelegate *d = delegate())
+                d->mediaStatusChanged(BVMediaStatus::ready);
+        });
+    }
+    if (unusable) {
+        BVLog::appendLog("None of the first images of the sequence can be read");
+        notifyDelegate([](BVMediaObjectDelegate &d) { d.mediaStatusChanged(BVMediaStatus::unknown); });
+    }
+    notifyDelegate([](BVMediaObjectDelegate &d) { d.updateBufferedRange(); });
+}
+
+QImage BVImageSequence::decodeImageFile(const QString &path)
+{
+    if (path.isEmpty())
+        return {};
+    QImageReader reader(path);
+    QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    const QImage::Format bitmap
+        = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.format() != bitmap)
+        image.convertTo(bitmap);
+    return image;
+}
+
+// Main thread (the frame timer, and readiness). Drops the hand-over when two already wait.
+void BVImageSequence::queueDisplayFrame()
+{
+    uint64_t generation = 0;
+    {
+        std::lock_guard guard(m_cacheMutex);
+        if (!m_renderQueue || m_stopCaching.load())
+            return;
+        if (m_waitingDisplays >= kMaximumWaitingDisplays) {
+            BVLog::appendLog("Frame dropped");
+            return;
+        }
+        ++m_waitingDisplays;
+        generation = m_generation;
+    }
+    m_renderQueue->async([this, generation] {
+        {
+            std::lock_guard guard(m_cacheMutex);
+            if (generation != m_generation)
+                return;
+            --m_waitingDisplays;
+        }
+        displayFrame();
+    });
+}
+
+void BVImageSequence::displayFrame()
+{
+    if (m_stopCaching.load())
+        return;
+    const uint64_t target = currentFrame();
+    const bool forward = rate() >= 0;
+    QImage image;
+    bool empty = false;
+    if (target < frameCount()) {
+        std::lock_guard guard(m_cacheMutex);
+        while (!m_frameCache.empty()
+            && (forward ? m_frameCache.front().index < target : m_frameCache.front().index > target))
+            m_frameCache.pop_front();
+        if (m_frameCache.empty()) {
+            empty = true;
+        } else if (m_frameCache.front().index == target) {
+            // Otherwise the frame was unreadable and skipped: the previous one stays on screen.
+            image = m_frameCache.front().image;
+            m_frameCache.pop_front();
+            m_lastDrawnFrame = {target, image};
+            m_hasDrawnFrame = true;
+        }
+    }
+    if (empty)
+        notifyBufferStatus(BVBufferStatus::empty);
+    if (!image.isNull()) {
+        if (BVMediaObjectDelegate *d = delegate())
+            d->drawFrame(image);
+    }
+    cacheFrames();
+}
+
+void BVImageSequence::clearCache()
+{
+    m_stopCaching.store(true);
+    if (m_renderQueue)
+        m_renderQueue->cancelAll();
+    if (m_cacheQueue)
+        m_cacheQueue->cancelAll();
+    {
+        // Work that is running now belongs to the old generation and discards its result.
+        std::lock_guard guard(m_cacheMutex);
+        ++m_generation;
+        m_frameCache.clear();
+        m_pendingCacheOperations = 0;
+        m_waitingDisplays = 0;
+        m_nextFrameToCache.reset();
+        m_lastBufferStatus.clear();
+    }
+    m_stopCaching.store(false);
+}
+
+void BVImageSequence::startPlaybackTimer()
+{
+    if (!BVMainThread::isMainThread()) {
+        BVMainThread::async([this, alive = std::weak_ptr<int>(m_alive)] {
+            if (!alive.expired())
+                startPlaybackTimer();
+        });
+        return;
+    }
+    stopPlaybackTimer();
+    const float r = rate();
+    if (r == 0 || !m_renderQueue)
+        return;
+    // Below normal speed the timer slows down, as one tick always moves at least one frame.
+    const double interval = 1.0 / fps() / std::min(1.0, std::fabs(double(r)));
+    if (!m_playbackTimer)
+        m_playbackTimer = std::make_unique<BVTimer>(interval, true, [this] { prepareToDisplayFrame(); });
+    else
+        m_playbackTimer->setInterval(interval);
+    m_playbackTimer->start();
+    m_timerRunning.store(true);
+}
+
+void BVImageSequence::stopPlaybackTimer()
+{
+    if (!BVMainThread::isMainThread()) {
+        BVMainThread::async([this, alive = std::weak_ptr<int>(m_alive)] {
+            if (!alive.expired())
+                stopPlaybackTimer();
+        });
+        return;
+    }
+    if (m_playbackTimer)
+        m_playbackTimer->stop();
+    m_timerRunning.store(false);
+}
+
+void BVImageSequence::prepareToDisplayFrame()
+{
+    const float r = rate();
+    // At least one frame per tick: a rate between -1 and 0 still moves backwards.
+    const int64_t frameStep
+        = r >= 0 ? std::max<int64_t>(1, int64_t(std::ceil(r))) : std::min<int64_t>(-1, int64_t(std::ceil(r)));
+    const int64_t current = int64_t(currentFrame());
+    const int64_t frames = int64_t(frameCount());
+    const int64_t next = current + frameStep;
+    if (r > 0) {
+        if (current >= frames || timeOfFrame(next) > duration()) {
+            setCurrentTime(duration());
+            pause(true);
+            setSeekToZeroBeforePlay(true);
+            notifyDelegate([](BVMediaObjectDelegate &d) { d.playbackStateChanged(); });
+            return;
+        }
+    } else if (current == 0 || next < 1) {
+        // Frame 0 is shown too, not only the time set to it.
+        setCurrentTime(MediaTime(0, timescale()));
+        queueDisplayFrame();
+        pause(true);
+        notifyDelegate([](BVMediaObjectDelegate &d) { d.syncScrubber(); });
+        return;
+    }
+    setCurrentTime(timeOfFrame(next));
+    queueDisplayFrame();
+    notifyDelegate([](BVMediaObjectDelegate &d) { d.syncScrubber(); });
+}
+
+void BVImageSequence::setRate(float newRate)
+{
+    if (isPlaying() || newRate < 0) {
+        stopPlaybackTimer();
+        clearCache();
+        m_rate.store(newRate);
+        startPlaybackTimer();
+    } else {
+        clearCache();
+        m_rate.store(newRate);
+    }
+    // Refill at once in the new direction and step, rather than at the next frame.
+    cacheFrames();
+}
+
+void BVImageSequence::play()
+{
+    setShouldPlayWhenLoaded(true);
+    if (const float restore = restoreAfterScrubbingRate(); restore != 0) {
+        setRate(restore);
+        setRestoreAfterScrubbingRate(0);
+    }
+    if (seekToZeroBeforePlay()) {
+        setSeekToZeroBeforePlay(false);
+        seekToTime(MediaTime::zero(), MediaTime::zero(), MediaTime::zero(), CompletionHandler {});
+    }
+    const MediaTimeRange range = playbackRange();
+    if (range.duration().isNumeric() && range.duration() > MediaTime::zero())
+        seekToTime(range.start(), MediaTime::zero(), MediaTime::zero(), CompletionHandler {});
+    startPlaybackTimer();
+    notifyDelegate([](BVMediaObjectDelegate &d) { d.playbackStateChanged(); });
+}
+
+void BVImageSequence::pause(bool notify)
+{
+    setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
+    if (const float restore = restoreAfterScrubbingRate(); restore != 0) {
+        setRate(restore);
+        setRestoreAfterScrubbingRate(0);
+    }
+    stopPlaybackTimer();
+    if (notify)
+        notifyDelegate([](BVMediaObjectDelegate &d) { d.playbackStateChanged(); });
+}
+
+void BVImageSequence::seekToTime(const MediaTime &time, const MediaTime &toleranceBefore,
+    const MediaTime &toleranceAfter, const CompletionHandler &handler)
+{
+    if (BVMediaObjectDelegate *d = delegate(); d && !d->playerShouldSeek()) {
+        BVLog::appendLog("Delegate declined permission to seek.");
+        return;
+    }
+    if (!time.isNumeric()) {
+        BVLog::appendLog("Image sequence cannot seek to %@", time.description());
+        if (handler)
+            BVMainThread::async([handler] { handler(false); });
+        return;
+    }
+    const MediaTime end = duration();
+    setCurrentTime(MediaTime::maximum(MediaTime::zero(), MediaTime::minimum(time, end)));
+    clearCache();
+
+    const uint64_t frame = currentFrame();
+    if (frame < frameCount() && m_renderQueue) {
+        uint64_t generation = 0;
+        {
+            std::lock_guard guard(m_cacheMutex);
+            generation = m_generation;
+            // The seek decodes this frame itself; the cache starts with the next one.
+            m_nextFrameToCache = int64_t(frame) + (rate() >= 0 ? step() : -step());
+        }
+        const QString path = files().value(qsizetype(frame));
+        m_renderQueue->async([this, generation, frame, path] {
+            if (m_stopCaching.load())
+                return;
+            const QImage image = decodeImageFile(path);
+            {
+                std::lock_guard guard(m_cacheMutex);
+                if (generation != m_generation || image.isNull())
+                    return;
+                m_lastDrawnFrame = {frame, image};
+                m_hasDrawnFrame = true;
+            }
+            if (BVMediaObjectDelegate *d = delegate())
+                d->drawFrame(image);
+        });
+    }
+    cacheFrames();
+    BVMediaObject::seekToTime(time, toleranceBefore, toleranceAfter, CompletionHandler {});
+    notifyDelegate([](BVMediaObjectDelegate &d) { d.playerSeeked(); });
+    if (handler)
+        BVMainThread::async([handler] { handler(true); });
+}
+
+void BVImageSequence::stepBack()
+{
+    setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
+    pause(true);
+    const int64_t current = int64_t(currentFrame());
+    seekToTime(timeOfFrame(std::max<int64_t>(0, current - 1)), MediaTime::zero(), MediaTime::zero(),
+        CompletionHandler {});
+}
+
+void BVImageSequence::stepForward()
+{
+    setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
+    pause(true);
+    seekToTime(
+        timeOfFrame(int64_t(currentFrame()) + 1), MediaTime::zero(), MediaTime::zero(), CompletionHandler {});
+}
+
+QImage BVImageSequence::copyCurrentFrameImage()
+{
+    const uint64_t frame = currentFrame();
+    {
+        std::lock_guard guard(m_cacheMutex);
+        if (m_hasDrawnFrame && m_lastDrawnFrame.index == frame)
+            return m_lastDrawnFrame.image;
+        for (const CachedFrame &cached : m_frameCache) {
+            if (cached.index == frame)
+                return cached.image;
+        }
+    }
+    if (frame < frameCount())
+        return decodeImageFile(files().value(qsizetype(frame)));
+    return {};
+}
+
+void BVImageSequence::cleanup()
+{
+    setDelegate(nullptr);
+    clearCache();
+    m_stopCaching.store(true);
+    // Destroying a queue waits for the job it is running, which may need the cache lock.
+    std::unique_ptr<BVWorkQueue> renderQueue;
+    std::unique_ptr<BVWorkQueue> cacheQueue;
+    {
+        std::lock_guard guard(m_cacheMutex);
+        renderQueue = std::move(m_renderQueue);
+        cacheQueue = std::move(m_cacheQueue);
+    }
+    renderQueue.reset();
+    cacheQueue.reset();
+    {
+        std::lock_guard guard(m_timeMutex);
+        m_files.clear();
+    }
+    stopPlaybackTimer();
+    if (m_playbackTimer && BVMainThread::isMainThread())
+        m_playbackTimer.release()->deleteLater();
+    BVMediaObject::cleanup();
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "player/BVMediaObject.h"
+
+#include <QImage>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class BVTimer;
+class BVWorkQueue;
+
+// A list of still image files played as a movie at a chosen frame rate. Images are decoded ahead of
+// the playhead on a serial cache queue into a frame cache of about ten seconds, and handed to the
+// delegate on a serial render queue by a frame timer on the main thread. Times use the sequence
+// timescale, ceiling(fps x 100). Transport calls (play, pause, seek, rate) belong on the main thread;
+// destroy the object there too.
+class BVImageSequence : public BVMediaObject
+{
+public:
+    BVImageSequence();
+    ~BVImageSequence() override;
+
+    // Takes the files in playing order at the frame rate already set (setFps), and starts decoding.
+    // Runs with the object locked.
+    void loadFiles(const QStringList &files);
+
+    QStringList files() const;
+    // At least five frames (or every frame of a shorter sequence) are decoded; playing may start.
+    bool isReady() const { return m_isReady.load(); }
+    // Set while the cache is being cleared or torn down; every asynchronous step checks it first.
+    bool stopCaching() const { return m_stopCaching.load(); }
+    // The sequence timescale: ceiling(fps x 100), or 2400 when that is 0.
+    int32_t timescale() const { return m_timescale.load(); }
+    // Frame indices of the decoded images waiting in the cache, next first; for diagnostics.
+    QList<uint64_t> cachedFrames() const;
+
+    MediaTime currentTime() const override;
+    MediaTime duration() const override;
+    QList<MediaTimeRange> loadedTimeRanges() const override;
+    float rate() const override { return m_rate.load(); }
+    void setRate(float rate) override;
+    bool isPlaying() const override { return m_timerRunning.load(); }
+    bool isMuted() const override { return true; }
+
+    void play() override;
+    using BVMediaObject::pause;
+    void pause(bool notify) override;
+    using BVMediaObject::seekToTime;
+    // Seeks plainly (tolerances are ignored: every position is a whole frame); the frame of the new
+    // position is decoded on the render queue and drawn, then the cache is refilled from there.
+    void seekToTime(const MediaTime &time, const MediaTime &toleranceBefore, const MediaTime &toleranceAfter,
+        const CompletionHandler &handler) override;
+    void stepBack() override;
+    void stepForward() override;
+
+    // Queues decoding of the frames ahead of the playhead, in the direction of play, up to the window.
+    void cacheFrames();
+    // Cancels queued decoding and hand-overs and empties the cache. Never waits for a decode.
+    void clearCache();
+    // Runs on the render queue: hands the cached image of the current frame to the delegate.
+    void displayFrame();
+    // Main thread: the frame timer, at 1/fps seconds while the rate is non-zero.
+    void startPlaybackTimer();
+    void stopPlaybackTimer();
+    // Main thread, at every timer tick: advances by the rate's step and queues the hand-over.
+    void prepareToDisplayFrame();
+    // The image of the current frame (as shown, cached, or decoded now); a null image past the end.
+    QImage copyCurrentFrameImage();
+    void cleanup() override;
+
+    // Reads an image file into a bitmap of its own size; a null image when it cannot be decoded.
+    static QImage decodeImageFile(const QString &path);
+
+private:
+    struct CachedFrame
+    {
+        uint64_t index = 0;
+        QImage image;
+    };
+
+    void cacheImageFile(uint64_t index, uint64_t generation);
+    void queueDisplayFrame();
+    void setCurrentTime(const MediaTime &time);
+    // The time of a frame on the sequence timescale: the latest time that still counts as that frame.
+    MediaTime timeOfFrame(int64_t frame) const;
+    // Calls the delegate on the main thread: at once when already there, else queued.
+    void notifyDelegate(std::function<void(BVMediaObjectDelegate &)> call);
+    void notifyBufferStatus(const QString &status);
+    int64_t step() const;
+    int64_t windowSize() const;
+
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+
+    mutable std::mutex m_timeMutex; // guards the times and files
+    MediaTime m_currentTime;
+    MediaTime m_duration;
+    QStringList m_files;
+    std::atomic<int32_t> m_timescale {2400};
+    std::atomic<float> m_rate {1};
+    std::atomic<bool> m_isReady {false};
+    std::atomic<bool> m_stopCaching {false};
+    std::atomic<bool> m_timerRunning {false};
+
+    mutable std::mutex m_cacheMutex; // guards the members below
+    std::deque<CachedFrame> m_frameCache;
+    // Bumped by clearCache(): work queued before it finds its results unwanted.
+    uint64_t m_generation = 0;
+    int64_t m_pendingCacheOperations = 0;
+    int m_waitingDisplays = 0;
+    // The next frame to queue for decoding; none after clearCache().
+    std::optional<int64_t> m_nextFrameToCache;
+    bool m_sentLoaded = false;
+    bool m_sentUnusable = false;
+    QString m_lastBufferStatus;
+    CachedFrame m_lastDrawnFrame;
+    bool m_hasDrawnFrame = false;
+
+    std::unique_ptr<BVWorkQueue> m_cacheQueue;
+    std::unique_ptr<BVWorkQueue> m_renderQueue;
+    std::unique_ptr<BVTimer> m_playbackTimer;
+};
