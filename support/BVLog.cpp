@@ -332,10 +332,12 @@ void BVLog::performWrite(const QString &message, uint64_t generation)
         m_bytesInQueue.fetch_sub(length);
         return;
     }
+    // settledName() takes m_stateMutex itself: ask before locking it.
+    const QString name = settledName({});
     {
         std::lock_guard lock(m_stateMutex);
         if (!m_file) {
-            const QString path = pathForGeneration(settledName({}), 1);
+            const QString path = pathForGeneration(name, 1);
             m_file = std::fopen(QFile::encodeName(path).constData(), "ae");
             if (m_file)
                 s_crashFD.store(fileno(m_file));
