@@ -63,10 +63,17 @@ MediaTime BVAVFoundation::timeFromFrameCount(int64_t frameCount, double fps)
 QString BVAVFoundation::timecodeForAsset(const std::shared_ptr<MediaAsset> &asset, const MediaTime &time,
     const QString &fromStartPoint, bool dropFrame)
 {
-    const double fps = fpsForAsset(asset);
+    return timecodeAtTime(time, fpsForAsset(asset), fromStartPoint, dropFrame);
+}
+
+QString BVAVFoundation::timecodeAtTime(
+    const MediaTime &time, double fps, const QString &fromStartPoint, bool dropFrame)
+{
     const auto timebase = static_cast<int64_t>(std::llround(fps));
     const bool ntsc = float(timebase) != float(fps);
     const MediaTime position = time.isNumeric() && time.value() < 0 ? MediaTime::zero() : time;
+    // A start point that is no timecode (-1) counts as zero, not as the 01:00:00;00 that a negative
+    // start frame would stand for.
     const int64_t start = std::max<int64_t>(
         0, BVTimecode::frameCountFromTimecode(fromStartPoint, timebase, ntsc, dropFrame, 0));
     int64_t frames = 0;

@@ -34,6 +34,10 @@ public:
     // round(seconds x fps), counted at round(fps). A start timecode that cannot be read counts as zero.
     static QString timecodeForAsset(const std::shared_ptr<MediaAsset> &asset, const MediaTime &time,
         const QString &fromStartPoint, bool dropFrame);
+    // The timecode of a time at a frame rate, counted from a start timecode: round(seconds x fps)
+    // frames at timebase round(fps). Negative times count as zero.
+    static QString timecodeAtTime(
+        const MediaTime &time, double fps, const QString &fromStartPoint, bool dropFrame);
     // The same with the drop-frame flag of isDropFrame().
     static QString timecodeForAsset(
         const std::shared_ptr<MediaAsset> &asset, const MediaTime &time, const QString &fromStartPoint);

@@ -148,16 +148,21 @@ public:
 
     // Subclasses that override a seekToTime() bring the other overloads back with
     // `using BVMediaObject::seekToTime;`.
-    void seekToTime(const MediaTime &time) { seekToTime(time, CompletionHandler {}); }
+    void seekToTime(const MediaTime &time)
+    {
+        seekToTime(time, MediaTime::zero(), MediaTime::zero(), CompletionHandler {});
+    }
     void seekToTime(const MediaTime &time, const CompletionHandler &handler)
     {
         seekToTime(time, MediaTime::zero(), MediaTime::zero(), handler);
     }
     // Keeps a plain lambda from converting to the bool of the scrub-audio form.
-    template<typename F, typename = std::enable_if_t<std::is_invocable_v<F, bool>>>
+    template<typename F,
+        typename = std::enable_if_t<
+            std::is_invocable_v<F, bool> && !std::is_same_v<std::decay_t<F>, CompletionHandler>>>
     void seekToTime(const MediaTime &time, F &&handler)
     {
-        seekToTime(time, CompletionHandler(std::forward<F>(handler)));
+        seekToTime(time, MediaTime::zero(), MediaTime::zero(), CompletionHandler(std::forward<F>(handler)));
     }
     // Base behaviour: seekToZeroBeforePlay = (current time equals duration). Subclasses seek, then
     // call this (with no handler) once the seek has landed.

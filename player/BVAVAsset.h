@@ -1,0 +1,98 @@
+#pragma once
+
+#include "platform/media/MediaAsset.h"
+#include "player/BVMediaObject.h"
+
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+class BVWorkQueue;
+
+// A movie or audio file (local, at an "http"/"https" address, or a cloud file) as a media object.
+// This file holds the asset side: loading, tracks, start timecode, chapters, metadata and waveform
+// data. The player side (player and item, rates, seeks, stepping, the periodic observer and the
+// scrub player) lives in BVAVAssetPlayback.cpp. Create, clean up and destroy it on the main thread.
+class BVAVAsset : public BVMediaObject
+{
+public:
+    BVAVAsset();
+    ~BVAVAsset() override;
+
+    // The keys loadAsset() asks the asset to load.
+    static const QStringList &assetKeysRequiredToPlay();
+    // The frame rate and drop-frame flag an audio file's timecode counts in, for a value of the
+    // "defaultAudioTC" setting (1 = 24, 2 = 25, 3 = 29.97, 4 = 29.97 drop-frame, 5 = 30, 6 = 50,
+    // 7 = 59.94, 8 = 59.94 drop-frame, 9 = 60, anything else 23.976).
+    static std::pair<double, bool> audioTimecodeRate(qlonglong setting);
+
+    // Starts loading the asset; called on a background thread, holding the object's lock while it
+    // runs. Reports "loaded" and then prepareForPlayback() (or mediaPlaybackFailed()) on the main
+    // thread. Mark an audio file audio-only (setIsAudioOnly) before calling it.
+    void loadAsset(const std::shared_ptr<MediaAsset> &asset);
+    std::shared_ptr<MediaAsset> asset() const;
+    // Set by cleanup(); every asynchronous step checks it first and stops once it is set.
+    bool isUnloading() const { return m_isUnloading.load(); }
+
+    // On the main thread once the keys are loaded: reports a failed key or an unplayable asset,
+    // otherwise makes the player ready, then loadSettings() and prepareForPlayback().
+    void prepareToPlayAsset(const QStringList &requestedKeys);
+    // Logs the failure and sends mediaPlaybackFailed().
+    void assetFailedToPrepareForPlayback(const BVError &error);
+    // Takes natural size, fps, metadata, chapters and frame count from the loaded asset.
+    void loadSettings() override;
+    void populateMetadata() override;
+    // The chapters of the asset's first chapter locale, with their title items; empty without.
+    void populateChapters();
+
+    // Computes the waveform data on the background queue, then sends drawWaveformForAudioAssetAsync
+    // from there. Without readable audio the data stay empty.
+    void populateWaveformData();
+    // Mean magnitudes of the first audio channel, 50 per second (32-bit floats); empty when none.
+    std::vector<float> waveformData() const;
+    // The largest value of waveformData(), at least -90.
+    float waveformNormalize() const;
+    // True once populateWaveformData() finished (with or without data).
+    bool waveformDataDone() const { return m_waveformDone.load(); }
+
+    using BVMediaObject::timecodeAtTime;
+    // A local file counts rounded frames at the asset's own rate from the start timecode; an audio
+    // file whose rate comes from "defaultAudioTC" counts at that rate; a cloud file uses the base rule.
+    QString timecodeAtTime(const MediaTime &time, const QString &startTimecode) const override;
+    // The duration of the loaded asset; zero before it is loaded.
+    MediaTime duration() const override;
+
+    // Sets isUnloading, clears the delegate, stops loading and waveform work, drops the asset, then
+    // does the base cleanup.
+    void cleanup() override;
+
+    // ---- Player side, defined in BVAVAssetPlayback.cpp: play, pause, isPlaying, rate, setRate,
+    // currentTime, seekToTime with scrub audio, stepBack, stepForward, isMuted, setVolume,
+    // initScrubberTimer, removePlayerTimeObserver, and the player, item and scrub-player members.
+
+private:
+    // Runs on the background queue once the keys are loaded: the start timecode (and, for an audio
+    // file, the rate from "defaultAudioTC").
+    void readTimecode(const std::shared_ptr<MediaAsset> &asset);
+    // Runs on the main thread after readTimecode().
+    void finishLoading(const std::shared_ptr<MediaAsset> &asset, const QStringList &keys);
+    // A flag that outlives this object, for work queued to the main thread.
+    std::weak_ptr<void> lifetimeToken() const { return m_lifetime; }
+
+    mutable std::mutex m_assetMutex; // guards m_asset and the waveform data
+    std::shared_ptr<MediaAsset> m_asset;
+    std::vector<float> m_waveformData;
+    float m_waveformNormalize = -90;
+    std::atomic<bool> m_waveformDone {false};
+    std::atomic<bool> m_isUnloading {false};
+    // Set when an audio-only file took its rate and drop-frame from "defaultAudioTC": the asset's
+    // own rate (29.97 for any audio) must not replace it.
+    std::atomic<bool> m_rateFromAudioSetting {false};
+    std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
+    // Last member: destroyed first, so no queued job outlives the members it uses.
+    std::unique_ptr<BVWorkQueue> m_workQueue;
+};
