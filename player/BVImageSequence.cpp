@@ -245,7 +245,7 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
             m_frameCache.push_back({index, image});
         if (!m_isReady.load()) {
             const QSizeF size = naturalSize();
-            if (!image.isNull() && (size.width() == 0 || size.height() == 0))
+            if (!image.isNull() && (size.width() <= 0 || size.height() <= 0))
                 setNaturalSize(image.size());
             if (m_frameCache.size() == 1 && !m_sentLoaded) {
                 m_sentLoaded = true;

@@ -80,6 +80,7 @@ class AudioFileParser : public ::testing::Test
 protected:
     void SetUp() override
     {
+        BVLog::createNewLog();
         const QString path = BVTest::sampleMedia(QStringLiteral("bwav16"));
         ASSERT_FALSE(path.isEmpty());
         m_chunks = chunksOf(BVTest::readFile(path));
@@ -119,12 +120,8 @@ TEST_F(AudioFileParser, FindsTheChunksWhereverTheyAre)
     // A 40-byte extensible fmt chunk, as 24-bit and multichannel files carry.
     Chunk extensible = chunk("fmt ");
     extensible.data = extensible.data.left(16)
-        + QByteArray::fromHex("1600"
-                              "1800"
-                              "0300"
-                              "00000000")
-        + QByteArray::fromHex("01000000000010008000"
-                              "00aa00389b71");
+        // cbSize 22, 24 valid bits, channel mask, then the PCM sub-format GUID.
+        + QByteArray::fromHex("1600180003000000") + QByteArray::fromHex("0100000000001000800000aa00389b71");
     extensible.data[0] = char(0xFE);
     extensible.data[1] = char(0xFF);
     ASSERT_EQ(extensible.data.size(), 40);

@@ -1,0 +1,370 @@
+#include "player/BVImageSequence.h"
+
+#include "common/BVTestSupport.h"
+#include "support/BVLog.h"
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// The frame number a test image carries in its colour.
+QColor colourOfFrame(int index)
+{
+    return QColor(index % 256, index / 256, 77);
+}
+
+int frameOfImage(const QImage &image)
+{
+    const QRgb pixel = image.pixel(image.width() / 2, image.height() / 2);
+    return qRed(pixel) + 256 * qGreen(pixel);
+}
+
+// Writes count small PNG files, each filled with the colour of its frame number.
+QStringList makeFrames(int count, const QString &prefix = QStringLiteral("seq"))
+{
+    const QString folder = BVTest::makeTempFolder(prefix);
+    QStringList files;
+    for (int i = 0; i < count; ++i) {
+        QImage image(64, 36, QImage::Format_RGB32);
+        image.fill(colourOfFrame(i));
+        const QString path = folder + QString::asprintf("/frame_%04d.png", i);
+        EXPECT_TRUE(image.save(path));
+        files.append(path);
+    }
+    return files;
+}
+
+class RecordingDelegate : public BVMediaObjectDelegate
+{
+public:
+    explicit RecordingDelegate(BVImageSequence &sequence)
+        : m_sequence(sequence)
+    { }
+
+    void mediaStatusChanged(const QString &status) override
+    {
+        statuses.append(status);
+        if (status == BVMediaStatus::ready)
+            updatesBeforeReady = bufferedRangeUpdates;
+    }
+    void prepareForPlayback() override { ++preparations; }
+    void playbackStateChanged() override { ++stateChanges; }
+    bool playerShouldSeek() override { return allowSeeks; }
+    void playerSeeked() override { ++seeks; }
+    void syncScrubber() override { scrubberFrames.push_back(int64_t(m_sequence.currentFrame())); }
+    void bufferStatusChanged(const QString &status) override { bufferStatuses.append(status); }
+    void updateBufferedRange() override { ++bufferedRangeUpdates; }
+    // Arrives on the render queue, or on the seeking thread.
+    void drawFrame(const QImage &image) override
+    {
+        if (const int delay = drawDelayMilliseconds.load(); delay > 0)
+            QThread::msleep(delay);
+        std::lock_guard guard(m_mutex);
+        m_drawn.push_back(frameOfImage(image));
+    }
+
+    std::vector<int> drawn() const
+    {
+        std::lock_guard guard(m_mutex);
+        return m_drawn;
+    }
+    int lastDrawn() const
+    {
+        std::lock_guard guard(m_mutex);
+        return m_drawn.empty() ? -1 : m_drawn.back();
+    }
+
+    QStringList statuses;
+    QStringList bufferStatuses;
+    int updatesBeforeReady = -1;
+    int bufferedRangeUpdates = 0;
+    int preparations = 0;
+    int stateChanges = 0;
+    int seeks = 0;
+    bool allowSeeks = true;
+    std::atomic<int> drawDelayMilliseconds {0};
+    std::vector<int64_t> scrubberFrames;
+
+private:
+    BVImageSequence &m_sequence;
+    mutable std::mutex m_mutex;
+    std::vector<int> m_drawn;
+};
+
+class ImageSequence : public ::testing::Test
+{
+protected:
+    void SetUp() override { BVLog::createNewLog(); }
+    void load(const QStringList &files, double fps)
+    {
+        m_sequence = std::make_unique<BVImageSequence>();
+        m_delegate = std::make_unique<RecordingDelegate>(*m_sequence);
+        m_sequence->setDelegate(m_delegate.get());
+        m_sequence->setFps(fps);
+        m_sequence->loadFiles(files);
+    }
+    void loadAndWaitUntilReady(const QStringList &files, double fps)
+    {
+        load(files, fps);
+        ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->statuses.contains(BVMediaStatus::ready); }));
+        ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->lastDrawn() == 0; }));
+    }
+    bool waitForCache(qsizetype count)
+    {
+        return BVTest::waitFor([&] { return m_sequence->cachedFrames().size() >= count; });
+    }
+    static QString logText()
+    {
+        BVLog::finishWriting();
+        return QString::fromUtf8(BVTest::readFile(BVLog::sharedController()->currentLogPath()));
+    }
+    void TearDown() override
+    {
+        if (m_sequence)
+            m_sequence->cleanup();
+    }
+
+    std::unique_ptr<BVImageSequence> m_sequence;
+    std::unique_ptr<RecordingDelegate> m_delegate;
+};
+
+} // namespace
+
+TEST_F(ImageSequence, FortyEightFilesAt24AreTwoSecondsReadyAfterTheFifthFrame)
+{
+    loadAndWaitUntilReady(makeFrames(48), 24);
+    EXPECT_EQ(m_sequence->frameCount(), 48u);
+    EXPECT_EQ(m_sequence->timescale(), 2400);
+    EXPECT_EQ(m_sequence->duration().value(), 4800);
+    EXPECT_EQ(m_sequence->duration().timescale(), 2400);
+    EXPECT_EQ(m_sequence->currentTime(), MediaTime::zero());
+    EXPECT_EQ(m_sequence->timecodeStart(), QStringLiteral("00:00:00:00"));
+    EXPECT_EQ(m_sequence->naturalSize(), QSizeF(64, 36));
+    EXPECT_TRUE(m_sequence->isLoaded());
+    EXPECT_TRUE(m_sequence->isReady());
+    EXPECT_EQ(m_delegate->statuses, (QStringList {BVMediaStatus::loaded, BVMediaStatus::ready}));
+    // "ready" went out with the fifth decoded frame: four cached-frame updates came before it.
+    EXPECT_EQ(m_delegate->updatesBeforeReady, 4);
+    EXPECT_EQ(m_delegate->preparations, 1);
+    EXPECT_EQ(m_delegate->drawn(), std::vector<int> {0});
+
+    // Frame 0 is shown; the other 47, the last one included, wait in the cache.
+    ASSERT_TRUE(waitForCache(47));
+    QList<uint64_t> expected;
+    for (uint64_t i = 1; i < 48; ++i)
+        expected.append(i);
+    EXPECT_EQ(m_sequence->cachedFrames(), expected);
+    const QList<MediaTimeRange> ranges = m_sequence->loadedTimeRanges();
+    ASSERT_EQ(ranges.size(), 1);
+    EXPECT_EQ(ranges.first(), MediaTimeRange(MediaTime(0, 2400), MediaTime(4700, 2400)));
+    EXPECT_EQ(frameOfImage(m_sequence->copyCurrentFrameImage()), 0);
+}
+
+TEST_F(ImageSequence, PlayingPastTheLastFrameStopsAtTheDurationAndReplaysFromZero)
+{
+    loadAndWaitUntilReady(makeFrames(24), 24);
+    ASSERT_TRUE(waitForCache(23));
+    m_sequence->play();
+    EXPECT_TRUE(m_sequence->isPlaying());
+    ASSERT_TRUE(BVTest::waitFor([this] { return !m_sequence->isPlaying(); }, std::chrono::seconds(15)));
+    EXPECT_EQ(m_sequence->currentTime(), m_sequence->duration());
+    EXPECT_TRUE(m_sequence->seekToZeroBeforePlay());
+    BVTest::spin(std::chrono::milliseconds(100));
+    const std::vector<int> drawn = m_delegate->drawn();
+    ASSERT_FALSE(drawn.empty());
+    EXPECT_EQ(drawn.back(), 23); // the last frame is shown too
+    for (size_t i = 1; i < drawn.size(); ++i)
+        EXPECT_LT(drawn[i - 1], drawn[i]) << "hand-over " << i;
+
+    const size_t before = drawn.size();
+    m_sequence->play();
+    EXPECT_FALSE(m_sequence->seekToZeroBeforePlay());
+    EXPECT_LT(m_sequence->currentTime(), MediaTime(300, 2400));
+    ASSERT_TRUE(BVTest::waitFor([&] { return m_delegate->drawn().size() > before; }));
+    EXPECT_EQ(m_delegate->drawn()[before], 0);
+    m_sequence->pause();
+    EXPECT_FALSE(m_sequence->isPlaying());
+}
+
+TEST_F(ImageSequence, RateTwoAdvancesTwoFramesATickAndCachesEverySecondFrame)
+{
+    loadAndWaitUntilReady(makeFrames(96), 24);
+    m_sequence->setRate(2);
+    EXPECT_FALSE(m_sequence->isPlaying());
+    ASSERT_TRUE(waitForCache(40));
+    const QList<uint64_t> cached = m_sequence->cachedFrames();
+    for (qsizetype i = 0; i < cached.size(); ++i)
+        EXPECT_EQ(cached[i], uint64_t(2 * i)) << "cache slot " << i;
+
+    m_sequence->play();
+    ASSERT_TRUE(BVTest::waitFor([this] { return !m_sequence->isPlaying(); }, std::chrono::seconds(15)));
+    const std::vector<int64_t> &ticks = m_delegate->scrubberFrames;
+    ASSERT_GT(ticks.size(), 20u);
+    EXPECT_EQ(ticks.front(), 2);
+    for (size_t i = 1; i < ticks.size(); ++i)
+        EXPECT_EQ(ticks[i] - ticks[i - 1], 2) << "tick " << i;
+    for (const int frame : m_delegate->drawn())
+        EXPECT_EQ(frame % 2, 0) << frame;
+}
+
+TEST_F(ImageSequence, ASeekShowsTheFileOfThatFrame)
+{
+    loadAndWaitUntilReady(makeFrames(48), 24);
+    struct Case
+    {
+        MediaTime time;
+        int frame;
+    };
+    const std::vector<Case> cases = {
+        {MediaTime(3700, 2400), 37},
+        {MediaTime::fromSeconds(10.0 / 24.0, 100000), 10},
+        {MediaTime(-500, 2400), 0}, // clamped to the start
+        {MediaTime(1234, 2400), 13},
+    };
+    for (const Case &c : cases) {
+        bool finished = false;
+        m_sequence->seekToTime(c.time, [&](bool done) { finished = done; });
+        ASSERT_TRUE(BVTest::waitFor([&] { return finished; })) << c.frame;
+        ASSERT_TRUE(BVTest::waitFor([&] { return m_delegate->lastDrawn() == c.frame; })) << c.frame;
+        EXPECT_EQ(m_sequence->currentFrame(), uint64_t(c.frame));
+        EXPECT_EQ(frameOfImage(m_sequence->copyCurrentFrameImage()), c.frame);
+    }
+    EXPECT_EQ(m_delegate->seeks, int(cases.size()));
+
+    // Past the end: the time stops at the duration and the next play starts again at zero.
+    m_sequence->seekToTime(MediaTime(99999, 2400), MediaTime::zero(), MediaTime::zero(), {});
+    EXPECT_EQ(m_sequence->currentTime(), m_sequence->duration());
+    EXPECT_TRUE(m_sequence->seekToZeroBeforePlay());
+    EXPECT_TRUE(m_sequence->copyCurrentFrameImage().isNull());
+}
+
+TEST_F(ImageSequence, ASeekRefusedByTheDelegateLeavesThePosition)
+{
+    loadAndWaitUntilReady(makeFrames(24), 24);
+    m_sequence->seekToTime(MediaTime(500, 2400), MediaTime::zero(), MediaTime::zero(), {});
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->lastDrawn() == 5; }));
+    m_delegate->allowSeeks = false;
+    bool called = false;
+    m_sequence->seekToTime(MediaTime(1500, 2400), [&](bool) { called = true; });
+    BVTest::spin(std::chrono::milliseconds(200));
+    EXPECT_FALSE(called);
+    EXPECT_EQ(m_sequence->currentTime(), MediaTime(500, 2400));
+    EXPECT_EQ(m_delegate->lastDrawn(), 5);
+    EXPECT_EQ(m_delegate->seeks, 1);
+    EXPECT_TRUE(logText().contains(QStringLiteral(" - Delegate declined permission to seek.\n")));
+}
+
+TEST_F(ImageSequence, AnUnreadableImageIsSkipped)
+{
+    QStringList files = makeFrames(12);
+    ASSERT_TRUE(BVTest::writeFile(files[3], "this is not a picture"));
+    loadAndWaitUntilReady(files, 24);
+    ASSERT_TRUE(waitForCache(10));
+    EXPECT_FALSE(m_sequence->cachedFrames().contains(3));
+    EXPECT_TRUE(m_sequence->cachedFrames().contains(4));
+
+    m_sequence->seekToTime(MediaTime(200, 2400), MediaTime::zero(), MediaTime::zero(), {});
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->lastDrawn() == 2; }));
+    const size_t drawnBefore = m_delegate->drawn().size();
+    m_sequence->stepForward(); // to the unreadable frame: nothing new is shown
+    EXPECT_EQ(m_sequence->currentFrame(), 3u);
+    BVTest::spin(std::chrono::milliseconds(200));
+    EXPECT_EQ(m_delegate->drawn().size(), drawnBefore);
+    EXPECT_TRUE(m_sequence->copyCurrentFrameImage().isNull());
+
+    m_sequence->play();
+    ASSERT_TRUE(BVTest::waitFor([this] { return !m_sequence->isPlaying(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(m_delegate->lastDrawn(), 11);
+    EXPECT_TRUE(logText().contains(files[3]));
+}
+
+TEST_F(ImageSequence, PlayingBackwardsShowsFramesDownToZero)
+{
+    loadAndWaitUntilReady(makeFrames(30), 24);
+    m_sequence->seekToTime(MediaTime(2000, 2400), MediaTime::zero(), MediaTime::zero(), {});
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->lastDrawn() == 20; }));
+    m_sequence->setRate(-1); // a negative rate starts playing
+    EXPECT_TRUE(m_sequence->isPlaying());
+    ASSERT_TRUE(BVTest::waitFor([this] { return !m_sequence->isPlaying(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(m_sequence->currentTime(), MediaTime(0, 2400));
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->lastDrawn() == 0; }));
+    const std::vector<int> drawn = m_delegate->drawn();
+    const auto start = std::find(drawn.begin(), drawn.end(), 20);
+    ASSERT_NE(start, drawn.end());
+    for (auto it = start + 1; it != drawn.end(); ++it)
+        EXPECT_LT(*it, *(it - 1));
+}
+
+TEST_F(ImageSequence, StepsMoveOneFrameOfTheSequenceTimescale)
+{
+    loadAndWaitUntilReady(makeFrames(10), 23.976);
+    EXPECT_EQ(m_sequence->timescale(), 2398);
+    m_sequence->stepForward();
+    EXPECT_EQ(m_sequence->currentTime(), MediaTime(100, 2398));
+    EXPECT_EQ(m_sequence->currentFrame(), 1u);
+    m_sequence->stepForward();
+    EXPECT_EQ(m_sequence->currentFrame(), 2u);
+    m_sequence->stepBack();
+    m_sequence->stepBack();
+    m_sequence->stepBack(); // stays at the start
+    EXPECT_EQ(m_sequence->currentTime(), MediaTime(0, 2398));
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->lastDrawn() == 0; }));
+}
+
+TEST_F(ImageSequence, SlowHandOversDropFramesButShowTheFrameOfThePosition)
+{
+    loadAndWaitUntilReady(makeFrames(48), 24);
+    ASSERT_TRUE(waitForCache(47));
+    m_delegate->drawDelayMilliseconds.store(150);
+    m_sequence->play();
+    ASSERT_TRUE(BVTest::waitFor([this] { return !m_sequence->isPlaying(); }, std::chrono::seconds(15)));
+    BVTest::spin(std::chrono::milliseconds(500));
+    EXPECT_TRUE(logText().contains(QStringLiteral(" - Frame dropped\n")));
+    const std::vector<int> drawn = m_delegate->drawn();
+    EXPECT_LT(drawn.size(), 40u);
+    for (size_t i = 1; i < drawn.size(); ++i)
+        EXPECT_LT(drawn[i - 1], drawn[i]) << "hand-over " << i;
+}
+
+TEST_F(ImageSequence, ShortOrUnusableSequencesReportTheirStatus)
+{
+    loadAndWaitUntilReady(makeFrames(3), 24);
+    EXPECT_EQ(m_sequence->frameCount(), 3u);
+
+    load({}, 24);
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->statuses.contains(BVMediaStatus::unknown); }));
+
+    QStringList broken = makeFrames(2, QStringLiteral("broken"));
+    for (const QString &file : broken)
+        ASSERT_TRUE(BVTest::writeFile(file, "garbage"));
+    load(broken, 24);
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->statuses.contains(BVMediaStatus::unknown); }));
+    EXPECT_FALSE(m_sequence->isReady());
+}
+
+TEST_F(ImageSequence, NothingReachesTheDelegateAfterDestruction)
+{
+    const QStringList files = makeFrames(48);
+    for (int i = 0; i < 5; ++i) {
+        load(files, 24);
+        BVTest::spin(std::chrono::milliseconds(i * 5));
+        m_sequence.reset();
+        const QStringList statuses = m_delegate->statuses;
+        const int updates = m_delegate->bufferedRangeUpdates;
+        const size_t drawn = m_delegate->drawn().size();
+        BVTest::spin(std::chrono::milliseconds(100));
+        EXPECT_EQ(m_delegate->statuses, statuses) << "round " << i;
+        EXPECT_EQ(m_delegate->bufferedRangeUpdates, updates) << "round " << i;
+        EXPECT_EQ(m_delegate->drawn().size(), drawn) << "round " << i;
+    }
+}
