@@ -33,6 +33,7 @@ public:
     // Starts or pauses the device. Paused, queued samples stay queued.
     void setRunning(bool running);
     void setClockMaster(bool master);
+    bool isClockMaster() const { return m_master.load(); }
 
     // Drops every queued sample and accepts only chunks of the new serial from now on.
     void flush(uint64_t serial);

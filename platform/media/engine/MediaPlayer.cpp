@@ -476,8 +476,21 @@ void MediaPlayer::presentPlayingLocked(std::unique_lock<std::mutex> &lock)
             return;
         if (!keyframesOnly) {
             const int64_t gap = dir > 0 ? frame->pts - previous->end() : previous->pts - frame->end();
-            if (gap > 0)
+            if (gap > 0 && std::abs(m_rate) <= 1 && !m_audioOutput->isClockMaster()) {
+                // Up to normal speed every frame is shown: when the presenter fell behind, show
+                // the next one and let the clock slip back to it, as after a stall.
+                MediaCachedFramePtr next = m_item->cache()->adjacentFrame(*previous, dir);
+                if (!next) {
+                    m_stalled = true;
+                    ++m_statistics.stalls;
+                    placeLocked(timing.toTime(dir > 0 ? previous->end() : previous->pts - 1), 0);
+                    return;
+                }
+                placeLocked(timing.toTime(dir > 0 ? next->pts : next->end() - 1), m_rate);
+                frame = next;
+            } else if (gap > 0) {
                 m_statistics.droppedFrames += (gap + timing.frameTicks / 2) / timing.frameTicks;
+            }
         }
     }
     show(lock, frame);
@@ -526,16 +539,12 @@ void MediaPlayer::show(std::unique_lock<std::mutex> &lock, const MediaCachedFram
     }
 }
 
-std::shared_ptr<const QImage> MediaPlayer::currentImage() const
+MediaPlayer::Picture MediaPlayer::currentPicture() const
 {
     std::lock_guard lock(m_mutex);
-    return m_shown.image;
-}
-
-MediaTime MediaPlayer::currentImageTime() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_shown.frame && m_item ? m_item->timing().toTime(m_shown.frame->pts) : MediaTime::invalid();
+    if (!m_shown.frame || !m_item)
+        return {};
+    return {m_shown.image, m_item->timing().toTime(m_shown.frame->pts)};
 }
 
 void MediaPlayer::setFrameAvailableHandler(std::function<void()> handler)

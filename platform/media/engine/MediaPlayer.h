@@ -71,9 +71,15 @@ public:
     bool isMuted() const { return m_muted; }
     void setMuted(bool muted);
 
-    // The picture at the playhead and the start time of its frame.
-    std::shared_ptr<const QImage> currentImage() const;
-    MediaTime currentImageTime() const;
+    // The picture at the playhead and the start time of its frame, read together.
+    struct Picture
+    {
+        std::shared_ptr<const QImage> image;
+        MediaTime time;
+    };
+    Picture currentPicture() const;
+    std::shared_ptr<const QImage> currentImage() const { return currentPicture().image; }
+    MediaTime currentImageTime() const { return currentPicture().time; }
     // Called (coalesced) when a new picture is available.
     void setFrameAvailableHandler(std::function<void()> handler);
 
