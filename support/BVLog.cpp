@@ -27,8 +27,8 @@ namespace {
 constexpr uint64_t kRolloverBytes = 500000;
 constexpr int kMaxWaitedWritesAtTermination = 10;
 
-std::atomic<int> s_crashFD { -1 };
-std::atomic<bool> s_writesSuspended { false };
+std::atomic<int> s_crashFD {-1};
+std::atomic<bool> s_writesSuspended {false};
 std::mutex s_suspendMutex;
 std::condition_variable s_suspendChanged;
 
@@ -106,7 +106,7 @@ public:
         action.sa_handler = &onSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESETHAND | SA_NODEFER;
-        for (int sig : { SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT })
+        for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT})
             sigaction(sig, &action, nullptr);
     }
 
@@ -151,7 +151,9 @@ private:
     }
 };
 
-BVLog::BVLog() : m_writeQueue(std::make_unique<BVWorkQueue>(QStringLiteral("bv.log"))) {}
+BVLog::BVLog()
+    : m_writeQueue(std::make_unique<BVWorkQueue>(QStringLiteral("bv.log")))
+{ }
 
 BVLog *BVLog::sharedController()
 {
@@ -160,7 +162,7 @@ BVLog *BVLog::sharedController()
         if (QCoreApplication *app = QCoreApplication::instance()) {
             BVMainThread::async([] {
                 QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-                                 QCoreApplication::instance(), [] { BVLog::willTerminate(); });
+                    QCoreApplication::instance(), [] { BVLog::willTerminate(); });
             });
             Q_UNUSED(app);
         }
@@ -199,8 +201,8 @@ QString BVLog::currentLogPath() const
 
 int BVLog::pendingWrites() const
 {
-    std::lock_guard lock(m_stateMutex);
-    return m_writeQueue ? m_writeQueue->jobCount() : 0;
+    std::lock_guard lock(m_pendingMutex);
+    return int(m_pending.size()) + m_inFlight.load();
 }
 
 QString BVLog::settledName(const QString &name) const
@@ -270,7 +272,8 @@ void BVLog::createNewLogLocked(const QString &name, bool fromWriter)
     }
     QSaveFile empty(current);
     if (!empty.open(QIODevice::WriteOnly) || !empty.commit()) {
-        printLine(QStringLiteral("Unable to create log file %1 - %2\n").arg(current, empty.errorString()).toUtf8());
+        printLine(
+            QStringLiteral("Unable to create log file %1 - %2\n").arg(current, empty.errorString()).toUtf8());
         return;
     }
     FILE *file = std::fopen(QFile::encodeName(current).constData(), "ae");
@@ -283,15 +286,17 @@ void BVLog::createNewLogLocked(const QString &name, bool fromWriter)
     }
 
     const QString version = BVBundle::mainBundle().stringForKey(QStringLiteral("CFBundleVersion"));
-    const double gigabytes = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE)) / 1024.0 / 1024.0 / 1024.0;
+    const double gigabytes
+        = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE)) / 1024.0 / 1024.0 / 1024.0;
     QStringList header;
     header << QStringLiteral("Log started: %1").arg(timestamp());
     if (!version.isEmpty())
         header << QStringLiteral("Version: %1").arg(version);
     header << QStringLiteral("Path: %1").arg(QCoreApplication::applicationFilePath());
     header << BVFormat::format("System: %@ %@, %li CPU(s), %0.2f GB RAM", BVOSDetect::systemName(),
-                               BVOSDetect::osxVersion(), long(std::thread::hardware_concurrency()), gigabytes);
-    header << (sizeof(void *) == 8 ? QStringLiteral("Running in 64-bit mode") : QStringLiteral("Running in 32-bit mode"));
+        BVOSDetect::osxVersion(), long(std::thread::hardware_concurrency()), gigabytes);
+    header << (sizeof(void *) == 8 ? QStringLiteral("Running in 64-bit mode")
+                                   : QStringLiteral("Running in 32-bit mode"));
 
     if (fromWriter) {
         // Rollover on the writer: the new file starts with its header, ahead of anything queued.
@@ -310,34 +315,71 @@ void BVLog::queueMessage(const QString &message, bool mayWait)
         return;
     const int64_t length = trimmed.size();
     const int64_t queued = m_bytesInQueue.fetch_add(length) + length;
-    const uint64_t generation = m_generation.load();
+    bool schedule;
     {
+        std::lock_guard lock(m_pendingMutex);
+        m_pending.push_back({trimmed, m_generation.load()});
+        schedule = !m_drainScheduled;
+        m_drainScheduled = true;
+    }
+    if (schedule) {
+        // One drain job writes everything queued until then, so callers never pay for a job each.
         std::lock_guard lock(m_stateMutex);
         if (!m_writeQueue)
             m_writeQueue = std::make_unique<BVWorkQueue>(QStringLiteral("bv.log"));
-        m_writeQueue->async([this, trimmed, generation] { performWrite(trimmed, generation); });
+        m_writeQueue->async([this] { drain(); });
     }
-    if (mayWait && message.size() >= 1 && message.size() <= 99 && queued <= 99 && !BVMainThread::isMainThread())
+    if (mayWait && message.size() >= 1 && message.size() <= 99 && queued <= 99
+        && !BVMainThread::isMainThread())
         finishWriting();
+}
+
+// Runs on the write queue: writes pending messages in order until none is left.
+void BVLog::drain()
+{
+    if (s_writesSuspended.load()) {
+        std::unique_lock lock(s_suspendMutex);
+        s_suspendChanged.wait(lock, [] { return !s_writesSuspended.load(); });
+    }
+    for (;;) {
+        std::deque<PendingEntry> batch;
+        {
+            std::lock_guard lock(m_pendingMutex);
+            if (m_pending.empty()) {
+                m_drainScheduled = false;
+                break;
+            }
+            batch.swap(m_pending);
+            m_inFlight.store(int(batch.size()));
+        }
+        for (const PendingEntry &entry : batch) {
+            performWrite(entry.message, entry.generation);
+            m_inFlight.fetch_sub(1);
+        }
+        std::lock_guard lock(m_stateMutex);
+        // Flushed whenever the queue runs dry, so a crash loses nothing already written.
+        if (m_file)
+            std::fflush(m_file);
+    }
 }
 
 void BVLog::performWrite(const QString &message, uint64_t generation)
 {
     const int64_t length = message.size();
-    if (s_writesSuspended.load()) {
-        std::unique_lock lock(s_suspendMutex);
-        s_suspendChanged.wait(lock, [] { return !s_writesSuspended.load(); });
-    }
     if (m_loggingDisabled.load() || generation != m_generation.load()) {
         m_bytesInQueue.fetch_sub(length);
         return;
     }
-    // settledName() takes m_stateMutex itself: ask before locking it.
-    const QString name = settledName({});
+    bool haveFile;
     {
         std::lock_guard lock(m_stateMutex);
+        haveFile = m_file != nullptr;
+    }
+    if (!haveFile) {
+        // settledName() takes m_stateMutex itself: ask before locking it.
+        const QString path = pathForGeneration(settledName({}), 1);
+        std::lock_guard lock(m_stateMutex);
         if (!m_file) {
-            const QString path = pathForGeneration(name, 1);
             m_file = std::fopen(QFile::encodeName(path).constData(), "ae");
             if (m_file)
                 s_crashFD.store(fileno(m_file));
@@ -360,17 +402,21 @@ void BVLog::performWrite(const QString &message, uint64_t generation)
 
 void BVLog::writeEntry(const QString &message)
 {
-    const QByteArray entry = entryForMessage(message).toUtf8();
+    thread_local QByteArray entry;
+    entry.clear();
+    entry.append(timestamp().toLatin1());
+    entry.append(" - ", 3);
+    entry.append(message.toUtf8());
+    entry.append('\n');
     std::lock_guard lock(m_stateMutex);
     if (!m_file)
         return;
     const size_t written = std::fwrite(entry.constData(), 1, size_t(entry.size()), m_file);
     if (written != size_t(entry.size()) && !m_loggingDisabled.load())
-        printLine(QStringLiteral("Exception writing to log: %1\n").arg(QString::fromLocal8Bit(std::strerror(errno))).toUtf8());
+        printLine(QStringLiteral("Exception writing to log: %1\n")
+                      .arg(QString::fromLocal8Bit(std::strerror(errno)))
+                      .toUtf8());
     m_bytesWritten.fetch_add(written);
-    // Flush when the queue has nothing more for the file, so a crash loses nothing already written.
-    if (!m_writeQueue || m_writeQueue->jobCount() <= 1)
-        std::fflush(m_file);
 }
 
 void BVLog::appendLog(const QString &message)
@@ -411,14 +457,15 @@ void BVLog::willTerminate()
         queue = std::move(log->m_writeQueue);
     }
     if (queue) {
-        if (queue->jobCount() <= kMaxWaitedWritesAtTermination) {
-            queue->waitUntilEmpty();
-        } else {
+        if (log->pendingWrites() > kMaxWaitedWritesAtTermination) {
             // Too much is pending to wait for at quit: every pending write is dropped.
             log->m_generation.fetch_add(1);
-            queue->cancelAll();
-            queue->waitUntilEmpty();
+            std::lock_guard lock(log->m_pendingMutex);
+            for (const PendingEntry &entry : log->m_pending)
+                log->m_bytesInQueue.fetch_sub(entry.message.size());
+            log->m_pending.clear();
         }
+        queue->waitUntilEmpty();
         queue.reset();
     }
     std::lock_guard lock(log->m_stateMutex);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -24,18 +25,15 @@ public:
     static void appendLog(const QString &message);
     static void fastAppendLog(const QString &message);
     static void appendLogAndPrint(const QString &message);
-    template<typename... Args>
-    static void appendLog(const char *format, Args &&...args)
+    template<typename... Args> static void appendLog(const char *format, Args &&...args)
     {
         appendLog(BVFormat::format(format, std::forward<Args>(args)...));
     }
-    template<typename... Args>
-    static void fastAppendLog(const char *format, Args &&...args)
+    template<typename... Args> static void fastAppendLog(const char *format, Args &&...args)
     {
         fastAppendLog(BVFormat::format(format, std::forward<Args>(args)...));
     }
-    template<typename... Args>
-    static void appendLogAndPrint(const char *format, Args &&...args)
+    template<typename... Args> static void appendLogAndPrint(const char *format, Args &&...args)
     {
         appendLogAndPrint(BVFormat::format(format, std::forward<Args>(args)...));
     }
@@ -64,6 +62,7 @@ public:
 private:
     BVLog();
     void queueMessage(const QString &message, bool mayWait);
+    void drain();
     void performWrite(const QString &message, uint64_t generation);
     void writeEntry(const QString &message);
     void createNewLogLocked(const QString &name, bool fromWriter);
@@ -74,12 +73,22 @@ private:
     std::recursive_mutex m_createMutex;
     QString m_appName;
     FILE *m_file = nullptr;
-    std::atomic<uint64_t> m_bytesWritten { 0 };
-    std::atomic<int64_t> m_bytesInQueue { 0 };
-    std::atomic<bool> m_loggingDisabled { false };
+    std::atomic<uint64_t> m_bytesWritten {0};
+    std::atomic<int64_t> m_bytesInQueue {0};
+    std::atomic<bool> m_loggingDisabled {false};
     // Bumped when pending writes are dropped; a write queued under an older value is not performed.
-    std::atomic<uint64_t> m_generation { 0 };
+    std::atomic<uint64_t> m_generation {0};
     std::unique_ptr<BVWorkQueue> m_writeQueue;
+
+    struct PendingEntry
+    {
+        QString message;
+        uint64_t generation;
+    };
+    mutable std::mutex m_pendingMutex;
+    std::deque<PendingEntry> m_pending;
+    bool m_drainScheduled = false;
+    std::atomic<int> m_inFlight {0};
 
     friend class BVLogCrashHandler;
 };

@@ -4,7 +4,10 @@
 
 #include <future>
 
-BVWorkQueue::BVWorkQueue(QString label, int width) : m_label(std::move(label)), m_width(std::max(1, width)) {}
+BVWorkQueue::BVWorkQueue(QString label, int width)
+    : m_label(std::move(label))
+    , m_width(std::max(1, width))
+{ }
 
 BVWorkQueue::~BVWorkQueue()
 {
@@ -83,6 +86,7 @@ int BVWorkQueue::jobCount() const
 void BVWorkQueue::setJobCountObserver(std::function<void(int)> observer)
 {
     std::lock_guard lock(m_mutex);
+    m_hasCountObserver.store(bool(observer));
     m_countObserver = std::move(observer);
 }
 
@@ -98,6 +102,8 @@ bool BVWorkQueue::isCurrent() const
 
 void BVWorkQueue::notifyCount(int count)
 {
+    if (!m_hasCountObserver.load(std::memory_order_relaxed))
+        return;
     std::function<void(int)> observer;
     {
         std::lock_guard lock(m_mutex);

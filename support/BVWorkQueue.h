@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -51,4 +52,5 @@ private:
     int m_running = 0;
     bool m_stopping = false;
     std::function<void(int)> m_countObserver;
+    std::atomic<bool> m_hasCountObserver {false};
 };
