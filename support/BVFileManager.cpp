@@ -246,6 +246,10 @@ bool BVFileManager::isDriveMountedForPath(const QString &path)
 
 bool BVFileManager::isFileLocked(const QString &path)
 {
+    struct stat st;
+    if (path.isEmpty() || lstat(QFile::encodeName(path).constData(), &st) != 0
+        || (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)))
+        return false;
     const int fd
         = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
