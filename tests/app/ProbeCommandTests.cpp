@@ -1,0 +1,127 @@
+// `reelmark --probe`: one line of JSON per file (or per image sequence), an "error" line for a file
+// that cannot be probed while the others still are, and a non-zero exit status then.
+#include "app/BVProbeCommand.h"
+
+#include "common/BVTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+struct ProbeResult
+{
+    int status = -1;
+    QList<QJsonObject> lines;
+};
+
+ProbeResult probe(const QStringList &arguments)
+{
+    ProbeResult result;
+    FILE *out = std::tmpfile();
+    result.status = BVProbeCommand::run(arguments, out);
+    std::rewind(out);
+    QByteArray text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0)
+        text.append(buffer, qsizetype(n));
+    std::fclose(out);
+    for (const QByteArray &line : text.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line.constData();
+        result.lines.append(document.object());
+    }
+    return result;
+}
+
+} // namespace
+
+TEST(ProbeCommand, DescribesMoviesAudioAndErrorsLineByLine)
+{
+    const QString movie
+        = BVTest::sampleMedia(QStringLiteral("df2997"), {QStringLiteral("--duration"), QStringLiteral("3")});
+    const QString audio = BVTest::sampleMedia(QStringLiteral("wav"));
+    const QString missing = BVTest::makeTempFolder() + QStringLiteral("/missing.mov");
+    const ProbeResult result = probe({movie, missing, audio});
+    EXPECT_EQ(result.status, 1);
+    ASSERT_EQ(result.lines.size(), 3);
+
+    const QJsonObject m = result.lines[0];
+    EXPECT_EQ(m.value(QStringLiteral("file")).toString(), movie);
+    EXPECT_EQ(m.value(QStringLiteral("kind")).toString(), QStringLiteral("movie"));
+    EXPECT_NEAR(m.value(QStringLiteral("fps")).toDouble(), 29.97, 0.001);
+    EXPECT_EQ(m.value(QStringLiteral("timebase")).toInt(), 30);
+    EXPECT_TRUE(m.value(QStringLiteral("ntsc")).toBool());
+    EXPECT_TRUE(m.value(QStringLiteral("dropFrame")).toBool());
+    EXPECT_EQ(m.value(QStringLiteral("timecodeStart")).toString(), QStringLiteral("01:00:00;00"));
+    EXPECT_EQ(m.value(QStringLiteral("frameCount")).toInt(), 90);
+    EXPECT_EQ(m.value(QStringLiteral("naturalWidth")).toDouble(), 1280);
+    EXPECT_EQ(m.value(QStringLiteral("naturalHeight")).toDouble(), 720);
+    const QJsonObject duration = m.value(QStringLiteral("duration")).toObject();
+    EXPECT_EQ(duration.value(QStringLiteral("flags")).toInt(), 1);
+    EXPECT_NEAR(duration.value(QStringLiteral("value")).toDouble()
+            / duration.value(QStringLiteral("timescale")).toDouble(),
+        3.0, 0.1);
+    EXPECT_TRUE(duration.contains(QStringLiteral("epoch")));
+    const QJsonArray chapters = m.value(QStringLiteral("chapters")).toArray();
+    ASSERT_EQ(chapters.size(), 3);
+    EXPECT_EQ(chapters[2].toObject().value(QStringLiteral("title")).toString(), QStringLiteral("Chapter 3"));
+    EXPECT_NEAR(chapters[2].toObject().value(QStringLiteral("time")).toDouble(), 2.0, 0.001);
+    EXPECT_FALSE(m.value(QStringLiteral("audioOnly")).toBool());
+    EXPECT_TRUE(m.value(QStringLiteral("readable")).toBool());
+    EXPECT_TRUE(m.value(QStringLiteral("playable")).toBool());
+
+    EXPECT_EQ(result.lines[1].value(QStringLiteral("file")).toString(), missing);
+    EXPECT_FALSE(result.lines[1].value(QStringLiteral("error")).toString().isEmpty());
+    EXPECT_FALSE(result.lines[1].contains(QStringLiteral("kind")));
+
+    const QJsonObject a = result.lines[2];
+    EXPECT_EQ(a.value(QStringLiteral("kind")).toString(), QStringLiteral("audio"));
+    EXPECT_TRUE(a.value(QStringLiteral("audioOnly")).toBool());
+    EXPECT_EQ(a.value(QStringLiteral("naturalWidth")).toDouble(), 0);
+    EXPECT_EQ(a.value(QStringLiteral("timecodeStart")).toString(), QStringLiteral("00:00:00:00"));
+}
+
+TEST(ProbeCommand, ImageFilesWithARateAreOneSequenceInTheOrderGiven)
+{
+    const QString first = BVTest::sampleMedia(QStringLiteral("png"),
+        {QStringLiteral("--frames"), QStringLiteral("12"), QStringLiteral("--size"),
+            QStringLiteral("320x180")});
+    const QString folder = QFileInfo(first).path();
+    QStringList files;
+    for (int i = 11; i >= 0; --i)
+        files.append(folder + QStringLiteral("/frame_%1.png").arg(i, 4, 10, QLatin1Char('0')));
+    const QString unreadable = BVTest::makeTempFolder() + QStringLiteral("/garbage.mov");
+    ASSERT_TRUE(BVTest::writeFile(unreadable, QByteArray(1000, 'z')));
+
+    const ProbeResult result = probe(
+        QStringList {QStringLiteral("--fps"), QStringLiteral("25")} + files + QStringList {unreadable});
+    EXPECT_EQ(result.status, 1);
+    ASSERT_EQ(result.lines.size(), 2);
+    const QJsonObject s = result.lines[0];
+    EXPECT_EQ(s.value(QStringLiteral("kind")).toString(), QStringLiteral("imageSequence"));
+    EXPECT_EQ(s.value(QStringLiteral("file")).toString(), files.first());
+    EXPECT_EQ(s.value(QStringLiteral("frameCount")).toInt(), 12);
+    EXPECT_EQ(s.value(QStringLiteral("fps")).toDouble(), 25);
+    EXPECT_EQ(s.value(QStringLiteral("naturalWidth")).toDouble(), 320);
+    EXPECT_EQ(s.value(QStringLiteral("timecodeStart")).toString(), QStringLiteral("00:00:00:00"));
+    const QJsonObject duration = s.value(QStringLiteral("duration")).toObject();
+    EXPECT_EQ(duration.value(QStringLiteral("timescale")).toInt(), 2500);
+    EXPECT_EQ(duration.value(QStringLiteral("value")).toInt(), 1200);
+    EXPECT_TRUE(result.lines[1].contains(QStringLiteral("error")));
+
+    EXPECT_EQ(probe({QStringLiteral("--fps")}).status, 2);
+    EXPECT_EQ(probe({QStringLiteral("--fps"), QStringLiteral("0"), first}).status, 2);
+    EXPECT_EQ(probe({}).status, 2);
+}
