@@ -3,6 +3,7 @@
 #include "app/BVPlaceholderWindow.h"
 #include "support/BVLog.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -41,7 +42,7 @@ void BVApplicationController::applicationDidFinishLaunching(const QStringList &f
 void BVApplicationController::openFiles(const QStringList &files)
 {
     for (const QString &file : files) {
-        const QUrl url = QUrl::fromUserInput(file, QString(), QUrl::AssumeLocalFile);
+        const QUrl url = QUrl::fromUserInput(file, QDir::currentPath(), QUrl::AssumeLocalFile);
         BVLog::appendLog("Opening %@", url.toString());
         auto window = std::make_unique<BVPlaceholderWindow>(url.isLocalFile() ? QFileInfo(url.toLocalFile()).absoluteFilePath()
                                                                                : url.toString());
