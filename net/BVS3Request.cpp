@@ -127,8 +127,8 @@ bool BVS3Request::handleResponse(BVError *error)
         return true;
     QXmlStreamReader xml(responseData());
     QString code, message;
-    while (xml.readNextStartElement() || (!xml.atEnd() && !xml.hasError())) {
-        if (!xml.isStartElement())
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
             continue;
         if (xml.name() == QLatin1String("Code"))
             code = xml.readElementText();

@@ -1,5 +1,7 @@
 #include "net/BVJSON.h"
 
+#include "BVNetTestPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>

@@ -1,5 +1,7 @@
 #include "net/BVJSON.h"
 
+#include "BVNetTestPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <QDateTime>
@@ -89,7 +91,7 @@ TEST(JSONWriter, WrittenTextReadsBackToTheSameValue)
         {"fps", 23.976},
         {"tiny", 5e-324},
         {"name", QString::fromUtf8("Scène \"1\"\n\\ \xf0\x9f\x8e\xac")},
-        {"ctrl", QString(QChar(0)) + QChar(0x1f)},
+        {"ctrl", QString(QString(QChar(0)) + QChar(0x1f))},
         {"tags", QVariantList {"a", QVariantMap {{"nested", QVariantList {}}}, QVariant::fromValue(nullptr)}},
         {"ok", true},
     };
