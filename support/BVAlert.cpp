@@ -37,24 +37,24 @@ QWidget *BVAlert::parentWindow() const
     return m_parentWindow;
 }
 
-void BVAlert::alertSheetWithMessageText(const QString &title, const QString &informativeText, QWidget *parentWindow)
+void BVAlert::alertSheetWithMessageText(
+    const QString &title, const QString &informativeText, QWidget *parentWindow)
 {
     alertSheetWithMessageText(title, QStringLiteral("OK"), {}, {}, informativeText, parentWindow, true);
 }
 
 int BVAlert::alertSheetWithMessageText(const QString &title, const QString &defaultButton,
-                                       const QString &alternateButton, const QString &otherButton,
-                                       const QString &informativeText, QWidget *parentWindow, bool block)
+    const QString &alternateButton, const QString &otherButton, const QString &informativeText,
+    QWidget *parentWindow, bool block)
 {
     return alertSheetWithMessageText(title, defaultButton, alternateButton, otherButton, informativeText,
-                                     parentWindow, nullptr, nullptr, block);
+        parentWindow, nullptr, nullptr, block);
 }
 
 int BVAlert::alertSheetWithMessageText(const QString &title, const QString &defaultButton,
-                                       const QString &alternateButton, const QString &otherButton,
-                                       const QString &informativeText, QWidget *parentWindow, QObject *delegate,
-                                       const char *didEndSelector, bool block, BVAlert *alert,
-                                       const QString &suppressionBinding)
+    const QString &alternateButton, const QString &otherButton, const QString &informativeText,
+    QWidget *parentWindow, QObject *delegate, const char *didEndSelector, bool block, BVAlert *alert,
+    const QString &suppressionBinding)
 {
     if (delegate && didEndSelector) {
         bool responds = false;
@@ -66,7 +66,8 @@ int BVAlert::alertSheetWithMessageText(const QString &title, const QString &defa
                 responds = meta->method(i).name() == didEndSelector;
         });
         if (!responds) {
-            BVLog::appendLog("Alert error: delegate does not respond to selector %@", QString::fromLatin1(didEndSelector));
+            BVLog::appendLog(
+                "Alert error: delegate does not respond to selector %@", QString::fromLatin1(didEndSelector));
             return -1;
         }
     }
@@ -77,32 +78,34 @@ int BVAlert::alertSheetWithMessageText(const QString &title, const QString &defa
         if (QCoreApplication::instance())
             alert->moveToThread(QCoreApplication::instance()->thread());
         return alert->run(title, defaultButton, alternateButton, otherButton, informativeText, parentWindow,
-                          delegate, didEndSelector, false, suppressionBinding, -1);
+            delegate, didEndSelector, false, suppressionBinding, -1);
     }
     BVAlert local;
     BVAlert *target = alert ? alert : &local;
     return target->run(title, defaultButton, alternateButton, otherButton, informativeText, parentWindow,
-                       delegate, didEndSelector, block, suppressionBinding, -1);
+        delegate, didEndSelector, block, suppressionBinding, -1);
 }
 
 int BVAlert::timedAlertSheetWithMessageText(const QString &title, const QString &defaultButton,
-                                            const QString &alternateButton, const QString &otherButton,
-                                            const QString &informativeText, QWidget *parentWindow, double interval)
+    const QString &alternateButton, const QString &otherButton, const QString &informativeText,
+    QWidget *parentWindow, double interval)
 {
     BVAlert alert;
-    return alert.run(title, defaultButton, alternateButton, otherButton, informativeText, parentWindow, nullptr,
-                     nullptr, true, {}, interval);
+    return alert.run(title, defaultButton, alternateButton, otherButton, informativeText, parentWindow,
+        nullptr, nullptr, true, {}, interval);
 }
 
 int BVAlert::run(const QString &title, const QString &defaultButton, const QString &alternateButton,
-                 const QString &otherButton, const QString &informativeText, QWidget *parentWindow, QObject *delegate,
-                 const char *didEndSelector, bool block, const QString &suppressionBinding, double interval)
+    const QString &otherButton, const QString &informativeText, QWidget *parentWindow, QObject *delegate,
+    const char *didEndSelector, bool block, const QString &suppressionBinding, double interval)
 {
     m_state = std::make_shared<State>();
     m_parentWindow = parentWindow;
     m_delegate = delegate;
     m_didEndSelector = didEndSelector ? QByteArray(didEndSelector) : QByteArray();
-    BVMainThread::sync([&] { show(title, defaultButton, alternateButton, otherButton, informativeText, suppressionBinding); });
+    BVMainThread::sync([&] {
+        show(title, defaultButton, alternateButton, otherButton, informativeText, suppressionBinding);
+    });
 
     if (interval >= 0) {
         // The timed form: after the interval the default answer is given by itself.
@@ -128,7 +131,7 @@ int BVAlert::run(const QString &title, const QString &defaultButton, const QStri
 }
 
 void BVAlert::show(const QString &title, const QString &defaultButton, const QString &alternateButton,
-                   const QString &otherButton, const QString &informativeText, const QString &suppressionBinding)
+    const QString &otherButton, const QString &informativeText, const QString &suppressionBinding)
 {
     if (!m_alert)
         m_alert = new QMessageBox;
@@ -146,8 +149,10 @@ void BVAlert::show(const QString &title, const QString &defaultButton, const QSt
     const QString first = defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton;
     QPushButton *def = box->addButton(first, QMessageBox::AcceptRole);
     box->setDefaultButton(def);
-    QPushButton *alt = alternateButton.isEmpty() ? nullptr : box->addButton(alternateButton, QMessageBox::RejectRole);
-    QPushButton *other = otherButton.isEmpty() ? nullptr : box->addButton(otherButton, QMessageBox::DestructiveRole);
+    QPushButton *alt
+        = alternateButton.isEmpty() ? nullptr : box->addButton(alternateButton, QMessageBox::RejectRole);
+    QPushButton *other
+        = otherButton.isEmpty() ? nullptr : box->addButton(otherButton, QMessageBox::DestructiveRole);
     if (alt)
         box->setEscapeButton(alt);
 
@@ -185,7 +190,8 @@ void BVAlert::end(int returnCode)
         return;
     m_state->returnCode.store(returnCode);
     if (m_delegate && !m_didEndSelector.isEmpty())
-        QMetaObject::invokeMethod(m_delegate, m_didEndSelector.constData(), Qt::DirectConnection, Q_ARG(int, returnCode));
+        QMetaObject::invokeMethod(
+            m_delegate, m_didEndSelector.constData(), Qt::DirectConnection, Q_ARG(int, returnCode));
     if (m_deleteWhenEnded) {
         if (m_alert)
             m_alert->hide();

@@ -20,24 +20,22 @@ public:
     ~BVAlert() override;
 
     // Shows an alert with the single button "OK" and waits until it is dismissed.
-    static void alertSheetWithMessageText(const QString &title, const QString &informativeText,
-                                          QWidget *parentWindow);
+    static void alertSheetWithMessageText(
+        const QString &title, const QString &informativeText, QWidget *parentWindow);
     static int alertSheetWithMessageText(const QString &title, const QString &defaultButton,
-                                         const QString &alternateButton, const QString &otherButton,
-                                         const QString &informativeText, QWidget *parentWindow, bool block);
+        const QString &alternateButton, const QString &otherButton, const QString &informativeText,
+        QWidget *parentWindow, bool block);
     // The full form. The delegate's slot named didEndSelector (taking an int return code) is called
     // on the main thread when the alert ends; a delegate without that slot makes the call log and
     // answer -1 without showing anything. A settings key adds a suppression checkbox bound to it.
     static int alertSheetWithMessageText(const QString &title, const QString &defaultButton,
-                                         const QString &alternateButton, const QString &otherButton,
-                                         const QString &informativeText, QWidget *parentWindow,
-                                         QObject *delegate, const char *didEndSelector, bool block,
-                                         BVAlert *alert = nullptr, const QString &suppressionBinding = {});
+        const QString &alternateButton, const QString &otherButton, const QString &informativeText,
+        QWidget *parentWindow, QObject *delegate, const char *didEndSelector, bool block,
+        BVAlert *alert = nullptr, const QString &suppressionBinding = {});
     // As the waiting form, but after the interval the answer becomes 1 by itself.
     static int timedAlertSheetWithMessageText(const QString &title, const QString &defaultButton,
-                                              const QString &alternateButton, const QString &otherButton,
-                                              const QString &informativeText, QWidget *parentWindow,
-                                              double interval);
+        const QString &alternateButton, const QString &otherButton, const QString &informativeText,
+        QWidget *parentWindow, double interval);
 
     QMessageBox *alert() const;
     QWidget *parentWindow() const;
@@ -46,11 +44,10 @@ public:
 
 private:
     int run(const QString &title, const QString &defaultButton, const QString &alternateButton,
-            const QString &otherButton, const QString &informativeText, QWidget *parentWindow,
-            QObject *delegate, const char *didEndSelector, bool block, const QString &suppressionBinding,
-            double interval);
+        const QString &otherButton, const QString &informativeText, QWidget *parentWindow, QObject *delegate,
+        const char *didEndSelector, bool block, const QString &suppressionBinding, double interval);
     void show(const QString &title, const QString &defaultButton, const QString &alternateButton,
-              const QString &otherButton, const QString &informativeText, const QString &suppressionBinding);
+        const QString &otherButton, const QString &informativeText, const QString &suppressionBinding);
     void end(int returnCode);
     void waitUntilEnded();
 
@@ -60,8 +57,8 @@ private:
     QByteArray m_didEndSelector;
     struct State
     {
-        std::atomic<bool> ended { false };
-        std::atomic<int> returnCode { -1 };
+        std::atomic<bool> ended {false};
+        std::atomic<int> returnCode {-1};
     };
     // Shared with the timer thread of a timed alert, which may outlive a waiting call.
     std::shared_ptr<State> m_state = std::make_shared<State>();

@@ -9,18 +9,18 @@
 
 namespace {
 
-QVariantMap makeInfo(const char *identifier, const char *name, const char *displayName, const char *executable,
-                     const char *shortName, const char *appID)
+QVariantMap makeInfo(const char *identifier, const char *name, const char *displayName,
+    const char *executable, const char *shortName, const char *appID)
 {
     return {
-        { QStringLiteral("CFBundleIdentifier"), QString::fromLatin1(identifier) },
-        { QStringLiteral("CFBundleName"), QString::fromLatin1(name) },
-        { QStringLiteral("CFBundleDisplayName"), QString::fromLatin1(displayName) },
-        { QStringLiteral("CFBundleExecutable"), QString::fromLatin1(executable) },
-        { QStringLiteral("CFBundleVersion"), QStringLiteral(BV_BUNDLE_VERSION) },
-        { QStringLiteral("CFBundleShortVersionString"), QStringLiteral(BV_SHORT_VERSION) },
-        { QStringLiteral("BVShortName"), QString::fromLatin1(shortName) },
-        { QStringLiteral("BVVAppID"), QString::fromLatin1(appID) },
+        {QStringLiteral("CFBundleIdentifier"), QString::fromLatin1(identifier)},
+        {QStringLiteral("CFBundleName"), QString::fromLatin1(name)},
+        {QStringLiteral("CFBundleDisplayName"), QString::fromLatin1(displayName)},
+        {QStringLiteral("CFBundleExecutable"), QString::fromLatin1(executable)},
+        {QStringLiteral("CFBundleVersion"), QStringLiteral(BV_BUNDLE_VERSION)},
+        {QStringLiteral("CFBundleShortVersionString"), QStringLiteral(BV_SHORT_VERSION)},
+        {QStringLiteral("BVShortName"), QString::fromLatin1(shortName)},
+        {QStringLiteral("BVVAppID"), QString::fromLatin1(appID)},
     };
 }
 
@@ -32,22 +32,22 @@ BVBundle *s_main = nullptr;
 BVBundle BVBundle::reelmark()
 {
     BVBundle b;
-    b.m_info = makeInfo("com.brightvane.Reelmark", "Reelmark", "Reelmark", "reelmark", "reelmark",
-                        BV_REELMARK_VAPP_ID);
+    b.m_info = makeInfo(
+        "com.brightvane.Reelmark", "Reelmark", "Reelmark", "reelmark", "reelmark", BV_REELMARK_VAPP_ID);
     return b;
 }
 
 BVBundle BVBundle::prefsync()
 {
     BVBundle b;
-    b.m_info = makeInfo("com.brightvane.prefsync", "prefsync", "prefsync", "prefsync", "prefsync",
-                        BV_PREFSYNC_VAPP_ID);
+    b.m_info = makeInfo(
+        "com.brightvane.prefsync", "prefsync", "prefsync", "prefsync", "prefsync", BV_PREFSYNC_VAPP_ID);
     return b;
 }
 
 BVBundle BVBundle::bundleWithIdentifier(const QString &identifier)
 {
-    for (const BVBundle &b : { reelmark(), prefsync() }) {
+    for (const BVBundle &b : {reelmark(), prefsync()}) {
         if (b.bundleIdentifier() == identifier)
             return b;
     }

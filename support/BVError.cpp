@@ -1,12 +1,13 @@
 #include "support/BVError.h"
 
 BVError::BVError(QString domain, int code, QVariantMap userInfo)
-    : m_domain(std::move(domain)), m_code(code), m_userInfo(std::move(userInfo))
-{
-}
+    : m_domain(std::move(domain))
+    , m_code(code)
+    , m_userInfo(std::move(userInfo))
+{ }
 
 BVError BVError::withDescription(const QString &domain, int code, const QString &description,
-                                 const QString &failureReason, const QString &recoverySuggestion)
+    const QString &failureReason, const QString &recoverySuggestion)
 {
     QVariantMap info;
     if (!description.isEmpty())

@@ -12,7 +12,7 @@ public:
     BVError(QString domain, int code, QVariantMap userInfo = {});
 
     static BVError withDescription(const QString &domain, int code, const QString &description,
-                                   const QString &failureReason = {}, const QString &recoverySuggestion = {});
+        const QString &failureReason = {}, const QString &recoverySuggestion = {});
 
     bool isNull() const { return m_domain.isEmpty() && m_code == 0; }
     const QString &domain() const { return m_domain; }

@@ -119,16 +119,16 @@ QString BVFormat::formatArgs(const QString &format, const std::vector<Arg> &args
         }
         // A printf conversion: flags, width, precision, length, conversion character.
         qsizetype end = pos + 1;
-        std::string spec = "%";
+        std::string conversion = "%";
         while (end < n && QStringView(u"-+ #0").contains(format.at(end)))
-            spec += char(format.at(end++).unicode());
+            conversion += char(format.at(end++).unicode());
         while (end < n && format.at(end).isDigit())
-            spec += char(format.at(end++).unicode());
+            conversion += char(format.at(end++).unicode());
         if (end < n && format.at(end) == u'.') {
-            spec += '.';
+            conversion += '.';
             ++end;
             while (end < n && format.at(end).isDigit())
-                spec += char(format.at(end++).unicode());
+                conversion += char(format.at(end++).unicode());
         }
         while (end < n && QStringView(u"hlqLzjt").contains(format.at(end)))
             ++end;
@@ -143,17 +143,18 @@ QString BVFormat::formatArgs(const QString &format, const std::vector<Arg> &args
         switch (conv) {
         case 'd':
         case 'i':
-            spec += "lld";
-            written = std::snprintf(buffer, sizeof buffer, spec.c_str(), (long long)(arg ? asInt(*arg) : 0));
+            conversion += "lld";
+            written = std::snprintf(
+                buffer, sizeof buffer, conversion.c_str(), (long long)(arg ? asInt(*arg) : 0));
             break;
         case 'u':
         case 'x':
         case 'X':
         case 'o':
-            spec += "ll";
-            spec += conv;
-            written = std::snprintf(buffer, sizeof buffer, spec.c_str(),
-                                    (unsigned long long)(arg ? uint64_t(asInt(*arg)) : 0));
+            conversion += "ll";
+            conversion += conv;
+            written = std::snprintf(buffer, sizeof buffer, conversion.c_str(),
+                (unsigned long long)(arg ? uint64_t(asInt(*arg)) : 0));
             break;
         case 'f':
         case 'F':
@@ -163,28 +164,28 @@ QString BVFormat::formatArgs(const QString &format, const std::vector<Arg> &args
         case 'G':
         case 'a':
         case 'A':
-            spec += conv;
-            written = std::snprintf(buffer, sizeof buffer, spec.c_str(), arg ? asDouble(*arg) : 0.0);
+            conversion += conv;
+            written = std::snprintf(buffer, sizeof buffer, conversion.c_str(), arg ? asDouble(*arg) : 0.0);
             break;
         case 'c':
-            spec += 'c';
-            written = std::snprintf(buffer, sizeof buffer, spec.c_str(), int(arg ? asInt(*arg) : 0));
+            conversion += 'c';
+            written = std::snprintf(buffer, sizeof buffer, conversion.c_str(), int(arg ? asInt(*arg) : 0));
             break;
         case 'p':
             written = std::snprintf(buffer, sizeof buffer, "%p", arg ? arg->p : nullptr);
             break;
         case 's':
         case 'S': {
-            spec += 's';
+            conversion += 's';
             const QByteArray utf8 = (arg ? numberText(*arg) : QString()).toUtf8();
-            const int needed = std::snprintf(nullptr, 0, spec.c_str(), utf8.constData());
+            const int needed = std::snprintf(nullptr, 0, conversion.c_str(), utf8.constData());
             if (needed >= int(sizeof buffer)) {
                 std::string big(size_t(needed) + 1, '\0');
-                std::snprintf(big.data(), big.size(), spec.c_str(), utf8.constData());
+                std::snprintf(big.data(), big.size(), conversion.c_str(), utf8.constData());
                 out.append(QString::fromUtf8(big.data(), needed));
                 written = -2;
             } else {
-                written = std::snprintf(buffer, sizeof buffer, spec.c_str(), utf8.constData());
+                written = std::snprintf(buffer, sizeof buffer, conversion.c_str(), utf8.constData());
             }
             break;
         }

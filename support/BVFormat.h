@@ -24,35 +24,78 @@ public:
         QString text;
         const void *p = nullptr;
 
-        Arg(bool v) : kind(Kind::Int), i(v ? 1 : 0) {}
-        Arg(char v) : kind(Kind::Int), i(v) {}
-        Arg(int v) : kind(Kind::Int), i(v) {}
-        Arg(long v) : kind(Kind::Int), i(v) {}
-        Arg(long long v) : kind(Kind::Int), i(v) {}
-        Arg(unsigned v) : kind(Kind::UInt), u(v) {}
-        Arg(unsigned long v) : kind(Kind::UInt), u(v) {}
-        Arg(unsigned long long v) : kind(Kind::UInt), u(v) {}
-        Arg(float v) : kind(Kind::Double), d(v) {}
-        Arg(double v) : kind(Kind::Double), d(v) {}
-        Arg(const QString &v) : kind(Kind::Text), text(v) {}
-        Arg(const char *v) : kind(Kind::Text), text(QString::fromUtf8(v ? v : "(null)")) {}
-        Arg(const std::string &v) : kind(Kind::Text), text(QString::fromStdString(v)) {}
-        Arg(const QByteArray &v) : kind(Kind::Text), text(QString::fromUtf8(v)) {}
+        Arg(bool v)
+            : kind(Kind::Int)
+            , i(v ? 1 : 0)
+        { }
+        Arg(char v)
+            : kind(Kind::Int)
+            , i(v)
+        { }
+        Arg(int v)
+            : kind(Kind::Int)
+            , i(v)
+        { }
+        Arg(long v)
+            : kind(Kind::Int)
+            , i(v)
+        { }
+        Arg(long long v)
+            : kind(Kind::Int)
+            , i(v)
+        { }
+        Arg(unsigned v)
+            : kind(Kind::UInt)
+            , u(v)
+        { }
+        Arg(unsigned long v)
+            : kind(Kind::UInt)
+            , u(v)
+        { }
+        Arg(unsigned long long v)
+            : kind(Kind::UInt)
+            , u(v)
+        { }
+        Arg(float v)
+            : kind(Kind::Double)
+            , d(v)
+        { }
+        Arg(double v)
+            : kind(Kind::Double)
+            , d(v)
+        { }
+        Arg(const QString &v)
+            : kind(Kind::Text)
+            , text(v)
+        { }
+        Arg(const char *v)
+            : kind(Kind::Text)
+            , text(QString::fromUtf8(v ? v : "(null)"))
+        { }
+        Arg(const std::string &v)
+            : kind(Kind::Text)
+            , text(QString::fromStdString(v))
+        { }
+        Arg(const QByteArray &v)
+            : kind(Kind::Text)
+            , text(QString::fromUtf8(v))
+        { }
         Arg(const QVariant &v);
-        Arg(const void *v) : kind(Kind::Pointer), p(v) {}
+        Arg(const void *v)
+            : kind(Kind::Pointer)
+            , p(v)
+        { }
     };
 
     static QString formatArgs(const QString &format, const std::vector<Arg> &args);
 
-    template<typename... Args>
-    static QString format(const char *fmt, Args &&...args)
+    template<typename... Args> static QString format(const char *fmt, Args &&...args)
     {
-        return formatArgs(QString::fromUtf8(fmt), std::vector<Arg> { Arg(std::forward<Args>(args))... });
+        return formatArgs(QString::fromUtf8(fmt), std::vector<Arg> {Arg(std::forward<Args>(args))...});
     }
-    template<typename... Args>
-    static QString format(const QString &fmt, Args &&...args)
+    template<typename... Args> static QString format(const QString &fmt, Args &&...args)
     {
-        return formatArgs(fmt, std::vector<Arg> { Arg(std::forward<Args>(args))... });
+        return formatArgs(fmt, std::vector<Arg> {Arg(std::forward<Args>(args))...});
     }
 
     // The text "%@" gives for a value: strings as they are, numbers in their shortest form,

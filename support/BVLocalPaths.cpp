@@ -43,7 +43,7 @@ struct ConsoleUser
 ConsoleUser consoleUser()
 {
     uid_t uid = uid_t(-1);
-    for (const char *var : { "PKEXEC_UID", "SUDO_UID" }) {
+    for (const char *var : {"PKEXEC_UID", "SUDO_UID"}) {
         bool ok = false;
         const uint value = qEnvironmentVariable(var).toUInt(&ok);
         if (ok) {
@@ -67,7 +67,7 @@ ConsoleUser consoleUser()
     char buffer[4096];
     if (getpwuid_r(uid, &pw, buffer, sizeof buffer, &result) != 0 || !result)
         return {};
-    return { QString::fromLocal8Bit(pw.pw_name), QString::fromLocal8Bit(pw.pw_dir) };
+    return {QString::fromLocal8Bit(pw.pw_name), QString::fromLocal8Bit(pw.pw_dir)};
 }
 
 QString ownHome()
@@ -225,7 +225,8 @@ QString BVLocalPaths::username()
 
 QString BVLocalPaths::tempFile()
 {
-    return tempDirectory() + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + randomString(8);
+    return tempDirectory() + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
+        + randomString(8);
 }
 
 QString BVLocalPaths::randomString(int count)
@@ -253,22 +254,35 @@ bool BVLocalPaths::isPathSystemDirectory(const QString &path, bool exactMatch)
         p.chop(1);
 
     const QStringList protectedFolders = {
-        applicationDirectory(true), applicationDirectory(false),
-        adminApplicationDirectory(true), adminApplicationDirectory(false),
-        documentDirectory(true), documentDirectory(false),
-        libraryDirectory(true), libraryDirectory(false),
-        prefsDirectory(true), prefsDirectory(false),
-        cacheDirectory(true), cacheDirectory(false),
-        appSupportDirectory(true), appSupportDirectory(false),
-        desktopDirectory(), userDirectory(), systemLibraryDirectory(), localDocumentationDirectory(),
-        QStringLiteral("/"), QStringLiteral("/home"), QStringLiteral("/media"), QStringLiteral("/mnt"),
+        applicationDirectory(true),
+        applicationDirectory(false),
+        adminApplicationDirectory(true),
+        adminApplicationDirectory(false),
+        documentDirectory(true),
+        documentDirectory(false),
+        libraryDirectory(true),
+        libraryDirectory(false),
+        prefsDirectory(true),
+        prefsDirectory(false),
+        cacheDirectory(true),
+        cacheDirectory(false),
+        appSupportDirectory(true),
+        appSupportDirectory(false),
+        desktopDirectory(),
+        userDirectory(),
+        systemLibraryDirectory(),
+        localDocumentationDirectory(),
+        QStringLiteral("/"),
+        QStringLiteral("/home"),
+        QStringLiteral("/media"),
+        QStringLiteral("/mnt"),
     };
     if (protectedFolders.contains(p))
         return true;
     if (exactMatch)
         return false;
     // Whole path components only: "/usr/local" is inside "/usr", "/usrdata" is not.
-    for (const char *root : { "/usr", "/var", "/etc", "/proc", "/sys", "/boot" }) {
+    for (const char *root : {"/usr", "/var", "/etc", "/proc", "/sys", "/boot"}) {
         const QLatin1String r(root);
         if (p == r || p.startsWith(r + u'/'))
             return true;

@@ -8,8 +8,8 @@ BVNotificationCenter &BVNotificationCenter::defaultCenter()
     return center;
 }
 
-void BVNotificationCenter::addObserver(const void *observer, const QString &name, const void *sender,
-                                       Handler handler)
+void BVNotificationCenter::addObserver(
+    const void *observer, const QString &name, const void *sender, Handler handler)
 {
     if (!handler)
         return;
@@ -21,18 +21,20 @@ void BVNotificationCenter::addObserver(const void *observer, const QString &name
             return;
         }
     }
-    m_entries.push_back({ m_nextId++, observer, name, sender, std::make_shared<Handler>(std::move(handler)) });
+    m_entries.push_back({m_nextId++, observer, name, sender, std::make_shared<Handler>(std::move(handler))});
 }
 
 void BVNotificationCenter::removeObserver(const void *observer, const QString &name, const void *sender)
 {
     std::lock_guard lock(m_mutex);
     std::erase_if(m_entries, [&](const Entry &e) {
-        return e.observer == observer && (name.isEmpty() || e.name == name) && (!sender || e.sender == sender);
+        return e.observer == observer && (name.isEmpty() || e.name == name)
+            && (!sender || e.sender == sender);
     });
 }
 
-void BVNotificationCenter::postNotification(const QString &name, const void *sender, const QVariantMap &userInfo)
+void BVNotificationCenter::postNotification(
+    const QString &name, const void *sender, const QVariantMap &userInfo)
 {
     std::vector<std::pair<uint64_t, std::shared_ptr<Handler>>> targets;
     {
@@ -42,13 +44,13 @@ void BVNotificationCenter::postNotification(const QString &name, const void *sen
                 targets.emplace_back(e.id, e.handler);
         }
     }
-    const BVNotification note { name, sender, userInfo };
+    const BVNotification note {name, sender, userInfo};
     for (const auto &[id, handler] : targets) {
         {
             // An observer removed by an earlier handler of this delivery is not called.
             std::lock_guard lock(m_mutex);
-            const bool stillThere = std::any_of(m_entries.begin(), m_entries.end(),
-                                                [id = id](const Entry &e) { return e.id == id; });
+            const bool stillThere = std::any_of(
+                m_entries.begin(), m_entries.end(), [id = id](const Entry &e) { return e.id == id; });
             if (!stillThere)
                 continue;
         }
@@ -56,8 +58,8 @@ void BVNotificationCenter::postNotification(const QString &name, const void *sen
     }
 }
 
-void BVNotificationCenter::postNotificationOnMainThread(const QString &name, const void *sender,
-                                                        const QVariantMap &userInfo)
+void BVNotificationCenter::postNotificationOnMainThread(
+    const QString &name, const void *sender, const QVariantMap &userInfo)
 {
     BVMainThread::async([this, name, sender, userInfo] { postNotification(name, sender, userInfo); });
 }
@@ -67,5 +69,6 @@ int BVNotificationCenter::observerCount(const QString &name) const
     std::lock_guard lock(m_mutex);
     if (name.isEmpty())
         return int(m_entries.size());
-    return int(std::count_if(m_entries.begin(), m_entries.end(), [&](const Entry &e) { return e.name == name; }));
+    return int(
+        std::count_if(m_entries.begin(), m_entries.end(), [&](const Entry &e) { return e.name == name; }));
 }

@@ -32,10 +32,11 @@ public:
     // Removes the observer's registrations for the name (all names when empty) and sender (all
     // senders when null).
     void removeObserver(const void *observer, const QString &name = {}, const void *sender = nullptr);
-    void postNotification(const QString &name, const void *sender = nullptr, const QVariantMap &userInfo = {});
+    void postNotification(
+        const QString &name, const void *sender = nullptr, const QVariantMap &userInfo = {});
     // Posts on the main thread, asynchronously.
-    void postNotificationOnMainThread(const QString &name, const void *sender = nullptr,
-                                      const QVariantMap &userInfo = {});
+    void postNotificationOnMainThread(
+        const QString &name, const void *sender = nullptr, const QVariantMap &userInfo = {});
     int observerCount(const QString &name = {}) const;
 
 private:

@@ -9,7 +9,7 @@ namespace {
 
 QString osReleaseValue(const QString &key)
 {
-    for (const char *path : { "/etc/os-release", "/usr/lib/os-release" }) {
+    for (const char *path : {"/etc/os-release", "/usr/lib/os-release"}) {
         QFile f(QString::fromLatin1(path));
         if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
             continue;

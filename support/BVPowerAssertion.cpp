@@ -28,8 +28,8 @@ bool BVPowerAssertion::createPowerAssertionWithReason(const QString &reason)
         BVLog::appendLog("Unable to prevent display sleep: no session bus (%@)", bus.lastError().message());
         return false;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                                       QLatin1String(kService), QStringLiteral("Inhibit"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(kService), QLatin1String(kPath), QLatin1String(kService), QStringLiteral("Inhibit"));
     call << BVBundle::mainBundle().stringForKey(QStringLiteral("CFBundleName")) << reason;
     const QDBusReply<uint> reply = bus.call(call, QDBus::Block, kTimeoutMs);
     if (!reply.isValid()) {
@@ -49,8 +49,8 @@ bool BVPowerAssertion::releasePowerAssertion()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                                       QLatin1String(kService), QStringLiteral("UnInhibit"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(kService), QLatin1String(kPath), QLatin1String(kService), QStringLiteral("UnInhibit"));
     call << cookie;
     const QDBusMessage reply = bus.call(call, QDBus::Block, kTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {

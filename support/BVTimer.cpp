@@ -22,7 +22,9 @@ void BVTimer::afterDelay(double seconds, std::function<void()> job)
 }
 
 BVTimer::BVTimer(double seconds, bool repeats, std::function<void()> job, QObject *parent)
-    : QObject(parent), m_timer(new QTimer(this)), m_job(std::move(job))
+    : QObject(parent)
+    , m_timer(new QTimer(this))
+    , m_job(std::move(job))
 {
     m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setSingleShot(!repeats);

@@ -60,7 +60,8 @@ bool BVWorkGroup::wait(double timeoutSeconds)
         m_empty.wait(lock, [this] { return m_count == 0; });
         return true;
     }
-    return m_empty.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [this] { return m_count == 0; });
+    return m_empty.wait_for(
+        lock, std::chrono::duration<double>(timeoutSeconds), [this] { return m_count == 0; });
 }
 
 int BVWorkGroup::count() const
