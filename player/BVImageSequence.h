@@ -16,8 +16,9 @@ class BVTimer;
 class BVWorkQueue;
 
 // A list of still image files played as a movie at a chosen frame rate. Images are decoded ahead of
-// the playhead on a serial cache queue into a frame cache of about ten seconds, and handed to the
-// delegate on a serial render queue by a frame timer on the main thread. Times use the sequence
+// the playhead on the cache queue (one thread per core, up to four) into a frame cache of about ten
+// seconds (less for very large pictures), and handed to the delegate on a serial render queue by a
+// frame timer on the main thread. Times use the sequence
 // timescale, ceiling(fps x 100). Transport calls (play, pause, seek, rate) belong on the main thread;
 // destroy the object there too.
 class BVImageSequence : public BVMediaObject
