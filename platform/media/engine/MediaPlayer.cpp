@@ -31,7 +31,7 @@ MediaPlayer::~MediaPlayer()
     }
     m_wake.notify_all();
     m_presenter.join();
-    detachItem();
+    detachItem(false);
     m_audioOutput.reset();
 }
 
@@ -87,7 +87,7 @@ void MediaPlayer::replaceCurrentItem(std::shared_ptr<MediaPlayerItem> item)
 {
     if (item == m_item)
         return;
-    detachItem();
+    detachItem(true);
     m_item = std::move(item);
     if (m_item) {
         std::weak_ptr<int> alive = m_alive;
@@ -140,7 +140,7 @@ void MediaPlayer::attachItem()
     }
 }
 
-void MediaPlayer::detachItem()
+void MediaPlayer::detachItem(bool completeSeek)
 {
     std::optional<PendingSeek> abandoned;
     {
@@ -150,7 +150,7 @@ void MediaPlayer::detachItem()
         m_seek.reset();
         m_shown = {};
     }
-    if (abandoned && abandoned->completion)
+    if (completeSeek && abandoned && abandoned->completion)
         abandoned->completion(false);
     m_audioOutput->setRunning(false);
     m_audioDecoder.reset();
@@ -220,8 +220,10 @@ MediaTime MediaPlayer::currentTime() const
         return m_seek->time;
     if (m_rate == 0 || m_stalled)
         return m_position;
+    // The sound device may put the clock a little before the start; the position never is.
     const MediaStreamTiming &timing = m_item->timing();
-    return timing.toTime(timing.nsToTicks(m_clock.timeNs()));
+    const int64_t ticks = std::clamp(timing.nsToTicks(m_clock.timeNs()), timing.startTicks, endTicksLocked());
+    return timing.toTime(ticks);
 }
 
 void MediaPlayer::setVolume(float volume)
@@ -427,12 +429,16 @@ void MediaPlayer::presentPlayingLocked(std::unique_lock<std::mutex> &lock)
     const int dir = direction(m_rate);
     const int64_t end = endTicksLocked();
     int64_t ticks = timing.nsToTicks(m_clock.timeNs());
+    if (dir > 0)
+        ticks = std::max(ticks, timing.startTicks);
+    else
+        ticks = std::min(ticks, end);
     if (dir > 0 && ticks >= end) {
-        reachedBoundaryLocked(end, true);
+        reachedBoundaryLocked(lock, end, true);
         return;
     }
     if (dir < 0 && ticks <= timing.startTicks) {
-        reachedBoundaryLocked(timing.startTicks, false);
+        reachedBoundaryLocked(lock, timing.startTicks, false);
         return;
     }
     const bool keyframesOnly = std::abs(m_rate) > KeyframesOnlyRate;
@@ -496,7 +502,7 @@ void MediaPlayer::presentPlayingLocked(std::unique_lock<std::mutex> &lock)
     show(lock, frame);
 }
 
-void MediaPlayer::reachedBoundaryLocked(int64_t ticks, bool atEnd)
+void MediaPlayer::reachedBoundaryLocked(std::unique_lock<std::mutex> &lock, int64_t ticks, bool atEnd)
 {
     const MediaStreamTiming &timing = m_item->timing();
     m_rate = 0;
@@ -504,8 +510,12 @@ void MediaPlayer::reachedBoundaryLocked(int64_t ticks, bool atEnd)
     const MediaTime duration = m_item->duration();
     placeLocked(atEnd && duration.isNumeric() ? duration : timing.toTime(ticks), 0);
     restartAudioLocked(ticks, 0);
-    if (m_item->videoDecoder())
-        m_item->videoDecoder()->setPlayhead(ticks, 0, false, 0);
+    MediaCachedFramePtr frame;
+    if (m_item->videoDecoder()) {
+        const int64_t last = std::min(ticks, endTicksLocked() - 1);
+        m_item->videoDecoder()->setPlayhead(last, 0, false, 0);
+        frame = m_item->cache()->frameContaining(last);
+    }
     std::weak_ptr<MediaPlayerItem> item = m_item;
     postToMain([this, item, atEnd] {
         updateTimeObservers();
@@ -513,6 +523,9 @@ void MediaPlayer::reachedBoundaryLocked(int64_t ticks, bool atEnd)
         if (std::shared_ptr<MediaPlayerItem> current = item.lock(); current && atEnd && current == m_item)
             current->notifyPlayedToEnd();
     });
+    // The presenter may have been late: show the first or last frame itself.
+    if (frame && frame != m_shown.frame)
+        show(lock, frame);
 }
 
 // Converts outside the lock (the frame keeps its picture alive), then publishes.

@@ -108,14 +108,15 @@ private:
 
     void itemEvent(int event);
     void attachItem();
-    void detachItem();
+    // Drops the item; a pending seek's completion is told `false` unless the player is going away.
+    void detachItem(bool completeSeek);
     void startSeek(PendingSeek seek);
     void presenterLoop();
     bool presentSeekLocked(std::unique_lock<std::mutex> &lock);
     void presentPlayingLocked(std::unique_lock<std::mutex> &lock);
     void show(std::unique_lock<std::mutex> &lock, const MediaCachedFramePtr &frame);
     void restartAudioLocked(int64_t ticks, double rate);
-    void reachedBoundaryLocked(int64_t ticks, bool atEnd);
+    void reachedBoundaryLocked(std::unique_lock<std::mutex> &lock, int64_t ticks, bool atEnd);
     void postToMain(std::function<void()> job);
     void notify(Event event);
     void updateTimeObservers();

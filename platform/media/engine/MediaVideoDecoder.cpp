@@ -187,13 +187,10 @@ void MediaVideoDecoder::decodeGop(const MediaGop &gop, bool keyframesOnly, uint6
     const auto deliver = [&](MediaAVFramePtr picture, int64_t duration) {
         const int64_t pts = picture->best_effort_timestamp;
         m_cache.insert(std::move(picture), pts, duration, gop.key, keyframesOnly);
-        std::function<void()> handler;
-        {
-            std::lock_guard lock(m_mutex);
-            handler = m_frameHandler;
-        }
-        if (handler)
-            handler();
+        // Called under the lock, so that once setFrameHandler() returns no old handler still runs.
+        std::lock_guard lock(m_mutex);
+        if (m_frameHandler)
+            m_frameHandler();
     };
     const auto receive = [&] {
         while (avcodec_receive_frame(m_codec, frame.get()) == 0) {

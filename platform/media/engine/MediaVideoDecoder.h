@@ -24,7 +24,7 @@ public:
     // Opens the codec; false (logged) when the stream cannot be decoded.
     bool open();
     void start();
-    // Called on the decode thread after every frame added to the cache.
+    // Called on the decode thread after every frame added to the cache; must not block.
     void setFrameHandler(std::function<void()> handler);
 
     // Steers decoding. `direction` -1, 0 (paused) or 1; `strideTicks` skips pictures at high rates
