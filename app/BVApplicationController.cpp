@@ -11,7 +11,8 @@ namespace {
 BVApplicationController *s_shared = nullptr;
 }
 
-BVApplicationController::BVApplicationController(QObject *parent) : QObject(parent)
+BVApplicationController::BVApplicationController(QObject *parent)
+    : QObject(parent)
 {
     s_shared = this;
     BVLog::createNewLog();
@@ -44,8 +45,8 @@ void BVApplicationController::openFiles(const QStringList &files)
     for (const QString &file : files) {
         const QUrl url = QUrl::fromUserInput(file, QDir::currentPath(), QUrl::AssumeLocalFile);
         BVLog::appendLog("Opening %@", url.toString());
-        auto window = std::make_unique<BVPlaceholderWindow>(url.isLocalFile() ? QFileInfo(url.toLocalFile()).absoluteFilePath()
-                                                                               : url.toString());
+        auto window = std::make_unique<BVPlaceholderWindow>(
+            url.isLocalFile() ? QFileInfo(url.toLocalFile()).absoluteFilePath() : url.toString());
         window->show();
         m_windows.push_back(std::move(window));
     }

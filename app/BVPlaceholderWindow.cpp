@@ -25,7 +25,8 @@ QToolButton *transportButton(const QString &text, const QString &tip, QWidget *p
 
 } // namespace
 
-BVPlaceholderWindow::BVPlaceholderWindow(const QString &location, QWidget *parent) : QMainWindow(parent)
+BVPlaceholderWindow::BVPlaceholderWindow(const QString &location, QWidget *parent)
+    : QMainWindow(parent)
 {
     const QFileInfo info(location);
     setWindowTitle(location.isEmpty() ? QStringLiteral("Reelmark") : info.fileName());
@@ -50,7 +51,8 @@ BVPlaceholderWindow::BVPlaceholderWindow(const QString &location, QWidget *paren
     if (location.isEmpty()) {
         picture->setText(QStringLiteral("No media open"));
     } else {
-        const QString size = info.exists() ? QLocale().formattedDataSize(info.size()) : QStringLiteral("remote");
+        const QString size
+            = info.exists() ? QLocale().formattedDataSize(info.size()) : QStringLiteral("remote");
         picture->setText(QStringLiteral("%1\n%2").arg(info.fileName(), size));
     }
     layout->addWidget(picture, 1);

@@ -40,8 +40,8 @@ int main(int argc, char **argv)
     switch (line.action) {
     case BVCommandLine::Action::Version:
         std::printf("%s %s (%s)\n", qPrintable(bundle.stringForKey(QStringLiteral("CFBundleName"))),
-                    qPrintable(bundle.stringForKey(QStringLiteral("CFBundleShortVersionString"))),
-                    qPrintable(bundle.stringForKey(QStringLiteral("CFBundleVersion"))));
+            qPrintable(bundle.stringForKey(QStringLiteral("CFBundleShortVersionString"))),
+            qPrintable(bundle.stringForKey(QStringLiteral("CFBundleVersion"))));
         return 0;
     case BVCommandLine::Action::Help:
         std::fputs(qPrintable(BVCommandLine::usage()), stdout);
@@ -58,8 +58,9 @@ int main(int argc, char **argv)
     }
 
     if (!hasDisplay(argc, argv)) {
-        std::fprintf(stderr, "reelmark: no display to open a window on (DISPLAY is not set); "
-                             "run it in a desktop session or under xvfb-run\n");
+        std::fprintf(stderr,
+            "reelmark: no display to open a window on (DISPLAY is not set); "
+            "run it in a desktop session or under xvfb-run\n");
         return 1;
     }
 

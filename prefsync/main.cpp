@@ -12,8 +12,8 @@ int main(int argc, char **argv)
     const BVBundle &bundle = BVBundle::mainBundle();
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("%s %s (%s)\n", qPrintable(bundle.stringForKey(QStringLiteral("CFBundleName"))),
-                    qPrintable(bundle.stringForKey(QStringLiteral("CFBundleShortVersionString"))),
-                    qPrintable(bundle.stringForKey(QStringLiteral("CFBundleVersion"))));
+            qPrintable(bundle.stringForKey(QStringLiteral("CFBundleShortVersionString"))),
+            qPrintable(bundle.stringForKey(QStringLiteral("CFBundleVersion"))));
         return 0;
     }
     QCoreApplication app(argc, argv);

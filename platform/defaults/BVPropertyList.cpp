@@ -66,8 +66,8 @@ QVariant toVariant(plist_t node)
     case PLIST_DATE: {
         int32_t sec = 0, usec = 0;
         plist_get_date_val(node, &sec, &usec);
-        return QDateTime::fromMSecsSinceEpoch((qint64(sec) + kReferenceDateOffset) * 1000 + usec / 1000,
-                                              Qt::UTC);
+        return QDateTime::fromMSecsSinceEpoch(
+            (qint64(sec) + kReferenceDateOffset) * 1000 + usec / 1000, Qt::UTC);
     }
     case PLIST_ARRAY: {
         QVariantList list;

@@ -22,6 +22,6 @@ public:
     static QByteArray toXML(const QVariant &value);
 
     // The shared files of the maker's programs in the user's preferences folder.
-    static QString globalPreferencesPath();  // "com.brightvane.global.plist"
-    static QString qcPreferencesPath();      // "com.brightvane.qc.plist"
+    static QString globalPreferencesPath(); // "com.brightvane.global.plist"
+    static QString qcPreferencesPath(); // "com.brightvane.qc.plist"
 };

@@ -48,9 +48,9 @@ void BVUserDefaults::resetAll()
 }
 
 BVUserDefaults::BVUserDefaults(QString domain)
-    : m_domain(std::move(domain)), m_saveQueue(std::make_unique<BVWorkQueue>(QStringLiteral("bv.defaults")))
-{
-}
+    : m_domain(std::move(domain))
+    , m_saveQueue(std::make_unique<BVWorkQueue>(QStringLiteral("bv.defaults")))
+{ }
 
 BVUserDefaults::~BVUserDefaults()
 {
@@ -174,7 +174,8 @@ QVariantMap BVUserDefaults::dictionaryForKey(const QString &key) const
 QVariantList BVUserDefaults::arrayForKey(const QString &key) const
 {
     const QVariant v = objectForKey(key);
-    return v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList ? v.toList() : QVariantList();
+    return v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList ? v.toList()
+                                                                                         : QVariantList();
 }
 
 void BVUserDefaults::setObject(const QVariant &value, const QString &key)

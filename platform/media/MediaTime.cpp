@@ -13,7 +13,8 @@ constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 
 // numerator / denominator (denominator > 0) rounded by the method; 'larger' tells QuickTime rounding
 // whether the conversion goes to a larger timescale.
-int128 divideRounded(int128 numerator, int128 denominator, MediaTime::Rounding method, bool larger, bool *inexact)
+int128 divideRounded(
+    int128 numerator, int128 denominator, MediaTime::Rounding method, bool larger, bool *inexact)
 {
     int128 q = numerator / denominator;
     const int128 r = numerator % denominator;
@@ -127,7 +128,8 @@ MediaTime MediaTime::operator+(const MediaTime &other) const
         return invalid();
     if (isIndefinite() || other.isIndefinite())
         return indefinite();
-    if ((isPositiveInfinity() && other.isNegativeInfinity()) || (isNegativeInfinity() && other.isPositiveInfinity()))
+    if ((isPositiveInfinity() && other.isNegativeInfinity())
+        || (isNegativeInfinity() && other.isPositiveInfinity()))
         return indefinite();
     if (isPositiveInfinity() || other.isPositiveInfinity())
         return positiveInfinity();
@@ -146,7 +148,8 @@ MediaTime MediaTime::operator+(const MediaTime &other) const
     const int32_t scale = std::max(m_timescale, other.m_timescale);
     const MediaTime a = convertScale(scale, Rounding::Default);
     const MediaTime b = other.convertScale(scale, Rounding::Default);
-    return fromWide(int128(a.m_value) + b.m_value, scale, Valid | ((a.m_flags | b.m_flags) & HasBeenRounded), m_epoch);
+    return fromWide(
+        int128(a.m_value) + b.m_value, scale, Valid | ((a.m_flags | b.m_flags) & HasBeenRounded), m_epoch);
 }
 
 MediaTime MediaTime::operator-() const
@@ -181,7 +184,8 @@ MediaTime MediaTime::multipliedByRatio(int64_t multiplier, int64_t divisor) cons
         divisor = -divisor;
     }
     bool inexact = false;
-    const int128 value = divideRounded(int128(m_value) * multiplier, divisor, Rounding::Default, false, &inexact);
+    const int128 value
+        = divideRounded(int128(m_value) * multiplier, divisor, Rounding::Default, false, &inexact);
     return fromWide(value, m_timescale, m_flags | (inexact ? uint32_t(HasBeenRounded) : 0u), m_epoch);
 }
 
@@ -203,10 +207,10 @@ int MediaTime::compare(const MediaTime &a, const MediaTime &b)
 QVariantMap MediaTime::dictionary() const
 {
     return {
-        { QStringLiteral("value"), qlonglong(m_value) },
-        { QStringLiteral("timescale"), int(m_timescale) },
-        { QStringLiteral("flags"), int(m_flags) },
-        { QStringLiteral("epoch"), qlonglong(m_epoch) },
+        {QStringLiteral("value"), qlonglong(m_value)},
+        {QStringLiteral("timescale"), int(m_timescale)},
+        {QStringLiteral("flags"), int(m_flags)},
+        {QStringLiteral("epoch"), qlonglong(m_epoch)},
     };
 }
 
@@ -237,7 +241,7 @@ QString MediaTime::description() const
 
 MediaTimeRange MediaTimeRange::fromStartEnd(const MediaTime &start, const MediaTime &end)
 {
-    return { start, end - start };
+    return {start, end - start};
 }
 
 bool MediaTimeRange::isValid() const
@@ -267,7 +271,7 @@ MediaTimeRange MediaTimeRange::intersection(const MediaTimeRange &other) const
     const MediaTime start = MediaTime::maximum(m_start, other.m_start);
     const MediaTime finish = MediaTime::minimum(end(), other.end());
     if (finish <= start)
-        return { start, MediaTime::zero() };
+        return {start, MediaTime::zero()};
     return fromStartEnd(start, finish);
 }
 
@@ -282,11 +286,12 @@ MediaTimeRange MediaTimeRange::unionWith(const MediaTimeRange &other) const
 
 QVariantMap MediaTimeRange::dictionary() const
 {
-    return { { QStringLiteral("start"), m_start.dictionary() }, { QStringLiteral("duration"), m_duration.dictionary() } };
+    return {{QStringLiteral("start"), m_start.dictionary()},
+        {QStringLiteral("duration"), m_duration.dictionary()}};
 }
 
 MediaTimeRange MediaTimeRange::fromDictionary(const QVariantMap &dictionary)
 {
-    return { MediaTime::fromDictionary(dictionary.value(QStringLiteral("start")).toMap()),
-             MediaTime::fromDictionary(dictionary.value(QStringLiteral("duration")).toMap()) };
+    return {MediaTime::fromDictionary(dictionary.value(QStringLiteral("start")).toMap()),
+        MediaTime::fromDictionary(dictionary.value(QStringLiteral("duration")).toMap())};
 }

@@ -33,15 +33,17 @@ public:
 
     constexpr MediaTime() = default;
     constexpr MediaTime(int64_t value, int32_t timescale, uint32_t flags = Valid, int64_t epoch = 0)
-        : m_value(value), m_timescale(timescale), m_flags(timescale > 0 ? flags : 0), m_epoch(epoch)
-    {
-    }
+        : m_value(value)
+        , m_timescale(timescale)
+        , m_flags(timescale > 0 ? flags : 0)
+        , m_epoch(epoch)
+    { }
 
     static constexpr MediaTime invalid() { return {}; }
-    static constexpr MediaTime zero() { return { 0, 1 }; }
-    static constexpr MediaTime positiveInfinity() { return { 0, 1, Valid | PositiveInfinity }; }
-    static constexpr MediaTime negativeInfinity() { return { 0, 1, Valid | NegativeInfinity }; }
-    static constexpr MediaTime indefinite() { return { 0, 1, Valid | Indefinite }; }
+    static constexpr MediaTime zero() { return {0, 1}; }
+    static constexpr MediaTime positiveInfinity() { return {0, 1, Valid | PositiveInfinity}; }
+    static constexpr MediaTime negativeInfinity() { return {0, 1, Valid | NegativeInfinity}; }
+    static constexpr MediaTime indefinite() { return {0, 1, Valid | Indefinite}; }
     // The time nearest to the seconds in the preferred timescale (half away from zero).
     static MediaTime fromSeconds(double seconds, int32_t preferredTimescale);
 
@@ -96,7 +98,10 @@ class MediaTimeRange
 {
 public:
     constexpr MediaTimeRange() = default;
-    MediaTimeRange(const MediaTime &start, const MediaTime &duration) : m_start(start), m_duration(duration) {}
+    MediaTimeRange(const MediaTime &start, const MediaTime &duration)
+        : m_start(start)
+        , m_duration(duration)
+    { }
     static MediaTimeRange fromStartEnd(const MediaTime &start, const MediaTime &end);
     static MediaTimeRange invalid() { return {}; }
 

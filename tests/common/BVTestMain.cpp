@@ -23,19 +23,20 @@ int main(int argc, char **argv)
     const QString root = home.path();
     BVTest::g_home = root;
     const QList<QPair<const char *, QString>> folders = {
-        { "HOME", root },
-        { "XDG_DATA_HOME", root + QStringLiteral("/.local/share") },
-        { "XDG_CONFIG_HOME", root + QStringLiteral("/.config") },
-        { "XDG_CACHE_HOME", root + QStringLiteral("/.cache") },
-        { "XDG_STATE_HOME", root + QStringLiteral("/.local/state") },
-        { "XDG_RUNTIME_DIR", root + QStringLiteral("/.runtime") },
-        { "TMPDIR", root + QStringLiteral("/tmp") },
+        {"HOME", root},
+        {"XDG_DATA_HOME", root + QStringLiteral("/.local/share")},
+        {"XDG_CONFIG_HOME", root + QStringLiteral("/.config")},
+        {"XDG_CACHE_HOME", root + QStringLiteral("/.cache")},
+        {"XDG_STATE_HOME", root + QStringLiteral("/.local/state")},
+        {"XDG_RUNTIME_DIR", root + QStringLiteral("/.runtime")},
+        {"TMPDIR", root + QStringLiteral("/tmp")},
     };
     for (const auto &[name, path] : folders) {
         QDir().mkpath(path);
         qputenv(name, QFile::encodeName(path));
     }
-    QFile::setPermissions(root + QStringLiteral("/.runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(root + QStringLiteral("/.runtime"),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("SDL_AUDIODRIVER", "dummy");

@@ -57,9 +57,12 @@ QString sampleMedia(const QString &variant, const QStringList &extraArguments)
 {
     // Cached per build, keyed by variant and arguments; a lock keeps parallel test processes from
     // generating the same file twice.
-    const QByteArray key = QCryptographicHash::hash((variant + u'|' + extraArguments.join(u'|')).toUtf8(),
-                                                    QCryptographicHash::Sha1).toHex().left(12);
-    const QString folder = QStringLiteral(BV_BINARY_DIR "/test-media/") + variant + u'-' + QString::fromLatin1(key);
+    const QByteArray key = QCryptographicHash::hash(
+        (variant + u'|' + extraArguments.join(u'|')).toUtf8(), QCryptographicHash::Sha1)
+                               .toHex()
+                               .left(12);
+    const QString folder
+        = QStringLiteral(BV_BINARY_DIR "/test-media/") + variant + u'-' + QString::fromLatin1(key);
     QDir().mkpath(folder);
     const QString lockPath = folder + QStringLiteral("/.lock");
     const int fd = ::open(QFile::encodeName(lockPath).constData(), O_CREAT | O_RDWR, 0644);
@@ -67,7 +70,8 @@ QString sampleMedia(const QString &variant, const QStringList &extraArguments)
         ::flock(fd, LOCK_EX);
     QProcess tool;
     tool.setProgram(QStringLiteral(BV_SOURCE_DIR "/tools/bv-make-sample"));
-    tool.setArguments(QStringList { QStringLiteral("--variant"), variant, QStringLiteral("--output"), folder } + extraArguments);
+    tool.setArguments(QStringList {QStringLiteral("--variant"), variant, QStringLiteral("--output"), folder}
+        + extraArguments);
     tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     tool.start();
     tool.waitForFinished(300000);

@@ -14,7 +14,8 @@ QString homeDirectory();
 // A fresh empty folder inside the temporary HOME.
 QString makeTempFolder(const QString &prefix = QStringLiteral("t"));
 // Processes Qt events until the predicate holds or the timeout passes; answers the predicate.
-bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+bool waitFor(
+    const std::function<bool()> &predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Processes Qt events for the given time.
 void spin(std::chrono::milliseconds duration);
 // Generates a sample media file with tools/bv-make-sample (cached per build): the variant names

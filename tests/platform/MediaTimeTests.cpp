@@ -17,17 +17,17 @@ TEST(MediaTime, QuickTimeRoundingTowardZeroIntoSmallerAndAwayIntoLargerTimescale
     };
     const Case cases[] = {
         // Into a smaller timescale: toward zero.
-        { { 1999, 1000 }, 24, 47, true },   // 47.976 -> 47
-        { { -1999, 1000 }, 24, -47, true }, // -47.976 -> -47
-        { { 100, 2398 }, 24, 1, true },     // 1.0008 -> 1
-        { { 2400, 2400 }, 24, 24, false },
+        {{1999, 1000}, 24, 47, true}, // 47.976 -> 47
+        {{-1999, 1000}, 24, -47, true}, // -47.976 -> -47
+        {{100, 2398}, 24, 1, true}, // 1.0008 -> 1
+        {{2400, 2400}, 24, 24, false},
         // Into a larger timescale: away from zero.
-        { { 1, 3 }, 10, 4, true },   // 3.33 -> 4
-        { { -1, 3 }, 10, -4, true }, // -3.33 -> -4
-        { { 1, 24 }, 600, 25, false },
+        {{1, 3}, 10, 4, true}, // 3.33 -> 4
+        {{-1, 3}, 10, -4, true}, // -3.33 -> -4
+        {{1, 24}, 600, 25, false},
         // A negative time never becomes zero.
-        { { -1, 1000 }, 24, -1, true },
-        { { -1, 90000 }, 1, -1, true },
+        {{-1, 1000}, 24, -1, true},
+        {{-1, 90000}, 1, -1, true},
     };
     for (const Case &c : cases) {
         const MediaTime converted = c.time.convertScale(c.scale, Rounding::QuickTime);
@@ -100,8 +100,8 @@ TEST(MediaTime, FromSecondsRoundsHalfAwayFromZero)
 
 TEST(MediaTime, DictionaryFormRoundTrips)
 {
-    const MediaTime times[] = { MediaTime(-12345, 2398), MediaTime(0, 1), MediaTime::positiveInfinity(),
-                                MediaTime(7, 600, MediaTime::Valid | MediaTime::HasBeenRounded, 3) };
+    const MediaTime times[] = {MediaTime(-12345, 2398), MediaTime(0, 1), MediaTime::positiveInfinity(),
+        MediaTime(7, 600, MediaTime::Valid | MediaTime::HasBeenRounded, 3)};
     for (const MediaTime &t : times) {
         const QVariantMap dict = t.dictionary();
         EXPECT_EQ(dict.value("value").toLongLong(), t.value());
@@ -114,8 +114,8 @@ TEST(MediaTime, DictionaryFormRoundTrips)
         EXPECT_EQ(back.flags(), t.flags());
         EXPECT_EQ(back.epoch(), t.epoch());
     }
-    EXPECT_FALSE(MediaTime::fromDictionary({ { "value", 1 } }).isValid());
-    EXPECT_FALSE(MediaTime::fromDictionary({ { "value", 1 }, { "timescale", 0 }, { "flags", 1 } }).isValid());
+    EXPECT_FALSE(MediaTime::fromDictionary({{"value", 1}}).isValid());
+    EXPECT_FALSE(MediaTime::fromDictionary({{"value", 1}, {"timescale", 0}, {"flags", 1}}).isValid());
 }
 
 TEST(MediaTimeRange, ContainsIntersectsAndRoundTrips)

@@ -31,7 +31,7 @@ protected:
 TEST_F(UserDefaultsTest, StoredValuesLieOverRegisteredDefaults)
 {
     BVUserDefaults *defaults = BVUserDefaults::defaultsForDomain("com.brightvane.test");
-    defaults->registerDefaults({ { "autoplay", true }, { "volume", 0.5 }, { "timecodeDisplay", 0 } });
+    defaults->registerDefaults({{"autoplay", true}, {"volume", 0.5}, {"timecodeDisplay", 0}});
     EXPECT_TRUE(defaults->boolForKey("autoplay"));
     EXPECT_DOUBLE_EQ(defaults->doubleForKey("volume"), 0.5);
     EXPECT_FALSE(defaults->hasStoredValue("autoplay"));
@@ -54,18 +54,19 @@ TEST_F(UserDefaultsTest, NestedPerFileSettingsSurviveARoundTripThroughTheFile)
 {
     const QString domain = "com.brightvane.roundtrip";
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(1700000000000, Qt::UTC);
-    const QVariantMap marker { { "name", "Fix flicker" }, { "val", 1.25 }, { "color", 3 }, { "can_edit", true } };
+    const QVariantMap marker {{"name", "Fix flicker"}, {"val", 1.25}, {"color", 3}, {"can_edit", true}};
     const QVariantMap entry {
-        { "playbackPos", QVariantMap { { "value", qlonglong(-1234) }, { "timescale", 2398 }, { "flags", 1 }, { "epoch", 0 } } },
-        { "naturalWidth", 1920 },
-        { "markers", QVariantList { marker, marker } },
+        {"playbackPos",
+            QVariantMap {{"value", qlonglong(-1234)}, {"timescale", 2398}, {"flags", 1}, {"epoch", 0}}},
+        {"naturalWidth", 1920},
+        {"markers", QVariantList {marker, marker}},
     };
     {
         BVUserDefaults *defaults = BVUserDefaults::defaultsForDomain(domain);
-        defaults->setObject(QVariantMap { { "file:///media/clip%20one.mov", entry } }, "fileSettings");
+        defaults->setObject(QVariantMap {{"file:///media/clip%20one.mov", entry}}, "fileSettings");
         defaults->setObject(QByteArray("\x00\x01\xff", 3), "blob");
         defaults->setObject(when, "lastCheck");
-        defaults->setObject(QVariantList { "a", 2, 3.5 }, "list");
+        defaults->setObject(QVariantList {"a", 2, 3.5}, "list");
         defaults->setFloat(0.25f, "level");
         ASSERT_TRUE(defaults->synchronize());
     }
@@ -124,14 +125,15 @@ TEST_F(UserDefaultsTest, PropertyListHelpersForSharedFiles)
     EXPECT_TRUE(BVPropertyList::globalPreferencesPath().endsWith("/Preferences/com.brightvane.global.plist"));
     EXPECT_TRUE(BVPropertyList::qcPreferencesPath().endsWith("/Preferences/com.brightvane.qc.plist"));
     EXPECT_TRUE(BVPropertyList::readDictionary(BVPropertyList::qcPreferencesPath()).isEmpty());
-    ASSERT_TRUE(BVPropertyList::write(QVariantMap { { "logQC", false }, { "uid", "abc" } }, BVPropertyList::qcPreferencesPath()));
+    ASSERT_TRUE(BVPropertyList::write(
+        QVariantMap {{"logQC", false}, {"uid", "abc"}}, BVPropertyList::qcPreferencesPath()));
     const QVariantMap qc = BVPropertyList::readDictionary(BVPropertyList::qcPreferencesPath());
     EXPECT_EQ(qc.value("logQC").typeId(), QMetaType::Bool);
     EXPECT_FALSE(qc.value("logQC").toBool());
     // A file that holds an array is not a dictionary.
     const QString timecodes = BVTest::makeTempFolder() + "/timecode.plist";
-    ASSERT_TRUE(BVPropertyList::write(QVariantList { 1, 2 }, timecodes));
+    ASSERT_TRUE(BVPropertyList::write(QVariantList {1, 2}, timecodes));
     EXPECT_TRUE(BVPropertyList::readDictionary(timecodes).isEmpty());
-    ASSERT_TRUE(BVPropertyList::write(QVariantMap { { "42", "01:00:00:00" } }, timecodes));
+    ASSERT_TRUE(BVPropertyList::write(QVariantMap {{"42", "01:00:00:00"}}, timecodes));
     EXPECT_EQ(BVPropertyList::readDictionary(timecodes).value("42").toString(), "01:00:00:00");
 }

@@ -57,11 +57,11 @@ public Q_SLOTS:
 
 TEST(Alert, AnswersOneZeroAndMinusOneForTheThreeButtons)
 {
-    const std::pair<QString, int> cases[] = { { "Delete", 1 }, { "Cancel", 0 }, { "Keep Both", -1 } };
+    const std::pair<QString, int> cases[] = {{"Delete", 1}, {"Cancel", 0}, {"Keep Both", -1}};
     for (const auto &[button, expected] : cases) {
         clickWhenShown(button);
-        const int answer = BVAlert::alertSheetWithMessageText("Delete the marker?", "Delete", "Cancel", "Keep Both",
-                                                              "This cannot be undone.", nullptr, true);
+        const int answer = BVAlert::alertSheetWithMessageText(
+            "Delete the marker?", "Delete", "Cancel", "Keep Both", "This cannot be undone.", nullptr, true);
         EXPECT_EQ(answer, expected) << button.toStdString();
     }
 }
@@ -69,10 +69,10 @@ TEST(Alert, AnswersOneZeroAndMinusOneForTheThreeButtons)
 TEST(Alert, ShownFromABackgroundThreadOnTheMainThread)
 {
     int answer = 42;
-    std::atomic<bool> done { false };
+    std::atomic<bool> done {false};
     std::thread worker([&] {
-        answer = BVAlert::alertSheetWithMessageText("Export failed", "Retry", "Cancel", QString(), "The disk is full.",
-                                                    nullptr, true);
+        answer = BVAlert::alertSheetWithMessageText(
+            "Export failed", "Retry", "Cancel", QString(), "The disk is full.", nullptr, true);
         done = true;
     });
     ASSERT_TRUE(BVTest::waitFor([] { return visibleAlert() != nullptr; }));
@@ -88,8 +88,8 @@ TEST(Alert, ShownFromABackgroundThreadOnTheMainThread)
 TEST(Alert, NonWaitingFormAnswersMinusOneAtOnceAndTellsTheDelegateLater)
 {
     Receiver receiver;
-    const int answer = BVAlert::alertSheetWithMessageText("Upload finished", "OK", QString(), QString(), "Done.", nullptr,
-                                                          &receiver, "alertDidEnd", false);
+    const int answer = BVAlert::alertSheetWithMessageText(
+        "Upload finished", "OK", QString(), QString(), "Done.", nullptr, &receiver, "alertDidEnd", false);
     EXPECT_EQ(answer, -1);
     ASSERT_TRUE(BVTest::waitFor([] { return visibleAlert() != nullptr; }));
     clickWhenShown("OK");
@@ -97,9 +97,9 @@ TEST(Alert, NonWaitingFormAnswersMinusOneAtOnceAndTellsTheDelegateLater)
     EXPECT_EQ(receiver.code, 1);
 
     // A delegate without the callback shows nothing and answers -1.
-    EXPECT_EQ(BVAlert::alertSheetWithMessageText("x", "OK", QString(), QString(), "y", nullptr, &receiver,
-                                                 "noSuchCallback", true),
-              -1);
+    EXPECT_EQ(BVAlert::alertSheetWithMessageText(
+                  "x", "OK", QString(), QString(), "y", nullptr, &receiver, "noSuchCallback", true),
+        -1);
     EXPECT_EQ(visibleAlert(), nullptr);
 }
 
@@ -107,8 +107,8 @@ TEST(Alert, TimedAlertAnswersTheDefaultByItself)
 {
     QElapsedTimer timer;
     timer.start();
-    const int answer = BVAlert::timedAlertSheetWithMessageText("Reconnecting", "OK", "Cancel", QString(),
-                                                               "The session will resume.", nullptr, 0.3);
+    const int answer = BVAlert::timedAlertSheetWithMessageText(
+        "Reconnecting", "OK", "Cancel", QString(), "The session will resume.", nullptr, 0.3);
     EXPECT_EQ(answer, 1);
     EXPECT_GE(timer.elapsed(), 280);
     BVTest::spin(std::chrono::milliseconds(20));
@@ -129,9 +129,9 @@ TEST(Alert, SuppressionCheckboxIsBoundToTheSetting)
     });
     timer->start(10);
     BVAlert alert;
-    EXPECT_EQ(BVAlert::alertSheetWithMessageText("Cache is large", "OK", QString(), QString(), "Clear it soon.", nullptr,
-                                                 nullptr, nullptr, true, &alert, "suppressCacheWarning"),
-              1);
+    EXPECT_EQ(BVAlert::alertSheetWithMessageText("Cache is large", "OK", QString(), QString(),
+                  "Clear it soon.", nullptr, nullptr, nullptr, true, &alert, "suppressCacheWarning"),
+        1);
     EXPECT_TRUE(BVUserDefaults::standardUserDefaults()->boolForKey("suppressCacheWarning"));
 }
 

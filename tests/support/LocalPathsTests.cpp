@@ -27,7 +27,8 @@ TEST(LocalPaths, FoldersFollowHomeAndXDGAtTheMomentOfUse)
     qputenv("XDG_CACHE_HOME", saved);
 
     // The desktop folder named in user-dirs.dirs wins.
-    ASSERT_TRUE(BVTest::writeFile(home + "/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"));
+    ASSERT_TRUE(
+        BVTest::writeFile(home + "/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"));
     EXPECT_EQ(BVLocalPaths::desktopDirectory(), home + "/Schreibtisch");
     QFile::remove(home + "/.config/user-dirs.dirs");
 }
@@ -42,24 +43,24 @@ TEST(LocalPaths, ProtectedFolders)
     };
     const QString home = BVTest::homeDirectory();
     const Case cases[] = {
-        { "/", true, true },
-        { "/a", false, false },
-        { "/home", true, true },
-        { "/home/", true, true },
-        { "/media", true, true },
-        { "/mnt/", true, true },
-        { "/usr/local/x", false, true },
-        { "/usr/local/x", true, false },
-        { "/usr", true, false },
-        { "/etc/fstab", false, true },
-        { "/proc/self", false, true },
-        { "/variable/data", false, false },
-        { home, true, true },
-        { home + "/", true, true },
-        { home + "/Desktop", true, true },
-        { home + "/.local/share/Brightvane/Preferences/", true, true },
-        { home + "/Movies/clip.mov", false, false },
-        { "/media/disk/clip.mov", false, false },
+        {"/", true, true},
+        {"/a", false, false},
+        {"/home", true, true},
+        {"/home/", true, true},
+        {"/media", true, true},
+        {"/mnt/", true, true},
+        {"/usr/local/x", false, true},
+        {"/usr/local/x", true, false},
+        {"/usr", true, false},
+        {"/etc/fstab", false, true},
+        {"/proc/self", false, true},
+        {"/variable/data", false, false},
+        {home, true, true},
+        {home + "/", true, true},
+        {home + "/Desktop", true, true},
+        {home + "/.local/share/Brightvane/Preferences/", true, true},
+        {home + "/Movies/clip.mov", false, false},
+        {"/media/disk/clip.mov", false, false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(BVLocalPaths::isPathSystemDirectory(c.path, c.exact), c.expected)

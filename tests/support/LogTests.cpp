@@ -52,11 +52,11 @@ ChildResult runChild(const QString &mode)
 {
     QProcess child;
     child.setProgram(QStringLiteral(BV_BINARY_DIR "/tests/support/bv_log_child"));
-    child.setArguments({ mode });
+    child.setArguments({mode});
     child.start();
     child.waitForFinished(30000);
-    return { child.exitCode(), child.exitStatus() == QProcess::CrashExit,
-             QString::fromUtf8(child.readAllStandardOutput()) };
+    return {child.exitCode(), child.exitStatus() == QProcess::CrashExit,
+        QString::fromUtf8(child.readAllStandardOutput())};
 }
 
 class LogTest : public ::testing::Test
@@ -83,7 +83,8 @@ TEST_F(LogTest, NewLogStartsWithTheHeaderEntries)
     EXPECT_EQ(message(entries[1]), "Version: 1");
     EXPECT_TRUE(message(entries[2]).startsWith("Path: /"));
     EXPECT_TRUE(QRegularExpression("^System: .+ \\d+\\.\\d+\\.\\d+, \\d+ CPU\\(s\\), \\d+\\.\\d\\d GB RAM$")
-                    .match(message(entries[3])).hasMatch())
+                    .match(message(entries[3]))
+                    .hasMatch())
         << entries[3].toStdString();
     EXPECT_EQ(message(entries[4]), "Running in 64-bit mode");
     EXPECT_EQ(message(entries[5]), "Opened clip.mov at 23.98 fps");
@@ -96,8 +97,9 @@ TEST_F(LogTest, StartingSixTimesKeepsFiveGenerations)
         BVLog::appendLog("run %i", run);
         BVLog::finishWriting();
     }
-    const QStringList files = QDir(logFolder()).entryList({ "LogTest.*" }, QDir::Files, QDir::Name);
-    EXPECT_EQ(files, QStringList({ "LogTest.1.log", "LogTest.2.log", "LogTest.3.log", "LogTest.4.log", "LogTest.5.log" }));
+    const QStringList files = QDir(logFolder()).entryList({"LogTest.*"}, QDir::Files, QDir::Name);
+    EXPECT_EQ(files,
+        QStringList({"LogTest.1.log", "LogTest.2.log", "LogTest.3.log", "LogTest.4.log", "LogTest.5.log"}));
     // Generation 1 is the newest: run 6; generation 5 the oldest kept: run 2.
     EXPECT_EQ(message(lines(generation("LogTest", 1)).last()), "run 6");
     EXPECT_EQ(message(lines(generation("LogTest", 5)).last()), "run 2");
@@ -158,7 +160,7 @@ TEST_F(LogTest, PercentSignsReachTheFileAndEchoDropsObjectPlaceholders)
 
 TEST_F(LogTest, TerminationWaitsForTenPendingWritesAndDropsEleven)
 {
-    for (int pending : { 10, 11 }) {
+    for (int pending : {10, 11}) {
         SCOPED_TRACE(pending);
         BVLog::sharedController()->setAppName("LogTest");
         BVLog::createNewLog();
@@ -186,12 +188,13 @@ TEST_F(LogTest, DisabledLoggingWritesNoFileAndSaysSoOnce)
         QVariant value;
         bool disabled;
     };
-    const Case cases[] = { { QString("1"), true }, { true, true }, { 1, true },
-                           { QString("0"), false }, { QString("true"), false }, { false, false } };
+    const Case cases[] = {{QString("1"), true}, {true, true}, {1, true}, {QString("0"), false},
+        {QString("true"), false}, {false, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.value.toString().toStdString());
         QDir(logFolder()).removeRecursively();
-        ASSERT_TRUE(BVPropertyList::write(QVariantMap { { "disable-logging", c.value } }, BVPropertyList::globalPreferencesPath()));
+        ASSERT_TRUE(BVPropertyList::write(
+            QVariantMap {{"disable-logging", c.value}}, BVPropertyList::globalPreferencesPath()));
         const ChildResult result = runChild("write");
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.output.count("Logging is disabled"), c.disabled ? 1 : 0);
@@ -203,8 +206,9 @@ TEST_F(LogTest, WithoutACurrentFileEachMessageIsReportedOnTheConsole)
 {
     const ChildResult result = runChild("append-only");
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output, "Unable to log the following information: first line from the child\n"
-                             "Unable to open log for output\n");
+    EXPECT_EQ(result.output,
+        "Unable to log the following information: first line from the child\n"
+        "Unable to open log for output\n");
     // Once a log exists, a process that does not start its own appends to it.
     ASSERT_EQ(runChild("write").exitCode, 0);
     ASSERT_EQ(runChild("append-only").exitCode, 0);

@@ -17,18 +17,19 @@ TEST(NotificationCenter, DeliversSynchronouslyInRegistrationOrderFilteredBySende
         order.push_back("any-sender");
         EXPECT_EQ(n.name, "GANGPLAY");
     });
-    center.postNotification("GANGPLAY", &follower, { { "rate", 2.0 } });
-    EXPECT_EQ(order, std::vector<QString>({ "any-sender" }));
+    center.postNotification("GANGPLAY", &follower, {{"rate", 2.0}});
+    EXPECT_EQ(order, std::vector<QString>({"any-sender"}));
     order.clear();
-    center.postNotification("GANGPLAY", &leader, { { "rate", 2.0 } });
-    EXPECT_EQ(order, std::vector<QString>({ "leader-only", "any-sender" }));
+    center.postNotification("GANGPLAY", &leader, {{"rate", 2.0}});
+    EXPECT_EQ(order, std::vector<QString>({"leader-only", "any-sender"}));
     order.clear();
     center.postNotification("GANGPAUSE", &leader);
     EXPECT_TRUE(order.empty());
 
     // Delivery happens on the posting thread before postNotification returns.
     std::thread::id deliveredOn;
-    center.addObserver(&order, "BVBackgroundMute", nullptr, [&](const BVNotification &) { deliveredOn = std::this_thread::get_id(); });
+    center.addObserver(&order, "BVBackgroundMute", nullptr,
+        [&](const BVNotification &) { deliveredOn = std::this_thread::get_id(); });
     std::thread poster([&] {
         center.postNotification("BVBackgroundMute");
         EXPECT_EQ(deliveredOn, std::this_thread::get_id());
@@ -56,7 +57,8 @@ TEST(NotificationCenter, RemovalIsGuardedAndTakesEffectDuringDelivery)
     // Removing what was never added is harmless.
     center.removeObserver(&first);
     center.removeObserver(&first, "GANGPLAY", &second);
-    center.addObserver(&first, "GANGPLAY", nullptr, [&](const BVNotification &) { center.removeObserver(&second); });
+    center.addObserver(
+        &first, "GANGPLAY", nullptr, [&](const BVNotification &) { center.removeObserver(&second); });
     center.addObserver(&second, "GANGPLAY", nullptr, [&](const BVNotification &) { ++secondCalls; });
     center.postNotification("GANGPLAY");
     EXPECT_EQ(secondCalls, 0);

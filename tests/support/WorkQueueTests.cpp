@@ -15,8 +15,8 @@ TEST(WorkQueue, SerialQueueRunsJobsInOrderOneAtATime)
 {
     BVWorkQueue queue("serial");
     std::vector<int> order;
-    std::atomic<int> running { 0 };
-    std::atomic<int> maxRunning { 0 };
+    std::atomic<int> running {0};
+    std::atomic<int> maxRunning {0};
     for (int i = 0; i < 200; ++i) {
         queue.async([&, i] {
             const int now = ++running;
@@ -38,14 +38,14 @@ TEST(WorkQueue, CancelAllDropsPendingJobsAndReportsCounts)
     BVWorkQueue queue("cancel");
     std::mutex gate;
     gate.lock();
-    std::atomic<int> ran { 0 };
+    std::atomic<int> ran {0};
     std::vector<int> counts;
     std::mutex countsMutex;
     queue.setJobCountObserver([&](int count) {
         std::lock_guard lock(countsMutex);
         counts.push_back(count);
     });
-    std::atomic<bool> started { false };
+    std::atomic<bool> started {false};
     queue.async([&] {
         started = true;
         gate.lock();
@@ -69,14 +69,13 @@ TEST(WorkQueue, CancelAllDropsPendingJobsAndReportsCounts)
 TEST(WorkQueue, WideQueueRunsUpToItsWidthAtOnce)
 {
     BVWorkQueue queue("wide", 3);
-    std::atomic<int> running { 0 };
-    std::atomic<int> maxRunning { 0 };
+    std::atomic<int> running {0};
+    std::atomic<int> maxRunning {0};
     for (int i = 0; i < 12; ++i) {
         queue.async([&] {
             const int now = ++running;
             int seen = maxRunning.load();
-            while (now > seen && !maxRunning.compare_exchange_weak(seen, now)) {
-            }
+            while (now > seen && !maxRunning.compare_exchange_weak(seen, now)) { }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             --running;
         });
@@ -102,7 +101,7 @@ TEST(WorkGroup, CompletionRunsOnTheMainThreadAfterEveryMember)
 {
     BVWorkQueue queue("group", 2);
     BVWorkGroup group;
-    std::atomic<int> done { 0 };
+    std::atomic<int> done {0};
     bool completedOnMain = false;
     int doneAtCompletion = -1;
     for (int i = 0; i < 8; ++i)
@@ -127,7 +126,7 @@ TEST(WorkGroup, CompletionRunsOnTheMainThreadAfterEveryMember)
 
 TEST(MainThread, AsyncAndSyncRunOnTheMainThread)
 {
-    std::atomic<bool> asyncOnMain { false };
+    std::atomic<bool> asyncOnMain {false};
     bool syncOnMain = false;
     std::thread worker([&] {
         EXPECT_FALSE(BVMainThread::isMainThread());
