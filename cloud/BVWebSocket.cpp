@@ -8,6 +8,7 @@
 #include "support/BVWorkQueue.h"
 
 #include <QAbstractSocket>
+#include <QCoreApplication>
 
 #include <openssl/rand.h>
 
@@ -62,9 +63,11 @@ BVWebSocket::~BVWebSocket()
     });
     if (m_workQueue && m_workQueue->isCurrent()) {
         // The last reference went with a job of our own queue, which cannot join its own thread:
-        // the main thread destroys the queue once the job has returned.
-        std::shared_ptr<BVWorkQueue> queue(std::move(m_workQueue));
-        BVMainThread::async([queue] {});
+        // the main thread destroys the queue, which waits for the job to return. Without an
+        // application object (process exit) the queue is left to the system.
+        BVWorkQueue *queue = m_workQueue.release();
+        if (QCoreApplication::instance())
+            BVMainThread::async([queue] { delete queue; });
     }
 }
 
@@ -193,6 +196,8 @@ void BVWebSocket::handleStreamEvent(BVWebSocketStream::Event event)
         streamReceived(event.data);
         break;
     case Kind::WriteError:
+        if (m_disconnecting)
+            break; // the server hung up after its close frame, before our answer went out
         failWithError(
             BVError::withDescription(streamErrorDomain(), 2145, QStringLiteral("Error writing to stream")));
         break;

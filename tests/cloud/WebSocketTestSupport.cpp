@@ -92,6 +92,8 @@ Client::~Client()
 {
     socket->setDelegate(nullptr);
     socket->close();
+    // Let the close finish, so that no socket outlives its test.
+    BVTest::waitFor([this] { return socket->readyState() == BVWebSocket::Closed; }, 3s);
 }
 
 NodeServer::~NodeServer()
