@@ -201,9 +201,9 @@ void BVImageSequence::cacheFrames()
             full = true;
         } else {
             const int64_t s = step();
-            int64_t queued = int64_t(m_frameCache.size()) + m_pendingCacheOperations;
+            int64_t queued = int64_t(m_frameCache.size() + m_pendingFrames.size());
             auto queue = [&](int64_t index) {
-                ++m_pendingCacheOperations;
+                m_pendingFrames.insert(uint64_t(index));
                 ++queued;
                 m_cacheQueue->async([this, index, generation = m_generation] {
                     cacheImageFile(uint64_t(index), generation);
@@ -249,7 +249,7 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
     std::lock_guard guard(m_cacheMutex);
     if (generation != m_generation)
         return;
-    --m_pendingCacheOperations;
+    m_pendingFrames.erase(index);
     if (m_stopCaching.load())
         return;
     if (image.isNull()) {
@@ -270,9 +270,16 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
             m_sentLoaded = true;
             notifyDelegate([](BVMediaObjectDelegate &d) { d.mediaStatusChanged(BVMediaStatus::loaded); });
         }
-        // A sequence shorter than the ready count is ready once all of it is decoded.
-        const bool allDecoded = m_pendingCacheOperations == 0;
-        if (m_frameCache.size() >= kReadyFrameCount || (allDecoded && !m_frameCache.empty())) {
+        // Ready once the first five frames in playing order are in place (decoders finish out of
+        // order), or once everything queued is decoded for a shorter sequence.
+        const bool allDecoded = m_pendingFrames.empty();
+        bool firstFramesInPlace = allDecoded;
+        if (!allDecoded && m_frameCache.size() >= kReadyFrameCount) {
+            const uint64_t fifth = m_frameCache[kReadyFrameCount - 1].index;
+            firstFramesInPlace
+                = rate() >= 0 ? *m_pendingFrames.begin() > fifth : *m_pendingFrames.rbegin() < fifth;
+        }
+        if (firstFramesInPlace && !m_frameCache.empty()) {
             m_isReady.store(true);
             BVMainThread::async([this, alive = std::weak_ptr<int>(m_alive)] {
                 if (alive.expired())
@@ -377,7 +384,7 @@ void BVImageSequence::clearCache()
         std::lock_guard guard(m_cacheMutex);
         ++m_generation;
         m_frameCache.clear();
-        m_pendingCacheOperations = 0;
+        m_pendingFrames.clear();
         m_waitingDisplays = 0;
         m_nextFrameToCache.reset();
         m_lastBufferStatus.clear();

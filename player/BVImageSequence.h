@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 class BVTimer;
 class BVWorkQueue;
@@ -112,7 +113,8 @@ private:
     std::deque<CachedFrame> m_frameCache;
     // Bumped by clearCache(): work queued before it finds its results unwanted.
     uint64_t m_generation = 0;
-    int64_t m_pendingCacheOperations = 0;
+    // Frames queued for decoding and not finished.
+    std::set<uint64_t> m_pendingFrames;
     int m_waitingDisplays = 0;
     // The next frame to queue for decoding; none after clearCache().
     std::optional<int64_t> m_nextFrameToCache;
