@@ -239,6 +239,13 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
         std::lock_guard guard(m_cacheMutex);
         if (generation != m_generation || m_stopCaching.load())
             return;
+        // A frame the playhead has passed while it waited is not decoded: when decoding falls behind,
+        // the decoders go on with frames that can still be shown.
+        const uint64_t current = currentFrame();
+        if (rate() >= 0 ? index < current : index > current) {
+            m_pendingFrames.erase(index);
+            return;
+        }
     }
     {
         std::lock_guard guard(m_timeMutex);
