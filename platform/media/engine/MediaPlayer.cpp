@@ -397,11 +397,11 @@ bool MediaPlayer::presentSeekLocked(std::unique_lock<std::mutex> &lock)
         if (!frame)
             return false;
     }
-    std::optional<PendingSeek> done = std::move(m_seek);
+    PendingSeek done = std::move(*m_seek);
     m_seek.reset();
-    int64_t landed = done->ticks;
-    MediaTime time = done->time;
-    if (frame && done->snapToFrame) {
+    int64_t landed = done.ticks;
+    MediaTime time = done.time;
+    if (frame && done.snapToFrame) {
         landed = frame->pts;
         time = m_item->timing().toTime(frame->pts);
     }
@@ -414,7 +414,7 @@ bool MediaPlayer::presentSeekLocked(std::unique_lock<std::mutex> &lock)
     restartAudioLocked(landed, m_rate);
     if (frame)
         show(lock, frame);
-    std::function<void(bool)> completion = std::move(done->completion);
+    std::function<void(bool)> completion = std::move(done.completion);
     postToMain([this, completion] {
         updateTimeObservers();
         if (completion)

@@ -1,0 +1,444 @@
+// Playback engine figures beside mpv's on the same file in the same run: time to first picture,
+// exact-seek latency, step latency (cached and uncached), dropped frames, position advance and CPU
+// use at several rates, peak memory.
+//
+//   bv_engine_benchmark [--file PATH] [--play-seconds S] [--no-mpv]
+//
+// Without --file a 60 s 1080p H.264 clip with a 48-frame GOP is generated (tools/bv-make-sample).
+#include "platform/media/engine/MediaPlayer.h"
+#include "platform/media/engine/MediaPlayerItem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QThread>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace {
+
+double nowMs()
+{
+    static QElapsedTimer timer;
+    if (!timer.isValid())
+        timer.start();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+bool spinUntil(const std::function<bool()> &done, double timeoutMs)
+{
+    const double end = nowMs() + timeoutMs;
+    while (!done()) {
+        if (nowMs() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        QThread::usleep(100);
+    }
+    return true;
+}
+
+struct Summary
+{
+    double median = 0, worst = 0, first = 0;
+};
+
+Summary summarise(std::vector<double> values)
+{
+    Summary s;
+    if (values.empty())
+        return s;
+    s.first = values.front();
+    std::sort(values.begin(), values.end());
+    s.median = values[values.size() / 2];
+    s.worst = values.back();
+    return s;
+}
+
+double cpuSecondsSelf()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long peakKbSelf()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// ---- mpv through its JSON IPC socket ---------------------------------------------------------
+
+class Mpv
+{
+public:
+    ~Mpv()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+    bool start()
+    {
+        m_socketPath
+            = QDir::tempPath() + QStringLiteral("/bv-mpv-%1.sock").arg(QCoreApplication::applicationPid());
+        QFile::remove(m_socketPath);
+        m_process.start(QStringLiteral("mpv"),
+            {QStringLiteral("--no-config"), QStringLiteral("--vo=null"), QStringLiteral("--ao=null"),
+                QStringLiteral("--input-ipc-server=") + m_socketPath, QStringLiteral("--pause"),
+                QStringLiteral("--idle"), QStringLiteral("--hr-seek=yes"), QStringLiteral("--really-quiet")});
+        if (!m_process.waitForStarted(5000))
+            return false;
+        return spinUntil(
+            [&] {
+                m_socket.connectToServer(m_socketPath);
+                return m_socket.waitForConnected(50);
+            },
+            5000);
+    }
+    qint64 pid() const { return m_process.processId(); }
+
+    QJsonObject command(const QJsonArray &arguments)
+    {
+        const int id = ++m_requestId;
+        send(QJsonObject {{QStringLiteral("command"), arguments}, {QStringLiteral("request_id"), id}});
+        QJsonObject reply;
+        waitFor(
+            [&](const QJsonObject &message) {
+                if (message.value(QStringLiteral("request_id")).toInt() == id) {
+                    reply = message;
+                    return true;
+                }
+                return false;
+            },
+            10000);
+        return reply;
+    }
+    void send(const QJsonObject &message)
+    {
+        m_socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
+        m_socket.flush();
+    }
+    // Sends a command and answers the milliseconds until `done` accepts a message after it.
+    double timed(const QJsonArray &arguments, const std::function<bool(const QJsonObject &)> &done)
+    {
+        m_pending.clear();
+        const double start = nowMs();
+        send(QJsonObject {{QStringLiteral("command"), arguments}});
+        return waitFor(done, 3000) ? nowMs() - start : 3000;
+    }
+    bool waitFor(const std::function<bool(const QJsonObject &)> &accept, int timeoutMs)
+    {
+        const double end = nowMs() + timeoutMs;
+        while (nowMs() < end) {
+            while (!m_pending.isEmpty()) {
+                const QJsonObject message = m_pending.takeFirst();
+                if (accept(message))
+                    return true;
+            }
+            if (m_socket.bytesAvailable() == 0)
+                m_socket.waitForReadyRead(20);
+            m_buffer += m_socket.readAll();
+            int newline;
+            while ((newline = m_buffer.indexOf('\n')) >= 0) {
+                m_pending.append(QJsonDocument::fromJson(m_buffer.left(newline)).object());
+                m_buffer.remove(0, newline + 1);
+            }
+        }
+        return false;
+    }
+    static bool isEvent(const QJsonObject &message, const char *name)
+    {
+        return message.value(QStringLiteral("event")).toString() == QLatin1String(name);
+    }
+    double property(const char *name)
+    {
+        return command(QJsonArray {QStringLiteral("get_property"), QString::fromLatin1(name)})
+            .value(QStringLiteral("data"))
+            .toDouble();
+    }
+    // CPU seconds and peak resident kilobytes of the mpv process.
+    double cpuSeconds() const
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QList<QByteArray> fields = stat.readAll().split(' ');
+        return fields.size() > 15
+            ? double(fields[13].toLongLong() + fields[14].toLongLong()) / double(sysconf(_SC_CLK_TCK))
+            : 0;
+    }
+    long peakKb() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+        if (!status.open(QIODevice::ReadOnly))
+            return 0;
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').first().toLong();
+        return 0;
+    }
+
+private:
+    QProcess m_process;
+    QLocalSocket m_socket;
+    QString m_socketPath;
+    QByteArray m_buffer;
+    QList<QJsonObject> m_pending;
+    int m_requestId = 0;
+};
+
+// ---- the engine -------------------------------------------------------------------------------
+
+struct Engine
+{
+    std::unique_ptr<MediaPlayer> player = std::make_unique<MediaPlayer>();
+    std::shared_ptr<MediaPlayerItem> item;
+
+    double open(const QString &path)
+    {
+        const double start = nowMs();
+        item = MediaPlayerItem::create(path);
+        player->replaceCurrentItem(item);
+        spinUntil(
+            [&] {
+                return player->currentImage() != nullptr || item->status() == MediaPlayerItem::Status::Failed;
+            },
+            30000);
+        return nowMs() - start;
+    }
+    double seek(const MediaTime &time)
+    {
+        bool done = false;
+        const double start = nowMs();
+        player->seekToTime(time, [&](bool) { done = true; });
+        spinUntil([&] { return done; }, 30000);
+        return nowMs() - start;
+    }
+    double step(int count)
+    {
+        bool done = false;
+        const double start = nowMs();
+        player->stepByCount(count, [&](bool) { done = true; });
+        spinUntil([&] { return done; }, 30000);
+        return nowMs() - start;
+    }
+};
+
+void printRow(const char *what, const Summary &ours, const Summary &mpv, bool haveMpv, bool withFirst = false)
+{
+    std::printf("%-44s  engine median %7.2f ms  worst %7.2f ms", what, ours.median, ours.worst);
+    if (withFirst)
+        std::printf("  first %7.2f ms", ours.first);
+    if (haveMpv) {
+        std::printf(" | mpv median %7.2f ms  worst %7.2f ms", mpv.median, mpv.worst);
+        if (withFirst)
+            std::printf("  first %7.2f ms", mpv.first);
+    }
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("SDL_AUDIODRIVER",
+        qgetenv("SDL_AUDIODRIVER").isEmpty() ? QByteArray("dummy") : qgetenv("SDL_AUDIODRIVER"));
+    QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QString path;
+    double playSeconds = 30;
+    bool useMpv = true;
+    const QStringList arguments = app.arguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--file") && i + 1 < arguments.size())
+            path = arguments[++i];
+        else if (arguments[i] == QLatin1String("--play-seconds") && i + 1 < arguments.size())
+            playSeconds = arguments[++i].toDouble();
+        else if (arguments[i] == QLatin1String("--no-mpv"))
+            useMpv = false;
+    }
+    if (path.isEmpty()) {
+        QProcess tool;
+        tool.start(QStringLiteral(BV_SOURCE_DIR "/tools/bv-make-sample"),
+            {QStringLiteral("--variant"), QStringLiteral("movie"), QStringLiteral("--duration"),
+                QStringLiteral("60"), QStringLiteral("--output"), QStringLiteral(BV_BENCHMARK_MEDIA_DIR),
+                QStringLiteral("--name"), QStringLiteral("engine-60s.mov")});
+        tool.waitForFinished(-1);
+        path = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+    }
+    std::printf("file: %s\n", qPrintable(path));
+
+    Engine engine;
+    const double firstPicture = engine.open(path);
+    if (engine.item->status() != MediaPlayerItem::Status::ReadyToPlay) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
+        return 1;
+    }
+    const MediaTime frame = engine.item->frameDuration();
+    const int64_t frames = engine.item->duration().value() * frame.timescale()
+        / engine.item->duration().timescale() / frame.value();
+    const auto frameTime = [&](int64_t index) { return MediaTime(index * frame.value(), frame.timescale()); };
+    std::mt19937 random(7);
+    std::vector<int64_t> seekFrames;
+    for (int i = 0; i < 20; ++i)
+        seekFrames.push_back(int64_t(random() % uint32_t(frames - 1)));
+    // Uncached step-back origins: GOP starts (the previous GOP is not decoded yet).
+    std::vector<int64_t> gopStarts;
+    for (int64_t k = 48 * 3; k + 48 < frames && gopStarts.size() < 4; k += 48 * 7)
+        gopStarts.push_back(k);
+
+    std::vector<double> seeks, stepBack, stepForward, stepBackCached, stepForwardCached;
+    for (int64_t index : seekFrames)
+        seeks.push_back(engine.seek(frameTime(index)));
+    for (int64_t origin : gopStarts) {
+        engine.seek(frameTime(origin));
+        for (int i = 0; i < 20; ++i)
+            stepBack.push_back(engine.step(-1));
+        for (int i = 0; i < 20; ++i)
+            stepForwardCached.push_back(engine.step(1));
+        for (int i = 0; i < 20; ++i)
+            stepBackCached.push_back(engine.step(-1));
+        engine.seek(frameTime(origin + 20));
+        for (int i = 0; i < 20; ++i)
+            stepForward.push_back(engine.step(1));
+    }
+
+    struct RateRow
+    {
+        double rate, wallSeconds, advanced, cpuPercent;
+        int64_t dropped, presented, stalls;
+        double mpvCpuPercent = -1, mpvAdvanced = -1, mpvWall = -1, mpvDropped = -1;
+    };
+    std::vector<RateRow> rows;
+    const double durationSeconds = engine.item->duration().seconds();
+    for (double rate : {1.0, -1.0, 2.0, 8.0, 16.0, 32.0}) {
+        const double wall = std::min(playSeconds, durationSeconds * 0.95 / std::abs(rate));
+        const MediaTime start
+            = rate > 0 ? MediaTime::zero() : MediaTime::fromSeconds(durationSeconds - 0.5, 1000);
+        engine.seek(start);
+        engine.player->resetStatistics();
+        const double cpu0 = cpuSecondsSelf();
+        const double t0 = nowMs();
+        engine.player->setRate(float(rate));
+        spinUntil([&] { return engine.player->rate() == 0.0f; }, wall * 1000);
+        const double elapsed = (nowMs() - t0) / 1000;
+        const double moved = std::abs(engine.player->currentTime().seconds() - start.seconds());
+        engine.player->pause();
+        const MediaPlayer::Statistics statistics = engine.player->statistics();
+        rows.push_back({rate, elapsed, moved, (cpuSecondsSelf() - cpu0) / elapsed * 100,
+            statistics.droppedFrames, statistics.presentedFrames, statistics.stalls});
+    }
+    const long enginePeak = peakKbSelf();
+    std::printf(
+        "engine done: first picture %.2f ms, seek median %.2f ms, step back median %.2f ms first %.2f ms\n",
+        firstPicture, summarise(seeks).median, summarise(stepBack).median, summarise(stepBack).first);
+
+    Summary mpvFirst, mpvSeeks, mpvStepBack, mpvStepForward, mpvStepBackCached, mpvStepForwardCached;
+    long mpvPeak = 0;
+    const bool haveMpv = useMpv && [&] {
+        Mpv mpv;
+        if (!mpv.start())
+            return false;
+        const auto restart = [](const QJsonObject &m) { return Mpv::isEvent(m, "playback-restart"); };
+        mpv.command(QJsonArray {QStringLiteral("observe_property"), 1, QStringLiteral("time-pos")});
+        mpvFirst.median = mpvFirst.worst = mpv.timed(QJsonArray {QStringLiteral("loadfile"), path}, restart);
+        std::vector<double> values;
+        for (int64_t index : seekFrames)
+            values.push_back(mpv.timed(QJsonArray {QStringLiteral("seek"), frameTime(index).seconds(),
+                                           QStringLiteral("absolute+exact")},
+                restart));
+        mpvSeeks = summarise(values);
+        // A step is done when the position changes or playback restarts (a backward step seeks).
+        const auto stepped = [](const QJsonObject &m) {
+            return (Mpv::isEvent(m, "property-change") && m.value(QStringLiteral("id")).toInt() == 1)
+                || Mpv::isEvent(m, "playback-restart");
+        };
+        std::vector<double> back, forward, backCached, forwardCached;
+        for (int64_t origin : gopStarts) {
+            mpv.timed(QJsonArray {QStringLiteral("seek"), frameTime(origin).seconds(),
+                          QStringLiteral("absolute+exact")},
+                restart);
+            for (int i = 0; i < 20; ++i)
+                back.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-back-step")}, stepped));
+            for (int i = 0; i < 20; ++i)
+                forwardCached.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-step")}, stepped));
+            for (int i = 0; i < 20; ++i)
+                backCached.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-back-step")}, stepped));
+            mpv.timed(QJsonArray {QStringLiteral("seek"), frameTime(origin + 20).seconds(),
+                          QStringLiteral("absolute+exact")},
+                restart);
+            for (int i = 0; i < 20; ++i)
+                forward.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-step")}, stepped));
+        }
+        mpvStepBack = summarise(back);
+        mpvStepForward = summarise(forward);
+        mpvStepBackCached = summarise(backCached);
+        mpvStepForwardCached = summarise(forwardCached);
+        mpv.command(QJsonArray {QStringLiteral("unobserve_property"), 1});
+        for (RateRow &row : rows) {
+            if (row.rate < 0)
+                continue; // mpv has no negative speed
+            const double wall = std::min(playSeconds, durationSeconds * 0.95 / row.rate);
+            mpv.timed(QJsonArray {QStringLiteral("seek"), 0, QStringLiteral("absolute+exact")}, restart);
+            mpv.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("speed"), row.rate});
+            const double dropped0 = mpv.property("frame-drop-count");
+            const double cpu0 = mpv.cpuSeconds();
+            const double t0 = nowMs();
+            mpv.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("pause"), false});
+            spinUntil([] { return false; }, wall * 1000);
+            mpv.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("pause"), true});
+            row.mpvWall = (nowMs() - t0) / 1000;
+            row.mpvAdvanced = mpv.property("time-pos");
+            row.mpvCpuPercent = (mpv.cpuSeconds() - cpu0) / row.mpvWall * 100;
+            row.mpvDropped = mpv.property("frame-drop-count") - dropped0;
+        }
+        mpvPeak = mpv.peakKb();
+        return true;
+    }();
+
+    std::printf("\n%-44s  engine %8.2f ms", "time to first picture", firstPicture);
+    if (haveMpv)
+        std::printf(" | mpv %8.2f ms", mpvFirst.median);
+    std::printf("\n");
+    Summary s = summarise(seeks);
+    printRow("exact seek, 20 random frames", s, mpvSeeks, haveMpv);
+    printRow("step back from a GOP start (uncached), x20", summarise(stepBack), mpvStepBack, haveMpv, true);
+    printRow(
+        "step back over the same frames (cached)", summarise(stepBackCached), mpvStepBackCached, haveMpv);
+    printRow("step forward after a seek, x20", summarise(stepForward), mpvStepForward, haveMpv, true);
+    printRow("step forward over decoded frames (cached)", summarise(stepForwardCached), mpvStepForwardCached,
+        haveMpv);
+    std::printf("\n%6s %7s %9s %8s %8s %9s %7s %6s | %9s %8s %7s\n", "rate", "wall s", "advance", "ratio",
+        "dropped", "presented", "stalls", "cpu %", "mpv ratio", "mpv drop", "mpv cpu");
+    for (const RateRow &row : rows) {
+        std::printf("%6.1f %7.2f %9.2f %8.3f %8lld %9lld %7lld %6.0f", row.rate, row.wallSeconds,
+            row.advanced, row.advanced / (row.wallSeconds * std::abs(row.rate)), (long long)row.dropped,
+            (long long)row.presented, (long long)row.stalls, row.cpuPercent);
+        if (row.mpvWall > 0)
+            std::printf(" | %9.3f %8.0f %7.0f", row.mpvAdvanced / (row.mpvWall * row.rate), row.mpvDropped,
+                row.mpvCpuPercent);
+        std::printf("\n");
+    }
+    std::printf("\npeak memory: engine %ld MB", enginePeak / 1024);
+    if (haveMpv)
+        std::printf(" | mpv %ld MB", mpvPeak / 1024);
+    std::printf("\n");
+    return 0;
+}
