@@ -141,6 +141,8 @@ TEST(MediaAsset, ChaptersAndCommonMetadata)
     // Container tags without a common key stay out of the common metadata.
     EXPECT_GT(asset->metadata().size(), asset->commonMetadata().size());
     EXPECT_NEAR(asset->duration().seconds(), 3.0, 0.1);
+    EXPECT_TRUE(asset->creationDate().isValid());
+    EXPECT_TRUE(asset->isExportable());
 
     auto wav = loadedAsset(BVTest::sampleMedia(QStringLiteral("wav")));
     EXPECT_TRUE(wav->availableChapterLocales().isEmpty());

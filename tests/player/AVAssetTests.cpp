@@ -172,7 +172,7 @@ TEST(AVAsset, AudioFileTakesRateAndDropFrameFromTheAudioTimecodeSetting)
         EXPECT_EQ(audio.media->timecodeStart(), QLatin1String(c.start));
         EXPECT_EQ(audio.media->currentTimecode(), QLatin1String(c.start));
         EXPECT_EQ(audio.media->timecodeAtTime(MediaTime(1, 1)), QLatin1String(c.atOneSecond));
-        EXPECT_EQ(audio.media->naturalSize(), QSizeF());
+        EXPECT_EQ(audio.media->naturalSize(), QSizeF(0, 0));
     }
     defaults->removeObjectForKey(QStringLiteral("defaultAudioTC"));
 }
