@@ -52,7 +52,10 @@ void MediaClock::sync(int64_t mediaNs, Clock::time_point when, int64_t tolerance
     std::lock_guard lock(m_mutex);
     if (m_rate == 0)
         return;
-    if (std::llabs(timeNsAtLocked(when) - mediaNs) <= toleranceNs)
+    // Going back makes the position (and the picture) step backwards during play: only a large
+    // lag of the sound is worth that; small ones stay within a frame.
+    const int64_t drift = mediaNs - timeNsAtLocked(when);
+    if (std::llabs(drift) <= toleranceNs || (drift < 0 && drift > -BackwardToleranceNs))
         return;
     m_anchorNs = mediaNs;
     m_anchorWall = when;

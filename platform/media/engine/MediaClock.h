@@ -10,6 +10,7 @@ class MediaClock
 {
 public:
     using Clock = std::chrono::steady_clock;
+    static constexpr int64_t BackwardToleranceNs = 60'000'000;
 
     int64_t timeNs() const { return timeNsAt(Clock::now()); }
     int64_t timeNsAt(Clock::time_point when) const;

@@ -64,9 +64,16 @@ void MediaFrameCache::insert(
     group.frames[pts] = std::move(entry);
 }
 
+void MediaFrameCache::beginGroup(int64_t gopKey)
+{
+    std::lock_guard lock(m_mutex);
+    m_fillingKey = gopKey;
+}
+
 void MediaFrameCache::markComplete(int64_t gopKey, int64_t gopEnd, bool keyframeOnly)
 {
     std::lock_guard lock(m_mutex);
+    m_fillingKey = MediaStreamTiming::NoTime;
     auto it = m_groups.find(gopKey);
     if (it == m_groups.end())
         return;
@@ -221,7 +228,7 @@ void MediaFrameCache::trimLocked(int64_t playhead, int direction)
         auto victim = m_groups.end();
         int64_t worst = -1;
         for (auto it = m_groups.begin(); it != m_groups.end(); ++it) {
-            if (it == protectedGroup)
+            if (it == protectedGroup || it->first == m_fillingKey)
                 continue;
             const Group &group = it->second;
             const int64_t end = group.complete

@@ -43,6 +43,9 @@ public:
 
     // Decoder thread: adds a frame (the cache takes the reference).
     void insert(MediaAVFramePtr frame, int64_t pts, int64_t duration, int64_t gopKey, bool keyframeOnly);
+    // Decoder thread: the GOP whose frames come next (NoTime: none). It is never evicted while it
+    // fills, so a GOP marked complete has no holes.
+    void beginGroup(int64_t gopKey);
     // Decoder thread: every frame of the GOP [key, end) is in.
     void markComplete(int64_t gopKey, int64_t gopEnd, bool keyframeOnly);
     // The complete GOP span containing the ticks, if any; `fullOnly` ignores keyframe-only GOPs.
@@ -88,4 +91,5 @@ private:
     size_t m_lastGopBytes = 0;
     int64_t m_playhead = 0;
     int m_direction = 0;
+    int64_t m_fillingKey = MediaStreamTiming::NoTime;
 };

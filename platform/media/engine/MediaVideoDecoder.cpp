@@ -78,7 +78,10 @@ void MediaVideoDecoder::jump(int64_t ticks)
 {
     {
         std::lock_guard lock(m_mutex);
+        // A jump wants the exact frame there, whatever the rate was.
         m_target.ticks = ticks;
+        m_target.direction = 0;
+        m_target.keyframesOnly = false;
         m_jumpTicks = ticks;
         m_target.generation = ++m_generation;
     }
@@ -181,6 +184,7 @@ void MediaVideoDecoder::run()
 void MediaVideoDecoder::decodeGop(const MediaGop &gop, bool keyframesOnly, uint64_t generation)
 {
     avcodec_flush_buffers(m_codec);
+    m_cache.beginGroup(gop.key);
     MediaAVFramePtr pending;
     MediaAVFramePtr frame(av_frame_alloc());
     bool cancelled = false;
@@ -231,6 +235,8 @@ void MediaVideoDecoder::decodeGop(const MediaGop &gop, bool keyframesOnly, uint6
             deliver(std::move(pending), duration);
         }
         m_cache.markComplete(gop.key, gop.end, keyframesOnly);
+    } else {
+        m_cache.beginGroup(MediaStreamTiming::NoTime);
     }
     avcodec_flush_buffers(m_codec);
 }
