@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <functional>
@@ -25,6 +26,12 @@ public:
     void setInterval(double seconds);
 
 private:
+    void fire();
+
     QTimer *m_timer;
     std::function<void()> m_job;
+    bool m_repeats;
+    qint64 m_intervalNs;
+    qint64 m_nextDeadlineNs = 0;
+    QElapsedTimer m_clock;
 };

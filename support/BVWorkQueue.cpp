@@ -1,48 +1,128 @@
 #include "support/BVWorkQueue.h"
 
-#include <QThread>
-
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <pthread.h>
+
+struct BVWorkQueue::State
+{
+    QString label;
+    int width = 1;
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::deque<std::function<void()>> jobs;
+    std::vector<std::thread> threads;
+    int running = 0;
+    bool stopping = false;
+    std::function<void(int)> countObserver;
+    std::atomic<bool> hasCountObserver {false};
+
+    void notifyCount(int count)
+    {
+        if (!hasCountObserver.load(std::memory_order_relaxed))
+            return;
+        std::function<void(int)> observer;
+        {
+            std::lock_guard lock(mutex);
+            observer = countObserver;
+        }
+        if (observer)
+            observer(count);
+    }
+
+    static void workerLoop(const std::shared_ptr<State> &state)
+    {
+        if (!state->label.isEmpty())
+            pthread_setname_np(pthread_self(), state->label.left(15).toUtf8().constData());
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(state->mutex);
+                state->wake.wait(lock, [&] { return state->stopping || !state->jobs.empty(); });
+                if (state->stopping)
+                    return;
+                job = std::move(state->jobs.front());
+                state->jobs.pop_front();
+                ++state->running;
+            }
+            job();
+            job = nullptr;
+            int count;
+            {
+                std::lock_guard lock(state->mutex);
+                --state->running;
+                count = int(state->jobs.size()) + state->running;
+            }
+            if (count == 0)
+                state->idle.notify_all();
+            state->notifyCount(count);
+        }
+    }
+};
 
 BVWorkQueue::BVWorkQueue(QString label, int width)
-    : m_label(std::move(label))
-    , m_width(std::max(1, width))
-{ }
+    : m_state(std::make_shared<State>())
+{
+    m_state->label = std::move(label);
+    m_state->width = std::max(1, width);
+}
 
 BVWorkQueue::~BVWorkQueue()
 {
+    std::vector<std::thread> threads;
     {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-        m_jobs.clear();
+        std::lock_guard lock(m_state->mutex);
+        m_state->stopping = true;
+        m_state->jobs.clear();
+        threads.swap(m_state->threads);
     }
-    m_wake.notify_all();
-    for (std::thread &t : m_threads) {
+    m_state->wake.notify_all();
+    m_state->idle.notify_all();
+    for (std::thread &t : threads) {
         if (t.get_id() == std::this_thread::get_id())
-            t.detach(); // A job destroying its own queue: the thread ends when the job returns.
+            t.detach(); // Destroyed by its own job: the thread ends when the job returns.
         else if (t.joinable())
             t.join();
     }
+}
+
+const QString &BVWorkQueue::label() const
+{
+    return m_state->label;
+}
+
+int BVWorkQueue::width() const
+{
+    return m_state->width;
 }
 
 void BVWorkQueue::async(std::function<void()> job)
 {
     if (!job)
         return;
+    State &s = *m_state;
     int count;
     {
-        std::lock_guard lock(m_mutex);
-        if (m_stopping)
+        std::lock_guard lock(s.mutex);
+        if (s.stopping)
             return;
-        m_jobs.push_back(std::move(job));
-        count = int(m_jobs.size()) + m_running;
-        // Start another thread when every existing one is busy and the width allows it.
-        const int idle = int(m_threads.size()) - m_running;
-        if (int(m_threads.size()) < m_width && int(m_jobs.size()) > idle)
-            m_threads.emplace_back([this] { workerLoop(); });
+        s.jobs.push_back(std::move(job));
+        count = int(s.jobs.size()) + s.running;
+        // Another thread starts when every existing one is busy and the width allows it.
+        const int idle = int(s.threads.size()) - s.running;
+        if (int(s.threads.size()) < s.width && int(s.jobs.size()) > idle)
+            s.threads.emplace_back([state = m_state] { State::workerLoop(state); });
     }
-    m_wake.notify_one();
-    notifyCount(count);
+    s.wake.notify_one();
+    s.notifyCount(count);
 }
 
 void BVWorkQueue::sync(const std::function<void()> &job)
@@ -58,85 +138,44 @@ void BVWorkQueue::sync(const std::function<void()> &job)
 
 int BVWorkQueue::cancelAll()
 {
+    State &s = *m_state;
     int dropped, count;
     {
-        std::lock_guard lock(m_mutex);
-        dropped = int(m_jobs.size());
-        m_jobs.clear();
-        count = m_running;
+        std::lock_guard lock(s.mutex);
+        dropped = int(s.jobs.size());
+        s.jobs.clear();
+        count = s.running;
     }
-    m_idle.notify_all();
+    s.idle.notify_all();
     if (dropped)
-        notifyCount(count);
+        s.notifyCount(count);
     return dropped;
 }
 
 void BVWorkQueue::waitUntilEmpty()
 {
-    std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [this] { return m_jobs.empty() && m_running == 0; });
+    State &s = *m_state;
+    std::unique_lock lock(s.mutex);
+    s.idle.wait(lock, [&] { return s.jobs.empty() && s.running == 0; });
 }
 
 int BVWorkQueue::jobCount() const
 {
-    std::lock_guard lock(m_mutex);
-    return int(m_jobs.size()) + m_running;
+    std::lock_guard lock(m_state->mutex);
+    return int(m_state->jobs.size()) + m_state->running;
 }
 
 void BVWorkQueue::setJobCountObserver(std::function<void(int)> observer)
 {
-    std::lock_guard lock(m_mutex);
-    m_hasCountObserver.store(bool(observer));
-    m_countObserver = std::move(observer);
+    std::lock_guard lock(m_state->mutex);
+    m_state->hasCountObserver.store(bool(observer));
+    m_state->countObserver = std::move(observer);
 }
 
 bool BVWorkQueue::isCurrent() const
 {
-    std::lock_guard lock(m_mutex);
-    for (const std::thread &t : m_threads) {
-        if (t.get_id() == std::this_thread::get_id())
-            return true;
-    }
-    return false;
-}
-
-void BVWorkQueue::notifyCount(int count)
-{
-    if (!m_hasCountObserver.load(std::memory_order_relaxed))
-        return;
-    std::function<void(int)> observer;
-    {
-        std::lock_guard lock(m_mutex);
-        observer = m_countObserver;
-    }
-    if (observer)
-        observer(count);
-}
-
-void BVWorkQueue::workerLoop()
-{
-    if (!m_label.isEmpty())
-        pthread_setname_np(pthread_self(), m_label.left(15).toUtf8().constData());
-    for (;;) {
-        std::function<void()> job;
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-            if (m_stopping)
-                return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-            ++m_running;
-        }
-        job();
-        int count;
-        {
-            std::lock_guard lock(m_mutex);
-            --m_running;
-            count = int(m_jobs.size()) + m_running;
-        }
-        if (count == 0)
-            m_idle.notify_all();
-        notifyCount(count);
-    }
+    std::lock_guard lock(m_state->mutex);
+    const auto self = std::this_thread::get_id();
+    return std::any_of(m_state->threads.begin(), m_state->threads.end(),
+        [&](const std::thread &t) { return t.get_id() == self; });
 }

@@ -2,17 +2,17 @@
 
 #include <QString>
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 // A work queue of width N running jobs on its own threads, in submission order (width 1 is a serial
 // queue). Threads start with the first job. Destruction cancels pending jobs and waits for the
-// running ones.
+// running ones; a job may destroy its own queue, whose threads then end when their job returns.
 class BVWorkQueue
 {
 public:
@@ -21,8 +21,8 @@ public:
     BVWorkQueue(const BVWorkQueue &) = delete;
     BVWorkQueue &operator=(const BVWorkQueue &) = delete;
 
-    const QString &label() const { return m_label; }
-    int width() const { return m_width; }
+    const QString &label() const;
+    int width() const;
 
     void async(std::function<void()> job);
     // Queues the job and waits until it has run. Must not be called from one of this queue's threads.
@@ -39,18 +39,7 @@ public:
     bool isCurrent() const;
 
 private:
-    void workerLoop();
-    void notifyCount(int count);
-
-    QString m_label;
-    int m_width;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_idle;
-    std::deque<std::function<void()>> m_jobs;
-    std::vector<std::thread> m_threads;
-    int m_running = 0;
-    bool m_stopping = false;
-    std::function<void(int)> m_countObserver;
-    std::atomic<bool> m_hasCountObserver {false};
+    struct State;
+    // Shared with the worker threads, so that it outlives a queue destroyed by one of its own jobs.
+    std::shared_ptr<State> m_state;
 };

@@ -5,9 +5,12 @@
 
 #include "common/BVTestSupport.h"
 
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -64,6 +67,19 @@ TEST(WorkQueue, CancelAllDropsPendingJobsAndReportsCounts)
     std::lock_guard lock(countsMutex);
     ASSERT_FALSE(counts.empty());
     EXPECT_EQ(counts.back(), 0);
+}
+
+TEST(WorkQueue, AJobMayDestroyItsOwnQueue)
+{
+    auto *queue = new BVWorkQueue("self");
+    std::atomic<bool> destroyed {false};
+    queue->async([&] {
+        delete queue;
+        destroyed = true;
+    });
+    ASSERT_TRUE(BVTest::waitFor([&] { return destroyed.load(); }));
+    // The worker ends by itself; give it a moment so a sanitizer sees any late access.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 TEST(WorkQueue, WideQueueRunsUpToItsWidthAtOnce)
