@@ -61,14 +61,8 @@ BVWebSocket::~BVWebSocket()
         if (BVWebSocketStream *stream = *link)
             stream->discard();
     });
-    if (m_workQueue && m_workQueue->isCurrent()) {
-        // The last reference went with a job of our own queue, which cannot join its own thread:
-        // the main thread destroys the queue, which waits for the job to return. Without an
-        // application object (process exit) the queue is left to the system.
-        BVWorkQueue *queue = m_workQueue.release();
-        if (QCoreApplication::instance())
-            BVMainThread::async([queue] { delete queue; });
-    }
+    // The last reference may go with a job of our own queue: the queue tolerates being destroyed
+    // from its own thread, which then ends when that job returns.
 }
 
 QString BVWebSocket::protocol() const
