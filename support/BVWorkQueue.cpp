@@ -58,12 +58,19 @@ struct BVWorkQueue::State
             int count;
             {
                 std::lock_guard lock(state->mutex);
-                --state->running;
-                count = int(state->jobs.size()) + state->running;
+                count = int(state->jobs.size()) + state->running - 1;
             }
-            if (count == 0)
-                state->idle.notify_all();
+            // Observers hear the new count before the job stops counting as running, so nobody
+            // waiting for an empty queue returns while an observer call is still under way.
             state->notifyCount(count);
+            bool empty;
+            {
+                std::lock_guard lock(state->mutex);
+                --state->running;
+                empty = state->jobs.empty() && state->running == 0;
+            }
+            if (empty)
+                state->idle.notify_all();
         }
     }
 };
