@@ -11,7 +11,10 @@
 #include <utility>
 #include <vector>
 
+class BVTimer;
 class BVWorkQueue;
+class MediaPlayer;
+class MediaPlayerItem;
 
 // A movie or audio file (local, at an "http"/"https" address, or a cloud file) as a media object.
 // This file holds the asset side: loading, tracks, start timecode, chapters, metadata and waveform
@@ -70,9 +73,40 @@ public:
     // does the base cleanup.
     void cleanup() override;
 
-    // ---- Player side, defined in BVAVAssetPlayback.cpp: play, pause, isPlaying, rate, setRate,
-    // currentTime, seekToTime with scrub audio, stepBack, stepForward, isMuted, setVolume,
-    // initScrubberTimer, removePlayerTimeObserver, and the player, item and scrub-player members.
+    // ---- Player side, defined in BVAVAssetPlayback.cpp. Main thread.
+
+    // The player the playback view shows; none until prepareToPlayAsset() made it.
+    MediaPlayer *player() const { return m_player.get(); }
+    std::shared_ptr<MediaPlayerItem> playerItem() const { return m_playerItem; }
+    // The item reports ready to play.
+    bool isReadyToPlay() const;
+
+    void play() override;
+    using BVMediaObject::pause;
+    void pause(bool notify) override;
+    bool isPlaying() const override;
+    float rate() const override;
+    void setRate(float rate) override;
+    bool isMuted() const override;
+    void setVolume(float volume) override;
+    MediaTime currentTime() const override;
+    QList<MediaTimeRange> loadedTimeRanges() const override;
+
+    using BVMediaObject::seekToTime;
+    void seekToTime(const MediaTime &time, const MediaTime &toleranceBefore, const MediaTime &toleranceAfter,
+        const CompletionHandler &handler) override;
+    // Asks playerShouldSeek(); with scrub audio (and the "scrubAudio" setting on) the scrub player
+    // sounds 0.17 s from the same time. Dropped silently while the item is not ready.
+    void seekToTime(const MediaTime &time, const MediaTime &toleranceBefore, const MediaTime &toleranceAfter,
+        bool shouldScrubAudio, const CompletionHandler &handler) override;
+    void stepBack() override;
+    void stepForward() override;
+
+    // The periodic observer: syncScrubber() every 0.03 s on the main thread.
+    void initScrubberTimer();
+    void removePlayerTimeObserver();
+    // The scrub player's sound is playing (its timer is armed).
+    bool isScrubAudioPlaying() const { return m_scrubAudioTimer != nullptr; }
 
 private:
     // Runs on the background queue once the keys are loaded: the start timecode (and, for an audio
@@ -93,6 +127,24 @@ private:
     // own rate (29.97 for any audio) must not replace it.
     std::atomic<bool> m_rateFromAudioSetting {false};
     std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
+
+    // Player side (BVAVAssetPlayback.cpp).
+    void createPlayer();
+    void observeItem(const std::shared_ptr<MediaPlayerItem> &item);
+    void stopObservingItem();
+    void itemEvent(int event);
+    void playerReachedEndOfItem();
+    void stepBy(int direction);
+    void cleanupPlayer();
+    std::unique_ptr<MediaPlayer> m_player;
+    std::shared_ptr<MediaPlayerItem> m_playerItem;
+    int m_itemObserver = 0;
+    int m_playerObserver = 0;
+    int m_timeObserver = 0;
+    std::unique_ptr<MediaPlayer> m_scrubPlayer;
+    std::shared_ptr<MediaPlayerItem> m_scrubItem;
+    std::unique_ptr<BVTimer> m_scrubAudioTimer;
+    bool m_buffering = false;
     // Last member: destroyed first, so no queued job outlives the members it uses.
     std::unique_ptr<BVWorkQueue> m_workQueue;
 };
