@@ -34,6 +34,13 @@ std::shared_ptr<MediaPlayerItem> MediaPlayerItem::create(const QString &pathOrUr
     return std::shared_ptr<MediaPlayerItem>(new MediaPlayerItem(pathOrUrl));
 }
 
+std::shared_ptr<MediaPlayerItem> MediaPlayerItem::createAudioOnly(const QString &pathOrUrl)
+{
+    std::shared_ptr<MediaPlayerItem> item(new MediaPlayerItem(pathOrUrl));
+    item->m_videoDisabled = true;
+    return item;
+}
+
 MediaPlayerItem::MediaPlayerItem(QString url)
     : m_url(std::move(url))
     , m_abort(std::make_shared<std::atomic<bool>>(false))
@@ -151,7 +158,8 @@ void MediaPlayerItem::finishOpening(AVFormatContext *context, const BVError &err
         return;
     }
     m_videoStream = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (m_videoStream >= 0 && (context->streams[m_videoStream]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+    if (m_videoStream >= 0
+        && (m_videoDisabled || (context->streams[m_videoStream]->disposition & AV_DISPOSITION_ATTACHED_PIC)))
         m_videoStream = -1;
     m_audioStream = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, m_videoStream, nullptr, 0);
     if (m_videoStream < 0)

@@ -31,6 +31,9 @@ public:
     static inline const QString ErrorDomain = QStringLiteral("BVMediaEngine");
 
     static std::shared_ptr<MediaPlayerItem> create(const QString &pathOrUrl);
+    // An item that plays only the sound (no video decoding), for a player that makes scrubbing
+    // audible beside the main one.
+    static std::shared_ptr<MediaPlayerItem> createAudioOnly(const QString &pathOrUrl);
     ~MediaPlayerItem();
     MediaPlayerItem(const MediaPlayerItem &) = delete;
     MediaPlayerItem &operator=(const MediaPlayerItem &) = delete;
@@ -87,6 +90,7 @@ private:
     std::shared_ptr<std::atomic<bool>> m_abort;
     std::atomic<bool> m_refreshPending {false};
     bool m_loadStarted = false;
+    bool m_videoDisabled = false;
 
     Status m_status = Status::Unknown;
     BVError m_error;
