@@ -1,11 +1,14 @@
 #include "player/BVAVAsset.h"
 
 #include "platform/defaults/BVUserDefaults.h"
+#include "platform/media/engine/MediaPlayer.h"
+#include "platform/media/engine/MediaPlayerItem.h"
 #include "player/BVAVFoundation.h"
 #include "player/BVAudioFileParser.h"
 #include "player/BVTimecode.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
+#include "support/BVTimer.h"
 #include "support/BVWorkQueue.h"
 
 #include <cmath>
@@ -162,8 +165,7 @@ void BVAVAsset::prepareToPlayAsset(const QStringList &requestedKeys)
                 QStringLiteral("The assets tracks were loaded, but could not be made playable.")));
         return;
     }
-    // ---- Player side (BVAVAssetPlayback.cpp): create the item and the scrub item, the player,
-    // the periodic observer and the scrub player, and observe them, before the settings load.
+    createPlayer();
     if (isUnloading())
         return;
     loadSettings();
@@ -278,8 +280,7 @@ void BVAVAsset::cleanup()
 {
     m_isUnloading.store(true);
     setDelegate(nullptr);
-    // ---- Player side (BVAVAssetPlayback.cpp): remove the periodic observer and every observation,
-    // drop item and player, invalidate the scrub-audio timer, pause and drop the scrub player.
+    cleanupPlayer();
     std::shared_ptr<MediaAsset> media;
     {
         std::lock_guard guard(m_assetMutex);

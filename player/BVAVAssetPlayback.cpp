@@ -1,0 +1,343 @@
+// The player side of BVAVAsset: the player and its item, the scrub player, the periodic observer,
+// transport, seeks and frame steps.
+
+#include "player/BVAVAsset.h"
+
+#include "platform/defaults/BVUserDefaults.h"
+#include "platform/media/engine/MediaPlayer.h"
+#include "platform/media/engine/MediaPlayerItem.h"
+#include "support/BVLog.h"
+#include "support/BVTimer.h"
+
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+
+__extension__ typedef __int128 int128;
+
+// How long the scrub player sounds after each seek.
+constexpr double scrubAudioSeconds = 0.17;
+
+QString itemAddress(const QUrl &url)
+{
+    return url.isLocalFile() ? url.toLocalFile() : url.toString();
+}
+
+// Index of the frame of length `frame` that contains `time` (both non-negative).
+int64_t frameIndexAt(const MediaTime &time, const MediaTime &frame)
+{
+    const int128 numerator = static_cast<int128>(time.value()) * frame.timescale();
+    const int128 denominator = static_cast<int128>(time.timescale()) * frame.value();
+    if (denominator <= 0)
+        return 0;
+    return static_cast<int64_t>(numerator / denominator);
+}
+
+} // namespace
+
+bool BVAVAsset::isReadyToPlay() const
+{
+    return m_playerItem && m_player && m_playerItem->status() == MediaPlayerItem::Status::ReadyToPlay;
+}
+
+void BVAVAsset::createPlayer()
+{
+    const std::shared_ptr<MediaAsset> media = asset();
+    if (!media || isUnloading())
+        return;
+    const QString address = itemAddress(media->url());
+
+    stopObservingItem();
+    m_playerItem = MediaPlayerItem::create(address);
+    m_scrubItem = MediaPlayerItem::createAudioOnly(address);
+    observeItem(m_playerItem);
+    setSeekToZeroBeforePlay(false);
+
+    if (!m_player) {
+        m_player = std::make_unique<MediaPlayer>();
+        m_player->setVolume(volume());
+        const std::weak_ptr<void> alive = lifetimeToken();
+        m_playerObserver = m_player->addObserver([this, alive](MediaPlayer::Event event) {
+            if (alive.expired() || isUnloading())
+                return;
+            // Rate changes are observed and ignored.
+            if (event == MediaPlayer::Event::CurrentItemChanged) {
+                if (BVMediaObjectDelegate *d = delegate())
+                    d->setupPlaybackOutput();
+            }
+        });
+        initScrubberTimer();
+        m_scrubPlayer = std::make_unique<MediaPlayer>();
+        m_scrubPlayer->setVolume(volume());
+    }
+    if (m_scrubPlayer->currentItem() != m_scrubItem)
+        m_scrubPlayer->replaceCurrentItem(m_scrubItem);
+    if (m_player->currentItem() != m_playerItem)
+        m_player->replaceCurrentItem(m_playerItem);
+}
+
+void BVAVAsset::observeItem(const std::shared_ptr<MediaPlayerItem> &item)
+{
+    const std::weak_ptr<void> alive = lifetimeToken();
+    m_itemObserver = item->addObserver([this, alive](MediaPlayerItem::Event event) {
+        if (alive.expired() || isUnloading())
+            return;
+        itemEvent(static_cast<int>(event));
+    });
+}
+
+void BVAVAsset::stopObservingItem()
+{
+    if (m_playerItem && m_itemObserver)
+        m_playerItem->removeObserver(m_itemObserver);
+    m_itemObserver = 0;
+}
+
+void BVAVAsset::itemEvent(int event)
+{
+    using Event = MediaPlayerItem::Event;
+    switch (static_cast<Event>(event)) {
+    case Event::Status:
+        if (m_playerItem->status() == MediaPlayerItem::Status::Failed) {
+            assetFailedToPrepareForPlayback(m_playerItem->error());
+        } else if (m_playerItem->status() == MediaPlayerItem::Status::ReadyToPlay) {
+            loadSettings();
+            if (BVMediaObjectDelegate *d = delegate())
+                d->mediaStatusChanged(BVMediaStatus::ready);
+        }
+        break;
+    case Event::BufferEmpty:
+        m_buffering = true;
+        BVLog::appendLog("buffering...");
+        if (BVMediaObjectDelegate *d = delegate())
+            d->bufferStatusChanged(BVBufferStatus::empty);
+        break;
+    case Event::BufferLikelyToKeepUp:
+        m_buffering = false;
+        BVLog::appendLog("buffering complete");
+        if (BVMediaObjectDelegate *d = delegate())
+            d->bufferStatusChanged(BVBufferStatus::likelyToKeepUp);
+        break;
+    case Event::BufferFull:
+        m_buffering = false;
+        BVLog::appendLog("buffering complete");
+        if (BVMediaObjectDelegate *d = delegate())
+            d->bufferStatusChanged(BVBufferStatus::full);
+        break;
+    case Event::PlayedToEnd:
+        playerReachedEndOfItem();
+        break;
+    case Event::LoadedTimeRanges:
+        break;
+    }
+}
+
+void BVAVAsset::playerReachedEndOfItem()
+{
+    setSeekToZeroBeforePlay(true);
+    if (BVMediaObjectDelegate *d = delegate())
+        d->playbackStateChanged();
+    if (BVMediaObjectDelegate *d = delegate())
+        d->playerReachedEnd();
+}
+
+void BVAVAsset::initScrubberTimer()
+{
+    removePlayerTimeObserver();
+    if (!m_player)
+        return;
+    const std::weak_ptr<void> alive = lifetimeToken();
+    m_timeObserver = m_player->addPeriodicTimeObserver(
+        MediaTime(30000000, 1000000000), [this, alive](const MediaTime &) {
+            if (alive.expired() || isUnloading())
+                return;
+            if (BVMediaObjectDelegate *d = delegate())
+                d->syncScrubber();
+        });
+}
+
+void BVAVAsset::removePlayerTimeObserver()
+{
+    if (m_player && m_timeObserver)
+        m_player->removeTimeObserver(m_timeObserver);
+    m_timeObserver = 0;
+}
+
+void BVAVAsset::play()
+{
+    setShouldPlayWhenLoaded(true);
+    if (!m_player)
+        return;
+    if (const float restore = restoreAfterScrubbingRate(); restore != 0) {
+        m_player->setRate(restore);
+        setRestoreAfterScrubbingRate(0);
+    }
+    if (seekToZeroBeforePlay()) {
+        setSeekToZeroBeforePlay(false);
+        seekToTime(MediaTime::zero());
+    }
+    const MediaTimeRange range = playbackRange();
+    if (range.duration().isNumeric() && range.duration() > MediaTime::zero())
+        seekToTime(range.start());
+    m_player->play();
+    if (BVMediaObjectDelegate *d = delegate())
+        d->playbackStateChanged();
+}
+
+void BVAVAsset::pause(bool notify)
+{
+    setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
+    if (const float restore = restoreAfterScrubbingRate(); restore != 0) {
+        if (m_player)
+            m_player->setRate(restore);
+        setRestoreAfterScrubbingRate(0);
+    }
+    if (m_player)
+        m_player->pause();
+    if (notify) {
+        if (BVMediaObjectDelegate *d = delegate())
+            d->playbackStateChanged();
+    }
+}
+
+bool BVAVAsset::isPlaying() const
+{
+    return restoreAfterScrubbingRate() != 0 || (m_player && m_player->rate() != 0);
+}
+
+float BVAVAsset::rate() const
+{
+    return m_player ? m_player->rate() : 0;
+}
+
+void BVAVAsset::setRate(float rate)
+{
+    if (m_player)
+        m_player->setRate(rate);
+}
+
+bool BVAVAsset::isMuted() const
+{
+    return volume() == 0;
+}
+
+void BVAVAsset::setVolume(float volume)
+{
+    BVMediaObject::setVolume(volume);
+    if (m_player)
+        m_player->setVolume(volume);
+    if (m_scrubPlayer)
+        m_scrubPlayer->setVolume(volume);
+}
+
+MediaTime BVAVAsset::currentTime() const
+{
+    return m_player ? m_player->currentTime() : MediaTime::zero();
+}
+
+QList<MediaTimeRange> BVAVAsset::loadedTimeRanges() const
+{
+    return m_playerItem ? m_playerItem->loadedTimeRanges() : BVMediaObject::loadedTimeRanges();
+}
+
+void BVAVAsset::seekToTime(const MediaTime &time, const MediaTime &toleranceBefore,
+    const MediaTime &toleranceAfter, const CompletionHandler &handler)
+{
+    seekToTime(time, toleranceBefore, toleranceAfter, false, handler);
+}
+
+void BVAVAsset::seekToTime(const MediaTime &time, const MediaTime &toleranceBefore,
+    const MediaTime &toleranceAfter, bool shouldScrubAudio, const CompletionHandler &handler)
+{
+    if (isUnloading() || !isReadyToPlay())
+        return;
+    if (BVMediaObjectDelegate *d = delegate(); d && !d->playerShouldSeek()) {
+        BVLog::appendLog("Delegate declined permission to seek.");
+        return;
+    }
+    const std::weak_ptr<void> alive = lifetimeToken();
+    if (shouldScrubAudio && m_scrubPlayer && !m_scrubAudioTimer
+        && BVUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("scrubAudio"))) {
+        m_scrubPlayer->seekToTime(time, toleranceBefore, toleranceAfter, [this, alive](bool) {
+            if (alive.expired() || isUnloading() || !m_scrubPlayer || m_scrubAudioTimer)
+                return;
+            m_scrubPlayer->play();
+            m_scrubAudioTimer = std::make_unique<BVTimer>(scrubAudioSeconds, false, [this, alive] {
+                if (alive.expired())
+                    return;
+                if (m_scrubPlayer)
+                    m_scrubPlayer->pause();
+                // The timer is firing: let it go once its job has returned.
+                if (BVTimer *timer = m_scrubAudioTimer.release())
+                    timer->deleteLater();
+            });
+            m_scrubAudioTimer->start();
+        });
+    }
+    m_player->seekToTime(time, toleranceBefore, toleranceAfter, [this, alive, handler](bool finished) {
+        if (alive.expired() || isUnloading())
+            return;
+        applySeekToZeroRule();
+        if (BVMediaObjectDelegate *d = delegate())
+            d->playerSeeked();
+        if (handler)
+            handler(finished);
+    });
+}
+
+void BVAVAsset::stepBy(int direction)
+{
+    setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
+    pause(true);
+    if (!isReadyToPlay())
+        return;
+    const double rate = fps();
+    const int32_t scale = rate > 0 ? static_cast<int32_t>(std::ceil(rate * 100)) : 2400;
+    const MediaTime step(100, scale);
+    const MediaTime now = currentTime();
+    MediaTime target = direction > 0 ? now + step : now - step;
+    // One step is 100 / ceiling(fps x 100) s, a hair shorter than a frame at 23.976 or 59.94: from
+    // the start of a frame it would land in the same frame and the picture would not move. Go to
+    // the start of the neighbouring frame whenever the step stays in the frame showing.
+    const MediaTime frame = m_playerItem->frameDuration();
+    if (frame.isNumeric() && frame > MediaTime::zero() && now >= MediaTime::zero()) {
+        const int64_t current = frameIndexAt(now, frame);
+        const int64_t reached = target < MediaTime::zero() ? -1 : frameIndexAt(target, frame);
+        if (reached == current) {
+            const int64_t next = std::max<int64_t>(current + direction, 0);
+            target = frame.multipliedBy(next);
+        }
+    }
+    seekToTime(MediaTime::maximum(target, MediaTime::zero()), MediaTime::zero(), MediaTime::zero(), true,
+        CompletionHandler {});
+}
+
+void BVAVAsset::stepBack()
+{
+    stepBy(-1);
+}
+
+void BVAVAsset::stepForward()
+{
+    stepBy(1);
+}
+
+void BVAVAsset::cleanupPlayer()
+{
+    removePlayerTimeObserver();
+    stopObservingItem();
+    if (m_player && m_playerObserver)
+        m_player->removeObserver(m_playerObserver);
+    m_playerObserver = 0;
+    if (m_player)
+        m_player->pause();
+    m_player.reset();
+    m_playerItem.reset();
+    m_scrubAudioTimer.reset();
+    if (m_scrubPlayer)
+        m_scrubPlayer->pause();
+    m_scrubPlayer.reset();
+    m_scrubItem.reset();
+}
