@@ -2,7 +2,9 @@
 // exact-seek latency, step latency (cached and uncached), dropped frames, position advance and CPU
 // use at several rates, peak memory.
 //
-//   bv_engine_benchmark [--file PATH] [--play-seconds S] [--no-mpv]
+//   bv_engine_benchmark [--file PATH] [--play-seconds S] [--no-mpv] [--rates R,R,...] [--verbose]
+//
+// `--rates` picks the rates played (default 1,-1,2,8,16,32; "none" plays none).
 //
 // Without --file a 60 s 1080p H.264 clip with a 48-frame GOP is generated (tools/bv-make-sample).
 #include "platform/media/engine/MediaPlayer.h"
@@ -72,6 +74,17 @@ double cpuSecondsSelf()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long residentKbSelf()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return 0;
 }
 
 long peakKbSelf()
@@ -265,6 +278,8 @@ int main(int argc, char **argv)
     QString path;
     double playSeconds = 30;
     bool useMpv = true;
+    bool verbose = false;
+    std::vector<double> rates {1.0, -1.0, 2.0, 8.0, 16.0, 32.0};
     const QStringList arguments = app.arguments();
     for (int i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--file") && i + 1 < arguments.size())
@@ -273,6 +288,14 @@ int main(int argc, char **argv)
             playSeconds = arguments[++i].toDouble();
         else if (arguments[i] == QLatin1String("--no-mpv"))
             useMpv = false;
+        else if (arguments[i] == QLatin1String("--verbose"))
+            verbose = true;
+        else if (arguments[i] == QLatin1String("--rates") && i + 1 < arguments.size()) {
+            rates.clear();
+            for (const QString &rate : arguments[++i].split(QLatin1Char(','), Qt::SkipEmptyParts))
+                if (rate != QLatin1String("none"))
+                    rates.push_back(rate.toDouble());
+        }
     }
     if (path.isEmpty()) {
         QProcess tool;
@@ -304,13 +327,26 @@ int main(int argc, char **argv)
     for (int64_t k = 48 * 3; k + 48 < frames && gopStarts.size() < 4; k += 48 * 7)
         gopStarts.push_back(k);
 
+    const auto memoryNote = [&](const char *phase) {
+        if (verbose)
+            std::printf("after %s: resident %ld MB, cache %zu MB, peak %ld MB\n", phase, residentKbSelf() / 1024,
+                engine.item->cacheBytes() >> 20, peakKbSelf() / 1024);
+    };
     std::vector<double> seeks, stepBack, stepForward, stepBackCached, stepForwardCached;
-    for (int64_t index : seekFrames)
+    memoryNote("opening");
+    for (int64_t index : seekFrames) {
         seeks.push_back(engine.seek(frameTime(index)));
+        if (verbose)
+            std::printf("seek to frame %lld: %.2f ms\n", (long long)index, seeks.back());
+    }
+    memoryNote("seeks");
     for (int64_t origin : gopStarts) {
         engine.seek(frameTime(origin));
-        for (int i = 0; i < 20; ++i)
+        for (int i = 0; i < 20; ++i) {
             stepBack.push_back(engine.step(-1));
+            if (verbose)
+                std::printf("step back from %lld-%d: %.2f ms\n", (long long)origin, i, stepBack.back());
+        }
         for (int i = 0; i < 20; ++i)
             stepForwardCached.push_back(engine.step(1));
         for (int i = 0; i < 20; ++i)
@@ -319,6 +355,7 @@ int main(int argc, char **argv)
         for (int i = 0; i < 20; ++i)
             stepForward.push_back(engine.step(1));
     }
+    memoryNote("steps");
 
     struct RateRow
     {
@@ -328,7 +365,7 @@ int main(int argc, char **argv)
     };
     std::vector<RateRow> rows;
     const double durationSeconds = engine.item->duration().seconds();
-    for (double rate : {1.0, -1.0, 2.0, 8.0, 16.0, 32.0}) {
+    for (double rate : rates) {
         const double wall = std::min(playSeconds, durationSeconds * 0.95 / std::abs(rate));
         const MediaTime start
             = rate > 0 ? MediaTime::zero() : MediaTime::fromSeconds(durationSeconds - 0.5, 1000);
@@ -342,6 +379,7 @@ int main(int argc, char **argv)
         const double moved = std::abs(engine.player->currentTime().seconds() - start.seconds());
         engine.player->pause();
         const MediaPlayer::Statistics statistics = engine.player->statistics();
+        memoryNote(qPrintable(QStringLiteral("rate %1").arg(rate)));
         rows.push_back({rate, elapsed, moved, (cpuSecondsSelf() - cpu0) / elapsed * 100,
             statistics.droppedFrames, statistics.presentedFrames, statistics.stalls});
     }

@@ -62,6 +62,8 @@ void MediaFrameCache::insert(
     group.bytes += entry->bytes;
     m_bytes += entry->bytes;
     group.frames[pts] = std::move(entry);
+    if (m_bytes > m_budget)
+        trimLocked(m_playhead, m_direction);
 }
 
 void MediaFrameCache::beginGroup(int64_t gopKey)
@@ -94,23 +96,6 @@ void MediaFrameCache::markComplete(int64_t gopKey, int64_t gopEnd, bool keyframe
         m_lastGopBytes = it->second.bytes;
     }
     trimLocked(m_playhead, m_direction);
-}
-
-void MediaFrameCache::attachImage(const MediaCachedFramePtr &frame, std::shared_ptr<const QImage> image)
-{
-    if (!frame || !image)
-        return;
-    std::lock_guard lock(m_mutex);
-    if (frame->image)
-        return;
-    frame->image = std::move(image);
-    const size_t extra = size_t(frame->image->sizeInBytes());
-    auto it = m_groups.find(frame->gopKey);
-    if (it == m_groups.end() || !it->second.frames.count(frame->pts))
-        return; // evicted meanwhile: only the caller holds it now
-    frame->bytes += extra;
-    it->second.bytes += extra;
-    m_bytes += extra;
 }
 
 const MediaFrameCache::Group *MediaFrameCache::groupContaining(int64_t ticks) const
@@ -149,6 +134,15 @@ size_t MediaFrameCache::bytesAhead(int64_t playhead, int direction) const
         if ((direction >= 0 && key > playhead) || (direction < 0 && group.end <= playhead))
             total += group.bytes;
     }
+    return total;
+}
+
+size_t MediaFrameCache::bytesWithin(int64_t from, int64_t to) const
+{
+    std::lock_guard lock(m_mutex);
+    size_t total = 0;
+    for (auto it = m_groups.lower_bound(from); it != m_groups.end() && it->first < to; ++it)
+        total += it->second.bytes;
     return total;
 }
 

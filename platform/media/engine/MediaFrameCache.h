@@ -2,15 +2,14 @@
 
 #include "platform/media/engine/MediaEngineTypes.h"
 
-#include <QImage>
-
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
-// One decoded picture held by the cache. Its converted image is made on first use and kept.
+// One decoded picture held by the cache, in the decoder's own form (YUV for most video: a third of
+// the memory of the converted picture).
 struct MediaCachedFrame
 {
     MediaAVFramePtr frame;
@@ -18,8 +17,7 @@ struct MediaCachedFrame
     int64_t duration = 1;
     int64_t gopKey = 0;
     bool keyframeOnly = false;
-    mutable std::shared_ptr<const QImage> image;
-    mutable size_t bytes = 0;
+    size_t bytes = 0;
 
     int64_t end() const { return pts + duration; }
     bool contains(int64_t ticks) const { return ticks >= pts && ticks < end(); }
@@ -33,7 +31,9 @@ using MediaCachedFramePtr = std::shared_ptr<const MediaCachedFrame>;
 class MediaFrameCache
 {
 public:
-    static constexpr size_t DefaultBudget = size_t(512) << 20;
+    // Room for two GOPs of two seconds of 1080p pictures and the one being decoded: what stepping
+    // across a GOP and reverse play need. Players of smaller pictures or shorter GOPs cache more time.
+    static constexpr size_t DefaultBudget = size_t(320) << 20;
 
     explicit MediaFrameCache(size_t budgetBytes = DefaultBudget);
 
@@ -52,6 +52,8 @@ public:
     std::optional<std::pair<int64_t, int64_t>> completeSpan(int64_t ticks, bool fullOnly) const;
     // Bytes of complete GOPs lying entirely ahead of the playhead in the direction (> 0 forward).
     size_t bytesAhead(int64_t playhead, int direction) const;
+    // Bytes of the GOPs (complete or not) starting in [from, to).
+    size_t bytesWithin(int64_t from, int64_t to) const;
     size_t lastGopBytes() const;
 
     // The fully decoded frame showing at the ticks.
@@ -62,10 +64,8 @@ public:
     // The frame right after / before `frame`, when it is cached and adjoins it.
     MediaCachedFramePtr adjacentFrame(const MediaCachedFrame &frame, int direction) const;
 
-    // Keeps the converted image of a cached frame (counted against the budget).
-    void attachImage(const MediaCachedFramePtr &frame, std::shared_ptr<const QImage> image);
-
-    // Evicts over-budget GOPs, keeping the one at the playhead.
+    // Evicts over-budget GOPs, keeping the one at the playhead. Inserting past the budget trims
+    // around the playhead last given here.
     void trim(int64_t playhead, int direction);
     void clear();
     // Contiguous spans of complete GOPs, in ticks.

@@ -347,6 +347,8 @@ void MediaPlayer::startSeek(PendingSeek seek)
         }
         m_seek = std::move(seek);
         m_stalled = false;
+        // What the decoder is about to fill must not be evicted for frames around the old place.
+        m_item->cache()->trim(std::min(m_seek->ticks, end - 1), direction(m_rate));
         m_clock.reset(MediaStreamTiming::timeToNs(m_seek->time), 0);
         if (m_item->videoDecoder())
             m_item->videoDecoder()->jump(std::min(m_seek->ticks, end - 1));
@@ -528,19 +530,16 @@ void MediaPlayer::reachedBoundaryLocked(std::unique_lock<std::mutex> &lock, int6
         show(lock, frame);
 }
 
-// Converts outside the lock (the frame keeps its picture alive), then publishes.
+// Converts outside the lock (the frame keeps its picture alive), then publishes. Only pictures
+// shown are converted, and the cache keeps none of them: it holds the decoder's own pictures.
 void MediaPlayer::show(std::unique_lock<std::mutex> &lock, const MediaCachedFramePtr &frame)
 {
-    std::shared_ptr<const QImage> image = frame->image;
     MediaFrameCache *cache = m_item->cache();
-    if (!image) {
-        lock.unlock();
-        image = m_converter->convert(frame->frame.get());
-        lock.lock();
-        if (!m_ready || m_item->cache() != cache)
-            return;
-        cache->attachImage(frame, image);
-    }
+    lock.unlock();
+    std::shared_ptr<const QImage> image = m_converter->convert(frame->frame.get());
+    lock.lock();
+    if (!m_ready || m_item->cache() != cache)
+        return;
     m_shown = {frame, image};
     ++m_statistics.presentedFrames;
     if (!m_framePostPending.exchange(true)) {

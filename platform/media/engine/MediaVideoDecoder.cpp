@@ -41,6 +41,7 @@ bool MediaVideoDecoder::open()
         return false;
     m_codec->pkt_timebase = m_stream->time_base;
     m_codec->thread_count = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    m_pool.install(m_codec);
     if (avcodec_open2(m_codec, codec, nullptr) < 0) {
         BVLog::appendLog("Cannot open the %s decoder", codec->name);
         return false;
@@ -122,14 +123,19 @@ bool MediaVideoDecoder::nextWanted(const Target &target, int64_t *wanted) const
         return target.keyframesOnly ? std::max(s.second, t + target.stride) : s.second;
     };
     if (target.direction == 0) {
-        // Paused: the neighbours on both sides, so steps either way come from the cache.
+        // Paused: the neighbours on both sides, so steps either way come from the cache, as long as
+        // they fit beside the GOP at the playhead (else the cache would evict what was just made).
         const int64_t previous = span->first - 1;
-        if (previous >= m_timing.startTicks && !m_cache.completeSpan(previous, true) && roomFor(-1)) {
+        const auto previousSpan
+            = previous >= m_timing.startTicks ? m_cache.completeSpan(previous, true) : std::nullopt;
+        const int64_t from = previousSpan ? previousSpan->first : span->first;
+        const size_t kept = m_cache.bytesWithin(from, span->second);
+        if (previous >= m_timing.startTicks && !previousSpan && kept + gopBytes <= budget) {
             *wanted = previous;
             return true;
         }
         const int64_t next = span->second;
-        if (!pastEnd(next) && !m_cache.completeSpan(next, true) && roomFor(1)) {
+        if (!pastEnd(next) && !m_cache.completeSpan(next, true) && kept + gopBytes <= budget) {
             *wanted = next;
             return true;
         }
@@ -177,24 +183,51 @@ void MediaVideoDecoder::run()
             }
             continue;
         }
-        decodeGop(*gop, target.keyframesOnly, generation);
+        // The first pass after a jump goes straight to the sought frame; the next fills the GOP.
+        int64_t skipBefore = MediaStreamTiming::NoTime;
+        const int64_t jumpTicks = m_jumpTicks.load();
+        if (generation != 0 && generation != m_servedJump && !target.keyframesOnly
+            && gop->contains(jumpTicks)) {
+            m_servedJump = generation;
+            if (!m_cache.frameContaining(jumpTicks))
+                skipBefore = jumpTicks;
+        }
+        decodeGop(*gop, target.keyframesOnly, generation, skipBefore);
     }
 }
 
-void MediaVideoDecoder::decodeGop(const MediaGop &gop, bool keyframesOnly, uint64_t generation)
+void MediaVideoDecoder::decodeGop(
+    const MediaGop &gop, bool keyframesOnly, uint64_t generation, int64_t skipBefore)
 {
     avcodec_flush_buffers(m_codec);
     m_cache.beginGroup(gop.key);
-    MediaAVFramePtr pending;
     MediaAVFramePtr frame(av_frame_alloc());
     bool cancelled = false;
-    const auto deliver = [&](MediaAVFramePtr picture, int64_t duration) {
-        const int64_t pts = picture->best_effort_timestamp;
-        m_cache.insert(std::move(picture), pts, duration, gop.key, keyframesOnly);
+    bool skipped = false;
+    // The latest picture delivered, with the duration it was given: corrected once the next
+    // picture shows where it really ends.
+    MediaAVFramePtr previous;
+    int64_t previousDuration = 0;
+    const auto deliver = [&](const AVFrame *picture, int64_t duration) {
+        MediaAVFramePtr reference(av_frame_clone(picture));
+        if (!reference)
+            return;
+        m_cache.insert(
+            std::move(reference), picture->best_effort_timestamp, duration, gop.key, keyframesOnly);
         // Called under the lock, so that once setFrameHandler() returns no old handler still runs.
         std::lock_guard lock(m_mutex);
         if (m_frameHandler)
             m_frameHandler();
+    };
+    const auto settle = [&](int64_t nextPts) {
+        if (!previous)
+            return;
+        const int64_t pts = previous->best_effort_timestamp;
+        // Before a skipped stretch the gap is not this picture's: keep its own duration.
+        if (nextPts > pts && nextPts - pts != previousDuration
+            && (skipBefore == MediaStreamTiming::NoTime || pts >= skipBefore))
+            deliver(previous.get(), nextPts - pts);
+        previous.reset();
     };
     const auto receive = [&] {
         while (avcodec_receive_frame(m_codec, frame.get()) == 0) {
@@ -203,10 +236,13 @@ void MediaVideoDecoder::decodeGop(const MediaGop &gop, bool keyframesOnly, uint6
                 av_frame_unref(frame.get());
                 continue;
             }
-            // Held back one picture: its duration is the distance to the next one.
-            if (pending && pts > pending->best_effort_timestamp)
-                deliver(std::move(pending), pts - pending->best_effort_timestamp);
-            pending.reset(av_frame_clone(frame.get()));
+            settle(pts);
+            // Shown at once with the duration its packet gave (else the nominal one), so a sought
+            // picture waits for no other.
+            const int64_t duration = frame->pkt_duration > 0 ? frame->pkt_duration : m_timing.frameTicks;
+            deliver(frame.get(), duration);
+            previous.reset(av_frame_clone(frame.get()));
+            previousDuration = duration;
             av_frame_unref(frame.get());
         }
     };
@@ -217,26 +253,35 @@ void MediaVideoDecoder::decodeGop(const MediaGop &gop, bool keyframesOnly, uint6
             cancelled = true;
             break;
         }
-        int result = avcodec_send_packet(m_codec, gop.packets[i].get());
+        const AVPacket *packet = gop.packets[i].get();
+        const int64_t packetEnd = packet->pts == AV_NOPTS_VALUE
+            ? MediaStreamTiming::NoTime
+            : packet->pts + (packet->duration > 0 ? packet->duration : m_timing.frameTicks);
+        const bool skip = skipBefore != MediaStreamTiming::NoTime && packetEnd != MediaStreamTiming::NoTime
+            && packetEnd <= skipBefore && i > 0;
+        m_codec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+        skipped = skipped || skip;
+        int result = avcodec_send_packet(m_codec, packet);
         if (result == AVERROR(EAGAIN)) {
             receive();
-            result = avcodec_send_packet(m_codec, gop.packets[i].get());
+            result = avcodec_send_packet(m_codec, packet);
         }
         if (result < 0 && result != AVERROR(EAGAIN))
             BVLog::appendLog("Video decoding error in the GOP at %lld", (long long)gop.key);
         receive();
     }
+    m_codec->skip_frame = AVDISCARD_DEFAULT;
     if (!cancelled) {
         avcodec_send_packet(m_codec, nullptr);
         receive();
-        if (pending) {
-            const int64_t pts = pending->best_effort_timestamp;
-            const int64_t duration = keyframesOnly || gop.end <= pts ? m_timing.frameTicks : gop.end - pts;
-            deliver(std::move(pending), duration);
+        if (previous) {
+            const int64_t pts = previous->best_effort_timestamp;
+            settle(keyframesOnly || gop.end <= pts ? pts + previousDuration : gop.end);
         }
-        m_cache.markComplete(gop.key, gop.end, keyframesOnly);
-    } else {
-        m_cache.beginGroup(MediaStreamTiming::NoTime);
     }
+    if (!cancelled && !skipped)
+        m_cache.markComplete(gop.key, gop.end, keyframesOnly);
+    else
+        m_cache.beginGroup(MediaStreamTiming::NoTime);
     avcodec_flush_buffers(m_codec);
 }

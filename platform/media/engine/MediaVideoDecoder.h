@@ -2,6 +2,7 @@
 
 #include "platform/media/engine/MediaDemuxer.h"
 #include "platform/media/engine/MediaFrameCache.h"
+#include "platform/media/engine/MediaFramePool.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -44,7 +45,9 @@ private:
     };
     void run();
     bool nextWanted(const Target &target, int64_t *wanted) const;
-    void decodeGop(const MediaGop &gop, bool keyframesOnly, uint64_t generation);
+    // `skipBefore`: pictures nobody refers to that end before these ticks are not decoded (the way
+    // to a sought frame); the GOP then stays incomplete. NoTime decodes everything.
+    void decodeGop(const MediaGop &gop, bool keyframesOnly, uint64_t generation, int64_t skipBefore);
     bool abandoned(const MediaGop *gop, uint64_t generation) const;
 
     AVStream *m_stream;
@@ -52,6 +55,9 @@ private:
     MediaDemuxer &m_demuxer;
     MediaFrameCache &m_cache;
     AVCodecContext *m_codec = nullptr;
+    MediaFramePool m_pool;
+    // The generation whose jump has had its fast pass (decoder thread only).
+    uint64_t m_servedJump = 0;
     std::thread m_thread;
     std::function<void()> m_frameHandler;
 
