@@ -1,10 +1,12 @@
 #pragma once
 
 #include "platform/media/MediaTime.h"
+#include "player/BVAVPlaybackViewDelegate.h"
 #include "player/BVMediaObject.h"
 #include "support/BVError.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QKeySequence>
 #include <QList>
@@ -20,6 +22,12 @@
 #include <mutex>
 
 class BVAVPlaybackView;
+class BVPlayheadSlider;
+class BVStatusOverlayView;
+class BVTimecodeHoverView;
+class BVTimecodeOverlay;
+class BVTimecodeTextField;
+class BVWorkQueue;
 class BVPowerAssertion;
 class BVTimecodePanel;
 class BVTimer;
@@ -30,6 +38,7 @@ class QLineEdit;
 class QMainWindow;
 class QMenu;
 class QMenuBar;
+class QMouseEvent;
 class QProgressBar;
 class QPushButton;
 class QSlider;
@@ -42,7 +51,7 @@ struct BVNotification;
 // target of every transport command, key and display menu. Other documents are reached only through
 // process-wide notifications (ganging, background muting). Create, use and destroy it on the main
 // thread; the media object's callbacks arrive there too, except where a callback says otherwise.
-class BVDocument : public QObject, public BVMediaObjectDelegate
+class BVDocument : public QObject, public BVMediaObjectDelegate, public BVAVPlaybackViewDelegate
 {
     Q_OBJECT
 public:
@@ -63,6 +72,11 @@ public:
     static const QList<float> &playbackSpeeds();
     // Documents alive and not unloading, in opening order.
     static QList<BVDocument *> openDocuments();
+    // Shows a desktop notification (title, text); set by the application, which owns the notifier.
+    static void setUserNotificationHandler(std::function<void(const QString &, const QString &)> handler)
+    {
+        s_userNotificationHandler = std::move(handler);
+    }
 
     explicit BVDocument(QObject *parent = nullptr);
     ~BVDocument() override;
@@ -120,6 +134,11 @@ public:
     // Any thread: renders the waveform of an audio file on a background queue.
     void drawWaveformForAudioAssetAsync() override;
 
+    // ---- Playback view callbacks
+    bool keyDown(BVAVPlaybackView *view, QKeyEvent *event) override;
+    bool keyUp(BVAVPlaybackView *view, QKeyEvent *event) override;
+    void mouseMoved(BVAVPlaybackView *view, QMouseEvent *event) override;
+
     // ---- Position, timecode and the displays (BVDocument.cpp)
 
     // The display string in the current "timecodeDisplay" mode; the source timecode goes to *raw.
@@ -141,6 +160,7 @@ public:
     void toggleInfo();
     void toggleTimecode();
     void toggleMarkers();
+    BVTimecodePanel *timecodePanel() const { return m_timecodePanel.get(); }
     void showSubWindows();
     void hideSubWindows();
     void sendToTagsmith();
@@ -181,6 +201,7 @@ public:
     void timecodeClicked();
     void openTimecodeEntry(const QString &text);
     void timecodeModified(const QString &text);
+    bool isTimecodeEntryOpen() const;
     // Answers whether the key was used. Sent by the playback view for presses and releases.
     bool playbackKeyPressed(QKeyEvent *event, bool keyUp);
     bool validateMenuItem(QAction *item) const;
@@ -262,6 +283,12 @@ public:
     virtual bool isSessionOwner() const { return false; }
     // Sends a transport message to the other participants of the session.
     virtual void sendSessionMessage(const QString &message) { (void)message; }
+    // Sends the displayed source timecode to MIDI (and to the control-surface display when asked).
+    virtual void sendTimecodeOutput(const QString &timecode, bool toDisplay)
+    {
+        (void)timecode;
+        (void)toDisplay;
+    }
     // Sends the current position to the cloud file's record.
     virtual void saveVeloPlaybackPosition(double seconds) { (void)seconds; }
     // The cloud file's last position in seconds.
@@ -276,7 +303,9 @@ protected:
 
 private:
     // BVDocument.cpp
-    void prepareMediaObject(std::unique_ptr<BVMediaObject> media);
+    void startLoadingAsset(const QUrl &url, bool audioOnly);
+    void replaceMediaObject(std::unique_ptr<BVMediaObject> media);
+    void toggleSubWindow(QWidget *window, const QString &key);
     void windowControllerDidLoadNib();
     void windowDidBecomeKey();
     void windowDidResignKey();
@@ -294,6 +323,10 @@ private:
 
     // BVDocumentTransport.cpp
     void changeRateOnLadder(int direction);
+    void jumpBySeconds(int seconds);
+    void skipInPlaylist(int direction);
+    void setScrubberInOut(double inFraction, double outFraction);
+    void setScrubberBufferedRanges(const QList<double> &fractions);
     void checkPlaybackRange();
     MediaTimeRange currentInOutRange() const;
     void updateInOutMarks();
@@ -303,10 +336,12 @@ private:
     // BVDocumentWindow.cpp
     void buildWindow();
     void buildControlStrip(QWidget *parent);
+    void layoutContent();
     void setAudioBar();
     void windowDidResize();
     void applyFullScreen(bool on);
     void showWaveformImage(const QImage &image);
+    void applyFrame(const QRect &frame, const QSizeF &aspect);
 
     // BVDocumentMenus.cpp
     void buildMenus();
@@ -347,21 +382,17 @@ private:
     QPointer<QWidget> m_playbackArea;
     QPointer<BVAVPlaybackView> m_playbackView;
     QPointer<QWidget> m_controlStrip;
-    QPointer<QWidget> m_statusOverlay;
-    QPointer<QLabel> m_statusOverlayLabel;
-    QPointer<QWidget> m_timecodeOverlay;
-    QPointer<QLabel> m_timecodeOverlayLabel;
-    QPointer<QWidget> m_timecodeHover;
-    QPointer<QLabel> m_timecodeHoverLabel;
-    QPointer<QLabel> m_waveformView;
+    QPointer<BVStatusOverlayView> m_statusOverlay;
+    QPointer<BVTimecodeOverlay> m_timecodeOverlay;
+    QPointer<BVTimecodeHoverView> m_timecodeHover;
     QPointer<QToolButton> m_playButton;
     QList<QPointer<QToolButton>> m_transportButtons;
-    QPointer<QSlider> m_scrubber;
+    QPointer<BVPlayheadSlider> m_scrubber;
     QPointer<QPushButton> m_timeElapsed;
     QPointer<QLabel> m_duration;
     QPointer<QSlider> m_volumeSlider;
     QPointer<QWidget> m_timecodePopover;
-    QPointer<QLineEdit> m_timecodeChangeText;
+    QPointer<BVTimecodeTextField> m_timecodeChangeText;
     QPointer<QWidget> m_progressWindow;
     QPointer<QProgressBar> m_progressBar;
     QPointer<QLabel> m_progressTimeEstimate;
@@ -372,5 +403,15 @@ private:
     std::unique_ptr<BVTimer> m_fullScreenTimer;
     QMenuBar *m_menuBar = nullptr;
     QMap<QString, QAction *> m_actions;
-    double m_progressStartTime = 0;
+    QElapsedTimer m_progressClock;
+    QSizeF m_windowAspect; // the picture aspect the window keeps while resizing; empty: none
+    bool m_rangeEntered = false; // the playhead has been inside the playback range this pass
+    std::unique_ptr<BVWorkQueue> m_loadQueue;
+    std::unique_ptr<BVWorkQueue> m_waveformQueue;
+    std::mutex m_frameMutex; // guards the two members below (drawFrame from the render queue)
+    QImage m_pendingFrame;
+    bool m_framePostPending = false;
+    // Lives as long as the document is not cleaned up; jobs queued to the main thread check it.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    static std::function<void(const QString &, const QString &)> s_userNotificationHandler;
 };

@@ -1,0 +1,246 @@
+// The player window's menu bar: the transport commands, the window and panel commands, and the
+// display menus (timecode display and output, matte, rotation, ganging, overlays) whose check marks
+// follow the settings. Main thread.
+#include "player/BVDocument.h"
+
+#include "platform/defaults/BVUserDefaults.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <cmath>
+
+namespace {
+
+BVUserDefaults *defaults()
+{
+    return BVUserDefaults::standardUserDefaults();
+}
+
+// The "mask" setting as the matte menu's tag.
+int matteTag(float ratio)
+{
+    const QList<float> ratios {1.33f, 1.5f, 1.78f, 1.85f, 2.35f, 2.4f};
+    for (int i = 0; i < ratios.size(); ++i) {
+        if (std::fabs(ratios.at(i) - ratio) < 0.001f)
+            return i + 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+QMenuBar *BVDocument::menuBar() const
+{
+    return m_menuBar;
+}
+
+QAction *BVDocument::actionNamed(const QString &name) const
+{
+    return m_actions.value(name, nullptr);
+}
+
+QAction *BVDocument::addCommand(QMenu *menu, const QString &name, const QString &title,
+    std::function<void()> handler, const QKeySequence &shortcut)
+{
+    auto *action = menu->addAction(title);
+    action->setObjectName(name);
+    if (!shortcut.isEmpty()) {
+        action->setShortcut(shortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
+    }
+    connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
+    m_actions.insert(name, action);
+    return action;
+}
+
+void BVDocument::addCheckGroup(QMenu *menu, const QString &name, const QList<QPair<QString, int>> &items,
+    std::function<void(int)> handler)
+{
+    auto *group = new QActionGroup(menu);
+    group->setExclusive(true);
+    for (const auto &[title, tag] : items) {
+        auto *action = menu->addAction(title);
+        action->setCheckable(true);
+        action->setData(tag);
+        action->setObjectName(QStringLiteral("%1:%2").arg(name).arg(tag));
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [handler, tag] { handler(tag); });
+        m_actions.insert(action->objectName(), action);
+    }
+}
+
+void BVDocument::buildMenus()
+{
+    m_menuBar = m_window->menuBar();
+    m_menuBar->setNativeMenuBar(false);
+
+    QMenu *file = m_menuBar->addMenu(QStringLiteral("&File"));
+    addCommand(
+        file, QStringLiteral("copyCurrentPosition"), QStringLiteral("Copy Current Position"),
+        [this] { copyCurrentPosition(); }, QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+    addCommand(file, QStringLiteral("sendToTagsmith"), QStringLiteral("Send to Tagsmith"),
+        [this] { sendToTagsmith(); });
+    file->addSeparator();
+    addCommand(
+        file, QStringLiteral("close"), QStringLiteral("Close"), [this] { close(); }, QKeySequence::Close);
+
+    QMenu *playback = m_menuBar->addMenu(QStringLiteral("&Playback"));
+    // Keys without Ctrl are the key map's (the playback view handles them); the menu shows them only.
+    addCommand(
+        playback, QStringLiteral("playPause"), QStringLiteral("Play/Pause\tSpace"), [this] { playPause(); });
+    addCommand(playback, QStringLiteral("playInToOut"), QStringLiteral("Play In to Out\tShift+Space"),
+        [this] { playInToOut(); });
+    addCommand(
+        playback, QStringLiteral("playAround"), QStringLiteral("Play Around Current Position"),
+        [this] { playAround(); }, QKeySequence(QStringLiteral("Ctrl+Shift+P")));
+    playback->addSeparator();
+    addCommand(playback, QStringLiteral("rewind"), QStringLiteral("Rewind\tJ"), [this] { rewind(); });
+    addCommand(playback, QStringLiteral("fastForward"), QStringLiteral("Fast Forward\tL"),
+        [this] { fastForward(); });
+    addCommand(
+        playback, QStringLiteral("stepLeft"), QStringLiteral("Step Back\tLeft"), [this] { stepLeft(); });
+    addCommand(playback, QStringLiteral("stepRight"), QStringLiteral("Step Forward\tRight"),
+        [this] { stepRight(); });
+    addCommand(playback, QStringLiteral("back1Second"), QStringLiteral("Back 1 Second\tShift+Left"),
+        [this] { back1Second(); });
+    addCommand(playback, QStringLiteral("forward1Second"), QStringLiteral("Forward 1 Second\tShift+Right"),
+        [this] { forward1Second(); });
+    addCommand(
+        playback, QStringLiteral("goToStart"), QStringLiteral("Go to Start\tHome"), [this] { goToStart(); });
+    addCommand(playback, QStringLiteral("goToEnd"), QStringLiteral("Go to End\tEnd"), [this] { goToEnd(); });
+    addCommand(playback, QStringLiteral("skipBack"), QStringLiteral("Previous Item\tCtrl+Left"),
+        [this] { skipBack(); });
+    addCommand(playback, QStringLiteral("skipNext"), QStringLiteral("Next Item\tCtrl+Right"),
+        [this] { skipNext(); });
+    playback->addSeparator();
+    addCommand(
+        playback, QStringLiteral("setInPoint"), QStringLiteral("Set In Point"), [this] { setInPoint(); },
+        QKeySequence(QStringLiteral("I")));
+    addCommand(
+        playback, QStringLiteral("setOutPoint"), QStringLiteral("Set Out Point"), [this] { setOutPoint(); },
+        QKeySequence(QStringLiteral("O")));
+    addCommand(
+        playback, QStringLiteral("goToInPoint"), QStringLiteral("Go to In Point"), [this] { goToInPoint(); },
+        QKeySequence(QStringLiteral("Shift+I")));
+    addCommand(
+        playback, QStringLiteral("goToOutPoint"), QStringLiteral("Go to Out Point"),
+        [this] { goToOutPoint(); }, QKeySequence(QStringLiteral("Shift+O")));
+    addCommand(
+        playback, QStringLiteral("clearInOut"), QStringLiteral("Clear In and Out"), [this] { clearInOut(); },
+        QKeySequence(QStringLiteral("Alt+X")));
+    playback->addSeparator();
+    addCommand(
+        playback, QStringLiteral("timecodeClicked"), QStringLiteral("Go to Timecode..."),
+        [this] { timecodeClicked(); }, QKeySequence(QStringLiteral("Ctrl+G")));
+    addCommand(
+        playback, QStringLiteral("mute"), QStringLiteral("Mute"), [this] { mute(); },
+        QKeySequence(QStringLiteral("Ctrl+Alt+M")));
+    QMenu *gang = playback->addMenu(QStringLiteral("Ganging"));
+    addCheckGroup(gang, QStringLiteral("modifyGanging"),
+        {{QStringLiteral("Off"), 0}, {QStringLiteral("Gang All Players"), 1}},
+        [this](int tag) { modifyGanging(tag); });
+
+    QMenu *view = m_menuBar->addMenu(QStringLiteral("&View"));
+    addCommand(
+        view, QStringLiteral("setActualSize"), QStringLiteral("Actual Size"), [this] { setActualSize(); },
+        QKeySequence(QStringLiteral("Ctrl+1")));
+    addCommand(
+        view, QStringLiteral("setHalfSize"), QStringLiteral("Half Size"), [this] { setHalfSize(); },
+        QKeySequence(QStringLiteral("Ctrl+0")));
+    addCommand(
+        view, QStringLiteral("fitToScreen"), QStringLiteral("Fit to Screen"), [this] { fitToScreen(); },
+        QKeySequence(QStringLiteral("Ctrl+3")));
+    addCommand(
+        view, QStringLiteral("toggleFullScreen"), QStringLiteral("Enter Full Screen"),
+        [this] { toggleFullScreen(); }, QKeySequence(QStringLiteral("Ctrl+F")));
+    view->addSeparator();
+    QMenu *display = view->addMenu(QStringLiteral("Timecode Display"));
+    addCheckGroup(display, QStringLiteral("modifyTimecodeDisplay"),
+        {{QStringLiteral("Source Timecode"), 0}, {QStringLiteral("Timecode from Zero"), 1},
+            {QStringLiteral("Frame Count"), 2}},
+        [this](int tag) { modifyTimecodeDisplay(tag); });
+    QMenu *output = view->addMenu(QStringLiteral("Timecode Output"));
+    addCheckGroup(output, QStringLiteral("modifyTimecodeOutput"),
+        {{QStringLiteral("None"), 0}, {QStringLiteral("Control Surface and MIDI Timecode"), 2},
+            {QStringLiteral("MIDI Timecode"), 3}},
+        [this](int tag) { modifyTimecodeOutput(tag); });
+    auto *overlay = addCommand(
+        view, QStringLiteral("toggleTimecodeOverlay"), QStringLiteral("Timecode Overlay"),
+        [this] { toggleTimecodeOverlay(); }, QKeySequence(QStringLiteral("Ctrl+T")));
+    overlay->setCheckable(true);
+    view->addSeparator();
+    QMenu *matte = view->addMenu(QStringLiteral("Widescreen Matte"));
+    addCheckGroup(matte, QStringLiteral("changeMatte"),
+        {{QStringLiteral("None"), 0}, {QStringLiteral("1.33"), 1}, {QStringLiteral("1.5"), 2},
+            {QStringLiteral("1.78"), 3}, {QStringLiteral("1.85"), 4}, {QStringLiteral("2.35"), 5},
+            {QStringLiteral("2.4"), 6}},
+        [this](int tag) { changeMatte(tag); });
+    QMenu *rotation = view->addMenu(QStringLiteral("Rotation"));
+    addCheckGroup(rotation, QStringLiteral("changeRotation"),
+        {{QStringLiteral("None"), 1}, {QStringLiteral("Flip Horizontally"), 2},
+            {QStringLiteral("Rotate 90\u00B0 Left"), 3}, {QStringLiteral("Rotate 90\u00B0 Right"), 4}},
+        [this](int tag) { changeRotation(tag); });
+    auto *safe43 = addCommand(view, QStringLiteral("toggle43Overlay"), QStringLiteral("4:3 Safe Area"),
+        [this] { toggle43Overlay(); });
+    safe43->setCheckable(true);
+    auto *safe169 = addCommand(view, QStringLiteral("toggle169Overlay"), QStringLiteral("16:9 Safe Area"),
+        [this] { toggle169Overlay(); });
+    safe169->setCheckable(true);
+
+    QMenu *window = m_menuBar->addMenu(QStringLiteral("&Window"));
+    for (const auto &[name, title, handler] :
+        {std::tuple<QString, QString, std::function<void()>> {
+             QStringLiteral("toggleInfo"), QStringLiteral("Info"), [this] { toggleInfo(); }},
+            {QStringLiteral("toggleTimecode"), QStringLiteral("Timecode"), [this] { toggleTimecode(); }},
+            {QStringLiteral("toggleMarkers"), QStringLiteral("Markers"), [this] { toggleMarkers(); }}}) {
+        addCommand(window, name, title, handler)->setCheckable(true);
+    }
+
+    // Enabling follows validateMenuItem each time a menu opens.
+    for (QMenu *menu : m_menuBar->findChildren<QMenu *>()) {
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+            for (QAction *action : menu->actions())
+                action->setEnabled(validateMenuItem(action));
+            updateMenuChecks();
+        });
+    }
+    updateMenuChecks();
+}
+
+void BVDocument::updateMenuChecks()
+{
+    if (m_actions.isEmpty())
+        return;
+    auto check = [this](const QString &name, int value) {
+        for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it) {
+            if (it.key().startsWith(name + QLatin1Char(':')))
+                it.value()->setChecked(it.value()->data().toInt() == value);
+        }
+    };
+    check(QStringLiteral("modifyTimecodeDisplay"),
+        int(defaults()->integerForKey(QStringLiteral("timecodeDisplay"))));
+    check(QStringLiteral("modifyTimecodeOutput"),
+        int(defaults()->integerForKey(QStringLiteral("timecodeOutput"))));
+    check(QStringLiteral("changeMatte"), matteTag(defaults()->floatForKey(QStringLiteral("mask"))));
+    check(QStringLiteral("changeRotation"), int(defaults()->integerForKey(QStringLiteral("rotation"))));
+    check(
+        QStringLiteral("modifyGanging"), defaults()->integerForKey(QStringLiteral("gangMode")) == 1 ? 1 : 0);
+    const QList<QPair<QString, QString>> toggles {
+        {QStringLiteral("toggleTimecodeOverlay"), QStringLiteral("timecodeOverlay")},
+        {QStringLiteral("toggle43Overlay"), QStringLiteral("safe43Overlay")},
+        {QStringLiteral("toggle169Overlay"), QStringLiteral("safe169Overlay")},
+        {QStringLiteral("toggleInfo"), QStringLiteral("showInfo")},
+        {QStringLiteral("toggleTimecode"), QStringLiteral("showTimecode")},
+        {QStringLiteral("toggleMarkers"), QStringLiteral("showMarkers")}};
+    for (const auto &[name, key] : toggles) {
+        if (QAction *action = m_actions.value(name))
+            action->setChecked(defaults()->boolForKey(key));
+    }
+    if (QAction *full = m_actions.value(QStringLiteral("toggleFullScreen")))
+        full->setText(
+            m_fullScreen ? QStringLiteral("Exit Full Screen") : QStringLiteral("Enter Full Screen"));
+}

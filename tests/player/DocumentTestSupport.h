@@ -1,0 +1,118 @@
+#pragma once
+
+// Opening player documents on generated media for the document tests.
+#include "platform/defaults/BVUserDefaults.h"
+#include "platform/media/MediaTime.h"
+#include "player/BVAVAsset.h"
+#include "player/BVAVPlaybackView.h"
+#include "player/BVDocument.h"
+
+#include "common/BVTestSupport.h"
+
+#include <QMainWindow>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+namespace DocumentTest {
+
+// A document on a screen of a chosen size (the offscreen screen is small).
+class ScreenDocument : public BVDocument
+{
+public:
+    QRect screen {0, 0, 1920, 1080};
+    QRect availableScreenGeometry() const override { return screen; }
+};
+
+inline BVUserDefaults *defaults()
+{
+    return BVUserDefaults::standardUserDefaults();
+}
+
+// The settings the document reads, at the values the application registers.
+inline void registerDefaults()
+{
+    defaults()->registerDefaults({
+        {QStringLiteral("autoplay"), 0},
+        {QStringLiteral("timecodeDisplay"), 0},
+        {QStringLiteral("timecodeOutput"), 0},
+        {QStringLiteral("timecodeOverlay"), false},
+        {QStringLiteral("loopPlayback"), false},
+        {QStringLiteral("savePlaybackPos"), false},
+        {QStringLiteral("frontmostAudio"), 0},
+        {QStringLiteral("scrubAudio"), false},
+        {QStringLiteral("showInfo"), false},
+        {QStringLiteral("showTimecode"), false},
+        {QStringLiteral("showMarkers"), false},
+        {QStringLiteral("playbackRate"), 0.0},
+        {QStringLiteral("mask"), 0.0},
+        {QStringLiteral("rotation"), 1},
+        {QStringLiteral("safe43Overlay"), false},
+        {QStringLiteral("safe169Overlay"), false},
+        {QStringLiteral("gangMode"), 0},
+        {QStringLiteral("actionSafeH"), 5.0},
+        {QStringLiteral("actionSafeV"), 5.0},
+        {QStringLiteral("titleSafeH"), 10.0},
+        {QStringLiteral("titleSafeV"), 10.0},
+    });
+}
+
+// Every stored setting back to its registered default.
+inline void resetSettings()
+{
+    registerDefaults();
+    for (const QString &key : defaults()->persistentDomain().keys())
+        defaults()->removeObjectForKey(key);
+}
+
+// A 10-second 23.976 fps clip, small enough to decode quickly.
+inline QString movie(
+    const QString &size = QStringLiteral("320x240"), const QString &duration = QStringLiteral("10"))
+{
+    return BVTest::sampleMedia(QStringLiteral("movie"),
+        {QStringLiteral("--duration"), duration, QStringLiteral("--size"), size, QStringLiteral("--name"),
+            QStringLiteral("doc-%1-%2").arg(size, duration)});
+}
+
+// Opens a file in a shown window and waits until its media is ready.
+template<typename Document = ScreenDocument>
+std::unique_ptr<Document> open(const QString &path, const QRect &screen = QRect(0, 0, 1920, 1080))
+{
+    auto document = std::make_unique<Document>();
+    if constexpr (std::is_same_v<Document, ScreenDocument>)
+        document->screen = screen;
+    BVError error;
+    EXPECT_TRUE(document->readFromURL(QUrl::fromLocalFile(path), BVDocument::movieType(), &error))
+        << error.description().toStdString();
+    document->showWindows();
+    Document *d = document.get();
+    EXPECT_TRUE(BVTest::waitFor([d] {
+        auto *asset = dynamic_cast<BVAVAsset *>(d->mediaObject());
+        return d->isReady() && asset && asset->isReadyToPlay();
+    }));
+    return document;
+}
+
+// Seeks and waits for the seek to land.
+inline bool seekAndWait(BVDocument &document, const MediaTime &time)
+{
+    bool done = false;
+    document.mediaObject()->seekToTime(
+        time, MediaTime::zero(), MediaTime::zero(), [&done](bool) { done = true; });
+    return BVTest::waitFor([&done] { return done; });
+}
+
+inline double seconds(const BVDocument &document)
+{
+    return document.mediaObject()->currentTime().seconds();
+}
+
+inline uint64_t frame(const BVDocument &document)
+{
+    return document.mediaObject()->currentFrame();
+}
+
+} // namespace DocumentTest
