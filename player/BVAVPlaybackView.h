@@ -1,0 +1,125 @@
+#pragma once
+
+#include "player/BVSafeAreaOverlay.h"
+
+#include <QImage>
+#include <QMutex>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class BVAVPlaybackViewDelegate;
+class MediaPlayer;
+
+// The picture of a player document: the engine's current picture for a movie, the last frame
+// image of an image sequence, or the waveform image of an audio file; the widescreen matte over
+// it, rotation and flip, the safe-area frames and a host for the annotation layer. Painted with
+// QPainter on the raster engine. Create and use it on the main thread; renderImage() may be
+// called from any thread.
+class BVAVPlaybackView : public QWidget
+{
+    Q_OBJECT
+public:
+    // How the picture fills the view (`setVideoFillMode:`).
+    enum class FillMode { AspectFit, AspectFill, Resize };
+    // Values of the "rotation" setting.
+    enum Rotation { RotationNone = 1, RotationFlipHorizontal = 2, Rotation270 = 3, Rotation90 = 4 };
+
+    static const QString mouseMoveNotification; // "BVReelmarkMouseMove", sender = the view
+    static const QString updateBoundsNotification; // "BVReelmarkUpdateBounds"
+
+    explicit BVAVPlaybackView(QWidget *parent = nullptr);
+    ~BVAVPlaybackView() override;
+
+    BVAVPlaybackViewDelegate *delegate() const { return m_delegate; }
+    // Not owned; the owner clears it before going away.
+    void setDelegate(BVAVPlaybackViewDelegate *delegate) { m_delegate = delegate; }
+
+    // Shows the player's pictures, redrawing whenever the engine has a new one. The view takes
+    // the player's frame handler; call setPlayer(nullptr) before the player is destroyed.
+    void setPlayer(MediaPlayer *player);
+    MediaPlayer *player() const { return m_player; }
+    void setupLayer();
+    void setVideoFillMode(FillMode mode);
+    FillMode videoFillMode() const { return m_fillMode; }
+
+    // Shows an image (an image-sequence frame, or the waveform of an audio file) instead of the
+    // player's picture. Callable from any thread; the view redraws on the main thread. The first
+    // image gives the view its natural size.
+    void renderImage(const QImage &image);
+    // The waveform of an audio file: drawn stretched over the whole view.
+    void showWaveformImage(const QImage &image);
+    void clearImage();
+    QImage currentImage() const;
+
+    // The picture's display size (pixel aspect applied); the document sets it for a movie.
+    QSizeF naturalSize() const;
+    void setNaturalSize(const QSizeF &size);
+
+    // Width / height of the widescreen matte; 0 means none. Applied by updateBounds().
+    float maskRatio() const { return m_maskRatio; }
+    void setMaskRatio(float ratio);
+    int rotation() const { return m_rotation; }
+    // `setRotation:` with a "rotation" value (1 none, 2 flip horizontally, 3 270 deg, 4 90 deg).
+    void setRotation(int rotation);
+
+    bool show43Safe() const { return m_show43Safe; }
+    bool show169Safe() const { return m_show169Safe; }
+    // `setSafeAreaOverlay:show169:` sets both flags and updates the bounds.
+    void setSafeAreaOverlay(bool show43, bool show169);
+    // The safe-area overlay while a flag is on; null when both are off.
+    BVSafeAreaOverlay *safeAreaOverlay() const { return m_safeAreaOverlay; }
+
+    // The rectangle of the displayed picture in view coordinates (after rotation).
+    QRectF videoRect() const;
+    // The part of the picture the matte leaves open for a ratio; the whole view for ratio <= 0.
+    QRectF maskBoundsForRatio(double ratio) const;
+
+    // Re-reads the safe-area margins and places the overlays (also on "BVReelmarkUpdateBounds").
+    void updateBounds();
+    void updateBounds(const QRect &rect);
+    void updateOverlays();
+
+    // The layer the annotation tools draw on: a transparent child kept over the picture. The view
+    // owns it; null until one is installed.
+    QWidget *annotationLayer() const { return m_annotationLayer; }
+    void setAnnotationLayer(QWidget *layer);
+
+    bool preservesContentDuringLiveResize() const { return true; }
+    bool acceptsFirstResponder() const { return true; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    // The size of the picture as shown, before rotation.
+    QSizeF pictureSize() const;
+    bool rotatesSideways() const { return m_rotation == Rotation90 || m_rotation == Rotation270; }
+    void readSafeAreaSettings();
+
+    BVAVPlaybackViewDelegate *m_delegate = nullptr;
+    MediaPlayer *m_player = nullptr;
+    FillMode m_fillMode = FillMode::AspectFit;
+
+    mutable QMutex m_imageMutex; // guards m_image and m_naturalSize (renderImage from any thread)
+    QImage m_image;
+    QSizeF m_naturalSize;
+    bool m_waveform = false;
+
+    float m_maskRatio = 0;
+    int m_rotation = RotationNone;
+    bool m_show43Safe = false;
+    bool m_show169Safe = false;
+    QPointer<BVSafeAreaOverlay> m_safeAreaOverlay;
+    QPointer<QWidget> m_annotationLayer;
+    bool m_swallowKeyPress = false;
+    QKeyCombination m_offeredKey; // a key equivalent already offered to the delegate
+};
