@@ -115,7 +115,9 @@ void BVWorkQueue::async(std::function<void()> job)
 {
     if (!job)
         return;
-    State &s = *m_state;
+    // The job may destroy this queue before this call returns: keep the state alive until then.
+    const std::shared_ptr<State> state = m_state;
+    State &s = *state;
     int count;
     {
         std::lock_guard lock(s.mutex);
@@ -126,7 +128,7 @@ void BVWorkQueue::async(std::function<void()> job)
         // Another thread starts when every existing one is busy and the width allows it.
         const int idle = int(s.threads.size()) - s.running;
         if (int(s.threads.size()) < s.width && int(s.jobs.size()) > idle)
-            s.threads.emplace_back([state = m_state] { State::workerLoop(state); });
+            s.threads.emplace_back([state] { State::workerLoop(state); });
     }
     s.wake.notify_one();
     s.notifyCount(count);
@@ -145,7 +147,8 @@ void BVWorkQueue::sync(const std::function<void()> &job)
 
 int BVWorkQueue::cancelAll()
 {
-    State &s = *m_state;
+    const std::shared_ptr<State> state = m_state;
+    State &s = *state;
     int dropped, count;
     {
         std::lock_guard lock(s.mutex);
