@@ -12,15 +12,22 @@ int BVJSON::effectiveDepth() const
     return (m_maxDepth <= 0 || m_maxDepth > hardDepthLimit) ? hardDepthLimit : m_maxDepth;
 }
 
+// ASCII text (the usual reply) is its own UTF-8: converting it as Latin-1 needs a buffer of its
+// size rather than UTF-8's worst case of three bytes a character.
+static QByteArray utf8Text(const QString &text)
+{
+    return QtPrivate::isAscii(text) ? text.toLatin1() : text.toUtf8();
+}
+
 QVariant BVJSON::objectWithString(const QString &text, BVError *error) const
 {
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = utf8Text(text);
     return objectWithData(utf8.constData(), utf8.size(), error);
 }
 
 QVariant BVJSON::fragmentWithString(const QString &text, BVError *error) const
 {
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = utf8Text(text);
     return fragmentWithData(utf8.constData(), utf8.size(), error);
 }
 

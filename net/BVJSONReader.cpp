@@ -6,6 +6,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <clocale>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
+#include <map>
 
 namespace {
 
@@ -84,6 +86,9 @@ QVariant BVJSONReader::parse(const char *data, qsizetype size, bool fragment, BV
         }
     }
     m_keys.clear();
+    m_keyOrders.clear();
+    m_memberKeys.clear();
+    m_values.clear();
     if (!ok) {
         if (error)
             *error = m_error;
@@ -181,28 +186,28 @@ bool BVJSONReader::scanRestOfArray(QVariant &out)
         addError(BVJSON::TooDeep, QStringLiteral("Nested too deep"));
         return false;
     }
-    QVariantList list;
     skipWhitespace();
     if (!atEnd() && *m_c == ']') {
         ++m_c;
         --m_depth;
-        out = QVariant(list);
+        out = QVariant(QVariantList());
         return true;
     }
+    const size_t base = m_values.size();
     while (!atEnd()) {
         QVariant value;
         if (!scanValue(value)) {
             addError(BVJSON::MalformedInput, QStringLiteral("Expected value while parsing array"));
             return false;
         }
-        list.append(std::move(value));
+        m_values.push_back(std::move(value));
         skipWhitespace();
         if (atEnd())
             break;
         if (*m_c == ']') {
             ++m_c;
             --m_depth;
-            out = QVariant(list);
+            out = QVariant(takeItems(base));
             return true;
         }
         if (*m_c != ',') {
@@ -226,16 +231,16 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
         addError(BVJSON::TooDeep, QStringLiteral("Nested too deep"));
         return false;
     }
-    QVariantMap map;
     skipWhitespace();
     if (!atEnd() && *m_c == '}') {
         ++m_c;
         --m_depth;
-        out = QVariant(map);
+        out = QVariant(QVariantMap());
         return true;
     }
+    const size_t base = m_values.size();
     while (!atEnd()) {
-        QString key;
+        const QString *key = nullptr;
         if (*m_c != '"' || (++m_c, !scanKey(key))) {
             addError(BVJSON::MalformedInput, QStringLiteral("Object key string expected"));
             return false;
@@ -248,17 +253,18 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
         ++m_c;
         QVariant value;
         if (!scanValue(value)) {
-            addError(BVJSON::MalformedInput, BVFormat::format("Object value expected for key: %@", key));
+            addError(BVJSON::MalformedInput, BVFormat::format("Object value expected for key: %@", *key));
             return false;
         }
-        map.insert(key, value);
+        m_memberKeys.push_back(key);
+        m_values.push_back(std::move(value));
         skipWhitespace();
         if (atEnd())
             break;
         if (*m_c == '}') {
             ++m_c;
             --m_depth;
-            out = QVariant(map);
+            out = QVariant(takeMembers(base));
             return true;
         }
         if (*m_c != ',') {
@@ -276,25 +282,94 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
     return false;
 }
 
-bool BVJSONReader::scanKey(QString &out)
+QVariantList BVJSONReader::takeItems(size_t base)
+{
+    QVariantList list;
+    list.reserve(qsizetype(m_values.size() - base));
+    for (size_t i = base; i < m_values.size(); ++i)
+        list.append(std::move(m_values[i]));
+    m_values.resize(base);
+    return list;
+}
+
+// The members of the object whose first value is at base in m_values (its keys end
+// m_memberKeys). A key given twice keeps its last value.
+QVariantMap BVJSONReader::takeMembers(size_t base)
+{
+    const size_t count = m_values.size() - base;
+    const size_t keyBase = m_memberKeys.size() - count;
+    std::map<QString, QVariant> members;
+    for (const uint32_t i : memberOrder(keyBase, count))
+        members.emplace_hint(members.end(), *m_memberKeys[keyBase + i], std::move(m_values[base + i]));
+    m_values.resize(base);
+    m_memberKeys.resize(keyBase);
+    return QVariantMap(std::move(members));
+}
+
+// Indices of the keys at base in m_memberKeys in ascending key order, the last of equal keys
+// only. Records of one reply share their keys, so the order is looked up by the keys' addresses
+// and computed once per shape.
+const std::vector<uint32_t> &BVJSONReader::memberOrder(size_t base, size_t count)
+{
+    constexpr size_t maxCachedKeys = 64;
+    constexpr size_t maxCachedShapes = 256;
+    const QString *const *keys = m_memberKeys.data() + base;
+    uint64_t shape = count;
+    for (size_t i = 0; i < count; ++i)
+        shape = (shape ^ reinterpret_cast<uintptr_t>(keys[i])) * 0x100000001b3ULL;
+    if (count <= maxCachedKeys) {
+        const auto found = m_keyOrders.find(shape);
+        if (found != m_keyOrders.end() && found->second.keys.size() == count
+            && std::equal(keys, keys + count, found->second.keys.begin()))
+            return found->second.order;
+    }
+    KeyOrder &computed = m_scratchOrder;
+    computed.keys.assign(keys, keys + count);
+    computed.order.resize(count);
+    for (uint32_t i = 0; i < count; ++i)
+        computed.order[i] = i;
+    std::stable_sort(computed.order.begin(), computed.order.end(),
+        [keys](uint32_t a, uint32_t b) { return keys[a] != keys[b] && *keys[a] < *keys[b]; });
+    // Equal keys are adjacent and in text order: keep the last of each run.
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const QString *key = keys[computed.order[i]];
+        if (i + 1 < count && (keys[computed.order[i + 1]] == key || *keys[computed.order[i + 1]] == *key))
+            continue;
+        computed.order[kept++] = computed.order[i];
+    }
+    computed.order.resize(kept);
+    if (count <= maxCachedKeys && m_keyOrders.size() < maxCachedShapes) {
+        const auto [slot, inserted] = m_keyOrders.try_emplace(shape, computed);
+        if (inserted)
+            return slot->second.order;
+    }
+    return computed.order;
+}
+
+bool BVJSONReader::scanKey(const QString *&out)
 {
     const char *start = m_c;
     const char *p = m_c;
     while (p < m_end && !kStringStop[static_cast<unsigned char>(*p)])
         ++p;
     if (p < m_end && *p == '"') {
-        std::string_view raw(start, size_t(p - start));
-        auto found = m_keys.find(raw);
-        if (found != m_keys.end()) {
-            out = found->second;
-        } else {
-            out = QString::fromLatin1(start, p - start);
-            m_keys.emplace(raw, out);
-        }
+        const std::string_view raw(start, size_t(p - start));
         m_c = p + 1;
+        const auto found = m_keys.find(raw);
+        out = found != m_keys.end() ? &found->second : internKey(raw, QString::fromLatin1(start, p - start));
         return true;
     }
-    return scanStringSlow(start, out);
+    QString key;
+    if (!scanStringSlow(start, key))
+        return false;
+    out = internKey(std::string_view(start, size_t(m_c - 1 - start)), std::move(key));
+    return true;
+}
+
+const QString *BVJSONReader::internKey(std::string_view raw, QString &&key)
+{
+    return &m_keys.try_emplace(raw, std::move(key)).first->second;
 }
 
 bool BVJSONReader::scanRestOfString(QString &out)

@@ -4,15 +4,29 @@
 
 #include <QString>
 #include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // The strict RFC 8259 reader behind BVJSON: one parse of UTF-8 bytes into Qt values, with the
 // messages and codes the service client relies on. Recursive, bounded by the depth it is given.
 class BVJSONReader
 {
+    // Own type so the standard tables hash every lookup instead of comparing a short table's
+    // entries one by one, as they do for the standard string hash.
+    struct TextHash
+    {
+        size_t operator()(std::string_view text) const noexcept
+        {
+            return std::hash<std::string_view>()(text);
+        }
+    };
+
 public:
     explicit BVJSONReader(int maxDepth)
         : m_maxDepth(maxDepth)
@@ -31,7 +45,11 @@ private:
     bool scanUnicodeChar();
     bool scanUTF8Sequence(const char *&p);
     bool scanHexQuad(char16_t &value);
-    bool scanKey(QString &out);
+    bool scanKey(const QString *&out);
+    const QString *internKey(std::string_view raw, QString &&key);
+    QVariantMap takeMembers(size_t base);
+    QVariantList takeItems(size_t base);
+    const std::vector<uint32_t> &memberOrder(size_t base, size_t count);
     bool scanNumber(QVariant &out);
     bool scanLiteral(const char *rest, size_t length, const char *message);
     void skipWhitespace();
@@ -44,8 +62,22 @@ private:
     const char *m_end = nullptr;
     BVError m_error;
     bool m_failed = false;
-    // Object keys repeat across the records of a reply: each distinct plain key is made once.
-    std::unordered_map<std::string_view, QString> m_keys;
+    // Object keys repeat across the records of a reply: each distinct key (by its bytes in the
+    // text) is made once, so the records share its data and a key's address names it.
+    std::unordered_map<std::string_view, QString, TextHash> m_keys;
+    // Members and items of the containers being read, innermost last: a container's own run is
+    // turned into its map or list in one go when it closes.
+    std::vector<const QString *> m_memberKeys;
+    std::vector<QVariant> m_values;
+    // The key order of objects already seen (by their keys' addresses), sorted and without
+    // duplicates, so a map is built by appending at its end instead of searching for each key.
+    struct KeyOrder
+    {
+        std::vector<const QString *> keys;
+        std::vector<uint32_t> order;
+    };
+    std::unordered_map<uint64_t, KeyOrder> m_keyOrders;
+    KeyOrder m_scratchOrder;
     // Decoding buffer of strings that need more than a plain copy.
     std::u16string m_buffer;
 };

@@ -247,3 +247,91 @@ TEST(JSONReader, ConformanceSuiteFilesAreHandledAsTheirPrefixSays)
     EXPECT_EQ(rejected, 188);
     EXPECT_EQ(either, 35);
 }
+
+TEST(JSONReader, AKeyGivenTwiceKeepsItsLastValueInEveryRecord)
+{
+    struct Case
+    {
+        const char *input;
+        QVariantMap expected;
+    };
+    const Case cases[] = {
+        {R"({"a":1,"b":2,"a":3})", {{"a", 3}, {"b", 2}}},
+        // The same key written plainly and escaped is one key.
+        {R"({"a":1,"\u0061":2})", {{"a", 2}}},
+        {R"({"\u0061":1,"a":2,"b":"x"})", {{"a", 2}, {"b", "x"}}},
+        {R"({"z":1,"y":2,"z":3,"y":4,"x":5})", {{"x", 5}, {"y", 4}, {"z", 3}}},
+    };
+    BVJSON json;
+    for (const Case &c : cases) {
+        // Three records of the one shape: the key order found for the first serves the others.
+        const QString record = QString::fromUtf8(c.input);
+        BVError error;
+        const QVariantList list
+            = json.objectWithString(QLatin1Char('[') + QStringList(3, record).join(u',') + u']', &error)
+                  .toList();
+        ASSERT_EQ(list.size(), 3) << c.input << ": " << error.description().toStdString();
+        for (const QVariant &item : list) {
+            const QVariantMap map = item.toMap();
+            EXPECT_EQ(map.keys(), c.expected.keys()) << c.input;
+            for (auto it = c.expected.begin(); it != c.expected.end(); ++it)
+                EXPECT_EQ(map.value(it.key()).toString(), it.value().toString())
+                    << c.input << " " << it.key().toStdString();
+        }
+    }
+}
+
+TEST(JSONReader, RecordsWithTheirKeysInAnyOrderAndManyShapesReadAlike)
+{
+    // 300 shapes (more than are remembered), keys in a different order in every record, and an
+    // object of 100 keys; the values name their keys so any mix-up shows.
+    QStringList records;
+    for (int i = 0; i < 300; ++i) {
+        QStringList members;
+        const int count = 1 + i % 7;
+        for (int k = 0; k < count; ++k) {
+            const int key = (k + i) % count + (i % 50) * 10;
+            members.append(QStringLiteral("\"k%1\":\"v%1\"").arg(key));
+        }
+        records.append(u'{' + members.join(u',') + u'}');
+    }
+    QStringList wide;
+    for (int k = 99; k >= 0; --k)
+        wide.append(QStringLiteral("\"w%1\":%1").arg(k));
+    records.append(u'{' + wide.join(u',') + u'}');
+
+    BVJSON json;
+    BVError error;
+    const QVariantList list = json.objectWithString(u'[' + records.join(u',') + u']', &error).toList();
+    ASSERT_EQ(list.size(), 301) << error.description().toStdString();
+    for (int i = 0; i < 300; ++i) {
+        const QVariantMap map = list[i].toMap();
+        ASSERT_EQ(map.size(), 1 + i % 7) << i;
+        for (auto it = map.begin(); it != map.end(); ++it)
+            EXPECT_EQ(u'v' + it.key().mid(1), it.value().toString()) << i;
+    }
+    const QVariantMap wideMap = list[300].toMap();
+    ASSERT_EQ(wideMap.size(), 100);
+    for (auto it = wideMap.begin(); it != wideMap.end(); ++it)
+        EXPECT_EQ(QStringLiteral("w%1").arg(it.value().toInt()), it.key());
+}
+
+TEST(JSONReader, NestedContainersKeepTheirOwnItems)
+{
+    BVJSON json;
+    const QVariant value = json.objectWithString(
+        QStringLiteral(R"({"b":[1,[2,3],{"c":[4],"a":{}},[]],"a":{"x":[5,{"y":6}]},"c":[]})"));
+    const QVariantMap map = value.toMap();
+    ASSERT_EQ(map.size(), 3);
+    const QVariantList b = map.value("b").toList();
+    ASSERT_EQ(b.size(), 4);
+    EXPECT_EQ(b[0].toInt(), 1);
+    EXPECT_EQ(b[1].toList(), QVariantList({2, 3}));
+    EXPECT_EQ(b[2].toMap().value("c").toList(), QVariantList({4}));
+    EXPECT_EQ(b[2].toMap().value("a").typeId(), QMetaType::QVariantMap);
+    EXPECT_TRUE(b[3].toList().isEmpty());
+    const QVariantList x = map.value("a").toMap().value("x").toList();
+    ASSERT_EQ(x.size(), 2);
+    EXPECT_EQ(x[1].toMap().value("y").toInt(), 6);
+    EXPECT_EQ(map.value("c").typeId(), QMetaType::QVariantList);
+}
