@@ -47,7 +47,6 @@ void BVWebSocket::init(const QUrl &url, const QStringList &protocols)
 {
     m_url = url;
     m_requestedProtocols = protocols;
-    m_workQueue = std::make_unique<BVWorkQueue>(QStringLiteral("BVWebSocket ") + url.toString(), 1);
     m_link = std::make_shared<QPointer<BVWebSocketStream>>();
     if (!isKnownScheme(url.scheme().toLower()))
         BVLog::appendLog("WebSocket: unsupported scheme in %@", url.toString());
@@ -61,8 +60,6 @@ BVWebSocket::~BVWebSocket()
         if (BVWebSocketStream *stream = *link)
             stream->discard();
     });
-    // The last reference may go with a job of our own queue: the queue tolerates being destroyed
-    // from its own thread, which then ends when that job returns.
 }
 
 QString BVWebSocket::protocol() const
@@ -93,7 +90,11 @@ void BVWebSocket::open()
         return;
     }
     m_self = self;
-    m_workQueue->async([self] { self->start(); });
+    if (!enqueue([self] { self->start(); })) {
+        // Nothing else runs for this socket: fail here.
+        failWithError(BVError::withDescription(
+            streamErrorDomain(), -1, QStringLiteral("The network thread is not running")));
+    }
 }
 
 void BVWebSocket::send(const QString &text)
@@ -117,7 +118,7 @@ void BVWebSocket::send(const QByteArray &bytes)
 void BVWebSocket::sendMessage(BVWebSocketFrame::Opcode opcode, QByteArray payload)
 {
     std::shared_ptr<BVWebSocket> self = shared_from_this();
-    m_workQueue->async([self, opcode, payload = std::move(payload)] {
+    enqueue([self, opcode, payload = std::move(payload)] {
         // The socket may have started closing since the caller looked.
         if (self->readyState() == Open)
             self->sendFrame(opcode, payload);
@@ -134,7 +135,29 @@ void BVWebSocket::closeWithCode(int code, const QString &reason)
     std::shared_ptr<BVWebSocket> self = weak_from_this().lock();
     if (!self)
         return;
-    m_workQueue->async([self, code, reason] { self->closeOnQueue(code, reason); });
+    enqueue([self, code, reason] { self->closeOnQueue(code, reason); });
+}
+
+bool BVWebSocket::enqueue(std::function<void()> job)
+{
+    // Jobs queued earlier, or the one running now, go first: then this one waits its turn.
+    if (BVWebSocketNetworkThread::isCurrent() && !m_runningJob && m_queuedJobs.load() == 0) {
+        m_runningJob = true;
+        job();
+        m_runningJob = false;
+        return true;
+    }
+    ++m_queuedJobs;
+    std::shared_ptr<BVWebSocket> self = shared_from_this();
+    const bool posted = BVWebSocketNetworkThread::post([self, job = std::move(job)] {
+        --self->m_queuedJobs;
+        self->m_runningJob = true;
+        job();
+        self->m_runningJob = false;
+    });
+    if (!posted)
+        --m_queuedJobs;
+    return posted;
 }
 
 // ---- Work queue ----
@@ -163,17 +186,16 @@ void BVWebSocket::start()
     std::weak_ptr<BVWebSocket> weak = weak_from_this();
     BVWebSocketStream::Sink sink = [weak](BVWebSocketStream::Event event) {
         if (std::shared_ptr<BVWebSocket> self = weak.lock())
-            self->m_workQueue->async(
+            self->enqueue(
                 [self, event = std::move(event)]() mutable { self->handleStreamEvent(std::move(event)); });
     };
-    const Link link = m_link;
-    const QList<QSslCertificate> caCertificates = m_caCertificates;
-    const bool pinned = !m_pinnedCertificates.isEmpty();
-    m_streamStarted = BVWebSocketNetworkThread::post([=] {
+    // On the network thread already (the work queue runs there).
+    m_streamStarted = BVWebSocketNetworkThread::isCurrent();
+    if (m_streamStarted) {
         auto *stream = new BVWebSocketStream(sink, BVWebSocketNetworkThread::context());
-        *link = stream;
-        stream->connectToHost(host, port, secure, caCertificates, pinned);
-    });
+        *m_link = stream;
+        stream->connectToHost(host, port, secure, m_caCertificates, !m_pinnedCertificates.isEmpty());
+    }
     if (!m_streamStarted)
         failWithError(BVError::withDescription(
             streamErrorDomain(), -1, QStringLiteral("The network thread is not running")));
@@ -446,6 +468,12 @@ void BVWebSocket::deliver(std::function<void(BVWebSocketDelegate *, BVWebSocket 
 
 void BVWebSocket::onStream(std::function<void(BVWebSocketStream *)> job)
 {
+    // Work queue jobs run on the network thread, where the stream lives.
+    if (BVWebSocketNetworkThread::isCurrent()) {
+        if (BVWebSocketStream *stream = *m_link)
+            job(stream);
+        return;
+    }
     const Link link = m_link;
     BVWebSocketNetworkThread::post([link, job = std::move(job)] {
         if (BVWebSocketStream *stream = *link)

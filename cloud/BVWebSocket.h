@@ -26,8 +26,10 @@ class BVWorkQueue;
 //
 // Own it through std::shared_ptr (std::make_shared): once opened it keeps itself alive until it has
 // closed or failed. Its stream lives on the shared WebSocket network thread; every state change,
-// frame parse and write runs on its own serial work queue; the delegate is called on the delegate
-// queue. open(), send() and closeWithCode() may be called from any thread.
+// frame parse and write runs on its own serial work queue, whose jobs run one at a time, in order,
+// on that same thread (so a message crosses threads only to and from the delegate queue); the
+// delegate is called on the delegate queue. open(), send() and closeWithCode() may be called from
+// any thread.
 class BVWebSocket : public std::enable_shared_from_this<BVWebSocket>
 {
 public:
@@ -82,6 +84,9 @@ private:
 
     void init(const QUrl &url, const QStringList &protocols);
     void sendMessage(BVWebSocketFrame::Opcode opcode, QByteArray payload);
+    // Queues a job on the socket's serial work queue. A job arriving on the network thread while
+    // the queue is idle runs at once. Answers false (job dropped) when the network thread is gone.
+    bool enqueue(std::function<void()> job);
 
     // Work queue only, from here on.
     void start();
@@ -114,7 +119,10 @@ private:
     mutable std::mutex m_protocolMutex;
     QString m_protocol;
 
-    std::unique_ptr<BVWorkQueue> m_workQueue;
+    // Jobs of the work queue posted to the network thread and not yet run.
+    std::atomic<int> m_queuedJobs {0};
+    // A job of the work queue is running (network thread only).
+    bool m_runningJob = false;
     // The stream, only touched on the network thread.
     Link m_link;
     // Held from open() until closed or failed.
