@@ -310,12 +310,13 @@ void BVAVPlaybackView::paintEvent(QPaintEvent *)
     case RotationFlipHorizontal:
         painter.scale(-1, 1);
         break;
+    // The stored angles turn counter-clockwise; QPainter turns clockwise for positive angles.
     case Rotation270:
-        painter.rotate(270);
+        painter.rotate(-270);
         drawSize.transpose();
         break;
     case Rotation90:
-        painter.rotate(90);
+        painter.rotate(-90);
         drawSize.transpose();
         break;
     default:
@@ -342,13 +343,12 @@ void BVAVPlaybackView::resizeEvent(QResizeEvent *event)
 bool BVAVPlaybackView::event(QEvent *event)
 {
     // Key equivalents (keys with Ctrl) are offered to the document before the menu shortcuts;
-    // accepting the override makes Qt deliver the key here instead of to the shortcut.
+    // accepting the override makes Qt deliver the key here instead of to the shortcut. Every key
+    // press with Ctrl is preceded by such an override, so the press itself is not offered again.
     if (event->type() == QEvent::ShortcutOverride && m_delegate) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->modifiers() & Qt::ControlModifier) {
-            // The key press that may follow must not be offered a second time.
-            m_offeredKey = key->keyCombination();
-            if (m_delegate->keyDown(this, key)) {
+            if (m_swallowKeyPress || m_delegate->keyDown(this, key)) {
                 m_swallowKeyPress = true;
                 event->accept();
                 return true;
@@ -360,13 +360,12 @@ bool BVAVPlaybackView::event(QEvent *event)
 
 void BVAVPlaybackView::keyPressEvent(QKeyEvent *event)
 {
-    const bool offered = m_offeredKey == event->keyCombination();
-    m_offeredKey = QKeyCombination();
     if (m_swallowKeyPress) {
         m_swallowKeyPress = false;
         event->accept();
         return;
     }
+    const bool offered = event->modifiers() & Qt::ControlModifier;
     if (m_delegate && !offered && m_delegate->keyDown(this, event)) {
         event->accept();
         return;

@@ -61,7 +61,8 @@ public:
     float maskRatio() const { return m_maskRatio; }
     void setMaskRatio(float ratio);
     int rotation() const { return m_rotation; }
-    // `setRotation:` with a "rotation" value (1 none, 2 flip horizontally, 3 270 deg, 4 90 deg).
+    // `setRotation:` with a "rotation" value: 1 none, 2 flip horizontally, 3 a turn of 270 degrees,
+    // 4 a turn of 90 degrees, counter-clockwise; anything else none.
     void setRotation(int rotation);
 
     bool show43Safe() const { return m_show43Safe; }
@@ -120,6 +121,5 @@ private:
     bool m_show169Safe = false;
     QPointer<BVSafeAreaOverlay> m_safeAreaOverlay;
     QPointer<QWidget> m_annotationLayer;
-    bool m_swallowKeyPress = false;
-    QKeyCombination m_offeredKey; // a key equivalent already offered to the delegate
+    bool m_swallowKeyPress = false; // a key equivalent the delegate used: its key press follows
 };
