@@ -2,6 +2,8 @@
 // rotation and safe areas, overlay lifetime, notifications, key forwarding, dragging the timecode
 // overlay, and a rendered screenshot of the whole arrangement.
 #include "platform/defaults/BVUserDefaults.h"
+#include "platform/media/engine/MediaPlayer.h"
+#include "platform/media/engine/MediaPlayerItem.h"
 #include "player/BVAVPlaybackView.h"
 #include "player/BVAVPlaybackViewDelegate.h"
 #include "player/BVStatusOverlayView.h"
@@ -58,6 +60,17 @@ QString screenshotFolder()
     QDir().mkpath(folder);
     return folder;
 }
+
+struct PaintCounter : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
 
 struct RecordingDelegate : BVAVPlaybackViewDelegate
 {
@@ -309,6 +322,53 @@ TEST(PlaybackView, AnnotationLayerFollowsThePicture)
     EXPECT_EQ(QRectF(layer->geometry()), QRectF(view.videoRect().toAlignedRect()));
     view.resize(400, 300);
     EXPECT_EQ(QRectF(layer->geometry()), QRectF(view.videoRect().toAlignedRect()));
+}
+
+TEST(PlaybackView, ShowsTheEnginesPictureAndFollowsSeeks)
+{
+    const QString path = BVTest::sampleMedia(QStringLiteral("movie"),
+        {QStringLiteral("--size"), QStringLiteral("320x180"), QStringLiteral("--duration"),
+            QStringLiteral("3")});
+    ASSERT_FALSE(path.isEmpty());
+    auto player = std::make_unique<MediaPlayer>();
+    player->replaceCurrentItem(MediaPlayerItem::create(path));
+    ASSERT_TRUE(BVTest::waitFor([&] { return player->currentImage() != nullptr; }, std::chrono::seconds(20)));
+
+    auto view = std::make_unique<BVAVPlaybackView>();
+    view->resize(320, 180); // 1:1, so the view's pixels are the picture's
+    view->show();
+    view->setPlayer(player.get());
+    EXPECT_EQ(view->player(), player.get());
+    auto matches = [&] {
+        std::shared_ptr<const QImage> picture = player->currentImage();
+        const QImage shot = view->grab().toImage();
+        for (QPoint p : {QPoint(40, 40), QPoint(160, 90), QPoint(300, 170)}) {
+            if (shot.pixel(p) != picture->pixel(p))
+                return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(matches());
+
+    // A seek brings a new picture; the view repaints with it through the engine's frame handler.
+    const QImage before = view->grab().toImage();
+    BVTest::spin(std::chrono::milliseconds(50));
+    PaintCounter paints;
+    view->installEventFilter(&paints);
+    bool sought = false;
+    player->seekToTime(MediaTime(2, 1), [&](bool) { sought = true; });
+    ASSERT_TRUE(BVTest::waitFor([&] { return sought; }, std::chrono::seconds(20)));
+    EXPECT_TRUE(BVTest::waitFor([&] { return paints.count > 0; }, std::chrono::seconds(5)));
+    view->removeEventFilter(&paints);
+    ASSERT_TRUE(BVTest::waitFor([&] { return matches(); }, std::chrono::seconds(5)));
+    EXPECT_NE(view->grab().toImage(), before);
+
+    // The view gives the handler back when it goes away; pictures after that reach nobody.
+    view.reset();
+    sought = false;
+    player->seekToTime(MediaTime(1, 1), [&](bool) { sought = true; });
+    EXPECT_TRUE(BVTest::waitFor([&] { return sought; }, std::chrono::seconds(20)));
+    BVTest::spin(std::chrono::milliseconds(100));
 }
 
 TEST(TimecodeOverlay, DraggingToTheBottomStopsTenPointsAboveTheStripAndIsRestored)
