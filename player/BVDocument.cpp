@@ -161,6 +161,8 @@ void BVDocument::loadImageSequence(const QStringList &files, double fps)
 void BVDocument::replaceMediaObject(std::unique_ptr<BVMediaObject> media)
 {
     if (m_mediaObject) {
+        if (m_playbackView)
+            m_playbackView->setPlayer(nullptr);
         m_mediaObject->pause(false);
         if (m_loadQueue)
             m_loadQueue->waitUntilEmpty();
@@ -790,7 +792,6 @@ void BVDocument::sendToTagsmith()
             {QStringLiteral("com.brightvane.Tagsmith"), m_fileURL.toLocalFile()});
         return;
     }
-    QPointer<BVDocument> self(this);
     const int answer = BVAlert::alertSheetWithMessageText(QStringLiteral("Tagsmith is not installed"),
         QStringLiteral("Download"), QStringLiteral("Cancel"), {},
         QStringLiteral("Tagsmith can edit metadata, display attributes, chapters, flags and other QuickTime "
@@ -879,6 +880,11 @@ void BVDocument::cleanup()
     m_isUnloading = true;
     if (m_mediaObject)
         m_mediaObject->setDelegate(nullptr);
+    // The view lets go of the player's frame handler before the player goes.
+    if (m_playbackView) {
+        m_playbackView->setPlayer(nullptr);
+        m_playbackView->setDelegate(nullptr);
+    }
     m_loadQueue.reset();
     if (m_waveformQueue)
         m_waveformQueue->cancelAll();

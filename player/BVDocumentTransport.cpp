@@ -728,3 +728,13 @@ void BVDocument::setScrubberBufferedRanges(const QList<double> &fractions)
         ranges.append(float(f));
     m_scrubber->setBufferedTimeRanges(ranges);
 }
+
+void BVDocument::setTransportEnabled(bool enabled)
+{
+    for (const QPointer<QToolButton> &button : std::as_const(m_transportButtons)) {
+        if (button)
+            button->setEnabled(enabled);
+    }
+    if (m_scrubber)
+        m_scrubber->setEnabled(enabled);
+}

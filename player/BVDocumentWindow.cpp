@@ -509,7 +509,9 @@ void BVDocument::setSafeAreaOverlay(bool show43, bool show169)
 
 void BVDocument::setPlaybackRate(float rate)
 {
-    if (rate == 0 || !m_mediaObject)
+    // Setting a rate starts a paused player: the preferred rate applies to media already playing,
+    // so that a resize or a menu change never starts playback by itself.
+    if (rate == 0 || !m_mediaObject || !m_mediaObject->isPlaying())
         return;
     m_mediaObject->setRate(rate < 0 ? 1 : rate);
 }

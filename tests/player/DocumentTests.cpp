@@ -1,0 +1,312 @@
+// The player document: opening errors, the three timecode display modes, playback-position memory
+// with its 5 % / 95 % rules and throttle, window fitting, view options from the menus, muting,
+// auxiliary windows and late callbacks after cleanup.
+#include "DocumentTestSupport.h"
+
+#include "player/BVAVFoundation.h"
+#include "player/BVImageSequence.h"
+#include "player/BVTimecodePanel.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QTest>
+
+using namespace DocumentTest;
+
+namespace {
+
+QVariantMap fileEntry(const QString &path)
+{
+    return defaults()
+        ->dictionaryForKey(QStringLiteral("fileSettings"))
+        .value(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded))
+        .toMap();
+}
+
+MediaTime storedPosition(const QString &path)
+{
+    return MediaTime::fromDictionary(fileEntry(path).value(QStringLiteral("playbackPos")).toMap());
+}
+
+class Document : public ::testing::Test
+{
+protected:
+    void SetUp() override { resetSettings(); }
+};
+
+} // namespace
+
+TEST_F(Document, OpeningAMissingFileFailsWithAReason)
+{
+    ScreenDocument document;
+    BVError error;
+    EXPECT_FALSE(
+        document.readFromURL(QUrl::fromLocalFile(BVTest::homeDirectory() + QStringLiteral("/none.mov")),
+            BVDocument::movieType(), &error));
+    EXPECT_FALSE(error.isNull());
+    EXPECT_FALSE(error.localizedFailureReason().isEmpty());
+    EXPECT_EQ(document.mediaObject(), nullptr);
+    EXPECT_FALSE(
+        document.readFromURL(QUrl(QStringLiteral("ftp://example.com/a.mov")), BVDocument::movieType()));
+}
+
+TEST_F(Document, DisplaysTimecodeInTheThreeModes)
+{
+    const QString path = movie();
+    auto document = open(path);
+    ASSERT_TRUE(
+        seekAndWait(*document, BVAVFoundation::timeFromFrameCount(30, document->mediaObject()->fps())));
+    const struct
+    {
+        int mode;
+        QString display;
+    } cases[] = {
+        {0, QStringLiteral("01:00:01:06")},
+        {1, QStringLiteral("00:00:01:06")},
+        {2, QStringLiteral("30")},
+    };
+    for (const auto &c : cases) {
+        document->modifyTimecodeDisplay(c.mode);
+        QString raw;
+        EXPECT_EQ(document->currentDisplayTimecode(&raw), c.display) << c.mode;
+        EXPECT_EQ(raw, QStringLiteral("01:00:01:06"));
+        EXPECT_EQ(document->updateTimecode(), c.display);
+        EXPECT_EQ(document->timecodePanel()->text(), c.display);
+        EXPECT_TRUE(
+            document->actionNamed(QStringLiteral("modifyTimecodeDisplay:%1").arg(c.mode))->isChecked());
+    }
+    document->close();
+}
+
+TEST_F(Document, RemembersPositionsWithTheFivePercentRules)
+{
+    const QString path = movie(QStringLiteral("320x240"), QStringLiteral("10"));
+    defaults()->setBool(true, QStringLiteral("savePlaybackPos"));
+    auto document = open(path);
+    const MediaTime duration = document->mediaObject()->duration();
+    const struct
+    {
+        double fraction;
+        MediaTime expected;
+    } cases[] = {
+        {0.03, MediaTime(0, 1)},
+        {0.97, MediaTime(int64_t(double(duration.value()) * 0.9), duration.timescale())},
+        {0.5, MediaTime::zero()}, // the position itself, checked below
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.fraction);
+        ASSERT_TRUE(seekAndWait(*document, MediaTime::fromSeconds(c.fraction * duration.seconds(), 600)));
+        document->stopPlayback(false); // a forced save
+        const MediaTime stored = storedPosition(path);
+        if (c.fraction == 0.5)
+            EXPECT_EQ(stored, document->mediaObject()->currentTime());
+        else
+            EXPECT_EQ(stored, c.expected);
+    }
+    ASSERT_TRUE(seekAndWait(*document, MediaTime::fromSeconds(0.97 * duration.seconds(), 600)));
+    document->stopPlayback(true);
+    EXPECT_DOUBLE_EQ(fileEntry(path).value(QStringLiteral("naturalWidth")).toDouble(), 320);
+    EXPECT_DOUBLE_EQ(fileEntry(path).value(QStringLiteral("naturalHeight")).toDouble(), 240);
+    document->close();
+    document.reset();
+
+    // Reopening resumes at 90 %.
+    ASSERT_EQ(storedPosition(path), MediaTime(int64_t(double(duration.value()) * 0.9), duration.timescale()));
+    auto reopened = open(path);
+    EXPECT_TRUE(BVTest::waitFor([&] {
+        return std::fabs(seconds(*reopened) - 0.9 * duration.seconds()) < 0.05;
+    })) << seconds(*reopened);
+    reopened->close();
+}
+
+TEST_F(Document, UnforcedSavesComeAtMostEveryTenSeconds)
+{
+    const QString path = movie(QStringLiteral("320x240"), QStringLiteral("10"));
+    auto document = open(path);
+    defaults()->setBool(true, QStringLiteral("savePlaybackPos"));
+    // The first unforced save is written (the seek's scrubber sync makes it).
+    ASSERT_TRUE(seekAndWait(*document, MediaTime(5, 1)));
+    document->savePlaybackPosition();
+    EXPECT_EQ(storedPosition(path), document->mediaObject()->currentTime());
+    const MediaTime first = storedPosition(path);
+    // A second one moments later is not.
+    ASSERT_TRUE(seekAndWait(*document, MediaTime(6, 1)));
+    document->savePlaybackPosition();
+    EXPECT_EQ(storedPosition(path), first);
+    // A forced one always is.
+    document->savePlaybackPosition(true);
+    const MediaTime second = storedPosition(path);
+    EXPECT_EQ(second, document->mediaObject()->currentTime());
+    EXPECT_NE(second, first);
+    // With the setting off nothing is written.
+    defaults()->setBool(false, QStringLiteral("savePlaybackPos"));
+    ASSERT_TRUE(seekAndWait(*document, MediaTime(2, 1)));
+    document->savePlaybackPosition(true);
+    EXPECT_EQ(storedPosition(path), second);
+    document->close();
+}
+
+TEST_F(Document, SavingKeepsTheOtherKeysOfTheFileEntry)
+{
+    const QString path = movie();
+    const QString key = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+    defaults()->setObject(QVariantMap {{key, QVariantMap {{QStringLiteral("markers"), QVariantList {1, 2}}}},
+                              {QStringLiteral("file:///other.mov"), QVariantMap {{QStringLiteral("x"), 1}}}},
+        QStringLiteral("fileSettings"));
+    defaults()->setBool(true, QStringLiteral("savePlaybackPos"));
+    auto document = open(path);
+    ASSERT_TRUE(seekAndWait(*document, MediaTime(5, 1)));
+    document->savePlaybackPosition(true);
+    const QVariantMap all = defaults()->dictionaryForKey(QStringLiteral("fileSettings"));
+    EXPECT_EQ(all.value(key).toMap().value(QStringLiteral("markers")), QVariant(QVariantList {1, 2}));
+    EXPECT_TRUE(all.value(key).toMap().contains(QStringLiteral("playbackPos")));
+    EXPECT_TRUE(all.contains(QStringLiteral("file:///other.mov")));
+    document->close();
+}
+
+TEST_F(Document, WindowFitsTheMediaOrTheScreen)
+{
+    // A 320 x 240 clip opens 540 wide, its picture scaled to 540 x 405.
+    auto small = open(movie());
+    const int extra = small->controlStripHeight() + small->heightOfTitleBar();
+    EXPECT_EQ(small->window()->frameGeometry().width(), 540);
+    EXPECT_EQ(small->window()->frameGeometry().height(), 405 + extra);
+    small->close();
+
+    // A 1920 x 1080 clip on a 1440-wide screen fits the screen.
+    const QRect screen(0, 0, 1440, 900);
+    auto large = open(movie(QStringLiteral("1920x1080"), QStringLiteral("2")), screen);
+    EXPECT_EQ(large->window()->frameGeometry(), screen);
+    // Actual size and half size follow the picture; fit to screen takes the screen.
+    large->screen = QRect(0, 0, 2560, 1440);
+    large->setHalfSize();
+    EXPECT_EQ(large->window()->frameGeometry().size(), QSize(960, 540 + extra));
+    large->setActualSize();
+    EXPECT_EQ(large->window()->frameGeometry().size(), QSize(1920, 1080 + extra));
+    large->fitToScreen();
+    EXPECT_EQ(large->window()->frameGeometry(), large->screen);
+    large->close();
+}
+
+TEST_F(Document, DisplayMenusStoreTheSettingsAndTickTheirItems)
+{
+    auto document = open(movie(QStringLiteral("640x360"), QStringLiteral("2")));
+    BVAVPlaybackView *view = document->playbackView();
+    document->actionNamed(QStringLiteral("changeMatte:5"))->trigger();
+    EXPECT_FLOAT_EQ(defaults()->floatForKey(QStringLiteral("mask")), 2.35f);
+    EXPECT_FLOAT_EQ(view->maskRatio(), 2.35f);
+    EXPECT_TRUE(document->actionNamed(QStringLiteral("changeMatte:5"))->isChecked());
+    EXPECT_FALSE(document->actionNamed(QStringLiteral("changeMatte:0"))->isChecked());
+    // 2.35 on a 16:9 picture: bars above and below.
+    const QRectF open235 = view->maskBoundsForRatio(2.35);
+    EXPECT_LT(open235.height(), view->videoRect().height());
+    EXPECT_NEAR(open235.width(), view->videoRect().width(), 1);
+    document->actionNamed(QStringLiteral("changeMatte:1"))->trigger();
+    const QRectF open133 = view->maskBoundsForRatio(1.33);
+    EXPECT_LT(open133.width(), view->videoRect().width());
+
+    document->actionNamed(QStringLiteral("changeRotation:4"))->trigger();
+    EXPECT_EQ(defaults()->integerForKey(QStringLiteral("rotation")), 4);
+    EXPECT_EQ(view->rotation(), 4);
+    EXPECT_TRUE(document->validateMenuItem(document->actionNamed(QStringLiteral("changeRotation:4"))));
+
+    document->actionNamed(QStringLiteral("toggle43Overlay"))->trigger();
+    EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("safe43Overlay")));
+    EXPECT_TRUE(view->show43Safe());
+    EXPECT_NE(view->safeAreaOverlay(), nullptr);
+    document->actionNamed(QStringLiteral("toggle43Overlay"))->trigger();
+    EXPECT_EQ(view->safeAreaOverlay(), nullptr);
+
+    document->actionNamed(QStringLiteral("modifyGanging:1"))->trigger();
+    EXPECT_EQ(defaults()->integerForKey(QStringLiteral("gangMode")), 1);
+    EXPECT_TRUE(document->actionNamed(QStringLiteral("modifyGanging:1"))->isChecked());
+    document->close();
+}
+
+TEST_F(Document, MuteTogglesAndRestoresTheVolume)
+{
+    auto document = open(movie());
+    BVMediaObject *media = document->mediaObject();
+    media->setVolume(0.6f);
+    document->mute();
+    EXPECT_TRUE(media->isMuted());
+    document->mute();
+    EXPECT_FLOAT_EQ(media->volume(), 0.6f);
+    // Muted by hand, unmuting gives the volume from before the last mute.
+    media->setVolume(0);
+    document->mute();
+    EXPECT_FLOAT_EQ(media->volume(), 0.6f);
+    document->close();
+}
+
+TEST_F(Document, TimecodePanelShowsTheDisplayAndRemembersItsVisibility)
+{
+    auto document = open(movie());
+    ASSERT_FALSE(document->timecodePanel()->isVisible());
+    document->toggleTimecode();
+    EXPECT_TRUE(document->timecodePanel()->isVisible());
+    EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("showTimecode")));
+    EXPECT_TRUE(document->timecodePanel()->windowTitle().endsWith(QStringLiteral(" - Timecode")));
+    const int small = document->timecodePanel()->fontSize();
+    document->timecodePanel()->resize(900, 195);
+    EXPECT_GT(document->timecodePanel()->fontSize(), small);
+    document->timecodePanel()->close();
+    EXPECT_FALSE(defaults()->boolForKey(QStringLiteral("showTimecode")));
+    document->close();
+}
+
+TEST_F(Document, CopiesTheDisplayedPosition)
+{
+    auto document = open(movie());
+    QStringList shown;
+    BVDocument::setUserNotificationHandler(
+        [&](const QString &title, const QString &text) { shown << title << text; });
+    document->copyCurrentPosition();
+    BVDocument::setUserNotificationHandler({});
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("01:00:00:00"));
+    EXPECT_EQ(
+        shown, (QStringList {QStringLiteral("Copied"), QStringLiteral("Playback position: 01:00:00:00")}));
+    document->close();
+}
+
+TEST_F(Document, PlaysAnImageSequenceAndRefusesRotation)
+{
+    const QString folder = BVTest::makeTempFolder(QStringLiteral("sequence"));
+    QStringList files;
+    for (int i = 0; i < 24; ++i) {
+        QImage image(160, 90, QImage::Format_RGB32);
+        image.fill(QColor::fromHsv(i * 15, 200, 200));
+        files << folder + QString::asprintf("/frame_%04d.png", i);
+        ASSERT_TRUE(image.save(files.last()));
+    }
+    ASSERT_GE(files.size(), 5);
+    ScreenDocument document;
+    document.loadImageSequence(files, 24);
+    document.showWindows();
+    ASSERT_TRUE(BVTest::waitFor([&] { return document.isReady(); }));
+    EXPECT_FALSE(document.validateMenuItem(document.actionNamed(QStringLiteral("changeRotation:4"))));
+    QTest::keyClick(document.playbackView(), Qt::Key_Right);
+    EXPECT_TRUE(BVTest::waitFor([&] { return document.mediaObject()->currentFrame() == 1; }));
+    EXPECT_TRUE(BVTest::waitFor([&] { return !document.playbackView()->currentImage().isNull(); }));
+    document.close();
+}
+
+TEST_F(Document, CallbacksAfterCleanupDoNothing)
+{
+    auto document = open(movie());
+    BVMediaObject *media = document->mediaObject();
+    (void)media;
+    document->cleanup();
+    EXPECT_TRUE(document->isUnloading());
+    EXPECT_EQ(document->mediaObject(), nullptr);
+    document->mediaStatusChanged(QStringLiteral("ready"));
+    document->playbackStateChanged();
+    document->syncScrubber();
+    document->playPause();
+    document->stepRight();
+    EXPECT_EQ(document->updateTimecode(), QString());
+    EXPECT_FALSE(BVDocument::openDocuments().contains(document.get()));
+}
