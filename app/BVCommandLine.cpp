@@ -18,6 +18,15 @@ BVCommandLine BVCommandLine::parse(const QStringList &arguments)
             line.probeArguments = arguments.mid(i + 1);
             return line;
         }
+        if (arg == QLatin1String("--fps")) {
+            if (i + 1 >= arguments.size()) {
+                line.action = Action::Invalid;
+                line.error = QStringLiteral("--fps needs a frame rate");
+                return line;
+            }
+            line.sequenceFPS = arguments.at(++i);
+            continue;
+        }
         if (arg == QLatin1String("--")) {
             line.files << arguments.mid(i + 1);
             return line;
@@ -36,6 +45,7 @@ BVCommandLine BVCommandLine::parse(const QStringList &arguments)
 QString BVCommandLine::usage()
 {
     return QStringLiteral("Usage: reelmark [FILE or ADDRESS ...]\n"
+                          "       reelmark [--fps RATE] IMAGE IMAGE ...   (played as one image sequence)\n"
                           "       reelmark --probe [--fps RATE] FILE ...\n"
                           "       reelmark --version\n");
 }

@@ -10,6 +10,9 @@ struct BVCommandLine
     Action action = Action::Open;
     QStringList files;
     QStringList probeArguments;
+    // The frame rate of image files opened as one sequence, as typed after "--fps"; empty when
+    // not given (the "imageSequenceFPS" setting applies).
+    QString sequenceFPS;
     QString error;
 
     static BVCommandLine parse(const QStringList &arguments);

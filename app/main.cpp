@@ -1,5 +1,6 @@
-#include "app/BVApplicationController.h"
+#include "app/BVAppController.h"
 #include "app/BVCommandLine.h"
+#include "app/BVDocumentController.h"
 #include "app/BVProbeCommand.h"
 #include "support/BVBundle.h"
 
@@ -69,7 +70,10 @@ int main(int argc, char **argv)
     QApplication::setApplicationVersion(bundle.stringForKey(QStringLiteral("CFBundleShortVersionString")));
     QApplication::setDesktopFileName(bundle.bundleIdentifier());
 
-    BVApplicationController controller;
-    controller.applicationDidFinishLaunching(line.files);
-    return app.exec();
+    BVAppController controller;
+    controller.openFiles(line.files, line.sequenceFPS);
+    controller.applicationDidFinishLaunching();
+    const int status = app.exec();
+    BVDocumentController::sharedDocumentController()->closeAllDocuments();
+    return status;
 }

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QVariantMap>
+
+// The application's delegate: starts the log, registers the default settings, opens what the
+// program is given (files, addresses, image files as one sequence), carries the application-wide
+// open commands and keeps the option settings in step at launch. Main thread only.
+class BVAppController : public QObject
+{
+    Q_OBJECT
+public:
+    BVAppController();
+    ~BVAppController() override;
+    static BVAppController *sharedController();
+
+    // The default settings registered at start-up; stored values override them.
+    static QVariantMap registeredDefaults();
+    static void registerDefaults();
+
+    // The platform asks to open a file or address: opens it as a player document and shows it.
+    // Logs "Error opening file: %@" and answers false when it cannot be opened.
+    bool applicationOpenFile(const QString &path);
+    // Opens what the command line names: image files together as one image sequence (at
+    // `sequenceFPS`, else the "imageSequenceFPS" setting), everything else one document each.
+    void openFiles(const QStringList &files, const QString &sequenceFPS = {});
+    // No empty document is ever made.
+    bool applicationShouldOpenUntitledFile() const { return false; }
+    // Refreshes the option settings and, unless a file was opened, acts on "startupAction".
+    void applicationDidFinishLaunching();
+    // Nothing long-running can be interrupted yet: quitting is always allowed.
+    bool applicationShouldTerminate() const { return true; }
+    bool showOpenDialog() const { return m_showOpenDialog; }
+
+    // ---- Menu commands
+    // The Open dialog: several movie, audio or playlist files.
+    void openFile();
+    // The image-sequence Open dialog with its frame-rate box.
+    void openImageSequence();
+    // The small window in which a media address is typed.
+    void showOpenURLWindow();
+    void openURL();
+    // The option menus follow the settings; ganging starts off in every run.
+    void updateOptionSelections();
+
+    // The dialogs while they are shown (for keyboard focus and tests); none otherwise.
+    QFileDialog *openDialog() const { return m_openDialog; }
+    QFileDialog *imageSequenceDialog() const { return m_imageSequenceDialog; }
+    QWidget *openURLWindow() const { return m_openURLWindow; }
+
+    // MIDI transport buttons reach the front document.
+    void midiPlayPressed();
+    void midiRewPressed();
+    void midiFFPressed();
+
+private:
+    void imageSequenceChosen(const QStringList &files, const QString &typedFPS);
+
+    bool m_showOpenDialog = true;
+    QPointer<QFileDialog> m_openDialog;
+    QPointer<QFileDialog> m_imageSequenceDialog;
+    QPointer<QComboBox> m_imageSequenceFPSCombo;
+    QPointer<QWidget> m_openURLWindow;
+    QPointer<QLineEdit> m_openURLText;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+#include <vector>
+
+class BVDocument;
+class BVError;
+
+// The application's document list: opens media files and addresses as player documents of the
+// types "QuickTime Movie" and "Audio File", keeps them until their windows close, knows the current
+// (front) document, and keeps the Recent Documents list without image sequences, still images and
+// locally cached cloud files. Main thread only.
+class BVDocumentController : public QObject
+{
+    Q_OBJECT
+public:
+    // How many addresses the Recent Documents list keeps.
+    static constexpr int maximumRecentDocumentCount = 10;
+
+    static BVDocumentController *sharedDocumentController();
+
+    BVDocumentController();
+    ~BVDocumentController() override;
+
+    // "QuickTime Movie" or "Audio File" for a path or address (by its extension); an empty string
+    // for files no player document opens (playlists, unknown types).
+    static QString typeForContentsOfURL(const QUrl &url);
+
+    // Opens the file or address as a player document, registers it and, when `display` is set,
+    // shows its window. Answers none with *error set when it cannot be opened.
+    BVDocument *openDocumentWithContentsOfURL(const QUrl &url, bool display, BVError *error = nullptr);
+    // Opens image files (already in playing order) as one image sequence at fps, and shows it.
+    BVDocument *openImageSequence(const QStringList &files, double fps);
+    // Takes ownership of a document created elsewhere and notes it as recent.
+    void addDocument(std::unique_ptr<BVDocument> document);
+
+    QList<BVDocument *> documents() const;
+    // The document of the active window; else the last opened; none when nothing is open.
+    BVDocument *currentDocument() const;
+    // Closes every document's window.
+    void closeAllDocuments();
+
+    // The Recent Documents list (newest first), stored in the "recentDocuments" setting.
+    QList<QUrl> recentDocumentURLs() const;
+    void noteNewRecentDocument(BVDocument *document);
+    void noteNewRecentDocumentURL(const QUrl &url);
+    void clearRecentDocuments();
+
+Q_SIGNALS:
+    void documentsChanged();
+    void recentDocumentsChanged();
+
+private:
+    void documentClosed(BVDocument *document);
+
+    std::vector<std::unique_ptr<BVDocument>> m_documents;
+};

@@ -1,0 +1,201 @@
+// Start-up and opening: registered defaults, opening files and addresses through the document
+// controller, the Open dialog when nothing was given, image files as one sequence with its order
+// and frame rate, and the Recent Documents filter.
+#include "app/BVAppController.h"
+#include "app/BVDocumentController.h"
+#include "app/BVImageSequenceFiles.h"
+#include "platform/defaults/BVUserDefaults.h"
+#include "player/BVDocument.h"
+#include "player/BVImageSequence.h"
+#include "support/BVLocalPaths.h"
+#include "support/BVLog.h"
+
+#include "common/BVTestSupport.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QImage>
+#include <QMainWindow>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class AppController : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        BVDocumentController::sharedDocumentController()->closeAllDocuments();
+        BVTest::spin(std::chrono::milliseconds(50));
+        BVUserDefaults::standardUserDefaults()->removeObjectForKey(QStringLiteral("startupAction"));
+        BVDocumentController::sharedDocumentController()->clearRecentDocuments();
+    }
+    static QString logText()
+    {
+        BVLog::finishWriting();
+        return QString::fromUtf8(BVTest::readFile(BVLog::sharedController()->currentLogPath()));
+    }
+};
+
+QStringList names(const QStringList &paths)
+{
+    QStringList result;
+    for (const QString &path : paths)
+        result.append(QFileInfo(path).fileName());
+    return result;
+}
+
+} // namespace
+
+TEST(ImageSequenceFiles, FilesPlayInTheOrderOfTheNumberInTheirNames)
+{
+    using BVImageSequenceFiles::sortedPaths;
+    EXPECT_EQ(names(sortedPaths({"/s/frame_0100.png", "/s/frame_0009.png", "/s/frame_0010.png"})),
+        (QStringList {"frame_0009.png", "frame_0010.png", "frame_0100.png"}));
+    // A lone digit is no match: the names compare as paths, and "a_10" sorts before "a_9".
+    EXPECT_EQ(names(sortedPaths({"/s/a_9.png", "/s/a_10.png"})), (QStringList {"a_10.png", "a_9.png"}));
+    // "\w" takes underscores too: the match runs from the shot number to the end of the name.
+    EXPECT_EQ(names(sortedPaths({"/s/sh020_v3_1001.jpg", "/s/sh010_v3_1002.jpg", "/s/sh030_v3_0999.jpg"})),
+        (QStringList {"sh010_v3_1002.jpg", "sh020_v3_1001.jpg", "sh030_v3_0999.jpg"}));
+    // Equal numbers (both give 2) play in path order rather than in the order they were chosen.
+    EXPECT_EQ(names(sortedPaths({"/s/take2_0006.png", "/s/take2_0005.png", "/s/take2_0004.png"})),
+        (QStringList {"take2_0004.png", "take2_0005.png", "take2_0006.png"}));
+}
+
+TEST(ImageSequenceFiles, TypedFrameRates)
+{
+    using BVImageSequenceFiles::frameRateForEntry;
+    EXPECT_DOUBLE_EQ(frameRateForEntry("29.97"), 30000.0 / 1001.0);
+    EXPECT_DOUBLE_EQ(frameRateForEntry("23.98"), 24000.0 / 1001.0);
+    EXPECT_DOUBLE_EQ(frameRateForEntry("59.94"), 60000.0 / 1001.0);
+    EXPECT_DOUBLE_EQ(frameRateForEntry("25"), 25);
+    EXPECT_DOUBLE_EQ(frameRateForEntry("24"), 24);
+    EXPECT_DOUBLE_EQ(frameRateForEntry("30"), 30);
+    EXPECT_DOUBLE_EQ(frameRateForEntry("0"), 24);
+    EXPECT_DOUBLE_EQ(frameRateForEntry("-5"), 24);
+    EXPECT_DOUBLE_EQ(frameRateForEntry("fast"), 24);
+    EXPECT_DOUBLE_EQ(frameRateForEntry(""), 24);
+}
+
+TEST_F(AppController, StartingRegistersTheDefaultsUnderTheStoredValues)
+{
+    BVUserDefaults *defaults = BVUserDefaults::standardUserDefaults();
+    defaults->setInteger(0, QStringLiteral("autoplay"));
+    BVAppController controller;
+    EXPECT_EQ(defaults->integerForKey(QStringLiteral("autoplay")), 0) << "a stored value wins";
+    EXPECT_EQ(defaults->integerForKey(QStringLiteral("savePlaybackPos")), 1);
+    EXPECT_EQ(defaults->integerForKey(QStringLiteral("titleSafeH")), 10);
+    EXPECT_EQ(defaults->integerForKey(QStringLiteral("actionSafeV")), 5);
+    EXPECT_EQ(defaults->integerForKey(QStringLiteral("scrubAudio")), 1);
+    EXPECT_EQ(defaults->objectForKey(QStringLiteral("imageSequenceFPS")), QVariant(QStringLiteral("24")));
+    EXPECT_EQ(BVAppController::registeredDefaults().size(), 15);
+    defaults->removeObjectForKey(QStringLiteral("autoplay"));
+    EXPECT_EQ(defaults->integerForKey(QStringLiteral("autoplay")), 1);
+}
+
+TEST_F(AppController, DocumentTypesComeFromTheExtension)
+{
+    using C = BVDocumentController;
+    EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile("/m/a.MOV")), QStringLiteral("QuickTime Movie"));
+    EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile("/m/a.mp4")), QStringLiteral("QuickTime Movie"));
+    EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile("/m/a.wav")), QStringLiteral("Audio File"));
+    EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile("/m/a.aiff")), QStringLiteral("Audio File"));
+    EXPECT_EQ(C::typeForContentsOfURL(QUrl("https://example.com/live")), QStringLiteral("QuickTime Movie"));
+    EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile("/m/list.m3u8")), QString());
+    EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile("/m/notes.txt")), QString());
+}
+
+TEST_F(AppController, OpeningAFileShowsItsDocumentAndNoOpenDialog)
+{
+    BVAppController controller;
+    const QString movie = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), "2"});
+    ASSERT_TRUE(controller.applicationOpenFile(movie));
+    EXPECT_FALSE(controller.showOpenDialog());
+    BVDocumentController *documents = BVDocumentController::sharedDocumentController();
+    ASSERT_EQ(documents->documents().size(), 1);
+    BVDocument *document = documents->documents().first();
+    EXPECT_EQ(document->fileURL(), QUrl::fromLocalFile(movie));
+    EXPECT_EQ(documents->currentDocument(), document);
+    ASSERT_NE(document->window(), nullptr);
+    EXPECT_TRUE(document->window()->isVisible());
+    EXPECT_EQ(documents->recentDocumentURLs(), QList<QUrl> {QUrl::fromLocalFile(movie)});
+
+    // Opening it again brings the same document forward.
+    ASSERT_TRUE(controller.applicationOpenFile(movie));
+    EXPECT_EQ(documents->documents().size(), 1);
+
+    controller.applicationDidFinishLaunching();
+    EXPECT_EQ(controller.openDialog(), nullptr);
+
+    document->close();
+    EXPECT_TRUE(BVTest::waitFor([documents] { return documents->documents().isEmpty(); }));
+}
+
+TEST_F(AppController, AFileThatCannotBeOpenedIsLoggedAndAnsweredFalse)
+{
+    BVAppController controller;
+    EXPECT_FALSE(controller.applicationOpenFile(BVTest::makeTempFolder() + "/missing.mov"));
+    EXPECT_FALSE(controller.applicationOpenFile(BVTest::makeTempFolder() + "/list.m3u"));
+    EXPECT_TRUE(BVDocumentController::sharedDocumentController()->documents().isEmpty());
+    EXPECT_TRUE(logText().contains(QStringLiteral("Error opening file: ")));
+}
+
+TEST_F(AppController, LaunchingWithNothingShowsTheOpenDialogUnlessTheStartupActionSaysOtherwise)
+{
+    {
+        BVAppController controller;
+        controller.applicationDidFinishLaunching();
+        ASSERT_NE(controller.openDialog(), nullptr);
+        EXPECT_TRUE(controller.openDialog()->isVisible());
+        EXPECT_EQ(controller.openDialog()->fileMode(), QFileDialog::ExistingFiles);
+        EXPECT_EQ(BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("gangMode")), 0);
+    }
+    BVUserDefaults::standardUserDefaults()->setInteger(1, QStringLiteral("startupAction"));
+    BVAppController controller;
+    controller.applicationDidFinishLaunching();
+    EXPECT_EQ(controller.openDialog(), nullptr);
+}
+
+TEST_F(AppController, ImageFilesOpenAsOneSequenceInNumberOrderAndStayOutOfRecentDocuments)
+{
+    const QString folder = BVTest::makeTempFolder();
+    QImage image(64, 36, QImage::Format_RGB32);
+    QStringList files;
+    for (int n : {100, 9, 10, 11, 12, 13}) {
+        image.fill(QColor(n, 0, 0));
+        const QString path = folder + QStringLiteral("/shot_%1.png").arg(n, 4, 10, QLatin1Char('0'));
+        ASSERT_TRUE(image.save(path));
+        files.append(path);
+    }
+    BVAppController controller;
+    controller.openFiles(files, QStringLiteral("25"));
+    BVDocumentController *documents = BVDocumentController::sharedDocumentController();
+    ASSERT_EQ(documents->documents().size(), 1);
+    auto *sequence = dynamic_cast<BVImageSequence *>(documents->documents().first()->mediaObject());
+    ASSERT_NE(sequence, nullptr);
+    EXPECT_DOUBLE_EQ(sequence->fps(), 25);
+    EXPECT_EQ(names(sequence->files()).first(), QStringLiteral("shot_0009.png"));
+    EXPECT_EQ(names(sequence->files()).last(), QStringLiteral("shot_0100.png"));
+    EXPECT_TRUE(documents->recentDocumentURLs().isEmpty());
+}
+
+TEST_F(AppController, RecentDocumentsLeaveOutStillsAndCachedCloudFiles)
+{
+    BVDocumentController *documents = BVDocumentController::sharedDocumentController();
+    const QString cache = BVLocalPaths::cacheDirectory(true) + QStringLiteral("/Reelmark/File Cache/12.mov");
+    for (const char *path : {"/m/a.png", "/m/b.JPG", "/m/c.tiff", "/m/d.bmp", "/m/e.jpeg"})
+        documents->noteNewRecentDocumentURL(QUrl::fromLocalFile(path));
+    documents->noteNewRecentDocumentURL(QUrl::fromLocalFile(cache));
+    EXPECT_TRUE(documents->recentDocumentURLs().isEmpty());
+
+    documents->noteNewRecentDocumentURL(QUrl::fromLocalFile("/m/one.mov"));
+    documents->noteNewRecentDocumentURL(QUrl::fromLocalFile("/m/two.wav"));
+    documents->noteNewRecentDocumentURL(QUrl::fromLocalFile("/m/one.mov"));
+    EXPECT_EQ(documents->recentDocumentURLs(),
+        (QList<QUrl> {QUrl::fromLocalFile("/m/one.mov"), QUrl::fromLocalFile("/m/two.wav")}));
+    for (int i = 0; i < 20; ++i)
+        documents->noteNewRecentDocumentURL(QUrl::fromLocalFile(QStringLiteral("/m/%1.mov").arg(i)));
+    EXPECT_EQ(documents->recentDocumentURLs().size(), BVDocumentController::maximumRecentDocumentCount);
+    EXPECT_EQ(documents->recentDocumentURLs().first(), QUrl::fromLocalFile("/m/19.mov"));
+}
