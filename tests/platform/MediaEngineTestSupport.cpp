@@ -5,6 +5,8 @@
 #include "platform/media/engine/MediaPlayerItem.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
+#include <QProcess>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,6 +15,29 @@ extern "C" {
 }
 
 namespace MediaEngineTest {
+
+QString openGopClip()
+{
+    static QString path;
+    if (!path.isEmpty() && QFileInfo::exists(path))
+        return path;
+    const QString output
+        = BVTest::makeTempFolder(QStringLiteral("opengop")) + QStringLiteral("/open-gop.mov");
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+            QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc2=size=320x240:rate=24"),
+            QStringLiteral("-t"), QStringLiteral("6"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+            QStringLiteral("-preset"), QStringLiteral("veryfast"), QStringLiteral("-pix_fmt"),
+            QStringLiteral("yuv420p"), QStringLiteral("-bf"), QStringLiteral("3"),
+            QStringLiteral("-x264-params"), QStringLiteral("open-gop=1:keyint=24:min-keyint=24:scenecut=0"),
+            output});
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit
+        || ffmpeg.exitCode() != 0)
+        return {};
+    path = output;
+    return path;
+}
 
 QByteArray digest(const QImage &image)
 {

@@ -29,6 +29,11 @@ QByteArray digest(const QImage &image);
 // The index of the reference frame showing at a time.
 int frameAt(const std::vector<ReferenceFrame> &frames, const MediaTime &time);
 
+// A 6 s 320x240 H.264 movie with open GOPs (keyframes every second, each followed in decoding
+// order by B-frames shown before it that refer to the previous GOP), made with the ffmpeg tool in
+// the test's temporary folder. Empty when it cannot be made.
+QString openGopClip();
+
 // A player with an item for the path or address, waited on until ready (or failed).
 struct Session
 {

@@ -30,7 +30,9 @@ class FrameAccuracy : public ::testing::TestWithParam<Clip>
 protected:
     void SetUp() override
     {
-        m_path = BVTest::sampleMedia(QString::fromLatin1(GetParam().variant), GetParam().arguments);
+        m_path = QLatin1String(GetParam().variant) == QLatin1String("opengop")
+            ? openGopClip()
+            : BVTest::sampleMedia(QString::fromLatin1(GetParam().variant), GetParam().arguments);
         ASSERT_FALSE(m_path.isEmpty());
         m_reference = referenceFrames(m_path);
         ASSERT_GT(m_reference.size(), 60u);
@@ -144,7 +146,7 @@ TEST_P(FrameAccuracy, ReversePlayShowsEveryFrameBackwards)
 INSTANTIATE_TEST_SUITE_P(Clips, FrameAccuracy,
     ::testing::Values(Clip {"movie", {QStringLiteral("--duration"), QStringLiteral("6")}},
         Clip {"df2997", {QStringLiteral("--duration"), QStringLiteral("6")}},
-        Clip {"mjpeg", {QStringLiteral("--duration"), QStringLiteral("5")}}),
+        Clip {"mjpeg", {QStringLiteral("--duration"), QStringLiteral("5")}}, Clip {"opengop", {}}),
     [](const ::testing::TestParamInfo<Clip> &clip) { return std::string(clip.param.variant); });
 
 } // namespace

@@ -73,7 +73,11 @@ void MediaAudioOutput::setRunning(bool running)
 
 void MediaAudioOutput::setClockMaster(bool master)
 {
-    m_master = master;
+    // A driver without a device (dummy, disk) paces itself by sleeping: under load it falls behind
+    // real time, so it does not lead the picture; the system clock does.
+    const char *driver = SDL_GetCurrentAudioDriver();
+    const bool deviceless = driver && (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "disk") == 0);
+    m_master = master && !deviceless;
 }
 
 void MediaAudioOutput::flush(uint64_t serial)

@@ -8,6 +8,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <map>
 
@@ -18,6 +20,19 @@ constexpr size_t PlanePadding = 1024;
 // Linesizes are multiples of this (covers every decoder's and swscale's stride alignment).
 constexpr int LinesizeAlignment = 64;
 
+// Buffers are mapped with their pages in at once: one call instead of a fault per page.
+uint8_t *allocatePlane(size_t size)
+{
+    void *data
+        = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    return data == MAP_FAILED ? nullptr : static_cast<uint8_t *>(data);
+}
+
+void freePlane(uint8_t *data, size_t size)
+{
+    munmap(data, size);
+}
+
 } // namespace
 
 // The idle buffers by size, shared with every buffer handed out so a buffer released after the pool
@@ -27,18 +42,21 @@ struct MediaFramePool::Shelf
     std::mutex mutex;
     std::map<size_t, std::vector<uint8_t *>> idle;
     size_t idleBytes = 0;
+    size_t liveBytes = 0;
+    size_t capacity = 0;
     bool closed = false;
 
     ~Shelf()
     {
         for (auto &[size, buffers] : idle)
             for (uint8_t *data : buffers)
-                av_free(data);
+                freePlane(data, size);
     }
     uint8_t *take(size_t size)
     {
         {
             std::lock_guard lock(mutex);
+            liveBytes += size;
             auto it = idle.find(size);
             if (it != idle.end() && !it->second.empty()) {
                 uint8_t *data = it->second.back();
@@ -47,20 +65,25 @@ struct MediaFramePool::Shelf
                 return data;
             }
         }
-        return static_cast<uint8_t *>(av_malloc(size));
+        uint8_t *data = allocatePlane(size);
+        if (!data) {
+            std::lock_guard lock(mutex);
+            liveBytes -= size;
+        }
+        return data;
     }
     void give(uint8_t *data, size_t size)
     {
         {
             std::lock_guard lock(mutex);
-            std::vector<uint8_t *> &buffers = idle[size];
-            if (!closed && buffers.size() < MaximumIdle) {
-                buffers.push_back(data);
+            liveBytes -= size;
+            if (!closed && liveBytes + idleBytes + size <= capacity) {
+                idle[size].push_back(data);
                 idleBytes += size;
                 return;
             }
         }
-        av_free(data);
+        freePlane(data, size);
     }
 };
 
@@ -78,6 +101,20 @@ MediaFramePool::~MediaFramePool()
 {
     std::lock_guard lock(m_shelf->mutex);
     m_shelf->closed = true;
+}
+
+void MediaFramePool::setCapacity(size_t bytes)
+{
+    std::lock_guard lock(m_shelf->mutex);
+    m_shelf->capacity = bytes;
+    // Idle buffers past the new capacity go now.
+    for (auto &[size, buffers] : m_shelf->idle) {
+        while (!buffers.empty() && m_shelf->liveBytes + m_shelf->idleBytes > bytes) {
+            freePlane(buffers.back(), size);
+            buffers.pop_back();
+            m_shelf->idleBytes -= size;
+        }
+    }
 }
 
 size_t MediaFramePool::idleBytes() const
@@ -152,7 +189,7 @@ int MediaFramePool::fill(AVCodecContext *codec, AVFrame *frame)
         if (!buffers[planes]) {
             if (data) {
                 delete owner;
-                av_free(data);
+                m_shelf->give(data, size);
             }
             for (int i = 0; i < planes; ++i)
                 av_buffer_unref(&buffers[i]);

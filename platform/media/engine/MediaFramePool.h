@@ -10,14 +10,13 @@ struct AVFrame;
 
 // Picture buffers for one video decoder. The decoder's default buffers are zero-filled on every
 // allocation and are not reused once the cache holds many pictures; these are recycled as soon as a
-// picture leaves the cache, with at most a few idle ones kept, so decoding touches no fresh pages in
-// steady state and memory follows the cache. Buffers are requested from the decoder's threads.
+// picture leaves the cache. Fresh memory is expensive (a page fault per page: on some virtual
+// machines a 1080p picture costs more to fault in than to decode), so released buffers are kept
+// while the buffers in use and idle ones together stay within the capacity; the rest go back to the
+// system. Buffers are requested from the decoder's threads and released from any thread.
 class MediaFramePool
 {
 public:
-    // Idle buffers kept per plane size; the rest go back to the system.
-    static constexpr size_t MaximumIdle = 12;
-
     MediaFramePool();
     ~MediaFramePool();
     MediaFramePool(const MediaFramePool &) = delete;
@@ -26,6 +25,8 @@ public:
     // Makes the codec take its picture buffers from this pool (which must outlive the codec's use of
     // it; buffers still held by pictures may outlive both).
     void install(AVCodecContext *codec);
+    // Bytes of buffers (in use and idle) above which released ones are freed. Any thread.
+    void setCapacity(size_t bytes);
     size_t idleBytes() const;
 
 private:

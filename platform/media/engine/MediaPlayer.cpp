@@ -350,8 +350,10 @@ void MediaPlayer::startSeek(PendingSeek seek)
         // What the decoder is about to fill must not be evicted for frames around the old place.
         m_item->cache()->trim(std::min(m_seek->ticks, end - 1), direction(m_rate));
         m_clock.reset(MediaStreamTiming::timeToNs(m_seek->time), 0);
-        if (m_item->videoDecoder())
-            m_item->videoDecoder()->jump(std::min(m_seek->ticks, end - 1));
+        // A picture already cached needs no decoding: what the decoder does meanwhile goes on.
+        const int64_t target = std::min(m_seek->ticks, end - 1);
+        if (m_item->videoDecoder() && !m_item->cache()->frameContaining(target))
+            m_item->videoDecoder()->jump(target);
         m_item->demuxer()->setPlayhead(m_seek->ticks, direction(m_rate));
         if (m_audioDecoder)
             m_audioDecoder->restart(m_seek->ticks, 0);

@@ -40,7 +40,7 @@ bool MediaVideoDecoder::open()
     if (!m_codec || avcodec_parameters_to_context(m_codec, m_stream->codecpar) < 0)
         return false;
     m_codec->pkt_timebase = m_stream->time_base;
-    m_codec->thread_count = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    m_codec->thread_count = std::clamp(int(std::thread::hardware_concurrency()) + 1, 2, 5);
     m_pool.install(m_codec);
     if (avcodec_open2(m_codec, codec, nullptr) < 0) {
         BVLog::appendLog("Cannot open the %s decoder", codec->name);
@@ -167,6 +167,8 @@ void MediaVideoDecoder::run()
                 return;
             target = m_target;
         }
+        // The decoder's own references and the pictures in flight come on top of the cache.
+        m_pool.setCapacity(m_cache.budget() + (size_t(64) << 20));
         int64_t wanted = 0;
         if (!nextWanted(target, &wanted)) {
             std::unique_lock lock(m_mutex);
@@ -246,19 +248,13 @@ void MediaVideoDecoder::decodeGop(
             av_frame_unref(frame.get());
         }
     };
-    for (size_t i = 0; i < gop.packets.size(); ++i) {
-        if (keyframesOnly && i > 0)
-            break;
-        if (m_stopping || abandoned(&gop, generation)) {
-            cancelled = true;
-            break;
-        }
-        const AVPacket *packet = gop.packets[i].get();
+    int64_t covered = gop.key; // where the pictures of this GOP's own packets end
+    const auto feed = [&](const AVPacket *packet, bool isKey) {
         const int64_t packetEnd = packet->pts == AV_NOPTS_VALUE
             ? MediaStreamTiming::NoTime
             : packet->pts + (packet->duration > 0 ? packet->duration : m_timing.frameTicks);
         const bool skip = skipBefore != MediaStreamTiming::NoTime && packetEnd != MediaStreamTiming::NoTime
-            && packetEnd <= skipBefore && i > 0;
+            && packetEnd <= skipBefore && !isKey;
         m_codec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         skipped = skipped || skip;
         int result = avcodec_send_packet(m_codec, packet);
@@ -269,6 +265,35 @@ void MediaVideoDecoder::decodeGop(
         if (result < 0 && result != AVERROR(EAGAIN))
             BVLog::appendLog("Video decoding error in the GOP at %lld", (long long)gop.key);
         receive();
+    };
+    for (size_t i = 0; i < gop.packets.size(); ++i) {
+        if (keyframesOnly && i > 0)
+            break;
+        if (m_stopping || abandoned(&gop, generation)) {
+            cancelled = true;
+            break;
+        }
+        const AVPacket *packet = gop.packets[i].get();
+        if (packet->pts != AV_NOPTS_VALUE)
+            covered = std::max(
+                covered, packet->pts + (packet->duration > 0 ? packet->duration : m_timing.frameTicks));
+        feed(packet, i == 0);
+    }
+    // Open GOPs: the last pictures of this GOP come after the next keyframe in decoding order and
+    // refer to it. Decode that keyframe and those leading pictures too (the others are dropped).
+    if (!cancelled && !keyframesOnly && covered < gop.end) {
+        MediaGopPtr next
+            = m_demuxer.gopContaining(gop.end, [&] { return m_stopping || abandoned(&gop, generation); });
+        if (m_stopping || abandoned(&gop, generation))
+            cancelled = true;
+        else if (next && next->key == gop.end) {
+            size_t last = 0;
+            for (size_t i = 1; i < next->packets.size(); ++i)
+                if (next->packets[i]->pts != AV_NOPTS_VALUE && next->packets[i]->pts < next->key)
+                    last = i;
+            for (size_t i = 0; last > 0 && i <= last; ++i)
+                feed(next->packets[i].get(), i == 0);
+        }
     }
     m_codec->skip_frame = AVDISCARD_DEFAULT;
     if (!cancelled) {
