@@ -187,48 +187,57 @@ void BVImageSequence::cacheFrames()
     bool full = false;
     {
         std::lock_guard guard(m_cacheMutex);
-        if (m_stopCaching.load() || !m_cacheQueue)
-            return;
-        const int64_t frames = int64_t(frameCount());
-        const int64_t window = windowSize();
-        const int64_t current = int64_t(currentFrame());
-        const bool forward = rate() >= 0;
-        while (!m_frameCache.empty()
-            && (forward ? int64_t(m_frameCache.front().index) < current
-                        : int64_t(m_frameCache.front().index) > current))
-            m_frameCache.pop_front();
-        if (int64_t(m_frameCache.size()) >= window) {
-            full = true;
-        } else {
-            const int64_t s = step();
-            int64_t queued = int64_t(m_frameCache.size() + m_pendingFrames.size());
-            auto queue = [&](int64_t index) {
-                m_pendingFrames.insert(uint64_t(index));
-                ++queued;
-                m_cacheQueue->async([this, index, generation = m_generation] {
-                    cacheImageFile(uint64_t(index), generation);
-                });
-            };
-            if (forward) {
-                // Up to the last frame itself: every frame of the sequence is shown in play.
-                const int64_t limit = std::min(current + s * window, frames);
-                if (!m_nextFrameToCache || *m_nextFrameToCache < current)
-                    m_nextFrameToCache = current;
-                for (; *m_nextFrameToCache < limit && queued < window && !m_stopCaching.load();
-                     *m_nextFrameToCache += s)
-                    queue(*m_nextFrameToCache);
-            } else {
-                const int64_t lower = std::max<int64_t>(current - s * window, 0);
-                if (!m_nextFrameToCache || *m_nextFrameToCache > current)
-                    m_nextFrameToCache = std::min(current, frames - 1);
-                for (; *m_nextFrameToCache >= lower && queued < window && !m_stopCaching.load();
-                     *m_nextFrameToCache -= s)
-                    queue(*m_nextFrameToCache);
-            }
-        }
+        full = queueDecodes();
     }
     if (full)
         notifyBufferStatus(BVBufferStatus::full);
+}
+
+// With the cache lock held. Queues the next frames to decode and answers whether the cache is full.
+// While the cache holds less than a second of frames, decoding runs on every decode thread to catch
+// up; beyond that one frame decodes at a time (each finished frame queues the next), which leaves
+// the other core to the frame timer and the hand-over.
+bool BVImageSequence::queueDecodes()
+{
+    if (m_stopCaching.load() || !m_cacheQueue)
+        return false;
+    const int64_t frames = int64_t(frameCount());
+    const int64_t window = windowSize();
+    const int64_t current = int64_t(currentFrame());
+    const bool forward = rate() >= 0;
+    while (!m_frameCache.empty()
+        && (forward ? int64_t(m_frameCache.front().index) < current
+                    : int64_t(m_frameCache.front().index) > current))
+        m_frameCache.pop_front();
+    if (int64_t(m_frameCache.size()) >= window)
+        return true;
+    const int64_t s = step();
+    const size_t inFlight
+        = int64_t(m_frameCache.size()) >= int64_t(std::ceil(fps())) ? 1 : size_t(decodeThreads());
+    int64_t queued = int64_t(m_frameCache.size() + m_pendingFrames.size());
+    auto canQueue
+        = [&] { return queued < window && m_pendingFrames.size() < inFlight && !m_stopCaching.load(); };
+    auto queue = [&](int64_t index) {
+        m_pendingFrames.insert(uint64_t(index));
+        ++queued;
+        m_cacheQueue->async(
+            [this, index, generation = m_generation] { cacheImageFile(uint64_t(index), generation); });
+    };
+    if (forward) {
+        // Up to the last frame itself: every frame of the sequence is shown in play.
+        const int64_t limit = std::min(current + s * window, frames);
+        if (!m_nextFrameToCache || *m_nextFrameToCache < current)
+            m_nextFrameToCache = current;
+        for (; *m_nextFrameToCache < limit && canQueue(); *m_nextFrameToCache += s)
+            queue(*m_nextFrameToCache);
+    } else {
+        const int64_t lower = std::max<int64_t>(current - s * window, 0);
+        if (!m_nextFrameToCache || *m_nextFrameToCache > current)
+            m_nextFrameToCache = std::min(current, frames - 1);
+        for (; *m_nextFrameToCache >= lower && canQueue(); *m_nextFrameToCache -= s)
+            queue(*m_nextFrameToCache);
+    }
+    return false;
 }
 
 // Runs on the cache queue.
@@ -244,6 +253,7 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
         const uint64_t current = currentFrame();
         if (rate() >= 0 ? index < current : index > current) {
             m_pendingFrames.erase(index);
+            queueDecodes();
             return;
         }
     }
@@ -268,6 +278,9 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
             [&](const CachedFrame &cached) { return forward ? cached.index > index : cached.index < index; });
         m_frameCache.insert(at, {index, image});
     }
+    // The next frame starts decoding before readiness is judged: the frames still pending are
+    // then all those queued and not decoded, never a gap between two of them.
+    queueDecodes();
     // Notifications are posted under the lock, so the main thread sees them in decoding order.
     if (!m_isReady.load()) {
         const QSizeF size = naturalSize();

@@ -17,11 +17,11 @@ class BVTimer;
 class BVWorkQueue;
 
 // A list of still image files played as a movie at a chosen frame rate. Images are decoded ahead of
-// the playhead on the cache queue (one thread per core, up to four) into a frame cache of about ten
-// seconds (less for very large pictures), and handed to the delegate on a serial render queue by a
-// frame timer on the main thread. Times use the sequence
-// timescale, ceiling(fps x 100). Transport calls (play, pause, seek, rate) belong on the main thread;
-// destroy the object there too.
+// the playhead on the cache queue (one thread per core, up to four, while the cache is short of a
+// second of frames; one at a time beyond) into a frame cache of about ten seconds (less for very
+// large pictures), and handed to the delegate on a serial render queue by a frame timer on the main
+// thread. Times use the sequence timescale, ceiling(fps x 100). Transport calls (play, pause, seek,
+// rate) belong on the main thread; destroy the object there too.
 class BVImageSequence : public BVMediaObject
 {
 public:
@@ -86,6 +86,7 @@ private:
         QImage image;
     };
 
+    bool queueDecodes();
     void cacheImageFile(uint64_t index, uint64_t generation);
     void queueDisplayFrame();
     void setCurrentTime(const MediaTime &time);

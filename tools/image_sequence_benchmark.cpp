@@ -49,6 +49,16 @@ QStringList generateSequence(const QString &variant, const Options &options)
     return files;
 }
 
+// CPU time of the whole process (every thread), in seconds: unlike wall time it barely moves with
+// the load of other programs on the machine.
+double processCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 long peakResidentMegabytes()
 {
     rusage usage {};
@@ -68,12 +78,21 @@ public:
         if (status == BVBufferStatus::empty)
             ++emptyEvents;
     }
-    void syncScrubber() override { ++ticks; }
+    // Main thread, at every tick that moved the playhead. The tick that reaches the end shows no
+    // frame, so it is not due.
+    void syncScrubber() override
+    {
+        ++ticks;
+        if (sequence && sequence->currentFrame() < sequence->frameCount())
+            ++due;
+    }
     void drawFrame(const QImage &) override { ++drawn; }
 
+    const BVImageSequence *sequence = nullptr;
     bool ready = false;
     int emptyEvents = 0;
     int ticks = 0;
+    int due = 0;
     std::atomic<int> drawn {0};
 };
 
@@ -81,18 +100,23 @@ void measureDecodeRate(const QStringList &files)
 {
     QElapsedTimer timer;
     timer.start();
+    const double cpuBefore = processCpuSeconds();
     int decoded = 0;
     for (const QString &file : files)
         decoded += BVImageSequence::decodeImageFile(file).isNull() ? 0 : 1;
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    std::printf("  decode, one core:   %d frames in %.2f s = %.1f frames/s (%.1f ms/frame)\n", decoded,
-        seconds, decoded / seconds, 1000 * seconds / std::max(decoded, 1));
+    const double cpuSeconds = processCpuSeconds() - cpuBefore;
+    std::printf(
+        "  decode, one core:   %d frames in %.2f s = %.1f frames/s (%.1f ms/frame, %.1f ms CPU/frame)\n",
+        decoded, seconds, decoded / seconds, 1000 * seconds / std::max(decoded, 1),
+        1000 * cpuSeconds / std::max(decoded, 1));
 }
 
 void measurePlayback(const QStringList &files, double fps)
 {
     BVImageSequence sequence;
     CountingDelegate delegate;
+    delegate.sequence = &sequence;
     sequence.setDelegate(&delegate);
     sequence.setFps(fps);
     QElapsedTimer timer;
@@ -101,8 +125,12 @@ void measurePlayback(const QStringList &files, double fps)
     while (!delegate.ready)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     const double readySeconds = double(timer.nsecsElapsed()) / 1e9;
+    // The first frame is drawn once ready; it is not part of the playback count.
+    while (delegate.drawn.load() == 0 && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 
     const int drawnBeforePlay = delegate.drawn.load();
+    const double cpuBeforePlay = processCpuSeconds();
     timer.restart();
     sequence.play();
     while (sequence.isPlaying()) {
@@ -110,14 +138,17 @@ void measurePlayback(const QStringList &files, double fps)
         QThread::usleep(500);
     }
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    const double cpuSeconds = processCpuSeconds() - cpuBeforePlay;
     QThread::msleep(100);
     QCoreApplication::processEvents();
     const int shown = delegate.drawn.load() - drawnBeforePlay;
     std::printf("  ready after:        %.3f s\n", readySeconds);
     std::printf("  playback at %.3g:   %d ticks in %.2f s = %.2f ticks/s; %d frames shown = %.2f frames/s\n",
         fps, delegate.ticks, seconds, delegate.ticks / seconds, shown, shown / seconds);
-    std::printf(
-        "  frames not shown:   %d (cache empty %d times)\n", delegate.ticks - shown, delegate.emptyEvents);
+    std::printf("  CPU while playing:  %.2f s = %.0f%% of one core, %.1f ms per frame shown\n", cpuSeconds,
+        100 * cpuSeconds / seconds, 1000 * cpuSeconds / std::max(shown, 1));
+    std::printf("  frames not shown:   %d of %d due (cache empty %d times)\n", delegate.due - shown,
+        delegate.due, delegate.emptyEvents);
     sequence.cleanup();
 }
 
