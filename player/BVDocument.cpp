@@ -286,20 +286,9 @@ void BVDocument::mediaStatusChanged(const QString &status)
         m_isReady = true;
         postGangNotification(QStringLiteral("GANGUPDATE"));
         loadMarkers();
-        if (m_seekOnLoad.isValid() && m_seekOnLoad.timescale() >= 1) {
-            const MediaTime target = m_seekOnLoad.convertScale(
-                m_mediaObject->currentTime().timescale(), MediaTime::Rounding::QuickTime);
-            m_seekOnLoad = MediaTime::invalid();
-            QPointer<BVDocument> self(this);
-            m_mediaObject->seekToTime(target, [self](bool) {
-                if (!self || self->m_isUnloading || !self->m_mediaObject)
-                    return;
-                if (self->m_mediaObject->shouldPlayWhenLoaded())
-                    self->play();
-            });
-        } else {
-            loadPlaybackPosition();
-        }
+        // After the media object has finished making itself ready: a seek issued from inside its
+        // ready report is superseded by the player's own first positioning.
+        QTimer::singleShot(0, this, [this] { seekToStartPosition(); });
         if (asset)
             asset->initScrubberTimer();
         setTransportEnabled(true);
@@ -722,6 +711,33 @@ void BVDocument::savePlaybackPosition(bool forced)
     m_lastPlaybackPositionSyncDate = now;
 }
 
+void BVDocument::seekToStartPosition()
+{
+    if (m_isUnloading || !m_mediaObject)
+        return;
+    if (!m_seekOnLoad.isValid() || m_seekOnLoad.timescale() < 1) {
+        loadPlaybackPosition();
+        return;
+    }
+    const MediaTime target
+        = m_seekOnLoad.convertScale(finerTimescale(m_seekOnLoad), MediaTime::Rounding::QuickTime);
+    m_seekOnLoad = MediaTime::invalid();
+    QPointer<BVDocument> self(this);
+    m_mediaObject->seekToTime(target, [self](bool) {
+        if (self && !self->m_isUnloading && self->m_mediaObject
+            && self->m_mediaObject->shouldPlayWhenLoaded())
+            self->play();
+    });
+}
+
+int32_t BVDocument::finerTimescale(const MediaTime &time) const
+{
+    // The current time's timescale, unless that is coarser than the time's own (a paused player at
+    // zero reports 0/1, which would round a stored position to whole seconds).
+    const int32_t current = m_mediaObject ? m_mediaObject->currentTime().timescale() : 0;
+    return std::max({current, time.timescale(), 1});
+}
+
 void BVDocument::loadPlaybackPosition()
 {
     if (!m_mediaObject || m_isUnloading)
@@ -730,10 +746,9 @@ void BVDocument::loadPlaybackPosition()
         playAfterDelayIfWanted();
         return;
     }
-    const int32_t timescale = std::max(1, m_mediaObject->currentTime().timescale());
     MediaTime target;
     if (isVelo()) {
-        target = MediaTime::fromSeconds(veloPlaybackPosition(), timescale);
+        target = MediaTime::fromSeconds(veloPlaybackPosition(), finerTimescale(MediaTime(0, 600)));
     } else {
         const QVariantMap entry
             = defaults()->dictionaryForKey(kFileSettings).value(fileSettingsKey()).toMap();
@@ -741,8 +756,9 @@ void BVDocument::loadPlaybackPosition()
             playAfterDelayIfWanted();
             return;
         }
-        target = MediaTime::fromDictionary(entry.value(QStringLiteral("playbackPos")).toMap())
-                     .convertScale(timescale, MediaTime::Rounding::QuickTime);
+        const MediaTime stored
+            = MediaTime::fromDictionary(entry.value(QStringLiteral("playbackPos")).toMap());
+        target = stored.convertScale(finerTimescale(stored), MediaTime::Rounding::QuickTime);
     }
     if (!target.isNumeric()) {
         playAfterDelayIfWanted();

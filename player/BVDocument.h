@@ -319,6 +319,9 @@ private:
     void setDurationField();
     void savePlaybackPositionLocal(bool forced);
     void playAfterDelayIfWanted();
+    // The pending seek of a cloud review or session, else the remembered position.
+    void seekToStartPosition();
+    int32_t finerTimescale(const MediaTime &time) const;
     void observeNotifications();
 
     // BVDocumentTransport.cpp
