@@ -15,6 +15,9 @@ bool initialiseAudio()
     static std::once_flag once;
     static bool ready = false;
     std::call_once(once, [] {
+        // SDL would otherwise catch SIGINT and SIGTERM and turn them into events nobody reads:
+        // the program could no longer be ended by a signal (at logout, by kill).
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
             ready = true;
             return;
