@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using WSTest::Callback;
 
 namespace {
@@ -51,6 +53,32 @@ TEST_F(WebSocketNode, OpensAndEchoesTextInAllThreeLengthFormsOnTheMainThread)
         EXPECT_EQ(received[i].typeId(), QMetaType::QString);
         EXPECT_EQ(received[i].toString(), sent[i]) << "message " << i;
     }
+    EXPECT_TRUE(client.delegate.allOnMainThread);
+}
+
+TEST_F(WebSocketNode, MessagesSentFromSeveralThreadsKeepEachThreadsOrder)
+{
+    WSTest::Client client(localURL("ws", m_server.port()));
+    client.socket->open();
+    ASSERT_TRUE(client.delegate.waitForOpen());
+    constexpr int perThread = 300;
+    std::thread worker([socket = client.socket] {
+        for (int i = 0; i < perThread; ++i)
+            socket->send(QStringLiteral("worker %1").arg(i));
+    });
+    for (int i = 0; i < perThread; ++i)
+        client.socket->send(QStringLiteral("main %1").arg(i));
+    worker.join();
+    ASSERT_TRUE(client.delegate.waitForMessages(2 * perThread));
+    QMap<QString, int> next;
+    for (const QVariant &message : client.delegate.messages()) {
+        const QString text = message.toString();
+        const QString sender = text.section(u' ', 0, 0);
+        EXPECT_EQ(text.section(u' ', 1).toInt(), next[sender]) << text.toStdString();
+        next[sender] = text.section(u' ', 1).toInt() + 1;
+    }
+    EXPECT_EQ(next.value(QStringLiteral("main")), perThread);
+    EXPECT_EQ(next.value(QStringLiteral("worker")), perThread);
     EXPECT_TRUE(client.delegate.allOnMainThread);
 }
 
