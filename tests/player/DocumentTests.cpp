@@ -310,3 +310,91 @@ TEST_F(Document, CallbacksAfterCleanupDoNothing)
     EXPECT_EQ(document->updateTimecode(), QString());
     EXPECT_FALSE(BVDocument::openDocuments().contains(document.get()));
 }
+
+TEST_F(Document, AudioFileOpensAtTheAudioSizeWithItsWaveform)
+{
+    const QString path
+        = BVTest::sampleMedia(QStringLiteral("wav"), {QStringLiteral("--duration"), QStringLiteral("3")});
+    ScreenDocument document;
+    ASSERT_TRUE(document.readFromURL(QUrl::fromLocalFile(path), BVDocument::audioType()));
+    document.showWindows();
+    ASSERT_TRUE(BVTest::waitFor([&] { return document.isReady(); }));
+    EXPECT_TRUE(document.mediaObject()->isAudioOnly());
+    // It opens 600 wide, 100 high over the strip.
+    EXPECT_EQ(document.window()->frameGeometry().width(), 600);
+    EXPECT_EQ(document.window()->frameGeometry().height(),
+        100 + document.controlStripHeight() + document.heightOfTitleBar());
+    EXPECT_TRUE(BVTest::waitFor([&] { return !document.playbackView()->currentImage().isNull(); }));
+    // The green waveform strokes are in the picture.
+    const QImage waveform = document.playbackView()->currentImage();
+    bool green = false;
+    for (int x = 0; x < waveform.width() && !green; x += 4)
+        green = qGreen(waveform.pixel(x, waveform.height() / 2)) > 150;
+    EXPECT_TRUE(green);
+    document.close();
+}
+
+TEST_F(Document, OnlyTheActiveWindowIsAudibleWhenAsked)
+{
+    defaults()->setInteger(1, QStringLiteral("frontmostAudio"));
+    auto first = open(movie());
+    auto second = open(movie(QStringLiteral("320x240"), QStringLiteral("8")));
+    auto activate = [](BVDocument &d) {
+        d.window()->activateWindow();
+        return QTest::qWaitForWindowActive(d.window());
+    };
+    ASSERT_TRUE(activate(*first));
+    EXPECT_TRUE(BVTest::waitFor([&] { return second->mediaObject()->isMuted(); }));
+    EXPECT_FALSE(first->mediaObject()->isMuted());
+    ASSERT_TRUE(activate(*second));
+    EXPECT_TRUE(BVTest::waitFor(
+        [&] { return first->mediaObject()->isMuted() && !second->mediaObject()->isMuted(); }));
+    // A player the user muted stays muted when it comes to the front.
+    second->mute();
+    ASSERT_TRUE(activate(*first));
+    ASSERT_TRUE(activate(*second));
+    EXPECT_TRUE(second->mediaObject()->isMuted());
+    second->close();
+    first->close();
+}
+
+TEST_F(Document, FullScreenHidesTheControlsUnlessAlwaysShown)
+{
+    auto document = open(movie());
+    auto *strip = document->window()->findChild<QWidget *>(QStringLiteral("BVControlStrip"));
+    ASSERT_NE(strip, nullptr);
+    document->toggleFullScreen();
+    EXPECT_TRUE(document->isFullScreen());
+    EXPECT_TRUE(strip->isVisible());
+    document->hideFullscreenUI();
+    EXPECT_FALSE(strip->isVisible());
+    document->mouseMovedOverVideo();
+    EXPECT_TRUE(strip->isVisible());
+    defaults()->setBool(true, QStringLiteral("alwaysShowControls"));
+    document->hideFullscreenUI();
+    EXPECT_TRUE(strip->isVisible());
+    document->toggleFullScreen();
+    EXPECT_FALSE(document->isFullScreen());
+    EXPECT_TRUE(strip->isVisible());
+    document->close();
+}
+
+TEST_F(Document, SpaceAndShiftSpacePlayAndPlayInToOut)
+{
+    auto document = open(movie());
+    BVAVPlaybackView *view = document->playbackView();
+    BVMediaObject *media = document->mediaObject();
+    QTest::keyClick(view, Qt::Key_Space);
+    EXPECT_TRUE(media->isPlaying());
+    QTest::keyClick(view, Qt::Key_Space);
+    EXPECT_FALSE(media->isPlaying());
+    ASSERT_TRUE(seekAndWait(*document, MediaTime(1, 1)));
+    document->setInPoint();
+    ASSERT_TRUE(seekAndWait(*document, MediaTime(2, 1)));
+    document->setOutPoint();
+    QTest::keyClick(view, Qt::Key_Space, Qt::ShiftModifier);
+    EXPECT_EQ(media->playbackRange(), document->inOutRange());
+    EXPECT_TRUE(BVTest::waitFor([&] { return !media->isPlaying(); }, std::chrono::seconds(5)));
+    EXPECT_NEAR(seconds(*document), 2.0, 0.15);
+    document->close();
+}
