@@ -116,7 +116,7 @@ private:
     int m_direction = 0;
     int64_t m_readAheadTicks;
     size_t m_readAheadBytes = size_t(64) << 20;
-    size_t m_storeBudget = size_t(192) << 20;
+    size_t m_storeBudget = size_t(96) << 20;
     size_t m_storeBytes = 0;
     int m_consecutiveErrors = 0;
     bool m_failed = false;

@@ -13,6 +13,23 @@ MediaFrameConverter::~MediaFrameConverter()
     sws_freeContext(m_context);
 }
 
+std::shared_ptr<QImage> MediaFrameConverter::reusableImage(int width, int height)
+{
+    constexpr size_t Kept = 3;
+    for (std::shared_ptr<QImage> &image : m_recent) {
+        // Only this converter holds it; writing it detaches from any copy a viewer kept.
+        if (image.use_count() == 1 && image->width() == width && image->height() == height) {
+            std::shared_ptr<QImage> reused = image;
+            return reused;
+        }
+    }
+    auto image = std::make_shared<QImage>(width, height, QImage::Format_RGB32);
+    if (m_recent.size() >= Kept)
+        m_recent.erase(m_recent.begin());
+    m_recent.push_back(image);
+    return image;
+}
+
 std::shared_ptr<const QImage> MediaFrameConverter::convert(const AVFrame *frame)
 {
     if (!frame || frame->width <= 0 || frame->height <= 0)
@@ -33,8 +50,8 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(const AVFrame *frame)
     sws_setColorspaceDetails(m_context, sws_getCoefficients(colorspace), fullRange ? 1 : 0,
         sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
 
-    auto image = std::make_shared<QImage>(frame->width, frame->height, QImage::Format_RGB32);
-    if (image->isNull())
+    std::shared_ptr<QImage> image = reusableImage(frame->width, frame->height);
+    if (!image || image->isNull())
         return nullptr;
     uint8_t *planes[4] = {image->bits(), nullptr, nullptr, nullptr};
     int strides[4] = {int(image->bytesPerLine()), 0, 0, 0};

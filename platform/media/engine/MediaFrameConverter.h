@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include <memory>
+#include <vector>
 
 struct AVFrame;
 struct SwsContext;
@@ -21,5 +22,11 @@ public:
     std::shared_ptr<const QImage> convert(const AVFrame *frame);
 
 private:
+    // An image handed out earlier that nobody holds any more, of the picture's size, if any.
+    std::shared_ptr<QImage> reusableImage(int width, int height);
+
     SwsContext *m_context = nullptr;
+    // The latest images handed out: once released they are written again rather than allocated
+    // (fresh memory for every picture shown costs page faults).
+    std::vector<std::shared_ptr<QImage>> m_recent;
 };

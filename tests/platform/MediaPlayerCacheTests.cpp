@@ -1,0 +1,173 @@
+// The player's memory: the decoded-frame cache stays within its budget around the playhead, and
+// the decoder's picture pool recycles buffers within its capacity.
+#include "MediaEngineTestSupport.h"
+
+#include "common/BVTestSupport.h"
+#include "platform/media/engine/MediaFrameCache.h"
+#include "platform/media/engine/MediaFramePool.h"
+#include "platform/media/engine/MediaPlayer.h"
+#include "platform/media/engine/MediaPlayerItem.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <set>
+
+using namespace MediaEngineTest;
+
+namespace {
+
+// A 1 MiB picture (luma only) standing for a decoded frame.
+MediaAVFramePtr picture()
+{
+    MediaAVFramePtr frame(av_frame_alloc());
+    frame->format = AV_PIX_FMT_GRAY8;
+    frame->width = 1024;
+    frame->height = 1024;
+    EXPECT_EQ(av_frame_get_buffer(frame.get(), 0), 0);
+    return frame;
+}
+
+// Fills the GOP [key, key + frames) of one-tick frames and marks it complete.
+void addGop(MediaFrameCache &cache, int64_t key, int frames)
+{
+    cache.beginGroup(key);
+    for (int i = 0; i < frames; ++i)
+        cache.insert(picture(), key + i, 1, key, false);
+    cache.markComplete(key, key + frames, false);
+}
+
+TEST(MediaFrameCache, InsertingPastTheBudgetEvictsTheGopsFarthestFromThePlayhead)
+{
+    constexpr size_t MiB = size_t(1) << 20;
+    MediaFrameCache cache(40 * MiB);
+    cache.trim(50, 1); // playing forward from tick 50
+    for (int64_t key : {0, 10, 20, 30, 40, 50, 60, 70})
+        addGop(cache, key, 10);
+    // Every insert trims: never more than the budget plus the GOP being filled.
+    EXPECT_LE(cache.bytes(), 40 * MiB + 10 * (MiB + 4096));
+    // The playhead's GOP and the one filled last stay; the farthest behind went first.
+    EXPECT_TRUE(cache.frameContaining(55));
+    EXPECT_TRUE(cache.frameContaining(75));
+    EXPECT_FALSE(cache.frameContaining(5));
+    EXPECT_FALSE(cache.frameContaining(15));
+}
+
+TEST(MediaFrameCache, IncompleteGopsServeTheirFramesButNoSpan)
+{
+    MediaFrameCache cache;
+    cache.beginGroup(100);
+    // A pass that skipped pictures on its way to tick 105: holes stay holes.
+    for (int64_t pts : {100, 103, 105, 106})
+        cache.insert(picture(), pts, 1, 100, false);
+    cache.beginGroup(MediaStreamTiming::NoTime);
+    const struct
+    {
+        int64_t ticks;
+        bool cached;
+    } cases[] = {{100, true}, {101, false}, {102, false}, {103, true}, {104, false}, {105, true}, {106, true},
+        {107, false}};
+    for (const auto &c : cases) {
+        MediaCachedFramePtr frame = cache.frameContaining(c.ticks);
+        EXPECT_EQ(bool(frame), c.cached) << "ticks " << c.ticks;
+        if (frame) {
+            EXPECT_EQ(frame->pts, c.ticks);
+        }
+    }
+    EXPECT_FALSE(cache.completeSpan(105, true));
+    MediaCachedFramePtr at105 = cache.frameContaining(105);
+    ASSERT_TRUE(at105);
+    EXPECT_TRUE(cache.adjacentFrame(*at105, 1));
+    EXPECT_FALSE(cache.adjacentFrame(*at105, -1));
+}
+
+// Decodes the first `count` pictures of a file with a codec drawing on the pool; answers their
+// plane addresses.
+std::vector<const uint8_t *> decodeWithPool(const QString &path, MediaFramePool &pool, int count)
+{
+    std::vector<const uint8_t *> planes;
+    AVFormatContext *format = nullptr;
+    if (avformat_open_input(&format, path.toUtf8().constData(), nullptr, nullptr) < 0)
+        return planes;
+    avformat_find_stream_info(format, nullptr);
+    const int stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const AVCodec *decoder = avcodec_find_decoder(format->streams[stream]->codecpar->codec_id);
+    AVCodecContext *codec = avcodec_alloc_context3(decoder);
+    avcodec_parameters_to_context(codec, format->streams[stream]->codecpar);
+    codec->thread_count = 2;
+    pool.install(codec);
+    EXPECT_EQ(avcodec_open2(codec, decoder, nullptr), 0);
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    while (int(planes.size()) < count && av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index == stream && avcodec_send_packet(codec, packet) >= 0)
+            while (avcodec_receive_frame(codec, frame) == 0) {
+                planes.push_back(frame->data[0]);
+                av_frame_unref(frame);
+            }
+        av_packet_unref(packet);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&codec);
+    avformat_close_input(&format);
+    return planes;
+}
+
+TEST(MediaFramePool, ReleasedBuffersAreReusedWithinTheCapacity)
+{
+    const QString path
+        = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), QStringLiteral("6")});
+    ASSERT_FALSE(path.isEmpty());
+    MediaFramePool pool;
+    pool.setCapacity(size_t(256) << 20);
+    const std::vector<const uint8_t *> planes = decodeWithPool(path, pool, 40);
+    ASSERT_EQ(planes.size(), 40u);
+    // Each picture is released before long: a handful of buffers go round.
+    const std::set<const uint8_t *> distinct(planes.begin(), planes.end());
+    EXPECT_LT(distinct.size(), 20u);
+    EXPECT_GT(pool.idleBytes(), 0u);
+    // A smaller capacity lets the idle buffers go.
+    pool.setCapacity(0);
+    EXPECT_EQ(pool.idleBytes(), 0u);
+}
+
+TEST(MediaFramePool, WithoutCapacityNothingIsKeptIdle)
+{
+    const QString path
+        = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), QStringLiteral("6")});
+    MediaFramePool pool;
+    EXPECT_EQ(decodeWithPool(path, pool, 10).size(), 10u);
+    EXPECT_EQ(pool.idleBytes(), 0u);
+}
+
+TEST(MediaPlayerMemory, SeveralPlayersKeepTheirCachesWithinTheBudget)
+{
+    const QString path
+        = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), QStringLiteral("6")});
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (int i = 0; i < 2; ++i) {
+        sessions.push_back(open(path));
+        ASSERT_EQ(sessions.back()->item->status(), MediaPlayerItem::Status::ReadyToPlay);
+        sessions.back()->item->setCacheBudget(size_t(24) << 20);
+    }
+    for (const auto &session : sessions) {
+        for (double seconds : {4.5, 1.2, 0.4})
+            ASSERT_TRUE(seek(*session->player, MediaTime::fromSeconds(seconds, 1000)));
+        ASSERT_TRUE(step(*session->player, -1));
+        BVTest::spin(std::chrono::milliseconds(300)); // the paused decoder fills what fits
+    }
+    for (const auto &session : sessions) {
+        // One GOP (the one at the playhead, which is never evicted) may come on top.
+        const size_t gop = size_t(48) * size_t(session->item->presentationSize().width())
+            * size_t(session->item->presentationSize().height()) * 3 / 2;
+        EXPECT_LE(session->item->cacheBytes(), session->item->cacheBudget() + gop);
+        EXPECT_GT(session->item->cacheBytes(), 0u);
+    }
+}
+
+} // namespace
