@@ -102,6 +102,9 @@ TEST_F(AVAssetPlayback, BecomesReadyAfterPrepareForPlaybackWithAPlayerForTheView
     EXPECT_FALSE(m_media->isPlaying());
     EXPECT_FALSE(m_media->isMuted());
     EXPECT_EQ(m_media->frameCount(), 72u);
+    // The first picture shows without playing or seeking.
+    EXPECT_TRUE(BVTest::waitFor([this] { return m_media->player()->currentImage() != nullptr; }));
+    EXPECT_EQ(m_media->player()->currentImageTime(), MediaTime::zero());
 }
 
 TEST_F(AVAssetPlayback, PlayAndPauseReportTheStateAndTheScrubberFollowsWhilePlaying)
