@@ -34,9 +34,10 @@ BVImageSequence::BVImageSequence() = default;
 
 BVImageSequence::~BVImageSequence()
 {
-    // Work already queued for the main thread finds the object gone.
-    m_alive.reset();
+    // The queues go first: a decode still running reads m_alive to post its notifications. Work
+    // already queued for the main thread then finds the object gone.
     cleanup();
+    m_alive.reset();
 }
 
 void BVImageSequence::loadFiles(const QStringList &files)
