@@ -11,6 +11,7 @@
 #include "player/BVImageSequence.h"
 #include "player/BVTimecode.h"
 #include "player/BVTimecodeTextField.h"
+#include "player/BVTransportIcons.h"
 
 #include <QAction>
 #include <QApplication>
@@ -82,8 +83,7 @@ void BVDocument::syncPlayButton()
         return;
     const bool playing = m_mediaObject && m_mediaObject->isPlaying();
     m_playButton->setText(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
-    m_playButton->setIcon(
-        QApplication::style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+    m_playButton->setIcon(BVTransportIcons::icon(playing ? QStringLiteral("pause") : QStringLiteral("play")));
 }
 
 // ---- Shuttle

@@ -14,6 +14,7 @@
 #include "player/BVTimecodeOverlay.h"
 #include "player/BVTimecodePanel.h"
 #include "player/BVTimecodeTextField.h"
+#include "player/BVTransportIcons.h"
 #include "player/BVWindowGeometry.h"
 #include "support/BVMainThread.h"
 #include "support/BVNotificationCenter.h"
@@ -209,11 +210,12 @@ void BVDocument::buildControlStrip(QWidget *parent)
     row->addWidget(m_timeElapsed);
     row->addStretch(1);
 
-    auto button = [this, row](const QString &name, QStyle::StandardPixmap icon, const QString &tip,
+    auto button = [this, row](const QString &name, const QString &glyph, const QString &tip,
                       std::function<void()> handler) {
         auto *b = new QToolButton(m_controlStrip);
         b->setObjectName(name);
-        b->setIcon(QApplication::style()->standardIcon(icon));
+        b->setIcon(BVTransportIcons::icon(glyph));
+        b->setIconSize(QSize(22, 22));
         b->setToolTip(tip);
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus);
@@ -223,25 +225,25 @@ void BVDocument::buildControlStrip(QWidget *parent)
         m_transportButtons.append(b);
         return b;
     };
-    button(QStringLiteral("skipBack"), QStyle::SP_MediaSkipBackward, QStringLiteral("Go to Start"),
+    button(QStringLiteral("skipBack"), QStringLiteral("skipBack"), QStringLiteral("Go to Start"),
         [this] { skipBack(); });
-    button(QStringLiteral("rewind"), QStyle::SP_MediaSeekBackward, QStringLiteral("Rewind (J)"),
+    button(QStringLiteral("rewind"), QStringLiteral("rewind"), QStringLiteral("Rewind (J)"),
         [this] { rewind(); });
-    button(QStringLiteral("stepLeft"), QStyle::SP_ArrowLeft, QStringLiteral("Step Back"),
+    button(QStringLiteral("stepLeft"), QStringLiteral("stepLeft"), QStringLiteral("Step Back"),
         [this] { stepLeft(); });
-    m_playButton = button(QStringLiteral("playPause"), QStyle::SP_MediaPlay,
+    m_playButton = button(QStringLiteral("playPause"), QStringLiteral("play"),
         QStringLiteral("Play/Pause (Space)"), [this] { playPause(); });
-    button(QStringLiteral("stepRight"), QStyle::SP_ArrowRight, QStringLiteral("Step Forward"),
+    button(QStringLiteral("stepRight"), QStringLiteral("stepRight"), QStringLiteral("Step Forward"),
         [this] { stepRight(); });
-    button(QStringLiteral("fastForward"), QStyle::SP_MediaSeekForward, QStringLiteral("Fast Forward (L)"),
+    button(QStringLiteral("fastForward"), QStringLiteral("fastForward"), QStringLiteral("Fast Forward (L)"),
         [this] { fastForward(); });
-    button(QStringLiteral("skipNext"), QStyle::SP_MediaSkipForward, QStringLiteral("Go to End"),
+    button(QStringLiteral("skipNext"), QStringLiteral("skipNext"), QStringLiteral("Go to End"),
         [this] { skipNext(); });
-    button(QStringLiteral("prevMarker"), QStyle::SP_ArrowUp, QStringLiteral("Previous Marker"),
+    button(QStringLiteral("prevMarker"), QStringLiteral("prevMarker"), QStringLiteral("Previous Marker"),
         [this] { prevMarker(); });
-    button(QStringLiteral("addMarker"), QStyle::SP_DialogApplyButton, QStringLiteral("Add Marker (M)"),
+    button(QStringLiteral("addMarker"), QStringLiteral("addMarker"), QStringLiteral("Add Marker (M)"),
         [this] { addMarker(); });
-    button(QStringLiteral("nextMarker"), QStyle::SP_ArrowDown, QStringLiteral("Next Marker"),
+    button(QStringLiteral("nextMarker"), QStringLiteral("nextMarker"), QStringLiteral("Next Marker"),
         [this] { nextMarker(); });
     row->addStretch(1);
 
