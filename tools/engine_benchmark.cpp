@@ -3,6 +3,10 @@
 // use at several rates, peak memory.
 //
 //   bv_engine_benchmark [--file PATH] [--play-seconds S] [--no-mpv] [--rates R,R,...] [--verbose]
+//                       [--players N]
+//
+// `--players N` only measures memory: N players on the file, each seeking, stepping back and
+// playing a little, as a window of several players does.
 //
 // `--rates` picks the rates played (default 1,-1,2,8,16,32; "none" plays none).
 //
@@ -279,6 +283,7 @@ int main(int argc, char **argv)
     double playSeconds = 30;
     bool useMpv = true;
     bool verbose = false;
+    int players = 0;
     std::vector<double> rates {1.0, -1.0, 2.0, 8.0, 16.0, 32.0};
     const QStringList arguments = app.arguments();
     for (int i = 1; i < arguments.size(); ++i) {
@@ -290,6 +295,8 @@ int main(int argc, char **argv)
             useMpv = false;
         else if (arguments[i] == QLatin1String("--verbose"))
             verbose = true;
+        else if (arguments[i] == QLatin1String("--players") && i + 1 < arguments.size())
+            players = arguments[++i].toInt();
         else if (arguments[i] == QLatin1String("--rates") && i + 1 < arguments.size()) {
             rates.clear();
             for (const QString &rate : arguments[++i].split(QLatin1Char(','), Qt::SkipEmptyParts))
@@ -307,6 +314,29 @@ int main(int argc, char **argv)
         path = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
     }
     std::printf("file: %s\n", qPrintable(path));
+
+    if (players > 0) {
+        std::vector<std::unique_ptr<Engine>> engines;
+        for (int i = 0; i < players; ++i) {
+            engines.push_back(std::make_unique<Engine>());
+            engines.back()->open(path);
+        }
+        const double seconds = engines.front()->item->duration().seconds();
+        for (size_t i = 0; i < engines.size(); ++i) {
+            Engine &e = *engines[i];
+            for (double at : {0.7, 0.2, 0.45})
+                e.seek(MediaTime::fromSeconds(seconds * at + double(i), 1000));
+            for (int k = 0; k < 5; ++k)
+                e.step(-1);
+            e.player->setRate(1);
+            spinUntil([] { return false; }, 3000);
+            e.player->pause();
+        }
+        spinUntil([] { return false; }, 1000);
+        std::printf("%d players: peak memory %ld MB, resident %ld MB\n", players, peakKbSelf() / 1024,
+            residentKbSelf() / 1024);
+        return 0;
+    }
 
     Engine engine;
     const double firstPicture = engine.open(path);
@@ -329,8 +359,8 @@ int main(int argc, char **argv)
 
     const auto memoryNote = [&](const char *phase) {
         if (verbose)
-            std::printf("after %s: resident %ld MB, cache %zu MB, peak %ld MB\n", phase, residentKbSelf() / 1024,
-                engine.item->cacheBytes() >> 20, peakKbSelf() / 1024);
+            std::printf("after %s: resident %ld MB, cache %zu MB, peak %ld MB\n", phase,
+                residentKbSelf() / 1024, engine.item->cacheBytes() >> 20, peakKbSelf() / 1024);
     };
     std::vector<double> seeks, stepBack, stepForward, stepBackCached, stepForwardCached;
     memoryNote("opening");

@@ -12,6 +12,8 @@ extern "C" {
 
 #include <algorithm>
 #include <map>
+#include <mutex>
+#include <vector>
 
 namespace {
 

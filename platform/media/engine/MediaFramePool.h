@@ -2,8 +2,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 struct AVCodecContext;
 struct AVFrame;

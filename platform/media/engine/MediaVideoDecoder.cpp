@@ -211,6 +211,13 @@ void MediaVideoDecoder::decodeGop(
     MediaAVFramePtr previous;
     int64_t previousDuration = 0;
     const auto deliver = [&](const AVFrame *picture, int64_t duration) {
+        // Pictures on the way to a sought frame are not kept: their buffers go straight back to
+        // the pool instead of making it grow, and the full pass that follows decodes them anyway.
+        if (skipBefore != MediaStreamTiming::NoTime
+            && picture->best_effort_timestamp + duration <= skipBefore) {
+            skipped = true; // the GOP has a hole now: not complete
+            return;
+        }
         MediaAVFramePtr reference(av_frame_clone(picture));
         if (!reference)
             return;
