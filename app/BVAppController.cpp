@@ -1,6 +1,7 @@
 #include "app/BVAppController.h"
 
 #include "app/BVDocumentController.h"
+#include "app/BVGrowl.h"
 #include "app/BVImageSequenceFiles.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVDocument.h"
@@ -34,6 +35,10 @@ BVAppController::BVAppController()
     BVLog::createNewLog();
     m_showOpenDialog = true;
     registerDefaults();
+    // Player documents tell the user things ("Copied") through the desktop's notifications.
+    BVDocument::setUserNotificationHandler([](const QString &title, const QString &description) {
+        BVGrowl::defaultController()->postGrowlNotification(title, description);
+    });
 }
 
 BVAppController::~BVAppController()

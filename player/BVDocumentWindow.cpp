@@ -197,15 +197,17 @@ void BVDocument::buildControlStrip(QWidget *parent)
     column->addWidget(m_scrubber);
 
     auto *row = new QHBoxLayout;
-    row->setSpacing(4);
+    row->setSpacing(2);
     column->addLayout(row);
     m_timeElapsed = new QPushButton(QStringLiteral("00:00:00:00"), m_controlStrip);
     m_timeElapsed->setFlat(true);
     m_timeElapsed->setObjectName(QStringLiteral("mTimeElapsed"));
     m_timeElapsed->setFocusPolicy(Qt::NoFocus);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSize(13);
+    mono.setPointSize(12);
     m_timeElapsed->setFont(mono);
+    // The narrow audio bar must not cut the position short.
+    m_timeElapsed->setMinimumWidth(QFontMetrics(mono).horizontalAdvance(QStringLiteral("00:00:00:00")) + 12);
     connect(m_timeElapsed, &QPushButton::clicked, this, [this] { timecodeClicked(); });
     row->addWidget(m_timeElapsed);
     row->addStretch(1);
@@ -215,7 +217,8 @@ void BVDocument::buildControlStrip(QWidget *parent)
         auto *b = new QToolButton(m_controlStrip);
         b->setObjectName(name);
         b->setIcon(BVTransportIcons::icon(glyph));
-        b->setIconSize(QSize(22, 22));
+        b->setIconSize(QSize(18, 18));
+        b->setFixedSize(26, 26);
         b->setToolTip(tip);
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus);
@@ -249,11 +252,12 @@ void BVDocument::buildControlStrip(QWidget *parent)
 
     m_duration = new QLabel(QStringLiteral("00:00:00:00"), m_controlStrip);
     m_duration->setFont(mono);
+    m_duration->setMinimumWidth(QFontMetrics(mono).horizontalAdvance(QStringLiteral("00:00:00:00")) + 4);
     row->addWidget(m_duration);
     m_volumeSlider = new QSlider(Qt::Horizontal, m_controlStrip);
     m_volumeSlider->setRange(0, 100);
     m_volumeSlider->setValue(100);
-    m_volumeSlider->setFixedWidth(90);
+    m_volumeSlider->setFixedWidth(64);
     m_volumeSlider->setFocusPolicy(Qt::NoFocus);
     connect(m_volumeSlider, &QSlider::valueChanged, this, [this] { modifyVolume(); });
     row->addWidget(m_volumeSlider);
@@ -466,7 +470,8 @@ void BVDocument::setWidescreenMatteRatio(float ratio)
 {
     if (!m_playbackView)
         return;
-    m_playbackView->setMaskRatio(ratio);
+    // Nor does a matte over the waveform.
+    m_playbackView->setMaskRatio(m_mediaObject && m_mediaObject->isAudioOnly() ? 0 : ratio);
     m_playbackView->updateBounds();
 }
 
@@ -505,8 +510,11 @@ void BVDocument::toggle169Overlay()
 
 void BVDocument::setSafeAreaOverlay(bool show43, bool show169)
 {
-    if (m_playbackView)
-        m_playbackView->setSafeAreaOverlay(show43, show169);
+    if (!m_playbackView)
+        return;
+    // Frames for titles and action mean nothing over the waveform of a sound file.
+    const bool picture = !m_mediaObject || !m_mediaObject->isAudioOnly();
+    m_playbackView->setSafeAreaOverlay(show43 && picture, show169 && picture);
 }
 
 void BVDocument::setPlaybackRate(float rate)
