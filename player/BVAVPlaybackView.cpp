@@ -60,7 +60,11 @@ void BVAVPlaybackView::setPlayer(MediaPlayer *player)
     m_player = player;
     if (m_player) {
         // Runs on the main thread, coalesced by the engine: one repaint per new picture.
-        m_player->setFrameAvailableHandler([this] { update(); });
+        m_player->setFrameAvailableHandler([this] {
+            update();
+            if (m_delegate)
+                m_delegate->pictureChanged(this);
+        });
         clearImage();
     }
     setupLayer();

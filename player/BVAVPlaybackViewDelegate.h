@@ -48,4 +48,7 @@ public:
         (void)view;
         (void)event;
     }
+    // The player offered a new picture, about to be painted: displays that follow the picture
+    // (the timecode) refresh with it rather than on the next periodic tick.
+    virtual void pictureChanged(BVAVPlaybackView *view) { (void)view; }
 };

@@ -138,6 +138,8 @@ public:
     bool keyDown(BVAVPlaybackView *view, QKeyEvent *event) override;
     bool keyUp(BVAVPlaybackView *view, QKeyEvent *event) override;
     void mouseMoved(BVAVPlaybackView *view, QMouseEvent *event) override;
+    // The timecode display follows every new picture, whatever the periodic observer manages.
+    void pictureChanged(BVAVPlaybackView *view) override;
 
     // ---- Position, timecode and the displays (BVDocument.cpp)
 

@@ -463,6 +463,19 @@ void BVDocument::syncScrubber()
     }
 }
 
+void BVDocument::pictureChanged(BVAVPlaybackView *view)
+{
+    (void)view;
+    if (m_isUnloading || !m_mediaObject || !m_mediaObject->isPlaying())
+        return;
+    const MediaTime now = m_mediaObject->currentTime();
+    const auto frame = static_cast<int64_t>(BVAVFoundation::framesAtTime(now, m_mediaObject->fps()));
+    if (frame != m_lastSyncedFrame) {
+        updateTimecode();
+        m_lastSyncedFrame = frame;
+    }
+}
+
 void BVDocument::updateBufferedRange()
 {
     if (m_isUnloading || !m_mediaObject)
