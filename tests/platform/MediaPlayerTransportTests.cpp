@@ -49,6 +49,10 @@ TEST(MediaPlayerTransport, RatesAreLimitedToThirtyTwoEitherWay)
 {
     std::unique_ptr<Session> session = open(shortMovie());
     MediaPlayer &player = *session->player;
+    // From the middle: at the start, a reverse rate would stop at once on the first frame.
+    bool landed = false;
+    player.seekToTime(MediaTime(2, 1), [&landed](bool) { landed = true; });
+    ASSERT_TRUE(BVTest::waitFor([&landed] { return landed; }));
     const struct
     {
         float asked, expected;
