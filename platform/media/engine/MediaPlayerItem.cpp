@@ -9,6 +9,8 @@
 
 #include <QUrl>
 
+#include <utility>
+
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -134,14 +136,25 @@ void MediaPlayerItem::open()
             QStringLiteral("Check that the file or address is a movie or audio file."));
         avformat_close_input(&context);
     }
-    std::weak_ptr<MediaPlayerItem> weak = weak_from_this();
-    BVMainThread::async([weak, context, error]() mutable {
-        std::shared_ptr<MediaPlayerItem> self = weak.lock();
-        if (!self) {
-            avformat_close_input(&context);
-            return;
+    // The opened media is closed by whoever lets go of it last: the hand-over to the main thread may
+    // never run when the item goes away, or the program ends, first.
+    struct OpenedContext
+    {
+        AVFormatContext *context = nullptr;
+        ~OpenedContext()
+        {
+            if (context)
+                avformat_close_input(&context);
         }
-        self->finishOpening(context, error);
+    };
+    auto opened = std::make_shared<OpenedContext>();
+    opened->context = context;
+    std::weak_ptr<MediaPlayerItem> weak = weak_from_this();
+    BVMainThread::async([weak, opened, error] {
+        std::shared_ptr<MediaPlayerItem> self = weak.lock();
+        if (!self)
+            return;
+        self->finishOpening(std::exchange(opened->context, nullptr), error);
     });
 }
 
