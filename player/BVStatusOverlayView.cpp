@@ -1,4 +1,5 @@
 #include "player/BVStatusOverlayView.h"
+#include "player/BVOverlayBackground.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QPainter>
@@ -41,12 +42,6 @@ QRect BVStatusOverlayView::topRightFrame(const QRect &host, const QSize &size)
 
 void BVStatusOverlayView::paintEvent(QPaintEvent *event)
 {
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0, 0, 0, 128));
-        painter.drawRoundedRect(QRectF(rect()), 5, 5);
-    }
+    paintOverlayBackground(this);
     QLabel::paintEvent(event);
 }

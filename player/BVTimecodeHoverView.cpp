@@ -1,4 +1,5 @@
 #include "player/BVTimecodeHoverView.h"
+#include "player/BVOverlayBackground.h"
 
 #include <QFontDatabase>
 #include <QPainter>
@@ -50,12 +51,6 @@ MediaTime BVTimecodeHoverView::timeAtLocation(
 
 void BVTimecodeHoverView::paintEvent(QPaintEvent *event)
 {
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor::fromHsvF(0, 0, 0.3, 0.75));
-        painter.drawRoundedRect(QRectF(rect()), 3, 3);
-    }
+    paintOverlayBackground(this, 3, QColor::fromHsvF(0, 0, 0.3, 0.75));
     QLabel::paintEvent(event);
 }

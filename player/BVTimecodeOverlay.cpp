@@ -1,4 +1,5 @@
 #include "player/BVTimecodeOverlay.h"
+#include "player/BVOverlayBackground.h"
 
 #include "platform/defaults/BVUserDefaults.h"
 
@@ -128,13 +129,7 @@ void BVTimecodeOverlay::keepInsideConstraints()
 
 void BVTimecodeOverlay::paintEvent(QPaintEvent *event)
 {
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0, 0, 0, 128));
-        painter.drawRoundedRect(QRectF(rect()), 5, 5);
-    }
+    paintOverlayBackground(this);
     QLabel::paintEvent(event);
 }
 
