@@ -1,5 +1,6 @@
 #include "player/BVTransportIcons.h"
 
+#include <QMap>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -31,6 +32,13 @@ QPainterPath bar(qreal x, qreal width, qreal top = 6, qreal bottom = 18)
 
 QPainterPath glyph(const QString &name)
 {
+    // The backward glyphs are the forward ones mirrored.
+    static const QMap<QString, QString> backward {{QStringLiteral("stepLeft"), QStringLiteral("stepRight")},
+        {QStringLiteral("rewind"), QStringLiteral("fastForward")},
+        {QStringLiteral("skipBack"), QStringLiteral("skipNext")},
+        {QStringLiteral("prevMarker"), QStringLiteral("nextMarker")}};
+    if (const auto it = backward.constFind(name); it != backward.constEnd())
+        return mirrored(glyph(it.value()));
     QPainterPath path;
     if (name == QLatin1String("play")) {
         path = triangle(7, 19, 4.5, 19.5);
@@ -40,24 +48,12 @@ QPainterPath glyph(const QString &name)
     } else if (name == QLatin1String("stepRight")) {
         path = triangle(7, 15, 6, 18);
         path.addPath(bar(15.5, 2));
-    } else if (name == QLatin1String("stepLeft")) {
-        QPainterPath right = triangle(7, 15, 6, 18);
-        right.addPath(bar(15.5, 2));
-        path = mirrored(right);
     } else if (name == QLatin1String("fastForward")) {
         path = triangle(3, 12, 6, 18);
         path.addPath(triangle(12, 21, 6, 18));
-    } else if (name == QLatin1String("rewind")) {
-        QPainterPath forward = triangle(3, 12, 6, 18);
-        forward.addPath(triangle(12, 21, 6, 18));
-        path = mirrored(forward);
     } else if (name == QLatin1String("skipNext")) {
         path = triangle(5, 16, 6, 18);
         path.addPath(bar(16.5, 2.5));
-    } else if (name == QLatin1String("skipBack")) {
-        QPainterPath next = triangle(5, 16, 6, 18);
-        next.addPath(bar(16.5, 2.5));
-        path = mirrored(next);
     } else if (name == QLatin1String("addMarker")) {
         // A marker flag with a plus.
         path.moveTo(7, 5);
@@ -70,7 +66,7 @@ QPainterPath glyph(const QString &name)
         plus.addRect(QRectF(11.2, 7.5, 1.6, 7));
         plus.addRect(QRectF(8.5, 10.2, 7, 1.6));
         path = path.subtracted(plus);
-    } else if (name == QLatin1String("prevMarker") || name == QLatin1String("nextMarker")) {
+    } else if (name == QLatin1String("nextMarker")) {
         // A small marker flag beside a step arrow.
         QPainterPath flag;
         flag.moveTo(14, 6);
@@ -80,7 +76,7 @@ QPainterPath glyph(const QString &name)
         flag.lineTo(14, 12);
         flag.closeSubpath();
         flag.addPath(triangle(4, 11, 7, 17));
-        path = name == QLatin1String("prevMarker") ? mirrored(flag) : flag;
+        path = flag;
     }
     return path;
 }
