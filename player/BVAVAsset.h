@@ -134,6 +134,8 @@ private:
     void stopObservingItem();
     void itemEvent(int event);
     void playerReachedEndOfItem();
+    // Logs the change and tells the delegate the status word.
+    void bufferStateChanged(bool buffering, const QString &status);
     void stepBy(int direction);
     void cleanupPlayer();
     std::unique_ptr<MediaPlayer> m_player;

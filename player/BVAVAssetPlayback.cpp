@@ -109,22 +109,13 @@ void BVAVAsset::itemEvent(int event)
         }
         break;
     case Event::BufferEmpty:
-        m_buffering = true;
-        BVLog::appendLog("buffering...");
-        if (BVMediaObjectDelegate *d = delegate())
-            d->bufferStatusChanged(BVBufferStatus::empty);
+        bufferStateChanged(true, BVBufferStatus::empty);
         break;
     case Event::BufferLikelyToKeepUp:
-        m_buffering = false;
-        BVLog::appendLog("buffering complete");
-        if (BVMediaObjectDelegate *d = delegate())
-            d->bufferStatusChanged(BVBufferStatus::likelyToKeepUp);
+        bufferStateChanged(false, BVBufferStatus::likelyToKeepUp);
         break;
     case Event::BufferFull:
-        m_buffering = false;
-        BVLog::appendLog("buffering complete");
-        if (BVMediaObjectDelegate *d = delegate())
-            d->bufferStatusChanged(BVBufferStatus::full);
+        bufferStateChanged(false, BVBufferStatus::full);
         break;
     case Event::PlayedToEnd:
         playerReachedEndOfItem();
@@ -132,6 +123,14 @@ void BVAVAsset::itemEvent(int event)
     case Event::LoadedTimeRanges:
         break;
     }
+}
+
+void BVAVAsset::bufferStateChanged(bool buffering, const QString &status)
+{
+    m_buffering = buffering;
+    BVLog::appendLog(buffering ? "buffering..." : "buffering complete");
+    if (BVMediaObjectDelegate *d = delegate())
+        d->bufferStatusChanged(status);
 }
 
 void BVAVAsset::playerReachedEndOfItem()
