@@ -234,17 +234,11 @@ void BVAppController::openURL()
     if (text.isEmpty())
         return;
     // An address that cannot be played is reported by the player document.
-    auto document = std::make_unique<BVDocument>();
     BVError error;
-    if (!document->readFromURL(QUrl::fromUserInput(text), BVDocument::movieType(), &error)) {
+    if (!BVDocumentController::sharedDocumentController()->openDocumentWithContentsOfURL(
+            QUrl::fromUserInput(text), true, &error, BVDocument::movieType()))
         BVLog::appendLog("Error opening file: %@", error.localizedDescription());
-        return;
-    }
-    BVDocument *opened = document.get();
-    BVDocumentController::sharedDocumentController()->addDocument(std::move(document));
-    opened->showWindows();
 }
-
 void BVAppController::updateOptionSelections()
 {
     BVUserDefaults *defaults = BVUserDefaults::standardUserDefaults();

@@ -75,9 +75,10 @@ QString BVDocumentController::typeForContentsOfURL(const QUrl &url)
     return {};
 }
 
-BVDocument *BVDocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool display, BVError *error)
+BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
+    const QUrl &url, bool display, BVError *error, const QString &typeName)
 {
-    const QString type = typeForContentsOfURL(url);
+    const QString type = typeName.isEmpty() ? typeForContentsOfURL(url) : typeName;
     if (type.isEmpty()) {
         const QString name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toString();
         BVLog::appendLog("Error opening file: %@", QStringLiteral("unknown document type for %1").arg(name));

@@ -32,8 +32,10 @@ public:
     static QString typeForContentsOfURL(const QUrl &url);
 
     // Opens the file or address as a player document, registers it and, when `display` is set,
-    // shows its window. Answers none with *error set when it cannot be opened.
-    BVDocument *openDocumentWithContentsOfURL(const QUrl &url, bool display, BVError *error = nullptr);
+    // shows its window. The type comes from the extension unless given. Answers none with *error
+    // set when it cannot be opened.
+    BVDocument *openDocumentWithContentsOfURL(
+        const QUrl &url, bool display, BVError *error = nullptr, const QString &typeName = {});
     // Opens image files (already in playing order) as one image sequence at fps, and shows it.
     BVDocument *openImageSequence(const QStringList &files, double fps);
     // Takes ownership of a document created elsewhere and notes it as recent.
