@@ -239,6 +239,7 @@ void BVAppController::openURL()
             QUrl::fromUserInput(text), true, &error, BVDocument::movieType()))
         BVLog::appendLog("Error opening file: %@", error.localizedDescription());
 }
+
 void BVAppController::updateOptionSelections()
 {
     BVUserDefaults *defaults = BVUserDefaults::standardUserDefaults();
