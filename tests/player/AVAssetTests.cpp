@@ -208,7 +208,9 @@ TEST(AVAsset, MissingFileFailsWithoutClaimingToBeLoaded)
 TEST(AVAsset, WaveformOfAToneIsItsMeanMagnitudeFiftyTimesASecond)
 {
     Loaded tone = load(BVTest::sampleMedia(QStringLiteral("wav")));
-    ASSERT_TRUE(BVTest::waitFor([&] { return tone.media->waveformDataDone(); }));
+    // The data are marked done just before the delegate hears of them: wait for both.
+    ASSERT_TRUE(BVTest::waitFor(
+        [&] { return tone.media->waveformDataDone() && tone.delegate->waveformCalls.load() > 0; }));
     EXPECT_EQ(tone.delegate->waveformCalls.load(), 1);
     EXPECT_FALSE(tone.delegate->waveformOnMainThread.load());
     const std::vector<float> values = tone.media->waveformData();
