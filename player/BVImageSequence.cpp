@@ -181,8 +181,13 @@ void BVImageSequence::notifyBufferStatus(const QString &status)
     notifyDelegate([status](BVMediaObjectDelegate &d) { d.bufferStatusChanged(status); });
 }
 
-// Any thread. Frames behind the playhead (left by dropped hand-overs) are discarded first; decoding
-// then continues from where it stopped, so no frame is queued twice.
+int64_t BVImageSequence::firstWantedFrame() const
+{
+    return m_waitingDisplays.empty() ? int64_t(currentFrame()) : int64_t(m_waitingDisplays.front());
+}
+
+// Any thread. Frames behind the playhead and every waiting hand-over (left by dropped hand-overs)
+// are discarded first; decoding then continues from where it stopped, so no frame is queued twice.
 void BVImageSequence::cacheFrames()
 {
     bool full = false;
@@ -195,9 +200,11 @@ void BVImageSequence::cacheFrames()
 }
 
 // With the cache lock held. Queues the next frames to decode and answers whether the cache is full.
-// While the cache holds less than a second of frames, decoding runs on every decode thread to catch
-// up; beyond that one frame decodes at a time (each finished frame queues the next), which leaves
-// the other core to the frame timer and the hand-over.
+// Until the cache is within a second of its window, decoding runs on every decode thread: one
+// decoder under load may fall behind the frame rate, and the cache is the margin that absorbs it.
+// In the last second one frame decodes at a time (each finished frame queues the next), so that a
+// full cache is topped up frame by frame as frames are shown, leaving the other cores to the frame
+// timer, the hand-over and the view.
 bool BVImageSequence::queueDecodes()
 {
     if (m_stopCaching.load() || !m_cacheQueue)
@@ -205,16 +212,17 @@ bool BVImageSequence::queueDecodes()
     const int64_t frames = int64_t(frameCount());
     const int64_t window = windowSize();
     const int64_t current = int64_t(currentFrame());
+    const int64_t wanted = firstWantedFrame();
     const bool forward = rate() >= 0;
     while (!m_frameCache.empty()
-        && (forward ? int64_t(m_frameCache.front().index) < current
-                    : int64_t(m_frameCache.front().index) > current))
+        && (forward ? int64_t(m_frameCache.front().index) < wanted
+                    : int64_t(m_frameCache.front().index) > wanted))
         m_frameCache.pop_front();
     if (int64_t(m_frameCache.size()) >= window)
         return true;
     const int64_t s = step();
-    const size_t inFlight
-        = int64_t(m_frameCache.size()) >= int64_t(std::ceil(fps())) ? 1 : size_t(decodeThreads());
+    const int64_t perSecond = int64_t(std::ceil(fps()));
+    const size_t inFlight = int64_t(m_frameCache.size()) >= window - perSecond ? 1 : size_t(decodeThreads());
     int64_t queued = int64_t(m_frameCache.size() + m_pendingFrames.size());
     auto canQueue
         = [&] { return queued < window && m_pendingFrames.size() < inFlight && !m_stopCaching.load(); };
@@ -227,14 +235,14 @@ bool BVImageSequence::queueDecodes()
     if (forward) {
         // Up to the last frame itself: every frame of the sequence is shown in play.
         const int64_t limit = std::min(current + s * window, frames);
-        if (!m_nextFrameToCache || *m_nextFrameToCache < current)
-            m_nextFrameToCache = current;
+        if (!m_nextFrameToCache || *m_nextFrameToCache < wanted)
+            m_nextFrameToCache = wanted;
         for (; *m_nextFrameToCache < limit && canQueue(); *m_nextFrameToCache += s)
             queue(*m_nextFrameToCache);
     } else {
         const int64_t lower = std::max<int64_t>(current - s * window, 0);
-        if (!m_nextFrameToCache || *m_nextFrameToCache > current)
-            m_nextFrameToCache = std::min(current, frames - 1);
+        if (!m_nextFrameToCache || *m_nextFrameToCache > wanted)
+            m_nextFrameToCache = std::min(wanted, frames - 1);
         for (; *m_nextFrameToCache >= lower && canQueue(); *m_nextFrameToCache -= s)
             queue(*m_nextFrameToCache);
     }
@@ -249,10 +257,10 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
         std::lock_guard guard(m_cacheMutex);
         if (generation != m_generation || m_stopCaching.load())
             return;
-        // A frame the playhead has passed while it waited is not decoded: when decoding falls behind,
-        // the decoders go on with frames that can still be shown.
-        const uint64_t current = currentFrame();
-        if (rate() >= 0 ? index < current : index > current) {
+        // A frame the playhead (and every waiting hand-over) has passed while it waited is not
+        // decoded: when decoding falls behind, the decoders go on with frames that can still be shown.
+        const int64_t wanted = firstWantedFrame();
+        if (rate() >= 0 ? int64_t(index) < wanted : int64_t(index) > wanted) {
             m_pendingFrames.erase(index);
             queueDecodes();
             return;
@@ -307,7 +315,7 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
                     return;
                 if (BVMediaObjectDelegate *d = delegate())
                     d->prepareForPlayback();
-                queueDisplayFrame();
+                queueDisplayFrame(currentFrame());
                 if (BVMediaObjectDelegate *d = delegate())
                     d->mediaStatusChanged(BVMediaStatus::ready);
             });
@@ -335,48 +343,60 @@ QImage BVImageSequence::decodeImageFile(const QString &path)
     return image;
 }
 
-// Main thread (the frame timer, and readiness). Drops the hand-over when two already wait.
-void BVImageSequence::queueDisplayFrame()
+// Main thread (the frame timer, and readiness). Drops the hand-over when two already wait. The
+// frame travels with its hand-over: a late timer tick followed at once by the next one queues two
+// hand-overs before the first has run, and each shows its own frame.
+void BVImageSequence::queueDisplayFrame(uint64_t frame)
 {
     uint64_t generation = 0;
     {
         std::lock_guard guard(m_cacheMutex);
         if (!m_renderQueue || m_stopCaching.load())
             return;
-        if (m_waitingDisplays >= kMaximumWaitingDisplays) {
+        if (m_waitingDisplays.size() >= size_t(kMaximumWaitingDisplays)) {
             BVLog::appendLog("Frame dropped");
             return;
         }
-        ++m_waitingDisplays;
+        m_waitingDisplays.push_back(frame);
         generation = m_generation;
     }
-    m_renderQueue->async([this, generation] {
-        {
-            std::lock_guard guard(m_cacheMutex);
-            if (generation != m_generation)
-                return;
-            --m_waitingDisplays;
-        }
-        displayFrame();
-    });
+    m_renderQueue->async([this, generation, frame] { handOverFrame(frame, generation); });
 }
 
 void BVImageSequence::displayFrame()
 {
+    displayFrame(currentFrame());
+}
+
+void BVImageSequence::displayFrame(uint64_t frame)
+{
+    handOverFrame(frame, std::nullopt);
+}
+
+void BVImageSequence::handOverFrame(uint64_t target, std::optional<uint64_t> handOverGeneration)
+{
     if (m_stopCaching.load())
         return;
-    const uint64_t target = currentFrame();
     const bool forward = rate() >= 0;
+    const bool inSequence = target < frameCount();
     QImage image;
     bool empty = false;
-    if (target < frameCount()) {
+    {
         std::lock_guard guard(m_cacheMutex);
-        while (!m_frameCache.empty()
-            && (forward ? m_frameCache.front().index < target : m_frameCache.front().index > target))
-            m_frameCache.pop_front();
-        if (m_frameCache.empty()) {
-            empty = true;
-        } else if (m_frameCache.front().index == target) {
+        if (handOverGeneration) {
+            if (*handOverGeneration != m_generation)
+                return;
+            // Its frame stayed wanted while the hand-over waited; it is taken out in the same step.
+            if (!m_waitingDisplays.empty())
+                m_waitingDisplays.pop_front();
+        }
+        if (inSequence) {
+            while (!m_frameCache.empty()
+                && (forward ? m_frameCache.front().index < target : m_frameCache.front().index > target))
+                m_frameCache.pop_front();
+            empty = m_frameCache.empty();
+        }
+        if (inSequence && !empty && m_frameCache.front().index == target) {
             // Otherwise the frame was unreadable and skipped: the previous one stays on screen.
             image = m_frameCache.front().image;
             m_frameCache.pop_front();
@@ -406,7 +426,7 @@ void BVImageSequence::clearCache()
         ++m_generation;
         m_frameCache.clear();
         m_pendingFrames.clear();
-        m_waitingDisplays = 0;
+        m_waitingDisplays.clear();
         m_nextFrameToCache.reset();
         m_lastBufferStatus.clear();
     }
@@ -470,13 +490,13 @@ void BVImageSequence::prepareToDisplayFrame()
     } else if (current == 0 || next < 1) {
         // Frame 0 is shown too, not only the time set to it.
         setCurrentTime(MediaTime(0, timescale()));
-        queueDisplayFrame();
+        queueDisplayFrame(0);
         pause(true);
         notifyDelegate([](BVMediaObjectDelegate &d) { d.syncScrubber(); });
         return;
     }
     setCurrentTime(timeOfFrame(next));
-    queueDisplayFrame();
+    queueDisplayFrame(currentFrame());
     notifyDelegate([](BVMediaObjectDelegate &d) { d.syncScrubber(); });
 }
 

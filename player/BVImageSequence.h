@@ -67,6 +67,10 @@ public:
     void clearCache();
     // Runs on the render queue: hands the cached image of the current frame to the delegate.
     void displayFrame();
+    // Runs on the render queue: hands the cached image of the given frame to the delegate, after
+    // discarding the cached frames before it. A hand-over queued by the frame timer shows the frame
+    // of its own tick, even when later ticks have moved the playhead on meanwhile.
+    void displayFrame(uint64_t frame);
     // Main thread: the frame timer, at 1/fps seconds while the rate is non-zero.
     void startPlaybackTimer();
     void stopPlaybackTimer();
@@ -88,7 +92,13 @@ private:
 
     bool queueDecodes();
     void cacheImageFile(uint64_t index, uint64_t generation);
-    void queueDisplayFrame();
+    void queueDisplayFrame(uint64_t frame);
+    // Takes the frame out of the cache and draws it. A hand-over from the render queue carries the
+    // cache generation it was queued in and is ignored after a clearCache().
+    void handOverFrame(uint64_t target, std::optional<uint64_t> handOverGeneration);
+    // With the cache lock held: the first frame still to be shown, the oldest waiting hand-over's
+    // or else the current one. Cached frames before it are no longer wanted.
+    int64_t firstWantedFrame() const;
     void setCurrentTime(const MediaTime &time);
     // The time of a frame on the sequence timescale: the latest time that still counts as that frame.
     MediaTime timeOfFrame(int64_t frame) const;
@@ -116,7 +126,8 @@ private:
     uint64_t m_generation = 0;
     // Frames queued for decoding and not finished.
     std::set<uint64_t> m_pendingFrames;
-    int m_waitingDisplays = 0;
+    // Frames of the hand-overs waiting on the render queue, oldest first.
+    std::deque<uint64_t> m_waitingDisplays;
     // The next frame to queue for decoding; none after clearCache().
     std::optional<int64_t> m_nextFrameToCache;
     bool m_sentLoaded = false;

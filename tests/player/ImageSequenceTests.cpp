@@ -73,6 +73,11 @@ public:
     {
         if (const int delay = drawDelayMilliseconds.load(); delay > 0)
             QThread::msleep(delay);
+        while (holdDraws.load()) {
+            drawHeld.store(true);
+            QThread::msleep(1);
+        }
+        drawHeld.store(false);
         std::lock_guard guard(m_mutex);
         m_drawn.push_back(frameOfImage(image));
     }
@@ -98,6 +103,9 @@ public:
     int seeks = 0;
     bool allowSeeks = true;
     std::atomic<int> drawDelayMilliseconds {0};
+    // While set, a hand-over waits in drawFrame(), keeping the render queue busy; drawHeld tells it.
+    std::atomic<bool> holdDraws {false};
+    std::atomic<bool> drawHeld {false};
     std::vector<int64_t> scrubberFrames;
 
 private:
@@ -160,7 +168,7 @@ TEST_F(ImageSequence, FortyEightFilesAt24AreTwoSecondsReadyAfterTheFifthFrame)
     EXPECT_EQ(m_delegate->statuses, (QStringList {BVMediaStatus::loaded, BVMediaStatus::ready}));
     // "ready" went out once the first five frames were decoded, not before.
     EXPECT_GE(m_delegate->updatesBeforeReady, 4);
-    EXPECT_EQ(m_delegate->cachedWhenPrepared.mid(0, 5), (QList<uint64_t> { 0, 1, 2, 3, 4 }));
+    EXPECT_EQ(m_delegate->cachedWhenPrepared.mid(0, 5), (QList<uint64_t> {0, 1, 2, 3, 4}));
     EXPECT_EQ(m_delegate->preparations, 1);
     EXPECT_EQ(m_delegate->drawn(), std::vector<int> {0});
 
@@ -341,6 +349,41 @@ TEST_F(ImageSequence, SlowHandOversDropFramesButShowTheFrameOfThePosition)
     EXPECT_LT(drawn.size(), 40u);
     for (size_t i = 1; i < drawn.size(); ++i)
         EXPECT_LT(drawn[i - 1], drawn[i]) << "hand-over " << i;
+}
+
+// A frame timer that fires late fires again at once to keep its rate: two ticks then queue their
+// hand-overs before the render queue has run the first. Each shows the frame of its own tick, and
+// a decoder finishing meanwhile does not throw away a frame still waiting to be shown; only a third
+// waiting hand-over is dropped.
+TEST_F(ImageSequence, ALateTickAndItsCatchUpShowEveryDecodedFrame)
+{
+    loadAndWaitUntilReady(makeFrames(48), 24);
+    ASSERT_TRUE(waitForCache(47));
+    m_delegate->holdDraws.store(true);
+    m_sequence->seekToTime(MediaTime(1000, 2400), MediaTime::zero(), MediaTime::zero(), {});
+    // The render queue is now busy drawing frame 10, and frames 11 to 14 are decoded again.
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->drawHeld.load(); }));
+    ASSERT_TRUE(BVTest::waitFor([this] {
+        const QList<uint64_t> cached = m_sequence->cachedFrames();
+        return cached.size() >= 4 && cached.mid(0, 4) == QList<uint64_t>({11, 12, 13, 14});
+    }));
+
+    m_sequence->prepareToDisplayFrame(); // the late tick: frame 11
+    m_sequence->prepareToDisplayFrame(); // its catch-up: frame 12
+    m_sequence->cacheFrames(); // as a decoder finishing now would
+    EXPECT_EQ(m_sequence->cachedFrames().mid(0, 2), (QList<uint64_t> {11, 12}));
+    m_sequence->prepareToDisplayFrame(); // a third one while two wait: frame 13 is dropped
+    EXPECT_EQ(m_sequence->currentFrame(), 13u);
+    EXPECT_TRUE(logText().contains(QStringLiteral(" - Frame dropped\n")));
+
+    m_delegate->holdDraws.store(false);
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->lastDrawn() == 12; }));
+    m_sequence->prepareToDisplayFrame(); // on time again: frame 14
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->lastDrawn() == 14; }));
+    const std::vector<int> drawn = m_delegate->drawn();
+    ASSERT_GE(drawn.size(), 4u);
+    EXPECT_EQ(std::vector<int>(drawn.end() - 4, drawn.end()), (std::vector<int> {10, 11, 12, 14}));
+    EXPECT_EQ(m_sequence->cachedFrames().value(0), 15u);
 }
 
 TEST_F(ImageSequence, ShortOrUnusableSequencesReportTheirStatus)
