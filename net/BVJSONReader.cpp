@@ -87,6 +87,7 @@ QVariant BVJSONReader::parse(const char *data, qsizetype size, bool fragment, BV
     }
     m_keys.clear();
     m_keyOrders.clear();
+    m_shapes.clear();
     m_memberKeys.clear();
     m_values.clear();
     if (!ok) {
@@ -238,13 +239,24 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
         out = QVariant(QVariantMap());
         return true;
     }
+    const size_t depth = size_t(m_depth);
+    if (m_shapes.size() <= depth)
+        m_shapes.resize(depth + 1);
     const size_t base = m_values.size();
+    const size_t keyBase = m_memberKeys.size();
+    // Whether every key so far is the one at its place in the previous object of this depth.
+    bool sameShape = true;
     while (!atEnd()) {
-        const QString *key = nullptr;
-        if (*m_c != '"' || (++m_c, !scanKey(key))) {
+        // m_shapes may grow while a member is read: index it afresh for each key.
+        const std::vector<const KeyEntry *> &previous = m_shapes[depth].keys;
+        const size_t position = m_memberKeys.size() - keyBase;
+        const KeyEntry *predicted = position < previous.size() ? previous[position] : nullptr;
+        const KeyEntry *key = nullptr;
+        if (*m_c != '"' || (++m_c, !scanKey(predicted, key))) {
             addError(BVJSON::MalformedInput, QStringLiteral("Object key string expected"));
             return false;
         }
+        sameShape = sameShape && key == predicted;
         skipWhitespace();
         if (atEnd() || *m_c != ':') {
             addError(BVJSON::MalformedInput, QStringLiteral("Expected ':' separating key and value"));
@@ -253,7 +265,8 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
         ++m_c;
         QVariant value;
         if (!scanValue(value)) {
-            addError(BVJSON::MalformedInput, BVFormat::format("Object value expected for key: %@", *key));
+            addError(
+                BVJSON::MalformedInput, BVFormat::format("Object value expected for key: %@", key->second));
             return false;
         }
         m_memberKeys.push_back(key);
@@ -264,7 +277,8 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
         if (*m_c == '}') {
             ++m_c;
             --m_depth;
-            out = QVariant(takeMembers(base));
+            sameShape = sameShape && m_memberKeys.size() - keyBase == m_shapes[depth].keys.size();
+            out = QVariant(takeMembers(base, closingOrder(keyBase, sameShape)));
             return true;
         }
         if (*m_c != ',') {
@@ -282,6 +296,19 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
     return false;
 }
 
+// The sorted order of the object closing at depth m_depth + 1, whose keys start at keyBase in
+// m_memberKeys; it becomes the shape expected of the next object at that depth.
+const std::vector<uint32_t> &BVJSONReader::closingOrder(size_t keyBase, bool sameShape)
+{
+    Shape &shape = m_shapes[size_t(m_depth) + 1];
+    if (!sameShape) {
+        const size_t count = m_memberKeys.size() - keyBase;
+        shape.order = memberOrder(keyBase, count);
+        shape.keys.assign(m_memberKeys.begin() + qsizetype(keyBase), m_memberKeys.end());
+    }
+    return shape.order;
+}
+
 QVariantList BVJSONReader::takeItems(size_t base)
 {
     QVariantList list;
@@ -293,27 +320,27 @@ QVariantList BVJSONReader::takeItems(size_t base)
 }
 
 // The members of the object whose first value is at base in m_values (its keys end
-// m_memberKeys). A key given twice keeps its last value.
-QVariantMap BVJSONReader::takeMembers(size_t base)
+// m_memberKeys), in the given order of their indices (ascending keys, the last of equal keys).
+QVariantMap BVJSONReader::takeMembers(size_t base, const std::vector<uint32_t> &order)
 {
     const size_t count = m_values.size() - base;
     const size_t keyBase = m_memberKeys.size() - count;
     std::map<QString, QVariant> members;
-    for (const uint32_t i : memberOrder(keyBase, count))
-        members.emplace_hint(members.end(), *m_memberKeys[keyBase + i], std::move(m_values[base + i]));
+    for (const uint32_t i : order)
+        members.emplace_hint(members.end(), m_memberKeys[keyBase + i]->second, std::move(m_values[base + i]));
     m_values.resize(base);
     m_memberKeys.resize(keyBase);
     return QVariantMap(std::move(members));
 }
 
 // Indices of the keys at base in m_memberKeys in ascending key order, the last of equal keys
-// only. Records of one reply share their keys, so the order is looked up by the keys' addresses
+// only. Objects of one reply share their keys, so the order is looked up by the keys' addresses
 // and computed once per shape.
 const std::vector<uint32_t> &BVJSONReader::memberOrder(size_t base, size_t count)
 {
     constexpr size_t maxCachedKeys = 64;
     constexpr size_t maxCachedShapes = 256;
-    const QString *const *keys = m_memberKeys.data() + base;
+    const KeyEntry *const *keys = m_memberKeys.data() + base;
     uint64_t shape = count;
     for (size_t i = 0; i < count; ++i)
         shape = (shape ^ reinterpret_cast<uintptr_t>(keys[i])) * 0x100000001b3ULL;
@@ -329,12 +356,14 @@ const std::vector<uint32_t> &BVJSONReader::memberOrder(size_t base, size_t count
     for (uint32_t i = 0; i < count; ++i)
         computed.order[i] = i;
     std::stable_sort(computed.order.begin(), computed.order.end(),
-        [keys](uint32_t a, uint32_t b) { return keys[a] != keys[b] && *keys[a] < *keys[b]; });
+        [keys](uint32_t a, uint32_t b) { return keys[a] != keys[b] && keys[a]->second < keys[b]->second; });
     // Equal keys are adjacent and in text order: keep the last of each run.
     size_t kept = 0;
     for (size_t i = 0; i < count; ++i) {
-        const QString *key = keys[computed.order[i]];
-        if (i + 1 < count && (keys[computed.order[i + 1]] == key || *keys[computed.order[i + 1]] == *key))
+        const KeyEntry *key = keys[computed.order[i]];
+        const KeyEntry *next = i + 1 < count ? keys[computed.order[i + 1]] : nullptr;
+        // Different bytes may spell the same key ("a" and "\u0061").
+        if (next && (next == key || next->second == key->second))
             continue;
         computed.order[kept++] = computed.order[i];
     }
@@ -347,8 +376,19 @@ const std::vector<uint32_t> &BVJSONReader::memberOrder(size_t base, size_t count
     return computed.order;
 }
 
-bool BVJSONReader::scanKey(const QString *&out)
+// m_c is just past the opening quote. The key expected at this place, when given, is tried first
+// by its bytes: the same bytes before a quote are the same key.
+bool BVJSONReader::scanKey(const KeyEntry *predicted, const KeyEntry *&out)
 {
+    if (predicted) {
+        const std::string_view raw = predicted->first;
+        if (size_t(m_end - m_c) > raw.size() && m_c[raw.size()] == '"'
+            && std::memcmp(m_c, raw.data(), raw.size()) == 0) {
+            m_c += raw.size() + 1;
+            out = predicted;
+            return true;
+        }
+    }
     const char *start = m_c;
     const char *p = m_c;
     while (p < m_end && !kStringStop[static_cast<unsigned char>(*p)])
@@ -357,7 +397,7 @@ bool BVJSONReader::scanKey(const QString *&out)
         const std::string_view raw(start, size_t(p - start));
         m_c = p + 1;
         const auto found = m_keys.find(raw);
-        out = found != m_keys.end() ? &found->second : internKey(raw, QString::fromLatin1(start, p - start));
+        out = found != m_keys.end() ? &*found : internKey(raw, QString::fromLatin1(start, p - start));
         return true;
     }
     QString key;
@@ -367,9 +407,9 @@ bool BVJSONReader::scanKey(const QString *&out)
     return true;
 }
 
-const QString *BVJSONReader::internKey(std::string_view raw, QString &&key)
+const BVJSONReader::KeyEntry *BVJSONReader::internKey(std::string_view raw, QString &&key)
 {
-    return &m_keys.try_emplace(raw, std::move(key)).first->second;
+    return &*m_keys.try_emplace(raw, std::move(key)).first;
 }
 
 bool BVJSONReader::scanRestOfString(QString &out)

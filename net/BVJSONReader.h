@@ -45,11 +45,14 @@ private:
     bool scanUnicodeChar();
     bool scanUTF8Sequence(const char *&p);
     bool scanHexQuad(char16_t &value);
-    bool scanKey(const QString *&out);
-    const QString *internKey(std::string_view raw, QString &&key);
-    QVariantMap takeMembers(size_t base);
+    // A key as read from the text (its bytes between the quotes) and as a string.
+    using KeyEntry = std::pair<const std::string_view, QString>;
+    bool scanKey(const KeyEntry *predicted, const KeyEntry *&out);
+    const KeyEntry *internKey(std::string_view raw, QString &&key);
+    QVariantMap takeMembers(size_t base, const std::vector<uint32_t> &order);
     QVariantList takeItems(size_t base);
     const std::vector<uint32_t> &memberOrder(size_t base, size_t count);
+    const std::vector<uint32_t> &closingOrder(size_t keyBase, bool sameShape);
     bool scanNumber(QVariant &out);
     bool scanLiteral(const char *rest, size_t length, const char *message);
     void skipWhitespace();
@@ -67,13 +70,22 @@ private:
     std::unordered_map<std::string_view, QString, TextHash> m_keys;
     // Members and items of the containers being read, innermost last: a container's own run is
     // turned into its map or list in one go when it closes.
-    std::vector<const QString *> m_memberKeys;
+    std::vector<const KeyEntry *> m_memberKeys;
+    // The keys of the object read last at each depth, in text order, with their sorted order.
+    // Records of a reply list the same keys in the same order, so each key is first compared
+    // with the one at its place in the record before, and the sorted order is taken over whole.
+    struct Shape
+    {
+        std::vector<const KeyEntry *> keys;
+        std::vector<uint32_t> order;
+    };
+    std::vector<Shape> m_shapes;
     std::vector<QVariant> m_values;
     // The key order of objects already seen (by their keys' addresses), sorted and without
     // duplicates, so a map is built by appending at its end instead of searching for each key.
     struct KeyOrder
     {
-        std::vector<const QString *> keys;
+        std::vector<const KeyEntry *> keys;
         std::vector<uint32_t> order;
     };
     std::unordered_map<uint64_t, KeyOrder> m_keyOrders;
