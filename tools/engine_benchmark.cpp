@@ -1,6 +1,6 @@
 // Playback engine figures beside mpv's on the same file in the same run: time to first picture,
 // exact-seek latency, step latency (cached and uncached), dropped frames, position advance and CPU
-// use at several rates, peak memory.
+// use at several rates, peak memory. The engine and mpv take turns on every measurement.
 //
 //   bv_engine_benchmark [--file PATH] [--play-seconds S] [--no-mpv] [--rates R,R,...] [--verbose]
 //                       [--players N]
@@ -60,12 +60,18 @@ struct Summary
     double median = 0, worst = 0, first = 0;
 };
 
-Summary summarise(std::vector<double> values)
+// `run`: the values come in runs of that many consecutive operations; `first` is then the median
+// of the first operation of each run.
+Summary summarise(std::vector<double> values, size_t run = 0)
 {
     Summary s;
     if (values.empty())
         return s;
-    s.first = values.front();
+    std::vector<double> firsts;
+    for (size_t i = 0; i<values.size(); i += run> 0 ? run : values.size())
+        firsts.push_back(values[i]);
+    std::sort(firsts.begin(), firsts.end());
+    s.first = firsts[firsts.size() / 2];
     std::sort(values.begin(), values.end());
     s.median = values[values.size() / 2];
     s.worst = values.back();
@@ -261,7 +267,7 @@ void printRow(const char *what, const Summary &ours, const Summary &mpv, bool ha
 {
     std::printf("%-44s  engine median %7.2f ms  worst %7.2f ms", what, ours.median, ours.worst);
     if (withFirst)
-        std::printf("  first %7.2f ms", ours.first);
+        std::printf("  first %7.2f ms", ours.first); // median of the runs' first
     if (haveMpv) {
         std::printf(" | mpv median %7.2f ms  worst %7.2f ms", mpv.median, mpv.worst);
         if (withFirst)
@@ -362,15 +368,56 @@ int main(int argc, char **argv)
             std::printf("after %s: resident %ld MB, cache %zu MB, peak %ld MB\n", phase,
                 residentKbSelf() / 1024, engine.item->cacheBytes() >> 20, peakKbSelf() / 1024);
     };
+
+    // The two players take turns on each measurement, so that a change in the machine's load
+    // (other programs) weighs on both alike. Before mpv's turn the engine finishes what it decodes
+    // in the background, so that mpv never shares the cores with it.
+    Mpv mpv;
+    const bool haveMpv = useMpv && mpv.start();
+    const auto restart = [](const QJsonObject &m) { return Mpv::isEvent(m, "playback-restart"); };
+    // A step is done when the position changes or playback restarts (a backward step seeks).
+    const auto stepped = [](const QJsonObject &m) {
+        return (Mpv::isEvent(m, "property-change") && m.value(QStringLiteral("id")).toInt() == 1)
+            || Mpv::isEvent(m, "playback-restart");
+    };
+    const auto mpvSeek = [&](int64_t index) {
+        return mpv.timed(
+            QJsonArray {QStringLiteral("seek"), frameTime(index).seconds(), QStringLiteral("absolute+exact")},
+            restart);
+    };
+    const auto engineQuiet = [&] {
+        for (int i = 0; i < 100; ++i) {
+            const double cpu0 = cpuSecondsSelf();
+            spinUntil([] { return false; }, 50);
+            if (cpuSecondsSelf() - cpu0 < 0.004)
+                return;
+        }
+    };
+    Summary mpvFirst, mpvSeeks, mpvStepBack, mpvStepForward, mpvStepBackCached, mpvStepForwardCached;
+    if (haveMpv) {
+        engineQuiet();
+        mpv.command(QJsonArray {QStringLiteral("observe_property"), 1, QStringLiteral("time-pos")});
+        mpvFirst.median = mpvFirst.worst = mpv.timed(QJsonArray {QStringLiteral("loadfile"), path}, restart);
+    }
+
     std::vector<double> seeks, stepBack, stepForward, stepBackCached, stepForwardCached;
+    std::vector<double> mpvSeekTimes, back, forward, backCached, forwardCached;
     memoryNote("opening");
     for (int64_t index : seekFrames) {
         seeks.push_back(engine.seek(frameTime(index)));
+        engineQuiet();
+        if (haveMpv)
+            mpvSeekTimes.push_back(mpvSeek(index));
         if (verbose)
-            std::printf("seek to frame %lld: %.2f ms\n", (long long)index, seeks.back());
+            std::printf("seek to frame %lld: %.2f ms | mpv %.2f ms\n", (long long)index, seeks.back(),
+                haveMpv ? mpvSeekTimes.back() : 0.0);
     }
     memoryNote("seeks");
+    // Far from each origin first, so that nothing around it is cached when the steps begin.
+    const auto elsewhere = [&](int64_t origin) { return (origin + frames / 2) % (frames - 1); };
     for (int64_t origin : gopStarts) {
+        engine.seek(frameTime(elsewhere(origin)));
+        engineQuiet();
         engine.seek(frameTime(origin));
         for (int i = 0; i < 20; ++i) {
             stepBack.push_back(engine.step(-1));
@@ -384,8 +431,29 @@ int main(int argc, char **argv)
         engine.seek(frameTime(origin + 20));
         for (int i = 0; i < 20; ++i)
             stepForward.push_back(engine.step(1));
+        engineQuiet();
+        if (!haveMpv)
+            continue;
+        mpvSeek(elsewhere(origin));
+        mpvSeek(origin);
+        for (int i = 0; i < 20; ++i)
+            back.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-back-step")}, stepped));
+        for (int i = 0; i < 20; ++i)
+            forwardCached.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-step")}, stepped));
+        for (int i = 0; i < 20; ++i)
+            backCached.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-back-step")}, stepped));
+        mpvSeek(origin + 20);
+        for (int i = 0; i < 20; ++i)
+            forward.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-step")}, stepped));
     }
     memoryNote("steps");
+    mpvSeeks = summarise(mpvSeekTimes);
+    mpvStepBack = summarise(back, 20);
+    mpvStepForward = summarise(forward, 20);
+    mpvStepBackCached = summarise(backCached);
+    mpvStepForwardCached = summarise(forwardCached);
+    if (haveMpv)
+        mpv.command(QJsonArray {QStringLiteral("unobserve_property"), 1});
 
     struct RateRow
     {
@@ -410,76 +478,30 @@ int main(int argc, char **argv)
         engine.player->pause();
         const MediaPlayer::Statistics statistics = engine.player->statistics();
         memoryNote(qPrintable(QStringLiteral("rate %1").arg(rate)));
-        rows.push_back({rate, elapsed, moved, (cpuSecondsSelf() - cpu0) / elapsed * 100,
-            statistics.droppedFrames, statistics.presentedFrames, statistics.stalls});
-    }
-    const long enginePeak = peakKbSelf();
-    std::printf(
-        "engine done: first picture %.2f ms, seek median %.2f ms, step back median %.2f ms first %.2f ms\n",
-        firstPicture, summarise(seeks).median, summarise(stepBack).median, summarise(stepBack).first);
-
-    Summary mpvFirst, mpvSeeks, mpvStepBack, mpvStepForward, mpvStepBackCached, mpvStepForwardCached;
-    long mpvPeak = 0;
-    const bool haveMpv = useMpv && [&] {
-        Mpv mpv;
-        if (!mpv.start())
-            return false;
-        const auto restart = [](const QJsonObject &m) { return Mpv::isEvent(m, "playback-restart"); };
-        mpv.command(QJsonArray {QStringLiteral("observe_property"), 1, QStringLiteral("time-pos")});
-        mpvFirst.median = mpvFirst.worst = mpv.timed(QJsonArray {QStringLiteral("loadfile"), path}, restart);
-        std::vector<double> values;
-        for (int64_t index : seekFrames)
-            values.push_back(mpv.timed(QJsonArray {QStringLiteral("seek"), frameTime(index).seconds(),
-                                           QStringLiteral("absolute+exact")},
-                restart));
-        mpvSeeks = summarise(values);
-        // A step is done when the position changes or playback restarts (a backward step seeks).
-        const auto stepped = [](const QJsonObject &m) {
-            return (Mpv::isEvent(m, "property-change") && m.value(QStringLiteral("id")).toInt() == 1)
-                || Mpv::isEvent(m, "playback-restart");
-        };
-        std::vector<double> back, forward, backCached, forwardCached;
-        for (int64_t origin : gopStarts) {
-            mpv.timed(QJsonArray {QStringLiteral("seek"), frameTime(origin).seconds(),
-                          QStringLiteral("absolute+exact")},
-                restart);
-            for (int i = 0; i < 20; ++i)
-                back.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-back-step")}, stepped));
-            for (int i = 0; i < 20; ++i)
-                forwardCached.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-step")}, stepped));
-            for (int i = 0; i < 20; ++i)
-                backCached.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-back-step")}, stepped));
-            mpv.timed(QJsonArray {QStringLiteral("seek"), frameTime(origin + 20).seconds(),
-                          QStringLiteral("absolute+exact")},
-                restart);
-            for (int i = 0; i < 20; ++i)
-                forward.push_back(mpv.timed(QJsonArray {QStringLiteral("frame-step")}, stepped));
-        }
-        mpvStepBack = summarise(back);
-        mpvStepForward = summarise(forward);
-        mpvStepBackCached = summarise(backCached);
-        mpvStepForwardCached = summarise(forwardCached);
-        mpv.command(QJsonArray {QStringLiteral("unobserve_property"), 1});
-        for (RateRow &row : rows) {
-            if (row.rate < 0)
-                continue; // mpv has no negative speed
-            const double wall = std::min(playSeconds, durationSeconds * 0.95 / row.rate);
+        RateRow row {rate, elapsed, moved, (cpuSecondsSelf() - cpu0) / elapsed * 100,
+            statistics.droppedFrames, statistics.presentedFrames, statistics.stalls};
+        engineQuiet();
+        if (haveMpv && rate > 0) { // mpv has no negative speed
             mpv.timed(QJsonArray {QStringLiteral("seek"), 0, QStringLiteral("absolute+exact")}, restart);
-            mpv.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("speed"), row.rate});
+            mpv.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("speed"), rate});
             const double dropped0 = mpv.property("frame-drop-count");
-            const double cpu0 = mpv.cpuSeconds();
-            const double t0 = nowMs();
+            const double mpvCpu0 = mpv.cpuSeconds();
+            const double mpvT0 = nowMs();
             mpv.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("pause"), false});
             spinUntil([] { return false; }, wall * 1000);
             mpv.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("pause"), true});
-            row.mpvWall = (nowMs() - t0) / 1000;
+            row.mpvWall = (nowMs() - mpvT0) / 1000;
             row.mpvAdvanced = mpv.property("time-pos");
-            row.mpvCpuPercent = (mpv.cpuSeconds() - cpu0) / row.mpvWall * 100;
+            row.mpvCpuPercent = (mpv.cpuSeconds() - mpvCpu0) / row.mpvWall * 100;
             row.mpvDropped = mpv.property("frame-drop-count") - dropped0;
         }
-        mpvPeak = mpv.peakKb();
-        return true;
-    }();
+        rows.push_back(row);
+    }
+    const long enginePeak = peakKbSelf();
+    const long mpvPeak = haveMpv ? mpv.peakKb() : 0;
+    std::printf(
+        "engine done: first picture %.2f ms, seek median %.2f ms, step back median %.2f ms first %.2f ms\n",
+        firstPicture, summarise(seeks).median, summarise(stepBack).median, summarise(stepBack, 20).first);
 
     std::printf("\n%-44s  engine %8.2f ms", "time to first picture", firstPicture);
     if (haveMpv)
@@ -487,10 +509,11 @@ int main(int argc, char **argv)
     std::printf("\n");
     Summary s = summarise(seeks);
     printRow("exact seek, 20 random frames", s, mpvSeeks, haveMpv);
-    printRow("step back from a GOP start (uncached), x20", summarise(stepBack), mpvStepBack, haveMpv, true);
+    printRow(
+        "step back from a GOP start (uncached), x20", summarise(stepBack, 20), mpvStepBack, haveMpv, true);
     printRow(
         "step back over the same frames (cached)", summarise(stepBackCached), mpvStepBackCached, haveMpv);
-    printRow("step forward after a seek, x20", summarise(stepForward), mpvStepForward, haveMpv, true);
+    printRow("step forward after a seek, x20", summarise(stepForward, 20), mpvStepForward, haveMpv, true);
     printRow("step forward over decoded frames (cached)", summarise(stepForwardCached), mpvStepForwardCached,
         haveMpv);
     std::printf("\n%6s %7s %9s %8s %8s %9s %7s %6s | %9s %8s %7s\n", "rate", "wall s", "advance", "ratio",

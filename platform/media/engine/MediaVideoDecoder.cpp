@@ -188,11 +188,15 @@ void MediaVideoDecoder::run()
         // The first pass after a jump goes straight to the sought frame; the next fills the GOP.
         int64_t skipBefore = MediaStreamTiming::NoTime;
         const int64_t jumpTicks = m_jumpTicks.load();
+        // One fast pass per GOP: the frames it skipped are what a second jump into the same GOP
+        // (the next step back, say) wants, so that one waits for the full pass instead.
         if (generation != 0 && generation != m_servedJump && !target.keyframesOnly
             && gop->contains(jumpTicks)) {
             m_servedJump = generation;
-            if (!m_cache.frameContaining(jumpTicks))
+            if (!m_cache.frameContaining(jumpTicks) && gop->key != m_fastPassGop) {
                 skipBefore = jumpTicks;
+                m_fastPassGop = gop->key;
+            }
         }
         decodeGop(*gop, target.keyframesOnly, generation, skipBefore);
     }
@@ -206,6 +210,10 @@ void MediaVideoDecoder::decodeGop(
     MediaAVFramePtr frame(av_frame_alloc());
     bool cancelled = false;
     bool skipped = false;
+    // Set once the sought frame's own packet is in: the decoder is then drained at once instead of
+    // being fed the pictures after it, which it would otherwise wait for before giving the sought
+    // one out (picture reordering and the threads' pipeline). What comes out after it is dropped.
+    bool truncated = false;
     // The latest picture delivered, with the duration it was given: corrected once the next
     // picture shows where it really ends.
     MediaAVFramePtr previous;
@@ -214,7 +222,8 @@ void MediaVideoDecoder::decodeGop(
         // Pictures on the way to a sought frame are not kept: their buffers go straight back to
         // the pool instead of making it grow, and the full pass that follows decodes them anyway.
         if (skipBefore != MediaStreamTiming::NoTime
-            && picture->best_effort_timestamp + duration <= skipBefore) {
+            && (picture->best_effort_timestamp + duration <= skipBefore
+                || (truncated && picture->best_effort_timestamp > skipBefore))) {
             skipped = true; // the GOP has a hole now: not complete
             return;
         }
@@ -229,7 +238,7 @@ void MediaVideoDecoder::decodeGop(
             m_frameHandler();
     };
     const auto settle = [&](int64_t nextPts) {
-        if (!previous)
+        if (!previous || truncated)
             return;
         const int64_t pts = previous->best_effort_timestamp;
         // Before a skipped stretch the gap is not this picture's: keep its own duration.
@@ -285,10 +294,17 @@ void MediaVideoDecoder::decodeGop(
             covered = std::max(
                 covered, packet->pts + (packet->duration > 0 ? packet->duration : m_timing.frameTicks));
         feed(packet, i == 0);
+        if (skipBefore != MediaStreamTiming::NoTime && packet->pts != AV_NOPTS_VALUE
+            && packet->pts <= skipBefore
+            && skipBefore < packet->pts + (packet->duration > 0 ? packet->duration : m_timing.frameTicks)
+            && i + 1 < gop.packets.size()) {
+            truncated = skipped = true;
+            break;
+        }
     }
     // Open GOPs: the last pictures of this GOP come after the next keyframe in decoding order and
     // refer to it. Decode that keyframe and those leading pictures too (the others are dropped).
-    if (!cancelled && !keyframesOnly && covered < gop.end) {
+    if (!cancelled && !truncated && !keyframesOnly && covered < gop.end) {
         MediaGopPtr next
             = m_demuxer.gopContaining(gop.end, [&] { return m_stopping || abandoned(&gop, generation); });
         if (m_stopping || abandoned(&gop, generation))
@@ -311,9 +327,11 @@ void MediaVideoDecoder::decodeGop(
             settle(keyframesOnly || gop.end <= pts ? pts + previousDuration : gop.end);
         }
     }
-    if (!cancelled && !skipped)
+    if (!cancelled && !skipped) {
         m_cache.markComplete(gop.key, gop.end, keyframesOnly);
-    else
+        if (gop.key == m_fastPassGop)
+            m_fastPassGop = MediaStreamTiming::NoTime;
+    } else
         m_cache.beginGroup(MediaStreamTiming::NoTime);
     avcodec_flush_buffers(m_codec);
 }

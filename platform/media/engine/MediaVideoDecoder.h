@@ -58,6 +58,8 @@ private:
     MediaFramePool m_pool;
     // The generation whose jump has had its fast pass (decoder thread only).
     uint64_t m_servedJump = 0;
+    // The GOP of the latest fast pass (decoder thread only).
+    int64_t m_fastPassGop = MediaStreamTiming::NoTime;
     std::thread m_thread;
     std::function<void()> m_frameHandler;
 
