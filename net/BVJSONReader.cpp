@@ -51,6 +51,15 @@ int hexValue(char c)
     return -1;
 }
 
+// The value in a QVariant without QVariant's copy of it: the copy and the release of the original
+// would each touch the shared data's reference count.
+template<typename T> void moveIntoVariant(QVariant &out, T &&value)
+{
+    using Type = std::decay_t<T>;
+    out = QVariant(Type());
+    std::swap(*static_cast<Type *>(out.data()), value);
+}
+
 // strtod in the C locale, for the rare numbers from_chars reports out of range.
 double parseDoubleC(const char *begin, const char *end)
 {
@@ -131,7 +140,7 @@ bool BVJSONReader::scanValue(QVariant &out)
         QString text;
         if (!scanRestOfString(text))
             return false;
-        out = QVariant(std::move(text));
+        moveIntoVariant(out, std::move(text));
         return true;
     }
     case 't':
@@ -208,7 +217,7 @@ bool BVJSONReader::scanRestOfArray(QVariant &out)
         if (*m_c == ']') {
             ++m_c;
             --m_depth;
-            out = QVariant(takeItems(base));
+            moveIntoVariant(out, takeItems(base));
             return true;
         }
         if (*m_c != ',') {
@@ -278,7 +287,7 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
             ++m_c;
             --m_depth;
             sameShape = sameShape && m_memberKeys.size() - keyBase == m_shapes[depth].keys.size();
-            out = QVariant(takeMembers(base, closingOrder(keyBase, sameShape)));
+            moveIntoVariant(out, takeMembers(base, closingOrder(keyBase, sameShape)));
             return true;
         }
         if (*m_c != ',') {
@@ -609,6 +618,9 @@ bool BVJSONReader::scanNumber(QVariant &out)
     const bool negative = *m_c == '-';
     if (negative)
         ++m_c;
+    const char *digits = m_c;
+    // Up to 18 digits always fit in 64 bits: the usual integer is built here, without a second pass.
+    uint64_t magnitude = 0;
     if (!atEnd() && *m_c == '0') {
         ++m_c;
         if (!atEnd() && isDigit(*m_c)) {
@@ -620,7 +632,12 @@ bool BVJSONReader::scanNumber(QVariant &out)
         return false;
     } else {
         while (!atEnd() && isDigit(*m_c))
-            ++m_c;
+            magnitude = magnitude * 10 + uint64_t(*m_c++ - '0');
+    }
+    if ((atEnd() || (*m_c != '.' && *m_c != 'e' && *m_c != 'E')) && m_c - digits <= 18) {
+        const auto value = qlonglong(magnitude);
+        out = QVariant(negative ? -value : value);
+        return true;
     }
     bool integral = true;
     if (!atEnd() && *m_c == '.') {

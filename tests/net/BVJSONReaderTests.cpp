@@ -335,3 +335,93 @@ TEST(JSONReader, NestedContainersKeepTheirOwnItems)
     EXPECT_EQ(x[1].toMap().value("y").toInt(), 6);
     EXPECT_EQ(map.value("c").typeId(), QMetaType::QVariantList);
 }
+
+TEST(JSONReader, KeysDifferingFromThePreviousRecordAreReadAsWritten)
+{
+    struct Case
+    {
+        const char *input;
+        const char *expected; // the records as the writer gives them back, keys sorted
+    };
+    const Case cases[] = {
+        // Fewer, more, renamed and reordered keys than the record before.
+        {R"([{"id":1,"name":"a"},{"id":2},{"id":3,"name":"c","x":true},{"name":"d","id":4}])",
+            R"([{"id":1,"name":"a"},{"id":2},{"id":3,"name":"c","x":true},{"id":4,"name":"d"}])"},
+        // Keys whose bytes start like the expected key, or that it starts like.
+        {R"([{"id":1},{"idx":2},{"i":3},{"id\"":4},{"id":5}])",
+            R"([{"id":1},{"idx":2},{"i":3},{"id\"":4},{"id":5}])"},
+        // The same key spelled with an escape, and an escaped key followed by the plain one.
+        {R"([{"a":1,"b":2},{"\u0061":3,"b":4},{"a":5,"b":6}])",
+            R"([{"a":1,"b":2},{"a":3,"b":4},{"a":5,"b":6}])"},
+        // Nested objects with the keys of their parent in another order.
+        {R"([{"id":1,"o":{"name":"x","id":2}},{"id":3,"o":{"name":"y","id":4}},{"o":{"id":5},"id":6}])",
+            R"([{"id":1,"o":{"id":2,"name":"x"}},{"id":3,"o":{"id":4,"name":"y"}},{"id":6,"o":{"id":5}}])"},
+        // Objects at the same depth under arrays and objects alike.
+        {R"([[{"a":1}],{"k":{"a":2}},[{"b":3}],{"k":{"b":4,"a":5}}])",
+            R"([[{"a":1}],{"k":{"a":2}},[{"b":3}],{"k":{"a":5,"b":4}}])"},
+        {R"([{"":1,"a":2},{"":3},{"a":4,"":5}])", R"([{"":1,"a":2},{"":3},{"":5,"a":4}])"},
+    };
+    BVJSON json;
+    json.setSortKeys(true);
+    for (const Case &c : cases) {
+        BVError error;
+        const QVariant value = json.objectWithData(QByteArray(c.input), &error);
+        ASSERT_TRUE(value.isValid()) << c.input << ": " << error.description().toStdString();
+        EXPECT_EQ(json.stringWithObject(value).toStdString(), c.expected);
+    }
+}
+
+TEST(JSONReader, AKeyCutShortAfterARecordIsAnError)
+{
+    const ErrorCase cases[] = {
+        {R"([{"ab":1},{"a)", BVJSON::EndOfInput, "Unexpected EOF while parsing string"},
+        {R"([{"ab":1},{"ab)", BVJSON::EndOfInput, "Unexpected EOF while parsing string"},
+        {R"([{"ab":1},{"ab")", BVJSON::MalformedInput, "Expected ':' separating key and value"},
+        {R"([{"ab":1},{"ab":)", BVJSON::EndOfInput, "Unexpected end of string"},
+    };
+    for (const ErrorCase &c : cases) {
+        BVError error;
+        EXPECT_FALSE(BVJSON().objectWithData(QByteArray(c.input), &error).isValid()) << c.input;
+        const BVError cause = BVJSON::rootCause(error);
+        EXPECT_EQ(cause.code(), c.code) << c.input;
+        EXPECT_EQ(cause.localizedDescription().toStdString(), c.message) << c.input;
+    }
+}
+
+TEST(JSONReader, IntegersKeepTheirTypeAtEveryLength)
+{
+    struct Case
+    {
+        const char *text;
+        QMetaType::Type type;
+        const char *value; // as the writer gives it back
+    };
+    const Case cases[] = {
+        {"0", QMetaType::LongLong, "0"},
+        {"-0", QMetaType::LongLong, "0"},
+        {"7", QMetaType::LongLong, "7"},
+        {"-7", QMetaType::LongLong, "-7"},
+        {"999999999999999999", QMetaType::LongLong, "999999999999999999"},
+        {"-999999999999999999", QMetaType::LongLong, "-999999999999999999"},
+        {"1000000000000000000", QMetaType::LongLong, "1000000000000000000"},
+        {"9223372036854775807", QMetaType::LongLong, "9223372036854775807"},
+        {"-9223372036854775808", QMetaType::LongLong, "-9223372036854775808"},
+        {"9223372036854775808", QMetaType::ULongLong, "9223372036854775808"},
+        {"18446744073709551615", QMetaType::ULongLong, "18446744073709551615"},
+        {"-9223372036854775809", QMetaType::Double, nullptr},
+        {"99999999999999999999", QMetaType::Double, nullptr},
+        {"12.5", QMetaType::Double, nullptr},
+        {"12e1", QMetaType::Double, nullptr},
+    };
+    BVJSON json;
+    for (const Case &c : cases) {
+        BVError error;
+        const QVariant value = json.fragmentWithData(QByteArray(c.text), &error);
+        ASSERT_TRUE(value.isValid()) << c.text << ": " << error.description().toStdString();
+        EXPECT_EQ(value.typeId(), c.type) << c.text;
+        if (c.value)
+            EXPECT_EQ(json.stringWithFragment(value).toStdString(), c.value) << c.text;
+        else
+            EXPECT_DOUBLE_EQ(value.toDouble(), std::stod(c.text)) << c.text;
+    }
+}
