@@ -11,6 +11,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <vector>
 
 namespace {
 
@@ -30,7 +33,107 @@ int decodeThreads()
 
 } // namespace
 
-BVImageSequence::BVImageSequence() = default;
+// Pixel buffers of decoded frames, recycled when the last copy of a frame's image goes: the view lets
+// go of a shown frame a frame or two later, a cleared cache of its frames at once. Fresh memory costs
+// a page fault per page, which for a 1920x1080 frame is as much CPU as decoding it from JPEG. Buffers
+// are taken on the decode threads and given back from whichever thread drops the image.
+struct BVImageSequence::FrameBuffers
+{
+    // A buffer's way back to its shelf, which may be gone by then.
+    struct Owner
+    {
+        std::weak_ptr<FrameBuffers> shelf;
+        uchar *data = nullptr;
+        size_t bytes = 0;
+    };
+
+    ~FrameBuffers()
+    {
+        for (uchar *data : idle)
+            std::free(data);
+    }
+
+    // An image of the size and format over a recycled buffer, or a new one.
+    static QImage take(const std::shared_ptr<FrameBuffers> &shelf, QSize size, QImage::Format format)
+    {
+        const qsizetype bytesPerLine = qsizetype(size.width()) * 4;
+        // Whole cache lines, as the allocator wants a multiple of the alignment.
+        const size_t bytes = (size_t(bytesPerLine) * size_t(size.height()) + 63) / 64 * 64;
+        uchar *data = nullptr;
+        {
+            std::lock_guard guard(shelf->mutex);
+            if (shelf->bufferBytes != bytes) {
+                for (uchar *idle : shelf->idle)
+                    std::free(idle);
+                shelf->idle.clear();
+                shelf->bufferBytes = bytes;
+            }
+            if (!shelf->idle.empty()) {
+                data = shelf->idle.back();
+                shelf->idle.pop_back();
+            }
+        }
+        if (!data)
+            data = static_cast<uchar *>(std::aligned_alloc(64, bytes));
+        if (!data)
+            return {};
+        auto *owner = new Owner {shelf, data, bytes};
+        return QImage(data, size.width(), size.height(), bytesPerLine, format, &FrameBuffers::release, owner);
+    }
+
+    // The image's last copy is gone: its buffer goes back to the shelf, or to the system.
+    static void release(void *info)
+    {
+        std::unique_ptr<Owner> owner(static_cast<Owner *>(info));
+        if (const std::shared_ptr<FrameBuffers> shelf = owner->shelf.lock()) {
+            std::lock_guard guard(shelf->mutex);
+            if (shelf->bufferBytes == owner->bytes && shelf->idle.size() < kIdleBuffers) {
+                shelf->idle.push_back(owner->data);
+                return;
+            }
+        }
+        std::free(owner->data);
+    }
+
+    // Enough for the frames on their way to the screen and the decodes running meanwhile.
+    static constexpr size_t kIdleBuffers = 8;
+
+    std::mutex mutex;
+    size_t bufferBytes = 0;
+    std::vector<uchar *> idle;
+};
+
+namespace {
+
+// Decodes into a buffer of the shelf when the file's pixels come out in a bitmap format, and
+// converts anything else to one.
+QImage decode(const QString &path, const std::function<QImage(QSize, QImage::Format)> &buffer)
+{
+    if (path.isEmpty())
+        return {};
+    QImageReader reader(path);
+    QImage image;
+    if (buffer) {
+        const QSize size = reader.size();
+        const QImage::Format format = reader.imageFormat();
+        if (!size.isEmpty()
+            && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied))
+            image = buffer(size, format);
+    }
+    if (!reader.read(&image) || image.isNull())
+        return {};
+    const QImage::Format bitmap
+        = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.format() != bitmap)
+        image.convertTo(bitmap);
+    return image;
+}
+
+} // namespace
+
+BVImageSequence::BVImageSequence()
+    : m_frameBuffers(std::make_shared<FrameBuffers>())
+{ }
 
 BVImageSequence::~BVImageSequence()
 {
@@ -270,7 +373,7 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
         std::lock_guard guard(m_timeMutex);
         path = m_files.value(qsizetype(index));
     }
-    const QImage image = decodeImageFile(path);
+    const QImage image = decodeFrame(path);
 
     std::lock_guard guard(m_cacheMutex);
     if (generation != m_generation)
@@ -330,17 +433,14 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
 
 QImage BVImageSequence::decodeImageFile(const QString &path)
 {
-    if (path.isEmpty())
-        return {};
-    QImageReader reader(path);
-    QImage image = reader.read();
-    if (image.isNull())
-        return {};
-    const QImage::Format bitmap
-        = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    if (image.format() != bitmap)
-        image.convertTo(bitmap);
-    return image;
+    return decode(path, {});
+}
+
+QImage BVImageSequence::decodeFrame(const QString &path) const
+{
+    return decode(path, [shelf = m_frameBuffers](QSize size, QImage::Format format) {
+        return FrameBuffers::take(shelf, size, format);
+    });
 }
 
 // Main thread (the frame timer, and readiness). Drops the hand-over when two already wait. The
@@ -575,7 +675,7 @@ void BVImageSequence::seekToTime(const MediaTime &time, const MediaTime &toleran
         m_renderQueue->async([this, generation, frame, path] {
             if (m_stopCaching.load())
                 return;
-            const QImage image = decodeImageFile(path);
+            const QImage image = decodeFrame(path);
             {
                 std::lock_guard guard(m_cacheMutex);
                 if (generation != m_generation || image.isNull())

@@ -84,6 +84,9 @@ public:
     static QImage decodeImageFile(const QString &path);
 
 private:
+    struct FrameBuffers;
+    // decodeImageFile() into a recycled pixel buffer of the sequence when one fits.
+    QImage decodeFrame(const QString &path) const;
     struct CachedFrame
     {
         uint64_t index = 0;
@@ -109,6 +112,8 @@ private:
     int64_t windowSize() const;
 
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    // Pixel buffers of frames no longer shown, for the next decodes. Frames may outlive the sequence.
+    std::shared_ptr<FrameBuffers> m_frameBuffers;
 
     mutable std::mutex m_timeMutex; // guards the times and files
     MediaTime m_currentTime;

@@ -80,6 +80,14 @@ public:
         drawHeld.store(false);
         std::lock_guard guard(m_mutex);
         m_drawn.push_back(frameOfImage(image));
+        if (keepImages.load())
+            m_kept.emplace_back(m_drawn.back(), image);
+    }
+    // The images kept by keepImages, with the frame each showed when it was drawn.
+    std::vector<std::pair<int, QImage>> kept() const
+    {
+        std::lock_guard guard(m_mutex);
+        return m_kept;
     }
 
     std::vector<int> drawn() const
@@ -106,12 +114,15 @@ public:
     // While set, a hand-over waits in drawFrame(), keeping the render queue busy; drawHeld tells it.
     std::atomic<bool> holdDraws {false};
     std::atomic<bool> drawHeld {false};
+    // While set, every drawn image is kept, as a view keeps the picture it shows.
+    std::atomic<bool> keepImages {false};
     std::vector<int64_t> scrubberFrames;
 
 private:
     BVImageSequence &m_sequence;
     mutable std::mutex m_mutex;
     std::vector<int> m_drawn;
+    std::vector<std::pair<int, QImage>> m_kept;
 };
 
 class ImageSequence : public ::testing::Test
@@ -384,6 +395,27 @@ TEST_F(ImageSequence, ALateTickAndItsCatchUpShowEveryDecodedFrame)
     ASSERT_GE(drawn.size(), 4u);
     EXPECT_EQ(std::vector<int>(drawn.end() - 4, drawn.end()), (std::vector<int> {10, 11, 12, 14}));
     EXPECT_EQ(m_sequence->cachedFrames().value(0), 15u);
+}
+
+// Decoded frames reuse the pixel buffers of frames let go of; a frame still held elsewhere (the
+// view's picture, an exported frame) keeps its pixels through seeks, cleared caches and playing.
+TEST_F(ImageSequence, PicturesStillHeldKeepTheirPixelsWhileBuffersAreReused)
+{
+    loadAndWaitUntilReady(makeFrames(60), 24);
+    m_delegate->keepImages.store(true);
+    for (const int frame : {30, 5, 45, 12}) {
+        m_sequence->seekToTime(MediaTime(frame * 100, 2400), MediaTime::zero(), MediaTime::zero(), {});
+        ASSERT_TRUE(BVTest::waitFor([&] { return m_delegate->lastDrawn() == frame; })) << frame;
+    }
+    const QImage exported = m_sequence->copyCurrentFrameImage();
+    m_sequence->play();
+    ASSERT_TRUE(BVTest::waitFor([this] { return !m_sequence->isPlaying(); }, std::chrono::seconds(15)));
+    BVTest::spin(std::chrono::milliseconds(100));
+    const std::vector<std::pair<int, QImage>> kept = m_delegate->kept();
+    ASSERT_GT(kept.size(), 30u);
+    for (const auto &[frame, image] : kept)
+        EXPECT_EQ(frameOfImage(image), frame);
+    EXPECT_EQ(frameOfImage(exported), 12);
 }
 
 TEST_F(ImageSequence, ShortOrUnusableSequencesReportTheirStatus)
