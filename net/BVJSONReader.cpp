@@ -51,13 +51,15 @@ int hexValue(char c)
     return -1;
 }
 
-// The value in a QVariant without QVariant's copy of it: the copy and the release of the original
-// would each touch the shared data's reference count.
-template<typename T> void moveIntoVariant(QVariant &out, T &&value)
+static_assert(QTypeInfo<QVariant>::isRelocatable, "the reader's value stack moves QVariants as bytes");
+
+// A QVariant holding value, constructed at slot, without QVariant's copy of the value: the copy
+// and the release of the original would each touch the shared data's reference count.
+template<typename T> void constructMoved(void *slot, T &&value)
 {
     using Type = std::decay_t<T>;
-    out = QVariant(Type());
-    std::swap(*static_cast<Type *>(out.data()), value);
+    auto *variant = new (slot) QVariant(Type());
+    std::swap(*static_cast<Type *>(variant->data()), value);
 }
 
 // strtod in the C locale, for the rare numbers from_chars reports out of range.
@@ -77,12 +79,14 @@ QVariant BVJSONReader::parse(const char *data, qsizetype size, bool fragment, BV
     m_depth = 0;
     QVariant value;
     bool ok = false;
+    m_values.clear();
     if (!data) {
         addError(BVJSON::NoInput, QStringLiteral("Input was 'nil'"));
     } else {
         m_c = data;
         m_end = data + size;
-        if (scanValue(value)) {
+        if (scanValue()) {
+            value = std::move(valueAt(0));
             skipWhitespace();
             if (!atEnd()) {
                 addError(BVJSON::TrailingGarbage, QStringLiteral("Garbage after JSON"));
@@ -98,7 +102,7 @@ QVariant BVJSONReader::parse(const char *data, qsizetype size, bool fragment, BV
     m_keyOrders.clear();
     m_shapes.clear();
     m_memberKeys.clear();
-    m_values.clear();
+    destroyValues(0);
     if (!ok) {
         if (error)
             *error = m_error;
@@ -118,13 +122,22 @@ void BVJSONReader::addError(int code, const QString &message)
     m_failed = true;
 }
 
+// Ends the values from base on (after a failure: those moved out are empty).
+void BVJSONReader::destroyValues(size_t base)
+{
+    for (size_t i = base; i < m_values.size(); ++i)
+        valueAt(i).~QVariant();
+    m_values.resize(base);
+}
+
 void BVJSONReader::skipWhitespace()
 {
     while (m_c < m_end && isJSONSpace(*m_c))
         ++m_c;
 }
 
-bool BVJSONReader::scanValue(QVariant &out)
+// Reads one value and appends it to m_values.
+bool BVJSONReader::scanValue()
 {
     skipWhitespace();
     if (atEnd()) {
@@ -133,30 +146,30 @@ bool BVJSONReader::scanValue(QVariant &out)
     }
     switch (*m_c++) {
     case '{':
-        return scanRestOfObject(out);
+        return scanRestOfObject();
     case '[':
-        return scanRestOfArray(out);
+        return scanRestOfArray();
     case '"': {
         QString text;
         if (!scanRestOfString(text))
             return false;
-        moveIntoVariant(out, std::move(text));
+        constructMoved(appendValue(), std::move(text));
         return true;
     }
     case 't':
         if (!scanLiteral("rue", 3, "Expected 'true'"))
             return false;
-        out = QVariant(true);
+        new (appendValue()) QVariant(true);
         return true;
     case 'f':
         if (!scanLiteral("alse", 4, "Expected 'false'"))
             return false;
-        out = QVariant(false);
+        new (appendValue()) QVariant(false);
         return true;
     case 'n':
         if (!scanLiteral("ull", 3, "Expected 'null'"))
             return false;
-        out = QVariant::fromValue(nullptr);
+        new (appendValue()) QVariant(QVariant::fromValue(nullptr));
         return true;
     case '-':
     case '0':
@@ -170,7 +183,7 @@ bool BVJSONReader::scanValue(QVariant &out)
     case '8':
     case '9':
         --m_c;
-        return scanNumber(out);
+        return scanNumber();
     case '+':
         addError(BVJSON::MalformedNumber, QStringLiteral("Leading + disallowed in number"));
         return false;
@@ -190,7 +203,7 @@ bool BVJSONReader::scanLiteral(const char *rest, size_t length, const char *mess
     return false;
 }
 
-bool BVJSONReader::scanRestOfArray(QVariant &out)
+bool BVJSONReader::scanRestOfArray()
 {
     if (++m_depth > m_maxDepth) {
         addError(BVJSON::TooDeep, QStringLiteral("Nested too deep"));
@@ -200,24 +213,23 @@ bool BVJSONReader::scanRestOfArray(QVariant &out)
     if (!atEnd() && *m_c == ']') {
         ++m_c;
         --m_depth;
-        out = QVariant(QVariantList());
+        new (appendValue()) QVariant(QVariantList());
         return true;
     }
     const size_t base = m_values.size();
     while (!atEnd()) {
-        QVariant value;
-        if (!scanValue(value)) {
+        if (!scanValue()) {
             addError(BVJSON::MalformedInput, QStringLiteral("Expected value while parsing array"));
             return false;
         }
-        m_values.push_back(std::move(value));
         skipWhitespace();
         if (atEnd())
             break;
         if (*m_c == ']') {
             ++m_c;
             --m_depth;
-            moveIntoVariant(out, takeItems(base));
+            QVariantList items = takeItems(base);
+            constructMoved(appendValue(), std::move(items));
             return true;
         }
         if (*m_c != ',') {
@@ -235,7 +247,7 @@ bool BVJSONReader::scanRestOfArray(QVariant &out)
     return false;
 }
 
-bool BVJSONReader::scanRestOfObject(QVariant &out)
+bool BVJSONReader::scanRestOfObject()
 {
     if (++m_depth > m_maxDepth) {
         addError(BVJSON::TooDeep, QStringLiteral("Nested too deep"));
@@ -245,7 +257,7 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
     if (!atEnd() && *m_c == '}') {
         ++m_c;
         --m_depth;
-        out = QVariant(QVariantMap());
+        new (appendValue()) QVariant(QVariantMap());
         return true;
     }
     const size_t depth = size_t(m_depth);
@@ -272,14 +284,12 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
             return false;
         }
         ++m_c;
-        QVariant value;
-        if (!scanValue(value)) {
+        if (!scanValue()) {
             addError(
                 BVJSON::MalformedInput, BVFormat::format("Object value expected for key: %@", key->second));
             return false;
         }
         m_memberKeys.push_back(key);
-        m_values.push_back(std::move(value));
         skipWhitespace();
         if (atEnd())
             break;
@@ -287,7 +297,8 @@ bool BVJSONReader::scanRestOfObject(QVariant &out)
             ++m_c;
             --m_depth;
             sameShape = sameShape && m_memberKeys.size() - keyBase == m_shapes[depth].keys.size();
-            moveIntoVariant(out, takeMembers(base, closingOrder(keyBase, sameShape)));
+            QVariantMap members = takeMembers(base, closingOrder(keyBase, sameShape));
+            constructMoved(appendValue(), std::move(members));
             return true;
         }
         if (*m_c != ',') {
@@ -323,8 +334,8 @@ QVariantList BVJSONReader::takeItems(size_t base)
     QVariantList list;
     list.reserve(qsizetype(m_values.size() - base));
     for (size_t i = base; i < m_values.size(); ++i)
-        list.append(std::move(m_values[i]));
-    m_values.resize(base);
+        list.append(std::move(valueAt(i)));
+    m_values.resize(base); // all moved out
     return list;
 }
 
@@ -336,8 +347,11 @@ QVariantMap BVJSONReader::takeMembers(size_t base, const std::vector<uint32_t> &
     const size_t keyBase = m_memberKeys.size() - count;
     std::map<QString, QVariant> members;
     for (const uint32_t i : order)
-        members.emplace_hint(members.end(), m_memberKeys[keyBase + i]->second, std::move(m_values[base + i]));
-    m_values.resize(base);
+        members.emplace_hint(members.end(), m_memberKeys[keyBase + i]->second, std::move(valueAt(base + i)));
+    if (order.size() == count)
+        m_values.resize(base); // all moved out
+    else
+        destroyValues(base); // the earlier values of keys given twice
     m_memberKeys.resize(keyBase);
     return QVariantMap(std::move(members));
 }
@@ -612,7 +626,7 @@ bool BVJSONReader::scanHexQuad(char16_t &value)
     return true;
 }
 
-bool BVJSONReader::scanNumber(QVariant &out)
+bool BVJSONReader::scanNumber()
 {
     const char *start = m_c;
     const bool negative = *m_c == '-';
@@ -636,7 +650,7 @@ bool BVJSONReader::scanNumber(QVariant &out)
     }
     if ((atEnd() || (*m_c != '.' && *m_c != 'e' && *m_c != 'E')) && m_c - digits <= 18) {
         const auto value = qlonglong(magnitude);
-        out = QVariant(negative ? -value : value);
+        new (appendValue()) QVariant(negative ? -value : value);
         return true;
     }
     bool integral = true;
@@ -666,14 +680,14 @@ bool BVJSONReader::scanNumber(QVariant &out)
         int64_t i = 0;
         auto result = std::from_chars(start, m_c, i);
         if (result.ec == std::errc() && result.ptr == m_c) {
-            out = QVariant(qlonglong(i));
+            new (appendValue()) QVariant(qlonglong(i));
             return true;
         }
         if (!negative) {
             uint64_t u = 0;
             result = std::from_chars(start, m_c, u);
             if (result.ec == std::errc() && result.ptr == m_c) {
-                out = QVariant(qulonglong(u));
+                new (appendValue()) QVariant(qulonglong(u));
                 return true;
             }
         }
@@ -688,6 +702,6 @@ bool BVJSONReader::scanNumber(QVariant &out)
         addError(BVJSON::MalformedNumber, QStringLiteral("Failed creating decimal instance"));
         return false;
     }
-    out = QVariant(d);
+    new (appendValue()) QVariant(d);
     return true;
 }

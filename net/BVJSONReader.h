@@ -8,6 +8,7 @@
 #include <QVariantMap>
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,9 +37,9 @@ public:
     QVariant parse(const char *data, qsizetype size, bool fragment, BVError *error);
 
 private:
-    bool scanValue(QVariant &out);
-    bool scanRestOfArray(QVariant &out);
-    bool scanRestOfObject(QVariant &out);
+    bool scanValue();
+    bool scanRestOfArray();
+    bool scanRestOfObject();
     bool scanRestOfString(QString &out);
     bool scanStringSlow(const char *start, QString &out);
     bool scanEscape();
@@ -51,9 +52,20 @@ private:
     const KeyEntry *internKey(std::string_view raw, QString &&key);
     QVariantMap takeMembers(size_t base, const std::vector<uint32_t> &order);
     QVariantList takeItems(size_t base);
+    // Room for the next value at the end of m_values, to construct a QVariant in.
+    void *appendValue()
+    {
+        m_values.emplace_back();
+        return m_values.back().bytes;
+    }
+    QVariant &valueAt(size_t index)
+    {
+        return *std::launder(reinterpret_cast<QVariant *>(m_values[index].bytes));
+    }
+    void destroyValues(size_t base);
     const std::vector<uint32_t> &memberOrder(size_t base, size_t count);
     const std::vector<uint32_t> &closingOrder(size_t keyBase, bool sameShape);
-    bool scanNumber(QVariant &out);
+    bool scanNumber();
     bool scanLiteral(const char *rest, size_t length, const char *message);
     void skipWhitespace();
     bool atEnd() const { return m_c >= m_end; }
@@ -80,7 +92,14 @@ private:
         std::vector<uint32_t> order;
     };
     std::vector<Shape> m_shapes;
-    std::vector<QVariant> m_values;
+    // The values are QVariants the reader constructs in place and moves out of itself: a value
+    // moved out (the usual end of each) is left empty and needs no destructor call, and the
+    // storage moves as plain bytes when it grows, as Qt's own containers move QVariants.
+    struct ValueSlot
+    {
+        alignas(QVariant) unsigned char bytes[sizeof(QVariant)];
+    };
+    std::vector<ValueSlot> m_values;
     // The key order of objects already seen (by their keys' addresses), sorted and without
     // duplicates, so a map is built by appending at its end instead of searching for each key.
     struct KeyOrder

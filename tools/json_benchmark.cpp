@@ -90,7 +90,7 @@ int main(int argc, char **argv)
     const bool cold = qEnvironmentVariableIntValue("BV_JSON_BENCH_COLD") == 1;
     if (!cold) {
         mallopt(M_TRIM_THRESHOLD, 1 << 30);
-        mallopt(M_MMAP_THRESHOLD, 64 << 20);
+        mallopt(M_MMAP_THRESHOLD, 32 << 20); // the largest the library accepts
     }
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 15;
