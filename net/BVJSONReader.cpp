@@ -29,15 +29,35 @@ constexpr std::array<bool, 256> makeStopTable()
 }
 constexpr std::array<bool, 256> kStringStop = makeStopTable();
 
+template<typename Word> Word loadWord(const char *bytes)
+{
+    Word word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// memcmp for the short runs of a key, without a call: two overlapping words cover 4 to 16 bytes.
+inline bool sameBytes(const char *a, const char *b, size_t size)
+{
+    if (size >= 8 && size <= 16)
+        return loadWord<uint64_t>(a) == loadWord<uint64_t>(b)
+            && loadWord<uint64_t>(a + size - 8) == loadWord<uint64_t>(b + size - 8);
+    if (size >= 4 && size < 8)
+        return loadWord<uint32_t>(a) == loadWord<uint32_t>(b)
+            && loadWord<uint32_t>(a + size - 4) == loadWord<uint32_t>(b + size - 4);
+    if (size < 4) {
+        for (size_t i = 0; i < size; ++i) {
+            if (a[i] != b[i])
+                return false;
+        }
+        return true;
+    }
+    return std::memcmp(a, b, size) == 0;
+}
+
 inline bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-// RFC 8259 white space only: a form feed or vertical tab between tokens is malformed input.
-inline bool isJSONSpace(char c)
-{
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
 int hexValue(char c)
@@ -128,12 +148,6 @@ void BVJSONReader::destroyValues(size_t base)
     for (size_t i = base; i < m_values.size(); ++i)
         valueAt(i).~QVariant();
     m_values.resize(base);
-}
-
-void BVJSONReader::skipWhitespace()
-{
-    while (m_c < m_end && isJSONSpace(*m_c))
-        ++m_c;
 }
 
 // Reads one value and appends it to m_values.
@@ -297,7 +311,7 @@ bool BVJSONReader::scanRestOfObject()
             ++m_c;
             --m_depth;
             sameShape = sameShape && m_memberKeys.size() - keyBase == m_shapes[depth].keys.size();
-            QVariantMap members = takeMembers(base, closingOrder(keyBase, sameShape));
+            QVariantMap members = takeMembers(base, closingShape(keyBase, sameShape), sameShape);
             constructMoved(appendValue(), std::move(members));
             return true;
         }
@@ -316,17 +330,18 @@ bool BVJSONReader::scanRestOfObject()
     return false;
 }
 
-// The sorted order of the object closing at depth m_depth + 1, whose keys start at keyBase in
+// The shape of the object closing at depth m_depth + 1, whose keys start at keyBase in
 // m_memberKeys; it becomes the shape expected of the next object at that depth.
-const std::vector<uint32_t> &BVJSONReader::closingOrder(size_t keyBase, bool sameShape)
+BVJSONReader::Shape &BVJSONReader::closingShape(size_t keyBase, bool sameShape)
 {
     Shape &shape = m_shapes[size_t(m_depth) + 1];
     if (!sameShape) {
         const size_t count = m_memberKeys.size() - keyBase;
         shape.order = memberOrder(keyBase, count);
         shape.keys.assign(m_memberKeys.begin() + qsizetype(keyBase), m_memberKeys.end());
+        shape.prototype.clear();
     }
-    return shape.order;
+    return shape;
 }
 
 QVariantList BVJSONReader::takeItems(size_t base)
@@ -340,15 +355,28 @@ QVariantList BVJSONReader::takeItems(size_t base)
 }
 
 // The members of the object whose first value is at base in m_values (its keys end
-// m_memberKeys), in the given order of their indices (ascending keys, the last of equal keys).
-QVariantMap BVJSONReader::takeMembers(size_t base, const std::vector<uint32_t> &order)
+// m_memberKeys), in the order of the shape's indices (ascending keys, the last of equal keys).
+QVariantMap BVJSONReader::takeMembers(size_t base, Shape &shape, bool sameShape)
 {
     const size_t count = m_values.size() - base;
     const size_t keyBase = m_memberKeys.size() - count;
     std::map<QString, QVariant> members;
-    for (const uint32_t i : order)
-        members.emplace_hint(members.end(), m_memberKeys[keyBase + i]->second, std::move(valueAt(base + i)));
-    if (order.size() == count)
+    if (sameShape) {
+        if (shape.prototype.empty()) {
+            for (const uint32_t i : shape.order)
+                shape.prototype.emplace_hint(
+                    shape.prototype.end(), m_memberKeys[keyBase + i]->second, QVariant());
+        }
+        members = shape.prototype;
+        auto member = members.begin();
+        for (const uint32_t i : shape.order)
+            (member++)->second = std::move(valueAt(base + i)); // a swap: the empty value stays behind
+    } else {
+        for (const uint32_t i : shape.order)
+            members.emplace_hint(
+                members.end(), m_memberKeys[keyBase + i]->second, std::move(valueAt(base + i)));
+    }
+    if (shape.order.size() == count)
         m_values.resize(base); // all moved out
     else
         destroyValues(base); // the earlier values of keys given twice
@@ -406,7 +434,7 @@ bool BVJSONReader::scanKey(const KeyEntry *predicted, const KeyEntry *&out)
     if (predicted) {
         const std::string_view raw = predicted->first;
         if (size_t(m_end - m_c) > raw.size() && m_c[raw.size()] == '"'
-            && std::memcmp(m_c, raw.data(), raw.size()) == 0) {
+            && sameBytes(m_c, raw.data(), raw.size())) {
             m_c += raw.size() + 1;
             out = predicted;
             return true;

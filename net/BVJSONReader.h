@@ -8,6 +8,7 @@
 #include <QVariantMap>
 
 #include <cstdint>
+#include <map>
 #include <new>
 #include <string>
 #include <string_view>
@@ -37,6 +38,20 @@ public:
     QVariant parse(const char *data, qsizetype size, bool fragment, BVError *error);
 
 private:
+    // A key as read from the text (its bytes between the quotes) and as a string.
+    using KeyEntry = std::pair<const std::string_view, QString>;
+    // The keys of the object read last at each depth, in text order, with their sorted order.
+    // Records of a reply list the same keys in the same order, so each key is first compared
+    // with the one at its place in the record before, and the sorted order is taken over whole.
+    struct Shape
+    {
+        std::vector<const KeyEntry *> keys;
+        std::vector<uint32_t> order;
+        // Once a second object has this shape: its members with empty values, copied whole for
+        // the next ones (a copy of a tree takes no key comparison and no rebalancing).
+        std::map<QString, QVariant> prototype;
+    };
+
     bool scanValue();
     bool scanRestOfArray();
     bool scanRestOfObject();
@@ -46,11 +61,9 @@ private:
     bool scanUnicodeChar();
     bool scanUTF8Sequence(const char *&p);
     bool scanHexQuad(char16_t &value);
-    // A key as read from the text (its bytes between the quotes) and as a string.
-    using KeyEntry = std::pair<const std::string_view, QString>;
     bool scanKey(const KeyEntry *predicted, const KeyEntry *&out);
     const KeyEntry *internKey(std::string_view raw, QString &&key);
-    QVariantMap takeMembers(size_t base, const std::vector<uint32_t> &order);
+    QVariantMap takeMembers(size_t base, Shape &shape, bool sameShape);
     QVariantList takeItems(size_t base);
     // Room for the next value at the end of m_values, to construct a QVariant in.
     void *appendValue()
@@ -64,10 +77,15 @@ private:
     }
     void destroyValues(size_t base);
     const std::vector<uint32_t> &memberOrder(size_t base, size_t count);
-    const std::vector<uint32_t> &closingOrder(size_t keyBase, bool sameShape);
+    Shape &closingShape(size_t keyBase, bool sameShape);
     bool scanNumber();
     bool scanLiteral(const char *rest, size_t length, const char *message);
-    void skipWhitespace();
+    // RFC 8259 white space only: a form feed or vertical tab between tokens is malformed input.
+    void skipWhitespace()
+    {
+        while (m_c < m_end && (*m_c == ' ' || *m_c == '\n' || *m_c == '\r' || *m_c == '\t'))
+            ++m_c;
+    }
     bool atEnd() const { return m_c >= m_end; }
     void addError(int code, const QString &message);
 
@@ -83,14 +101,6 @@ private:
     // Members and items of the containers being read, innermost last: a container's own run is
     // turned into its map or list in one go when it closes.
     std::vector<const KeyEntry *> m_memberKeys;
-    // The keys of the object read last at each depth, in text order, with their sorted order.
-    // Records of a reply list the same keys in the same order, so each key is first compared
-    // with the one at its place in the record before, and the sorted order is taken over whole.
-    struct Shape
-    {
-        std::vector<const KeyEntry *> keys;
-        std::vector<uint32_t> order;
-    };
     std::vector<Shape> m_shapes;
     // The values are QVariants the reader constructs in place and moves out of itself: a value
     // moved out (the usual end of each) is left empty and needs no destructor call, and the
