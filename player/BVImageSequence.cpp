@@ -10,9 +10,11 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -21,6 +23,8 @@ namespace {
 constexpr size_t kReadyFrameCount = 5;
 // Hand-overs allowed to wait on the render queue; one more is dropped.
 constexpr int kMaximumWaitingDisplays = 2;
+// Seconds a hand-over waits at most to keep its distance from the one before.
+constexpr double kLongestHandOverWait = 0.025;
 constexpr int64_t kFrameTicks = 100;
 // Decoded frames kept ahead of the playhead at most.
 constexpr int64_t kCacheBudgetBytes = int64_t(2) << 30;
@@ -460,7 +464,28 @@ void BVImageSequence::queueDisplayFrame(uint64_t frame)
         m_waitingDisplays.push_back(frame);
         generation = m_generation;
     }
-    m_renderQueue->async([this, generation, frame] { handOverFrame(frame, generation); });
+    m_renderQueue->async([this, generation, frame] {
+        paceHandOver(generation);
+        handOverFrame(frame, generation);
+    });
+}
+
+// Render queue. A late tick and its catch-up queue two hand-overs at once; handed over back to back,
+// both frames would reach the main thread in one pass of its loop, and the view paints only the
+// latter. The second therefore waits until half a frame has passed since the first.
+void BVImageSequence::paceHandOver(uint64_t generation)
+{
+    using Clock = std::chrono::steady_clock;
+    {
+        std::lock_guard guard(m_cacheMutex);
+        if (generation != m_generation)
+            return;
+    }
+    const auto gap = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::min(kLongestHandOverWait, 0.5 / fps())));
+    if (m_lastHandOver && Clock::now() < *m_lastHandOver + gap && !m_stopCaching.load())
+        std::this_thread::sleep_until(*m_lastHandOver + gap);
+    m_lastHandOver = Clock::now();
 }
 
 void BVImageSequence::displayFrame()

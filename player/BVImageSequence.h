@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -99,6 +100,7 @@ private:
     // Takes the frame out of the cache and draws it. A hand-over from the render queue carries the
     // cache generation it was queued in and is ignored after a clearCache().
     void handOverFrame(uint64_t target, std::optional<uint64_t> handOverGeneration);
+    void paceHandOver(uint64_t generation);
     // With the cache lock held: the first frame still to be shown, the oldest waiting hand-over's
     // or else the current one. Cached frames before it are no longer wanted.
     int64_t firstWantedFrame() const;
@@ -140,6 +142,9 @@ private:
     QString m_lastBufferStatus;
     CachedFrame m_lastDrawnFrame;
     bool m_hasDrawnFrame = false;
+
+    // When the frame timer's last hand-over ran; used on the render queue only.
+    std::optional<std::chrono::steady_clock::time_point> m_lastHandOver;
 
     std::unique_ptr<BVWorkQueue> m_cacheQueue;
     std::unique_ptr<BVWorkQueue> m_renderQueue;
