@@ -329,7 +329,9 @@ bool BVImageSequence::queueDecodes()
         return true;
     const int64_t s = step();
     const int64_t perSecond = int64_t(std::ceil(fps()));
-    const size_t inFlight = int64_t(m_frameCache.size()) >= window - perSecond ? 1 : size_t(decodeThreads());
+    // A window of a second or so (very large pictures) is filled on every thread throughout.
+    const int64_t topUp = std::max(window - perSecond, std::min(perSecond, window));
+    const size_t inFlight = int64_t(m_frameCache.size()) >= topUp ? 1 : size_t(decodeThreads());
     int64_t queued = int64_t(m_frameCache.size() + m_pendingFrames.size());
     auto canQueue
         = [&] { return queued < window && m_pendingFrames.size() < inFlight && !m_stopCaching.load(); };
