@@ -101,7 +101,6 @@ private:
     // Members and items of the containers being read, innermost last: a container's own run is
     // turned into its map or list in one go when it closes.
     std::vector<const KeyEntry *> m_memberKeys;
-    std::vector<Shape> m_shapes;
     // The values are QVariants the reader constructs in place and moves out of itself: a value
     // moved out (the usual end of each) is left empty and needs no destructor call, and the
     // storage moves as plain bytes when it grows, as Qt's own containers move QVariants.
@@ -118,6 +117,8 @@ private:
         std::vector<uint32_t> order;
     };
     std::unordered_map<uint64_t, KeyOrder> m_keyOrders;
+    // By depth (see Shape).
+    std::vector<Shape> m_shapes;
     KeyOrder m_scratchOrder;
     // Decoding buffer of strings that need more than a plain copy.
     std::u16string m_buffer;
