@@ -68,5 +68,5 @@ private:
     Target m_target;
     std::atomic<uint64_t> m_generation {0};
     std::atomic<int64_t> m_jumpTicks {0};
-    bool m_stopping = false;
+    std::atomic<bool> m_stopping {false};
 };
