@@ -142,6 +142,27 @@ void BVJSONReader::addError(int code, const QString &message)
     m_failed = true;
 }
 
+// The recursion keeps the messages' strings out of its own frames (they are built here), so that
+// the deepest nesting allowed fits a thread's stack in every build.
+void BVJSONReader::addError(int code, const char *message)
+{
+    addError(code, QString::fromLatin1(message));
+}
+
+void BVJSONReader::addValueError(const QString &key)
+{
+    addError(BVJSON::MalformedInput, BVFormat::format("Object value expected for key: %@", key));
+}
+
+bool BVJSONReader::scanStringValue()
+{
+    QString text;
+    if (!scanRestOfString(text))
+        return false;
+    constructMoved(appendValue(), std::move(text));
+    return true;
+}
+
 // Ends the values from base on (after a failure: those moved out are empty).
 void BVJSONReader::destroyValues(size_t base)
 {
@@ -155,7 +176,7 @@ bool BVJSONReader::scanValue()
 {
     skipWhitespace();
     if (atEnd()) {
-        addError(BVJSON::EndOfInput, QStringLiteral("Unexpected end of string"));
+        addError(BVJSON::EndOfInput, "Unexpected end of string");
         return false;
     }
     switch (*m_c++) {
@@ -163,13 +184,8 @@ bool BVJSONReader::scanValue()
         return scanRestOfObject();
     case '[':
         return scanRestOfArray();
-    case '"': {
-        QString text;
-        if (!scanRestOfString(text))
-            return false;
-        constructMoved(appendValue(), std::move(text));
-        return true;
-    }
+    case '"':
+        return scanStringValue();
     case 't':
         if (!scanLiteral("rue", 3, "Expected 'true'"))
             return false;
@@ -199,10 +215,10 @@ bool BVJSONReader::scanValue()
         --m_c;
         return scanNumber();
     case '+':
-        addError(BVJSON::MalformedNumber, QStringLiteral("Leading + disallowed in number"));
+        addError(BVJSON::MalformedNumber, "Leading + disallowed in number");
         return false;
     default:
-        addError(BVJSON::MalformedInput, QStringLiteral("Unrecognised leading character"));
+        addError(BVJSON::MalformedInput, "Unrecognised leading character");
         return false;
     }
 }
@@ -220,20 +236,20 @@ bool BVJSONReader::scanLiteral(const char *rest, size_t length, const char *mess
 bool BVJSONReader::scanRestOfArray()
 {
     if (++m_depth > m_maxDepth) {
-        addError(BVJSON::TooDeep, QStringLiteral("Nested too deep"));
+        addError(BVJSON::TooDeep, "Nested too deep");
         return false;
     }
     skipWhitespace();
     if (!atEnd() && *m_c == ']') {
         ++m_c;
         --m_depth;
-        new (appendValue()) QVariant(QVariantList());
+        appendList(m_values.size());
         return true;
     }
     const size_t base = m_values.size();
     while (!atEnd()) {
         if (!scanValue()) {
-            addError(BVJSON::MalformedInput, QStringLiteral("Expected value while parsing array"));
+            addError(BVJSON::MalformedInput, "Expected value while parsing array");
             return false;
         }
         skipWhitespace();
@@ -242,65 +258,56 @@ bool BVJSONReader::scanRestOfArray()
         if (*m_c == ']') {
             ++m_c;
             --m_depth;
-            QVariantList items = takeItems(base);
-            constructMoved(appendValue(), std::move(items));
+            appendList(base);
             return true;
         }
         if (*m_c != ',') {
-            addError(BVJSON::MalformedInput, QStringLiteral("Expected ',' or ']' while parsing array"));
+            addError(BVJSON::MalformedInput, "Expected ',' or ']' while parsing array");
             return false;
         }
         ++m_c;
         skipWhitespace();
         if (!atEnd() && *m_c == ']') {
-            addError(BVJSON::TrailingComma, QStringLiteral("Trailing comma disallowed in array"));
+            addError(BVJSON::TrailingComma, "Trailing comma disallowed in array");
             return false;
         }
     }
-    addError(BVJSON::EndOfInput, QStringLiteral("End of input while parsing array"));
+    addError(BVJSON::EndOfInput, "End of input while parsing array");
     return false;
 }
 
 bool BVJSONReader::scanRestOfObject()
 {
     if (++m_depth > m_maxDepth) {
-        addError(BVJSON::TooDeep, QStringLiteral("Nested too deep"));
+        addError(BVJSON::TooDeep, "Nested too deep");
         return false;
     }
     skipWhitespace();
     if (!atEnd() && *m_c == '}') {
         ++m_c;
         --m_depth;
-        new (appendValue()) QVariant(QVariantMap());
+        appendEmptyMap();
         return true;
     }
     const size_t depth = size_t(m_depth);
-    if (m_shapes.size() <= depth)
-        m_shapes.resize(depth + 1);
     const size_t base = m_values.size();
     const size_t keyBase = m_memberKeys.size();
     // Whether every key so far is the one at its place in the previous object of this depth.
     bool sameShape = true;
     while (!atEnd()) {
-        // m_shapes may grow while a member is read: index it afresh for each key.
-        const std::vector<const KeyEntry *> &previous = m_shapes[depth].keys;
-        const size_t position = m_memberKeys.size() - keyBase;
-        const KeyEntry *predicted = position < previous.size() ? previous[position] : nullptr;
-        const KeyEntry *key = nullptr;
-        if (*m_c != '"' || (++m_c, !scanKey(predicted, key))) {
-            addError(BVJSON::MalformedInput, QStringLiteral("Object key string expected"));
+        bool predicted = false;
+        const KeyEntry *key = scanMemberKey(depth, m_memberKeys.size() - keyBase, predicted);
+        if (!key)
             return false;
-        }
-        sameShape = sameShape && key == predicted;
+        sameShape = sameShape && predicted;
         skipWhitespace();
         if (atEnd() || *m_c != ':') {
-            addError(BVJSON::MalformedInput, QStringLiteral("Expected ':' separating key and value"));
+            addError(BVJSON::MalformedInput, "Expected ':' separating key and value");
             return false;
         }
         ++m_c;
         if (!scanValue()) {
-            addError(
-                BVJSON::MalformedInput, BVFormat::format("Object value expected for key: %@", key->second));
+            addValueError(key->second);
             return false;
         }
         m_memberKeys.push_back(key);
@@ -311,23 +318,39 @@ bool BVJSONReader::scanRestOfObject()
             ++m_c;
             --m_depth;
             sameShape = sameShape && m_memberKeys.size() - keyBase == m_shapes[depth].keys.size();
-            QVariantMap members = takeMembers(base, closingShape(keyBase, sameShape), sameShape);
-            constructMoved(appendValue(), std::move(members));
+            appendMap(base, closingShape(keyBase, sameShape), sameShape);
             return true;
         }
         if (*m_c != ',') {
-            addError(BVJSON::MalformedInput, QStringLiteral("Expected ',' or '}' while parsing object"));
+            addError(BVJSON::MalformedInput, "Expected ',' or '}' while parsing object");
             return false;
         }
         ++m_c;
         skipWhitespace();
         if (!atEnd() && *m_c == '}') {
-            addError(BVJSON::TrailingComma, QStringLiteral("Trailing comma disallowed in object"));
+            addError(BVJSON::TrailingComma, "Trailing comma disallowed in object");
             return false;
         }
     }
-    addError(BVJSON::EndOfInput, QStringLiteral("End of input while parsing object"));
+    addError(BVJSON::EndOfInput, "End of input while parsing object");
     return false;
+}
+
+// The key of the member at position in an object at depth, or null after a failure; predicted
+// tells whether it is the key at that place in the previous object of that depth.
+const BVJSONReader::KeyEntry *BVJSONReader::scanMemberKey(size_t depth, size_t position, bool &predicted)
+{
+    if (m_shapes.size() <= depth)
+        m_shapes.resize(depth + 1);
+    const std::vector<const KeyEntry *> &previous = m_shapes[depth].keys;
+    const KeyEntry *expected = position < previous.size() ? previous[position] : nullptr;
+    const KeyEntry *key = nullptr;
+    if (*m_c != '"' || (++m_c, !scanKey(expected, key))) {
+        addError(BVJSON::MalformedInput, "Object key string expected");
+        return nullptr;
+    }
+    predicted = key == expected;
+    return key;
 }
 
 // The shape of the object closing at depth m_depth + 1, whose keys start at keyBase in
@@ -344,19 +367,25 @@ BVJSONReader::Shape &BVJSONReader::closingShape(size_t keyBase, bool sameShape)
     return shape;
 }
 
-QVariantList BVJSONReader::takeItems(size_t base)
+// Replaces the values from base on with the list of them.
+void BVJSONReader::appendList(size_t base)
 {
     QVariantList list;
     list.reserve(qsizetype(m_values.size() - base));
     for (size_t i = base; i < m_values.size(); ++i)
         list.append(std::move(valueAt(i)));
     m_values.resize(base); // all moved out
-    return list;
+    constructMoved(appendValue(), std::move(list));
 }
 
-// The members of the object whose first value is at base in m_values (its keys end
-// m_memberKeys), in the order of the shape's indices (ascending keys, the last of equal keys).
-QVariantMap BVJSONReader::takeMembers(size_t base, Shape &shape, bool sameShape)
+void BVJSONReader::appendEmptyMap()
+{
+    new (appendValue()) QVariant(QVariantMap());
+}
+
+// Replaces the values from base on with the map of the members they are the values of (their keys
+// end m_memberKeys), in the order of the shape's indices (ascending keys, the last of equal keys).
+void BVJSONReader::appendMap(size_t base, Shape &shape, bool sameShape)
 {
     const size_t count = m_values.size() - base;
     const size_t keyBase = m_memberKeys.size() - count;
@@ -381,7 +410,8 @@ QVariantMap BVJSONReader::takeMembers(size_t base, Shape &shape, bool sameShape)
     else
         destroyValues(base); // the earlier values of keys given twice
     m_memberKeys.resize(keyBase);
-    return QVariantMap(std::move(members));
+    QVariantMap map(std::move(members));
+    constructMoved(appendValue(), std::move(map));
 }
 
 // Indices of the keys at base in m_memberKeys in ascending key order, the last of equal keys

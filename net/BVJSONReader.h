@@ -55,16 +55,20 @@ private:
     bool scanValue();
     bool scanRestOfArray();
     bool scanRestOfObject();
+    Q_NEVER_INLINE bool scanStringValue();
     bool scanRestOfString(QString &out);
     bool scanStringSlow(const char *start, QString &out);
     bool scanEscape();
     bool scanUnicodeChar();
     bool scanUTF8Sequence(const char *&p);
     bool scanHexQuad(char16_t &value);
+    Q_NEVER_INLINE const KeyEntry *scanMemberKey(size_t depth, size_t position, bool &predicted);
     bool scanKey(const KeyEntry *predicted, const KeyEntry *&out);
     const KeyEntry *internKey(std::string_view raw, QString &&key);
-    QVariantMap takeMembers(size_t base, Shape &shape, bool sameShape);
-    QVariantList takeItems(size_t base);
+    // The closing of containers, out of the recursion's frames.
+    Q_NEVER_INLINE void appendMap(size_t base, Shape &shape, bool sameShape);
+    Q_NEVER_INLINE void appendEmptyMap();
+    Q_NEVER_INLINE void appendList(size_t base);
     // Room for the next value at the end of m_values, to construct a QVariant in.
     void *appendValue()
     {
@@ -77,7 +81,7 @@ private:
     }
     void destroyValues(size_t base);
     const std::vector<uint32_t> &memberOrder(size_t base, size_t count);
-    Shape &closingShape(size_t keyBase, bool sameShape);
+    Q_NEVER_INLINE Shape &closingShape(size_t keyBase, bool sameShape);
     bool scanNumber();
     bool scanLiteral(const char *rest, size_t length, const char *message);
     // RFC 8259 white space only: a form feed or vertical tab between tokens is malformed input.
@@ -88,6 +92,8 @@ private:
     }
     bool atEnd() const { return m_c >= m_end; }
     void addError(int code, const QString &message);
+    Q_DECL_COLD_FUNCTION Q_NEVER_INLINE void addError(int code, const char *message);
+    Q_DECL_COLD_FUNCTION Q_NEVER_INLINE void addValueError(const QString &key);
 
     int m_maxDepth;
     int m_depth = 0;

@@ -327,7 +327,7 @@ TEST(JSONReader, NestedContainersKeepTheirOwnItems)
     ASSERT_EQ(b.size(), 4);
     EXPECT_EQ(b[0].toInt(), 1);
     EXPECT_EQ(b[1].toList(), QVariantList({2, 3}));
-    EXPECT_EQ(b[2].toMap().value("c").toList(), QVariantList({4}));
+    EXPECT_EQ(b[2].toMap().value("c").toList(), QVariantList {QVariant(4)});
     EXPECT_EQ(b[2].toMap().value("a").typeId(), QMetaType::QVariantMap);
     EXPECT_TRUE(b[3].toList().isEmpty());
     const QVariantList x = map.value("a").toMap().value("x").toList();
