@@ -1,6 +1,7 @@
 #include "player/BVImageSequence.h"
 
 #include "player/BVAVFoundation.h"
+#include "player/BVFrameBufferShelf.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
 #include "support/BVTimer.h"
@@ -12,10 +13,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -36,76 +35,6 @@ int decodeThreads()
 }
 
 } // namespace
-
-// Pixel buffers of decoded frames, recycled when the last copy of a frame's image goes: the view lets
-// go of a shown frame a frame or two later, a cleared cache of its frames at once. Fresh memory costs
-// a page fault per page, which for a 1920x1080 frame is as much CPU as decoding it from JPEG. Buffers
-// are taken on the decode threads and given back from whichever thread drops the image.
-struct BVImageSequence::FrameBuffers
-{
-    // A buffer's way back to its shelf, which may be gone by then.
-    struct Owner
-    {
-        std::weak_ptr<FrameBuffers> shelf;
-        uchar *data = nullptr;
-        size_t bytes = 0;
-    };
-
-    ~FrameBuffers()
-    {
-        for (uchar *data : idle)
-            std::free(data);
-    }
-
-    // An image of the size and format over a recycled buffer, or a new one.
-    static QImage take(const std::shared_ptr<FrameBuffers> &shelf, QSize size, QImage::Format format)
-    {
-        const qsizetype bytesPerLine = qsizetype(size.width()) * 4;
-        // Whole cache lines, as the allocator wants a multiple of the alignment.
-        const size_t bytes = (size_t(bytesPerLine) * size_t(size.height()) + 63) / 64 * 64;
-        uchar *data = nullptr;
-        {
-            std::lock_guard guard(shelf->mutex);
-            if (shelf->bufferBytes != bytes) {
-                for (uchar *idle : shelf->idle)
-                    std::free(idle);
-                shelf->idle.clear();
-                shelf->bufferBytes = bytes;
-            }
-            if (!shelf->idle.empty()) {
-                data = shelf->idle.back();
-                shelf->idle.pop_back();
-            }
-        }
-        if (!data)
-            data = static_cast<uchar *>(std::aligned_alloc(64, bytes));
-        if (!data)
-            return {};
-        auto *owner = new Owner {shelf, data, bytes};
-        return QImage(data, size.width(), size.height(), bytesPerLine, format, &FrameBuffers::release, owner);
-    }
-
-    // The image's last copy is gone: its buffer goes back to the shelf, or to the system.
-    static void release(void *info)
-    {
-        std::unique_ptr<Owner> owner(static_cast<Owner *>(info));
-        if (const std::shared_ptr<FrameBuffers> shelf = owner->shelf.lock()) {
-            std::lock_guard guard(shelf->mutex);
-            if (shelf->bufferBytes == owner->bytes && shelf->idle.size() < kIdleBuffers) {
-                shelf->idle.push_back(owner->data);
-                return;
-            }
-        }
-        std::free(owner->data);
-    }
-
-    // Enough for the frames on their way to the screen and the decodes running meanwhile.
-    static constexpr size_t kIdleBuffers = 8;
-
-    std::mutex mutex;
-    size_t bufferBytes = 0;
-    std::vector<uchar *> idle;
-};
 
 namespace {
 
@@ -136,7 +65,7 @@ QImage decode(const QString &path, const std::function<QImage(QSize, QImage::For
 } // namespace
 
 BVImageSequence::BVImageSequence()
-    : m_frameBuffers(std::make_shared<FrameBuffers>())
+    : m_frameBuffers(std::make_shared<BVFrameBufferShelf>())
 { }
 
 BVImageSequence::~BVImageSequence()
@@ -445,7 +374,7 @@ QImage BVImageSequence::decodeImageFile(const QString &path)
 QImage BVImageSequence::decodeFrame(const QString &path) const
 {
     return decode(path, [shelf = m_frameBuffers](QSize size, QImage::Format format) {
-        return FrameBuffers::take(shelf, size, format);
+        return BVFrameBufferShelf::take(shelf, size, format);
     });
 }
 

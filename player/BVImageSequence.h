@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 
+class BVFrameBufferShelf;
 class BVTimer;
 class BVWorkQueue;
 
@@ -85,7 +86,6 @@ public:
     static QImage decodeImageFile(const QString &path);
 
 private:
-    struct FrameBuffers;
     // decodeImageFile() into a recycled pixel buffer of the sequence when one fits.
     QImage decodeFrame(const QString &path) const;
     struct CachedFrame
@@ -115,7 +115,7 @@ private:
 
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     // Pixel buffers of frames no longer shown, for the next decodes. Frames may outlive the sequence.
-    std::shared_ptr<FrameBuffers> m_frameBuffers;
+    std::shared_ptr<BVFrameBufferShelf> m_frameBuffers;
 
     mutable std::mutex m_timeMutex; // guards the times and files
     MediaTime m_currentTime;

@@ -1,3 +1,4 @@
+#include "player/BVFrameBufferShelf.h"
 #include "player/BVImageSequence.h"
 
 #include "common/BVTestSupport.h"
@@ -416,6 +417,41 @@ TEST_F(ImageSequence, PicturesStillHeldKeepTheirPixelsWhileBuffersAreReused)
     for (const auto &[frame, image] : kept)
         EXPECT_EQ(frameOfImage(image), frame);
     EXPECT_EQ(frameOfImage(exported), 12);
+}
+
+TEST(FrameBufferShelf, ABufferReturnsWhenItsLastImageGoesAndOnlyUpToTheLimit)
+{
+    auto shelf = std::make_shared<BVFrameBufferShelf>();
+    const QSize size(64, 36);
+    QImage image = BVFrameBufferShelf::take(shelf, size, QImage::Format_RGB32);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), size);
+    const uchar *pixels = image.constBits();
+    QImage shown = image; // the view's copy
+    image = QImage();
+    EXPECT_EQ(shelf->idleCount(), 0u);
+    shown = QImage();
+    EXPECT_EQ(shelf->idleCount(), 1u);
+    QImage next = BVFrameBufferShelf::take(shelf, size, QImage::Format_RGB32);
+    EXPECT_EQ(next.constBits(), pixels);
+    EXPECT_EQ(shelf->idleCount(), 0u);
+
+    std::vector<QImage> many;
+    for (size_t i = 0; i < BVFrameBufferShelf::kIdleBuffers + 4; ++i)
+        many.push_back(BVFrameBufferShelf::take(shelf, size, QImage::Format_RGB32));
+    many.clear();
+    EXPECT_EQ(shelf->idleCount(), BVFrameBufferShelf::kIdleBuffers);
+
+    // Another picture size: the buffers of the old one are of no use.
+    QImage larger = BVFrameBufferShelf::take(shelf, QSize(128, 72), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(shelf->idleCount(), 0u);
+    EXPECT_TRUE(BVFrameBufferShelf::take(shelf, size, QImage::Format_RGB888).isNull());
+
+    // Images may outlive the shelf: they free their own buffers then.
+    shelf.reset();
+    larger.fill(Qt::red);
+    next = QImage();
+    larger = QImage();
 }
 
 TEST_F(ImageSequence, ShortOrUnusableSequencesReportTheirStatus)
