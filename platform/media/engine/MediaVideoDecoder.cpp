@@ -185,6 +185,16 @@ void MediaVideoDecoder::run()
             }
             continue;
         }
+        // Paused, the passes that fill the cache around a frame just sought wait a moment first: a
+        // step or seek right on its heels (a held key, a scrub) would otherwise first wait for the
+        // pass nobody asked for to be abandoned.
+        const bool servesJump = generation != 0 && generation != m_servedJump;
+        const auto settled = m_fastPassEnded + std::chrono::milliseconds(12);
+        if (!servesJump && target.direction == 0 && std::chrono::steady_clock::now() < settled) {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait_until(lock, settled, [&] { return m_stopping || m_generation.load() != generation; });
+            continue;
+        }
         // The first pass after a jump goes straight to the sought frame; the next fills the GOP.
         int64_t skipBefore = MediaStreamTiming::NoTime;
         const int64_t jumpTicks = m_jumpTicks.load();
@@ -199,6 +209,8 @@ void MediaVideoDecoder::run()
             }
         }
         decodeGop(*gop, target.keyframesOnly, generation, skipBefore);
+        if (skipBefore != MediaStreamTiming::NoTime)
+            m_fastPassEnded = std::chrono::steady_clock::now();
     }
 }
 

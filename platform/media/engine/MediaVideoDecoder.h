@@ -5,6 +5,7 @@
 #include "platform/media/engine/MediaFramePool.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -58,6 +59,8 @@ private:
     MediaFramePool m_pool;
     // The generation whose jump has had its fast pass (decoder thread only).
     uint64_t m_servedJump = 0;
+    // When the latest fast pass ended (decoder thread only).
+    std::chrono::steady_clock::time_point m_fastPassEnded;
     // The GOP of the latest fast pass (decoder thread only).
     int64_t m_fastPassGop = MediaStreamTiming::NoTime;
     std::thread m_thread;
