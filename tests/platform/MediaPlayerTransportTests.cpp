@@ -5,6 +5,7 @@
 #include "common/BVTestSupport.h"
 #include "platform/media/engine/MediaPlayer.h"
 #include "platform/media/engine/MediaPlayerItem.h"
+#include "platform/media/engine/MediaVideoDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -163,3 +164,23 @@ TEST(MediaPlayerTransport, AudioOnlyMediaPlaysOnTheAudioClock)
 }
 
 } // namespace
+
+TEST(MediaPlayerTransport, StepsBackFromAnUncachedGopSkipAheadOnlyOnce)
+{
+    // The first step back goes straight to the previous GOP's last frame, skipping the pictures it
+    // does not need; those are what the next steps want, so they wait for the full pass instead of
+    // each starting another pass that skips them again.
+    const QString path = BVTest::sampleMedia(QStringLiteral("movie"));
+    std::unique_ptr<Session> session = open(path);
+    MediaPlayer &player = *session->player;
+    const MediaTime frame = session->item->frameDuration();
+    const auto frameTime = [&](int64_t index) { return MediaTime(index * frame.value(), frame.timescale()); };
+    ASSERT_TRUE(seek(player, frameTime(400)));
+    ASSERT_TRUE(seek(player, frameTime(240))); // a GOP start; the GOP before is not decoded
+    const uint64_t before = session->item->videoDecoder()->fastPasses();
+    for (int64_t index = 239; index >= 230; --index) {
+        ASSERT_TRUE(step(player, -1));
+        EXPECT_EQ(player.currentTime(), frameTime(index));
+    }
+    EXPECT_LE(session->item->videoDecoder()->fastPasses() - before, 1u);
+}

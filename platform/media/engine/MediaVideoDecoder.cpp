@@ -206,6 +206,7 @@ void MediaVideoDecoder::run()
             if (!m_cache.frameContaining(jumpTicks) && gop->key != m_fastPassGop) {
                 skipBefore = jumpTicks;
                 m_fastPassGop = gop->key;
+                ++m_fastPasses;
             }
         }
         decodeGop(*gop, target.keyframesOnly, generation, skipBefore);

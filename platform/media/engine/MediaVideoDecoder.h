@@ -34,6 +34,8 @@ public:
     void setPlayhead(int64_t ticks, int direction, bool keyframesOnly, int64_t strideTicks);
     // A jump (seek): abandons the GOP in progress unless it holds the new playhead.
     void jump(int64_t ticks);
+    // How many passes went straight to a sought frame, skipping what it does not need.
+    uint64_t fastPasses() const { return m_fastPasses.load(); }
 
 private:
     struct Target
@@ -70,6 +72,7 @@ private:
     std::condition_variable m_wake;
     Target m_target;
     std::atomic<uint64_t> m_generation {0};
+    std::atomic<uint64_t> m_fastPasses {0};
     std::atomic<int64_t> m_jumpTicks {0};
     std::atomic<bool> m_stopping {false};
 };
