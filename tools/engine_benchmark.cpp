@@ -482,7 +482,7 @@ int main(int argc, char **argv)
             statistics.droppedFrames, statistics.presentedFrames, statistics.stalls};
         engineQuiet();
         if (haveMpv && rate > 0) { // mpv has no negative speed
-            mpv.timed(QJsonArray {QStringLiteral("seek"), 0, QStringLiteral("absolute+exact")}, restart);
+            mpvSeek(0);
             mpv.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("speed"), rate});
             const double dropped0 = mpv.property("frame-drop-count");
             const double mpvCpu0 = mpv.cpuSeconds();

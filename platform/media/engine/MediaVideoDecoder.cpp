@@ -278,10 +278,14 @@ void MediaVideoDecoder::decodeGop(
         }
     };
     int64_t covered = gop.key; // where the pictures of this GOP's own packets end
-    const auto feed = [&](const AVPacket *packet, bool isKey) {
-        const int64_t packetEnd = packet->pts == AV_NOPTS_VALUE
+    // Where a packet's picture ends; NoTime without a timestamp.
+    const auto endOf = [&](const AVPacket *packet) {
+        return packet->pts == AV_NOPTS_VALUE
             ? MediaStreamTiming::NoTime
             : packet->pts + (packet->duration > 0 ? packet->duration : m_timing.frameTicks);
+    };
+    const auto feed = [&](const AVPacket *packet, bool isKey) {
+        const int64_t packetEnd = endOf(packet);
         const bool skip = skipBefore != MediaStreamTiming::NoTime && packetEnd != MediaStreamTiming::NoTime
             && packetEnd <= skipBefore && !isKey;
         m_codec->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
@@ -304,13 +308,11 @@ void MediaVideoDecoder::decodeGop(
         }
         const AVPacket *packet = gop.packets[i].get();
         if (packet->pts != AV_NOPTS_VALUE)
-            covered = std::max(
-                covered, packet->pts + (packet->duration > 0 ? packet->duration : m_timing.frameTicks));
+            covered = std::max(covered, endOf(packet));
         feed(packet, i == 0);
+        // The sought frame's own packet is in: drain now (unless the GOP ends here anyway).
         if (skipBefore != MediaStreamTiming::NoTime && packet->pts != AV_NOPTS_VALUE
-            && packet->pts <= skipBefore
-            && skipBefore < packet->pts + (packet->duration > 0 ? packet->duration : m_timing.frameTicks)
-            && i + 1 < gop.packets.size()) {
+            && packet->pts <= skipBefore && skipBefore < endOf(packet) && i + 1 < gop.packets.size()) {
             truncated = skipped = true;
             break;
         }
