@@ -161,3 +161,34 @@ def test_unique_project_id_and_can_upload(server, studio):
     assert server.post("projects/create", {"title": "Dup", "unique_project_id": "FEAT-001"}).status == 409
     assert server.call("files/canupload", {"project_id": studio["project"]}, login=studio["editor"])["canUpload"]
     assert server.post("files/canupload", {"project_id": studio["project"]}, login=studio["outsider"]).status == 404
+
+
+def test_uploads_are_refused_before_any_byte_is_kept(server, studio):
+    import os
+    pid = studio["project"]
+    readonly = server.add_user("viewer@studio.test", "viewer-pass-1", "Vi", "Ewer")
+    server.call("admin/projects/members/add", {"project_id": pid, "user_id": readonly["id"], "can_upload": 0})
+    boundary = "axhTsLbOxNzArUD"
+    file_first = ("--%s\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.mov\"\r\n\r\n%s\r\n"
+                  "--%s\r\nContent-Disposition: form-data; name=\"username\"\r\n\r\n%s\r\n"
+                  "--%s\r\nContent-Disposition: form-data; name=\"password\"\r\n\r\n%s\r\n--%s--\r\n"
+                  % (boundary, "x" * 1000, boundary, server.admin[0], boundary, sha512(server.admin[1]), boundary))
+    r = server.request("POST", "/api/0/files/upload", file_first.encode(),
+                       {"Content-Type": "multipart/form-data; boundary=" + boundary})
+    assert r.status == 401 and "error" in r.json()
+    cases = [
+        ({"project_id": pid}, ("editor@studio.test", "wrong"), 401),
+        ({"project_id": pid}, ("viewer@studio.test", "viewer-pass-1"), 403),
+        ({"project_id": pid}, studio["outsider"], 404),
+        ({"project_id": 0}, None, 400),
+        ({"project_id": pid, "timecodeStart": "soon"}, None, 400),
+        ({"project_id": pid, "department": 424242}, None, 404),
+    ]
+    for params, login, status in cases:
+        r = server.post_file("files/upload", dict({"parent": "/"}, **params), "a.mov", b"y" * 5000, login=login)
+        assert r.status == status, (params, login, r.body)
+    assert server.post("files/upload", {"project_id": pid}).status == 400  # neither file nor source
+    assert os.listdir(os.path.join(server.data, "tmp")) == []
+    # Nothing of the refused uploads was registered.
+    listed = server.call("projects/files", {"project_id": pid, "dept": -1, "parent": "/"})
+    assert [f["filename"] for f in listed] == []

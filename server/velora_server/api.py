@@ -172,6 +172,17 @@ async def not_post(request):
     return error_reply(405, "Operations are sent as POST requests")
 
 
+@web.middleware
+async def json_errors(request, handler):
+    """Failures raised by the web layer itself (a body it cannot read, say) also answer in JSON."""
+    try:
+        return await handler(request)
+    except web.HTTPException as e:
+        if "/api/0/" in request.path and e.status >= 400:
+            return error_reply(e.status, e.reason)
+        raise
+
+
 def routes(app):
     app.router.add_post("/api/0/{op:.+}", dispatch)
     app.router.add_route("*", "/api/0/{op:.*}", not_post)

@@ -6,7 +6,6 @@ before "username" and "password" is refused before a byte of the file is stored.
 """
 
 import asyncio
-import hashlib
 import os
 import tempfile
 import urllib.parse
@@ -33,7 +32,6 @@ class UploadedPart:
         self.content_type = content_type
         self.path = path
         self.size = 0
-        self.md5 = ""
 
     def discard(self):
         if self.path and os.path.exists(self.path):
@@ -132,7 +130,6 @@ async def _store_part(part, stored, service):
     fd, stored.path = tempfile.mkstemp(prefix="part-", dir=service.tmp_dir)
     loop = asyncio.get_running_loop()
     limit = service.settings.max_upload
-    md5 = hashlib.md5()
     with os.fdopen(fd, "wb", buffering=0) as out:
         while True:
             chunk = await part.read_chunk(CHUNK)
@@ -141,6 +138,4 @@ async def _store_part(part, stored, service):
             stored.size += len(chunk)
             if limit and stored.size > limit:
                 raise FormError(413, "The file is larger than this server accepts (%d bytes)" % limit)
-            md5.update(chunk)
             await loop.run_in_executor(None, out.write, chunk)
-    stored.md5 = md5.hexdigest()

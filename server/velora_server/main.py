@@ -39,7 +39,7 @@ def parse_args(argv):
 
 def build_apps(service):
     """The API app (which also serves the sockets, for a proxy in front) and the WebSocket app."""
-    http_app = web.Application()
+    http_app = web.Application(middlewares=[api.json_errors])
     http_app["service"] = service
     api.routes(http_app)
     relay.routes(http_app)

@@ -133,9 +133,8 @@ def thumbnail(tx, call):
         raise ApiError(413, "A thumbnail cannot be larger than %d bytes" % THUMB_LIMIT)
     if _image_kind(part.path) is None:
         raise ApiError(400, "A thumbnail must be a JPEG or PNG image")
-    if f["project_id"] != R.PRIVATE and f["creator_id"] != call.user["id"] and not call.user["is_admin"] \
-            and not R.is_member(tx, call.user, f["project_id"]):
-        raise ApiError(403, "You cannot change this file's thumbnail")
+    if f["project_id"] != R.PRIVATE and f["creator_id"] != call.user["id"] and not call.user["is_admin"]:
+        raise ApiError(403, "Only the uploader can change this file's thumbnail")
     relative = os.path.join("thumbs", "%d.jpg" % f["id"])
     os.replace(part.path, call.service.stored_path(relative))
     tx.execute("UPDATE files SET thumb = ? WHERE id = ?", (relative, f["id"]))
