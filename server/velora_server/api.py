@@ -75,6 +75,8 @@ class Call:
             if required:
                 raise ApiError(400, 'Missing parameter "%s"' % key)
             return default
+        if "\x00" in value:
+            raise ApiError(400, 'Parameter "%s" cannot hold a NUL character' % key)
         return value
 
     def integer(self, key, default=None, required=False):
@@ -82,7 +84,7 @@ class Call:
         if raw is None or (raw.strip() == "" and not required):
             return default
         raw = raw.strip()
-        if not _INT.match(raw):
+        if not _INT.match(raw) or not -2**63 <= int(raw) < 2**63:
             raise ApiError(400, 'Parameter "%s" must be a whole number' % key)
         return int(raw)
 

@@ -77,7 +77,7 @@ def verify(tx, cache, email, digest):
     """Answers the user row for a valid login, or None. Runs on a database worker."""
     email = (email or "").strip().lower()
     digest = (digest or "").strip().lower()
-    if not email or not is_digest(digest):
+    if not email or "\x00" in email or not is_digest(digest):
         return None
     user = tx.one("SELECT * FROM users WHERE email = ?", (email,))
     if user is None:

@@ -10,6 +10,8 @@ import os
 import tempfile
 import urllib.parse
 
+from aiohttp.http_exceptions import HttpProcessingError
+
 from . import auth
 
 FORM_LIMIT = 64 * 1024 * 1024  # an urlencoded body or one text part; annotations can be large
@@ -115,7 +117,7 @@ async def _read_multipart(request, service):
         for p in parts:
             p.discard()
         raise
-    except (ValueError, AssertionError, asyncio.IncompleteReadError) as e:
+    except (ValueError, AssertionError, asyncio.IncompleteReadError, HttpProcessingError) as e:
         for p in parts:
             p.discard()
         raise FormError(400, "The multipart body cannot be read: %s" % e)

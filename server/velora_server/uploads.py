@@ -68,7 +68,7 @@ def upload(tx, call):
             object_filename(source), obj["mime"]
     else:
         raise ApiError(400, 'The upload carries neither a "file" part nor a "source"')
-    filename = os.path.basename(filename or "") or "file"
+    filename = os.path.basename((filename or "").replace("\x00", "")) or "file"
     title = (call.text("title") or "").strip() or filename
     mime = (call.text("mime-type") or "").strip()
     if not mime or mime == "application/octet-stream":
