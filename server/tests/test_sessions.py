@@ -153,3 +153,41 @@ def test_comment_channel_tells_other_viewers(server, crew):
                 await http.ws_connect("%s/commentstream/%d" % (base, 999999))
 
     _run(scenario())
+
+
+def test_members_on_two_servers_of_one_database_hear_each_other(postgres):
+    import harness
+
+    url = postgres.new_database()
+    first = harness.Server(database=url).start()
+    second = harness.Server(database=url)
+    second.admin = first.admin
+    second.start()
+    try:
+        guest = first.add_user("guest@two.test", "guest-pass-2")
+        project = first.call("projects/create", {"title": "Two"})["id"]
+        first.call("admin/projects/members/add", {"project_id": project, "user_id": guest["id"]})
+        # The second server answers from the same records.
+        session = second.call("sessions/create", {"name": "Across", "participants": str(guest["id"]),
+                                                  "project_id": project})
+
+        async def scenario():
+            async with aiohttp.ClientSession() as http:
+                owner = await http.ws_connect("ws://127.0.0.1:%d/remote/%s" % (first.ws_port, session["token"]))
+                assert await _receive(owner) == "KCONNECT"
+                member = await http.ws_connect("ws://127.0.0.1:%d/remote/%s" % (second.ws_port, session["token"]))
+                assert await _receive(member) == "KCONNECT"
+                assert await _receive(owner) == "KCONNECT"  # from the other server
+                await owner.send_str("TC01:00:00:00")
+                assert await _receive(member) == "TC01:00:00:00"
+                await member.send_str("KPING")
+                assert await _receive(member) == "KPONG"
+                await _nothing(owner)
+                await member.close()
+                assert await _receive(owner) == "KDISCONNECT"
+                await owner.close()
+
+        _run(scenario())
+    finally:
+        second.cleanup()
+        first.cleanup()

@@ -56,6 +56,8 @@ def ensure_admin(service, environ):
     password = environ.get("VELORA_ADMIN_PASSWORD") or auth.new_password()
 
     def create(tx):
+        if tx.dialect == "postgresql":  # two servers starting together create one administrator
+            tx.execute("SELECT pg_advisory_xact_lock(7346151)")
         if tx.value("SELECT count(*) FROM users"):
             return None
         auth.create_user(tx, email, auth.client_digest(password), "Administrator", "", True)
@@ -73,6 +75,11 @@ async def serve(args, service):
     access = logging.getLogger("aiohttp.access") if args.access_log else None
     http_runner = web.AppRunner(http_app, access_log=access)
     ws_runner = web.AppRunner(ws_app, access_log=access)
+    loop = asyncio.get_running_loop()
+    if service.db.dialect == "postgresql":
+        from .bus import PgBus
+
+        service.hub.bus = await loop.run_in_executor(None, PgBus, service.db.url, loop, service.hub.deliver)
     await http_runner.setup()
     await ws_runner.setup()
     await web.TCPSite(http_runner, args.host, args.port, reuse_address=True).start()
@@ -81,7 +88,6 @@ async def serve(args, service):
           % (args.host, _port(http_runner), _port(ws_runner), service.data_dir), flush=True)
 
     stop = asyncio.Event()
-    loop = asyncio.get_running_loop()
     for sig in (signal.SIGINT, signal.SIGTERM):
         loop.add_signal_handler(sig, stop.set)
     await stop.wait()
@@ -89,6 +95,8 @@ async def serve(args, service):
     await service.hub.close_all()
     await ws_runner.cleanup()
     await http_runner.cleanup()
+    if service.hub.bus is not None:
+        service.hub.bus.close()
 
 
 def main(argv=None):

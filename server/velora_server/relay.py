@@ -9,7 +9,8 @@
   "KCONNECT" to every member when one connects, "KDISCONNECT" to the others when one leaves, and
   answers "KPING" with "KPONG" (to the sender only).
 
-A token is a session's token or a user's remote-control token. All rooms live in this process.
+A token is a session's token or a user's remote-control token. Rooms live in this process; with a
+bus (bus.py) what one server relays also reaches the members connected to the others.
 """
 
 import asyncio
@@ -26,6 +27,7 @@ SEND_TIMEOUT = 10
 class Hub:
     def __init__(self):
         self.rooms = {}
+        self.bus = None  # set when several servers share a database
 
     def join(self, room, ws):
         self.rooms.setdefault(room, set()).add(ws)
@@ -40,10 +42,18 @@ class Hub:
     def members(self, room):
         return list(self.rooms.get(room, ()))
 
-    async def send(self, room, message, exclude=None):
+    async def send(self, room, message, exclude=None, local=False):
+        """Sends to the room's members here except `exclude`, and (unless `local`) to the other servers."""
+        if self.bus is not None and not local:
+            self.bus.publish(room, message)
         peers = [p for p in self.members(room) if p is not exclude and not p.closed]
         if peers:
             await asyncio.gather(*(_send(p, message) for p in peers))
+
+    def deliver(self, room, message):
+        """A message relayed by another server (called on the event loop)."""
+        if room in self.rooms:
+            asyncio.ensure_future(self.send(room, message, local=True))
 
     async def close_all(self):
         sockets = [ws for members in self.rooms.values() for ws in members]
