@@ -43,6 +43,13 @@ def test_acknowledged_comments_survive_sigkill():
         with sqlite3.connect(os.path.join(first.data, "velora.db")) as db:
             assert db.execute("PRAGMA integrity_check").fetchone()[0] == "ok"
 
+        # A part of an upload cut off by the kill, and one of another server sharing the folder.
+        tmp = os.path.join(first.data, "tmp")
+        (killed,) = os.listdir(tmp)
+        with open(os.path.join(tmp, killed, "part-cut"), "wb") as f:
+            f.write(b"half an upload")
+        os.makedirs(os.path.join(tmp, "otherhost-1"))
+
         second = harness.Server(data=first.data)
         second.admin = first.admin
         second.start()
@@ -50,6 +57,8 @@ def test_acknowledged_comments_survive_sigkill():
             kept = {c["id"]: c["body"] for c in second.call("comments", {"file_id": fid})}
             missing = {i: b for i, b in acknowledged.items() if kept.get(i) != b}
             assert not missing, "acknowledged comments lost: %r" % sorted(missing)[:10]
+            assert not os.path.exists(os.path.join(tmp, killed))
+            assert os.path.exists(os.path.join(tmp, "otherhost-1"))
             # The server takes writes again after the crash.
             second.call("comments/create", {"file_id": fid, "body": "after", "timecode": "00:00:02:00"})
         finally:

@@ -5,10 +5,21 @@ import hmac
 import os
 import secrets
 import shutil
+import socket
 import time
 import urllib.parse
 
 from . import auth
+
+
+def _alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
 
 
 class Service:
@@ -20,15 +31,28 @@ class Service:
         self.files_dir = os.path.join(self.data_dir, "files")
         self.thumbs_dir = os.path.join(self.data_dir, "thumbs")
         self.objects_dir = os.path.join(self.data_dir, "objects")
-        self.tmp_dir = os.path.join(self.data_dir, "tmp")
+        self.tmp_root = os.path.join(self.data_dir, "tmp")
+        # Several servers may share one data folder: each keeps its parts in its own folder.
+        self.tmp_dir = os.path.join(self.tmp_root, "%s-%d" % (socket.gethostname(), os.getpid()))
         self.secret = b""
         self.hub = None
 
     def prepare_folders(self):
-        for d in (self.data_dir, self.files_dir, self.thumbs_dir, self.objects_dir):
+        for d in (self.data_dir, self.files_dir, self.thumbs_dir, self.objects_dir, self.tmp_root):
             os.makedirs(d, exist_ok=True)
-        # Parts of uploads cut off by a previous stop are of no use to anyone.
-        shutil.rmtree(self.tmp_dir, ignore_errors=True)
+        # Parts of uploads cut off by an earlier stop are of no use to anyone: those of stopped
+        # servers of this host, and anything a day old.
+        host = socket.gethostname() + "-"
+        for name in os.listdir(self.tmp_root):
+            path = os.path.join(self.tmp_root, name)
+            pid = name[len(host):]
+            stale = name.startswith(host) and pid.isdigit() and not _alive(int(pid))
+            try:
+                stale = stale or time.time() - os.path.getmtime(path) > 86400
+            except OSError:
+                continue
+            if stale:
+                shutil.rmtree(path, ignore_errors=True)
         os.makedirs(self.tmp_dir, exist_ok=True)
 
     def load_secret(self):
