@@ -9,7 +9,7 @@ import sys
 
 from aiohttp import web
 
-from . import VERSION, api, auth, config, relay, storage
+from . import VERSION, api, auth, config, probe, relay, storage
 from . import ops_admin, ops_catalogue, ops_files, ops_review, ops_sessions, uploads  # noqa: F401 (registers)
 from .db import Database, DatabaseError, default_url
 from .service import Service
@@ -76,6 +76,7 @@ async def serve(args, service):
     http_runner = web.AppRunner(http_app, access_log=access)
     ws_runner = web.AppRunner(ws_app, access_log=access)
     loop = asyncio.get_running_loop()
+    service.prober = probe.Prober(service)
     if service.db.dialect == "postgresql":
         from .bus import PgBus
 
@@ -93,6 +94,8 @@ async def serve(args, service):
     await stop.wait()
     log.info("stopping")
     await service.hub.close_all()
+    for task in list(service.prober.pending):
+        task.cancel()
     await ws_runner.cleanup()
     await http_runner.cleanup()
     if service.hub.bus is not None:
