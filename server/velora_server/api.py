@@ -155,6 +155,9 @@ async def dispatch(request):
         call = Call(service, request, params, parts)
         call.user = user
         db = service.db
+        if op.write and call.user is None:
+            # The password check is slow on purpose; it must not hold the database's write lock.
+            call.user = await db.read(_authenticate, call)
         result = await (db.write(_run, op, call) if op.write else db.read(_run, op, call))
         call.run_after_commit()
         return json_reply(result)
