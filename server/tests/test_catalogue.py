@@ -193,3 +193,18 @@ def test_uploads_are_refused_before_any_byte_is_kept(server, studio):
     # Nothing of the refused uploads was registered.
     listed = server.call("projects/files", {"project_id": pid, "dept": -1, "parent": "/"})
     assert [f["filename"] for f in listed] == []
+
+
+def test_every_operation_path_of_the_client_is_served(server, studio):
+    paths = ["authenticate", "projects", "projects/create", "projects/departments", "projects/files/video",
+             "projects/files/audiovideo", "projects/files", "apps/files", "projects/folders",
+             "projects/files/revisions", "projects/events", "commentstream/create", "file", "apps/files/remove",
+             "files/url", "folders/create", "files/thumb", "files/metadata", "files/approve", "files/reject",
+             "comments", "comments/create", "comments/edit", "comments/remove", "files/playbackpos", "sync/localip",
+             "remote/token", "sessions", "sessions/create", "sessions/fileid", "sessions/remove", "users",
+             "relationships", "annotation", "annotation/remove", "files/canupload", "uniqueprojectid",
+             "files/upload"]
+    for path in paths:
+        r = server.post(path, {})
+        assert r.status != 404 or "Unknown operation" not in r.json()["error"], path
+        assert r.status < 500, (path, r.body)
