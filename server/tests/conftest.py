@@ -20,7 +20,8 @@ class Postgres:
     """A throw-away cluster on a private socket folder; as root it runs as "nobody"."""
 
     def __init__(self):
-        self.root = tempfile.mkdtemp(prefix="velora-pg-")
+        # As root the cluster runs as "nobody", who must reach the folder: keep it out of a private TMPDIR.
+        self.root = tempfile.mkdtemp(prefix="velora-pg-", dir="/tmp" if os.geteuid() == 0 else None)
         self.data = os.path.join(self.root, "data")
         self.sock = os.path.join(self.root, "sock")
         os.mkdir(self.sock)
