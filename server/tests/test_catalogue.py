@@ -208,3 +208,23 @@ def test_every_operation_path_of_the_client_is_served(server, studio):
         r = server.post(path, {})
         assert r.status != 404 or "Unknown operation" not in r.json()["error"], path
         assert r.status < 500, (path, r.body)
+
+
+def test_streamed_upload_layout_of_the_request_layer(server, studio):
+    # Boundary "0xKhTmLbOuNdArY-" + a UUID, a charset before the boundary, values before the file.
+    boundary = "0xKhTmLbOuNdArY-0F6A8C52-3B1D-4E8F-9A7C-2D5E6F708192"
+    values = {"username": server.admin[0], "password": sha512(server.admin[1]), "project_id": str(studio["project"]),
+              "parent": "/Dailies/Day 1", "title": "Streamed", "department": "-1"}
+    body = "--%s\r\n" % boundary
+    for k, v in values.items():
+        body += 'Content-Disposition: form-data; name="%s"\r\n\r\n%s\r\n--%s\r\n' % (k, v, boundary)
+    body += 'Content-Disposition: form-data; name="file"; filename="day1.mp4"\r\nContent-Type: video/mp4\r\n\r\n'
+    data = bytes(range(256)) * 64
+    r = server.request("POST", "/api/0/files/upload", body.encode() + data + ("\r\n--%s--\r\n" % boundary).encode(),
+                       {"Content-Type": "multipart/form-data; charset=utf-8; boundary=" + boundary})
+    assert r.status == 200, r.body
+    record = r.json()
+    assert (record["title"], record["parent"], record["size"], record["mime"]) == (
+        "Streamed", "/Dailies/Day 1", len(data), "video/mp4")
+    url = server.call("files/url", {"file_id": record["id"]})["url"]
+    assert server.request("GET", url.split(str(server.port), 1)[1]).body == data
