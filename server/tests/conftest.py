@@ -81,3 +81,11 @@ def server(request):
     s = harness.Server(database=database).start()
     yield s
     s.cleanup()
+
+
+@pytest.fixture(scope="module")
+def sqlite_server():
+    """For behaviour that does not depend on where the records are kept."""
+    s = harness.Server().start()
+    yield s
+    s.cleanup()

@@ -16,7 +16,8 @@ def admin(server, *args, new_password=None, password=None):
                           capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL)
 
 
-def test_accounts_projects_and_members(server):
+def test_accounts_projects_and_members(sqlite_server):
+    server = sqlite_server
     r = admin(server, "add-user", "Grader@Studio.test", "--first", "Gray", "--last", "Der", new_password="grade-pass-1")
     assert r.returncode == 0, r.stderr
     assert server.call("authenticate", login=("grader@studio.test", "grade-pass-1"))["name"] == "Gray Der"

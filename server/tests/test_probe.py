@@ -43,7 +43,8 @@ def wait_for_thumb(server, fid):
     raise AssertionError("no thumbnail was made")
 
 
-def test_media_facts_fill_what_the_upload_left_out(server):
+def test_media_facts_fill_what_the_upload_left_out(sqlite_server):
+    server = sqlite_server
     folder = tempfile.mkdtemp()
     try:
         project = server.call("projects/create", {"title": "Probe"})["id"]
