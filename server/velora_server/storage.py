@@ -125,6 +125,9 @@ async def put_object(request):
 
         await service.db.write(record)
         return web.Response(status=200, headers={"ETag": '"%s"' % etag})
+    except ConnectionError as e:
+        log.info("storage PUT of %s cut off: %s", key, e)
+        return xml_error(400, "IncompleteBody", "The body was cut off")
     finally:
         if os.path.exists(tmp):
             os.unlink(tmp)
