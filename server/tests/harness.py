@@ -64,7 +64,10 @@ class Server:
         self.owns_data = data is None
         self.data = data or tempfile.mkdtemp(prefix="velora-test-")
         self.database = database
-        self.env = dict(os.environ, **(env or {}))
+        # Passwords are stretched less than in a deployment, to keep the tests quick; one test
+        # checks the deployment's strength.
+        self.env = dict(os.environ, VELORA_PASSWORD_ITERATIONS="1000")
+        self.env.update(env or {})
         if settings:
             with open(os.path.join(self.data, "settings.ini"), "w") as f:
                 f.write(settings)

@@ -228,3 +228,23 @@ def test_streamed_upload_layout_of_the_request_layer(server, studio):
         "Streamed", "/Dailies/Day 1", len(data), "video/mp4")
     url = server.call("files/url", {"file_id": record["id"]})["url"]
     assert server.request("GET", url.split(str(server.port), 1)[1]).body == data
+
+
+def test_passwords_are_stored_stretched_never_as_sent():
+    import os
+    import sqlite3
+
+    import harness
+
+    fresh = harness.Server(env={"VELORA_PASSWORD_ITERATIONS": ""}).start()
+    try:
+        assert fresh.call("authenticate")["username"] == fresh.admin[0]
+        with sqlite3.connect(os.path.join(fresh.data, "velora.db")) as db:
+            rounds, stored, salt = db.execute("SELECT pw_iterations, pw_hash, pw_salt FROM users").fetchone()
+        assert rounds == 120000 and len(salt) == 32
+        assert stored not in (fresh.admin[1], sha512(fresh.admin[1]))
+        import hashlib
+        expected = hashlib.pbkdf2_hmac("sha256", sha512(fresh.admin[1]).encode(), bytes.fromhex(salt), rounds).hex()
+        assert stored == expected
+    finally:
+        fresh.cleanup()

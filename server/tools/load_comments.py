@@ -121,7 +121,7 @@ def main():
 
         cluster = Postgres().start()
         args.database = cluster.new_database()
-    server = harness.Server(database=args.database).start()
+    server = harness.Server(database=args.database, env={"VELORA_PASSWORD_ITERATIONS": ""}).start()
     try:
         fid, logins = seed(server, args.comments)
         bodies = [harness.form_body({"file_id": fid, "username": e, "password": hashlib.sha512(pw.encode()).hexdigest()})

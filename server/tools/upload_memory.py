@@ -68,7 +68,8 @@ def main():
     args = p.parse_args()
     size = int(args.gigabytes * 1024 ** 3)
 
-    server = harness.Server(env={"VELORA_S3_ACCESS_KEY": ACCESS, "VELORA_S3_SECRET_KEY": SECRET}).start()
+    server = harness.Server(env={"VELORA_S3_ACCESS_KEY": ACCESS, "VELORA_S3_SECRET_KEY": SECRET,
+                                 "VELORA_PASSWORD_ITERATIONS": ""}).start()
     try:
         project = server.call("projects/create", {"title": "Big"})["id"]
         for _ in range(20):  # warm the code paths the upload uses

@@ -16,6 +16,7 @@ CREATE TABLE IF NOT EXISTS users (
     last_name TEXT NOT NULL DEFAULT '',
     pw_salt TEXT NOT NULL,
     pw_hash TEXT NOT NULL,
+    pw_iterations INTEGER NOT NULL,
     is_admin INTEGER NOT NULL DEFAULT 0,
     sync_ip TEXT NOT NULL DEFAULT '',
     remote_token TEXT UNIQUE,
