@@ -170,6 +170,11 @@ CREATE TABLE IF NOT EXISTS objects (
 )
 """
 
+# Columns added after a table was first made: (table, column, definition for older databases).
+COLUMNS_ADDED = [
+    ("users", "pw_iterations", "INTEGER NOT NULL DEFAULT 120000"),
+]
+
 _ID = {
     "sqlite": "INTEGER PRIMARY KEY AUTOINCREMENT",
     "postgresql": "BIGSERIAL PRIMARY KEY",
