@@ -27,7 +27,7 @@ def sha512(text):
 
 def client_value(value):
     """Percent-encodes a value as the player's client does before it adds its own replacements."""
-    text = urllib.parse.quote(str(value), safe="!$&'()*+,;=:@/?~-._")
+    text = urllib.parse.quote(str(value), safe="!$&'()*+,-./:;=?@_~#")
     for a, b in (("&", "%26"), ('"', "%22"), ("<", "%3C"), (">", "%3E"), ("=", "%3D"), ("?", "%3F"),
                  ("+", "%2B")):
         text = text.replace(a, b)

@@ -75,7 +75,7 @@ def test_error_replies_are_json_with_a_status(server, studio):
 
 def test_form_values_arrive_as_sent(server, studio):
     # Reserved characters, "+", a space and non-ASCII text, percent-encoded as the player does.
-    title = "Cut 3 & 4: x=y? 50+50 <final> \"quoted\" Ünïcødé 日本"
+    title = "Cut 3 & 4: x=y? 50+50 <final> \"quoted\" take #2; 100% Ünïcødé 日本"
     created = server.call("projects/create", {"title": title, "description": "a&b", "client": "c+d"})
     listed = {p["id"]: p for p in server.call("projects", {"privateStorage": "0"})}
     assert listed[created["id"]]["title"] == title
