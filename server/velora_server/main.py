@@ -131,6 +131,7 @@ def main(argv=None):
         service.prepare_folders()
         db.create_schema()
         service.load_secret()
+        storage.expire_objects(service)
         service.hub = relay.Hub()
         created = ensure_admin(service, os.environ)
     except (OSError, config.SettingsError, DatabaseError) as e:

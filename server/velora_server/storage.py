@@ -133,6 +133,24 @@ async def put_object(request):
             os.unlink(tmp)
 
 
+OBJECT_LIFETIME = 7 * 86400
+
+
+def expire_objects(service, lifetime=OBJECT_LIFETIME):
+    """Removes stored objects never registered as files (their upload stopped half way); at start-up."""
+
+    def take(tx):
+        rows = tx.all("SELECT key, stored FROM objects WHERE created < ?", (int(time.time()) - lifetime,))
+        tx.execute("DELETE FROM objects WHERE created < ?", (int(time.time()) - lifetime,))
+        return rows
+
+    for row in service.db.run_sync(take):
+        try:
+            os.unlink(service.stored_path(row["stored"]))
+        except OSError:
+            pass
+
+
 async def _served_file(request, kind, column):
     service = request.app["service"]
     try:
