@@ -38,7 +38,8 @@ struct BVVelora::QueueWatch
 
 QString BVVelora::boundary(Program program)
 {
-    return program == Program::Prefsync ? QStringLiteral("xKhTmLbOuNdArY") : QStringLiteral("axhTsLbOxNzArUD");
+    return program == Program::Prefsync ? QStringLiteral("xKhTmLbOuNdArY")
+                                        : QStringLiteral("axhTsLbOxNzArUD");
 }
 
 BVVelora::BVVelora(BVVeloraDelegate *delegate)
@@ -196,7 +197,8 @@ bool BVVelora::validateUsernameAndPassword()
 
 void BVVelora::reportAuthenticationError()
 {
-    const BVError error = BVVeloraReply::errorWithMessage(403, QStringLiteral("Invalid username or password"));
+    const BVError error
+        = BVVeloraReply::errorWithMessage(403, QStringLiteral("Invalid username or password"));
     BVMainThread::async([alive = std::weak_ptr<BVVelora *>(m_alive), error] {
         const auto self = alive.lock();
         if (!self)
@@ -261,8 +263,8 @@ void BVVelora::postURL(const QString &url, const QVariantMap &params, const QByt
     if (!data.isNull() && !filename.isEmpty()) {
         QByteArray textPart;
         request->appendPostData(multipartBody(m_program, all, data, mimeType, filename, &textPart));
-        request->addRequestHeader(
-            QStringLiteral("Content-Type"), QStringLiteral("multipart/form-data; boundary=") + boundary(m_program));
+        request->addRequestHeader(QStringLiteral("Content-Type"),
+            QStringLiteral("multipart/form-data; boundary=") + boundary(m_program));
         BVLog::appendLog("params: %@", QString::fromUtf8(textPart));
     } else {
         request->appendPostData(formBody(all));
@@ -281,7 +283,8 @@ QByteArray BVVelora::formBody(const QVariantMap &params)
 {
     QString body;
     for (auto it = params.cbegin(); it != params.cend(); ++it)
-        body += QLatin1Char('&') + it.key() + QLatin1Char('=') + sanitizeURLParameter(parameterText(it.value()));
+        body += QLatin1Char('&') + it.key() + QLatin1Char('=')
+            + sanitizeURLParameter(parameterText(it.value()));
     return body.toUtf8();
 }
 
@@ -296,7 +299,8 @@ QByteArray BVVelora::multipartBody(Program program, const QVariantMap &params, c
         text += QStringLiteral("Content-Disposition: form-data; name=\"%1\"").arg(it.key()) + crlf + crlf;
         text += parameterText(it.value()) + crlf + QStringLiteral("--") + b + crlf;
     }
-    text += QStringLiteral("Content-Disposition: form-data; name=\"file\"; filename=\"%1\"").arg(filename) + crlf;
+    text += QStringLiteral("Content-Disposition: form-data; name=\"file\"; filename=\"%1\"").arg(filename)
+        + crlf;
     text += QStringLiteral("Content-Type: ")
         + (mimeType.isEmpty() ? QStringLiteral("application/octet-stream") : mimeType) + crlf;
     text += QStringLiteral("Content-Transfer-Encoding: binary") + crlf + crlf;
@@ -411,7 +415,8 @@ void BVVelora::postSuccessOnMainThread(const QVariant &result, const QString &co
         if (reply.contains(QStringLiteral("name"))) {
             setName(reply.value(QStringLiteral("name")).toString());
             saveDisplayName();
-            BVNotificationCenter::defaultCenter().postNotificationOnMainThread(updateSettingsNotification, this);
+            BVNotificationCenter::defaultCenter().postNotificationOnMainThread(
+                updateSettingsNotification, this);
         }
     }
     if (m_program == Program::Reelmark

@@ -38,9 +38,9 @@ public:
     // multipart boundary and the comment channel.
     enum class Program { Reelmark, Prefsync };
 
-    static const QString errorDomain;                // "BVVeloraErrorDomain"
+    static const QString errorDomain; // "BVVeloraErrorDomain"
     static const QString updateSettingsNotification; // "BVVeloraUpdateSettings"
-    static const QString keychainService;            // "com.brightvane.velora"
+    static const QString keychainService; // "com.brightvane.velora"
     // In the user information of "BVVeloraUpdateSettings" after a sign-out.
     static const QString signedOutKey;
     static QString boundary(Program program);
@@ -87,8 +87,8 @@ public:
 
     // Request primitives of the operations.
     void postURL(const QString &url, const QVariantMap &params, const QString &context);
-    void postURL(const QString &url, const QVariantMap &params, const QByteArray &data, const QString &mimeType,
-        const QString &filename, const QString &context);
+    void postURL(const QString &url, const QVariantMap &params, const QByteArray &data,
+        const QString &mimeType, const QString &filename, const QString &context);
     // A multipart POST streamed from disk through the HTTP layer (uploads to an own server).
     void postURL(const QString &url, const QVariantMap &params, const QString &file, const QString &mimeType,
         const QString &filename, const QString &context);
@@ -142,7 +142,8 @@ public:
     void populateFilesForProjectID(long projectID, bool thumbnails, bool folders, const QString &parentFolder,
         long departmentID, bool showDepts, const QString &appID);
     void populateFilesForApp(const QString &appID, const QString &folder);
-    void populateFoldersForProjectID(long projectID, const QString &parentFolder, long departmentID, bool subfolders);
+    void populateFoldersForProjectID(
+        long projectID, const QString &parentFolder, long departmentID, bool subfolders);
     void populateRevisionsForFile(long fileID, bool thumbnails);
     void populateAllEventsSinceDate(const std::optional<QDateTime> &date);
     void populateAllEvents() { populateAllEventsSinceDate(std::nullopt); }
@@ -182,13 +183,15 @@ public:
 
     // Uploads: the service registers the file once its bytes are stored.
     bool uploadFile(const QString &path, long projectID, const QString &parentFolder, const QString &title);
-    bool uploadFile(const QString &path, const QString &appID, const QString &parentFolder, const QString &title);
-    bool uploadFile(const QString &path, const QString &appID, const QString &parentFolder, const QString &title,
-        const QDateTime &date);
+    bool uploadFile(
+        const QString &path, const QString &appID, const QString &parentFolder, const QString &title);
+    bool uploadFile(const QString &path, const QString &appID, const QString &parentFolder,
+        const QString &title, const QDateTime &date);
     bool uploadFile(const QString &path, long projectID, const QString &parentFolder, long departmentID,
         const QString &title, const QString &description, double frameRate, const QString &timecodeStart,
-        quint64 duration, bool autoRevise = false, const QStringList &linkEmails = {}, bool allowComments = true,
-        const QString &appID = {}, bool notifyUsers = true, const QVariantMap &settings = {});
+        quint64 duration, bool autoRevise = false, const QStringList &linkEmails = {},
+        bool allowComments = true, const QString &appID = {}, bool notifyUsers = true,
+        const QVariantMap &settings = {});
 
     // Response handling: the reply of a request for the context, with its HTTP status (0 when
     // the connection failed; data null when nothing arrived).
@@ -204,7 +207,8 @@ protected:
     void webSocketDidOpen(BVWebSocket *webSocket) override;
     void webSocketDidReceiveMessage(BVWebSocket *webSocket, const QVariant &message) override;
     void webSocketDidFailWithError(BVWebSocket *webSocket, const BVError &error) override;
-    void webSocketDidCloseWithCode(BVWebSocket *webSocket, int code, const QString &reason, bool wasClean) override;
+    void webSocketDidCloseWithCode(
+        BVWebSocket *webSocket, int code, const QString &reason, bool wasClean) override;
 
 private:
     struct Upload

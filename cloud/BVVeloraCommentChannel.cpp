@@ -24,7 +24,8 @@ void BVVelora::connectToCommentSocketForFileID(long fileID)
     QString host = site.host();
     if (host.startsWith(QLatin1String("www.")))
         host.remove(0, 4);
-    const QString scheme = site.scheme() == QLatin1String("https") ? QStringLiteral("wss") : QStringLiteral("ws");
+    const QString scheme
+        = site.scheme() == QLatin1String("https") ? QStringLiteral("wss") : QStringLiteral("ws");
     const QString address = BVFormat::format(
         "%@://%@:%i/commentstream/%li", scheme, host, BVVeloraDeployment::webSocketPort(), fileID);
     BVLog::appendLog("comment socket URL: %@", address);

@@ -65,7 +65,8 @@ int BVVeloraDeployment::webSocketPort()
 {
     bool ok = false;
     const int port
-        = value("VELORA_WEBSOCKET_PORT", QStringLiteral("service"), QStringLiteral("websocket_port")).toInt(&ok);
+        = value("VELORA_WEBSOCKET_PORT", QStringLiteral("service"), QStringLiteral("websocket_port"))
+              .toInt(&ok);
     return ok && port > 0 && port < 65536 ? port : kDefaultWebSocketPort;
 }
 
@@ -89,7 +90,8 @@ void BVVeloraDeployment::installStorageCredentials()
     if (!credentials.isComplete()) {
         static std::atomic<bool> logged {false};
         if (!logged.exchange(true))
-            BVLog::appendLog("Velora: no storage credentials configured; uploads to the public service are off");
+            BVLog::appendLog(
+                "Velora: no storage credentials configured; uploads to the public service are off");
         return;
     }
     BVS3Request::setSharedAccessKey(credentials.accessKeyID);

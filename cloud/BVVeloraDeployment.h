@@ -20,7 +20,7 @@ public:
     {
         QString accessKeyID;
         QString secretAccessKey;
-        QString host;   // empty: the storage layer's default
+        QString host; // empty: the storage layer's default
         QString scheme; // "https" unless configured
         bool isComplete() const { return !accessKeyID.isEmpty() && !secretAccessKey.isEmpty(); }
     };

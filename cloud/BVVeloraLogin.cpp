@@ -99,8 +99,8 @@ void BVVelora::saveSettings()
     if (m_program == Program::Reelmark) {
         const std::optional<QVariantList> items = store.keychainItemsForService(keychainService);
         for (const QVariant &item : CredentialStore::filterEmailKeychains(items.value_or(QVariantList())))
-            store.storeString(
-                std::nullopt, item.toMap().value(CredentialStore::accountKey).toString(), {}, keychainService);
+            store.storeString(std::nullopt, item.toMap().value(CredentialStore::accountKey).toString(), {},
+                keychainService);
         if (!user.isEmpty() && !secret.isEmpty()) {
             QString displayName, address;
             bool ownServer;
@@ -121,7 +121,8 @@ void BVVelora::saveSettings()
             BVLog::appendLog("Velora error: Unable to save login information in Keychain");
         BVUserDefaults *domain = veloraDomain();
         domain->setString(user, kLegacyUsernameAccount);
-        domain->setString(BVFormat::format("%i", int(veloServerEnabled())), QStringLiteral("veloServerEnabled"));
+        domain->setString(
+            BVFormat::format("%i", int(veloServerEnabled())), QStringLiteral("veloServerEnabled"));
         domain->setString(veloServerURLString(), QStringLiteral("veloServerURL"));
         domain->synchronize();
     }
@@ -160,7 +161,8 @@ void BVVelora::loadSavedSettingsReelmark(bool *migrated)
             std::lock_guard lock(m_fieldsMutex);
             m_username = user;
             m_password = *secret;
-            m_veloServerEnabled = boolFromText(veloraDomain()->objectForKey(QStringLiteral("veloServerEnabled")));
+            m_veloServerEnabled
+                = boolFromText(veloraDomain()->objectForKey(QStringLiteral("veloServerEnabled")));
             m_veloServerURLString = veloraDomain()->stringForKey(QStringLiteral("veloServerURL"));
             m_name = displayName.isEmpty() ? user : displayName;
             earlierLogin = true;

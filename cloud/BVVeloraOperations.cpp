@@ -18,11 +18,13 @@ void BVVelora::populateProjects(bool privateStorage)
 {
     if (!validateUsernameAndPassword())
         return;
-    post(QStringLiteral("/projects"), {{QStringLiteral("privateStorage"), BVFormat::format("%i", int(privateStorage))}},
+    post(QStringLiteral("/projects"),
+        {{QStringLiteral("privateStorage"), BVFormat::format("%i", int(privateStorage))}},
         QStringLiteral("projects"));
 }
 
-bool BVVelora::createProject(const QString &title, const QString &description, const QString &client, long status)
+bool BVVelora::createProject(
+    const QString &title, const QString &description, const QString &client, long status)
 {
     if (!validateUsernameAndPassword() || title.isEmpty())
         return false;
@@ -49,7 +51,8 @@ namespace {
 QVariantMap fileListParams(long projectID, bool thumbnails, bool folders, const QString &parentFolder,
     long departmentID, bool showDepts)
 {
-    QVariantMap params {{QStringLiteral("project_id"), number(projectID)}, {QStringLiteral("dept"), number(departmentID)}};
+    QVariantMap params {
+        {QStringLiteral("project_id"), number(projectID)}, {QStringLiteral("dept"), number(departmentID)}};
     if (thumbnails)
         params.insert(QStringLiteral("thumbs"), QStringLiteral("1"));
     if (folders)
@@ -68,7 +71,8 @@ void BVVelora::populateVideoFilesForProjectID(long projectID, bool thumbnails, b
 {
     if (!validateUsernameAndPassword())
         return;
-    QVariantMap params = fileListParams(projectID, thumbnails, folders, parentFolder, departmentID, showDepts);
+    QVariantMap params
+        = fileListParams(projectID, thumbnails, folders, parentFolder, departmentID, showDepts);
     if (showCommentStreams)
         params.insert(QStringLiteral("commentstreams"), QStringLiteral("1"));
     post(QStringLiteral("/projects/files/video"), params, QStringLiteral("projects/files/video"));
@@ -80,7 +84,8 @@ void BVVelora::populateAudioVideoFilesForProjectID(long projectID, bool thumbnai
 {
     if (!validateUsernameAndPassword())
         return;
-    QVariantMap params = fileListParams(projectID, thumbnails, folders, parentFolder, departmentID, showDepts);
+    QVariantMap params
+        = fileListParams(projectID, thumbnails, folders, parentFolder, departmentID, showDepts);
     if (showCommentStreams)
         params.insert(QStringLiteral("commentstreams"), QStringLiteral("1"));
     if (m_program == Program::Reelmark)
@@ -95,7 +100,8 @@ void BVVelora::populateFilesForProjectID(long projectID, bool thumbnails, bool f
 {
     if (!validateUsernameAndPassword())
         return;
-    QVariantMap params = fileListParams(projectID, thumbnails, folders, parentFolder, departmentID, showDepts);
+    QVariantMap params
+        = fileListParams(projectID, thumbnails, folders, parentFolder, departmentID, showDepts);
     if (!appID.isEmpty())
         params.insert(QStringLiteral("app_id"), appID);
     post(appID.isEmpty() ? QStringLiteral("/projects/files") : QStringLiteral("/apps/files"), params,
@@ -112,7 +118,8 @@ void BVVelora::populateFoldersForProjectID(
 {
     if (!validateUsernameAndPassword())
         return;
-    QVariantMap params {{QStringLiteral("project_id"), number(projectID)}, {QStringLiteral("dept"), number(departmentID)}};
+    QVariantMap params {
+        {QStringLiteral("project_id"), number(projectID)}, {QStringLiteral("dept"), number(departmentID)}};
     if (subfolders)
         params.insert(QStringLiteral("subfolders"), QStringLiteral("1"));
     if (!parentFolder.isEmpty())
@@ -136,12 +143,13 @@ void BVVelora::populateAllEventsSinceDate(const std::optional<QDateTime> &date)
         return;
     QVariantMap params;
     if (date && date->isValid())
-        params.insert(QStringLiteral("since"), BVFormat::format("%0.0f", double(date->toSecsSinceEpoch()) + 1.0));
+        params.insert(
+            QStringLiteral("since"), BVFormat::format("%0.0f", double(date->toSecsSinceEpoch()) + 1.0));
     post(QStringLiteral("/projects/events"), params, QStringLiteral("projects/events"));
 }
 
-void BVVelora::createCommentStream(const QString &title, long projectID, long departmentID, const QString &folder,
-    double fps, const QString &timecode, bool dropFrame)
+void BVVelora::createCommentStream(const QString &title, long projectID, long departmentID,
+    const QString &folder, double fps, const QString &timecode, bool dropFrame)
 {
     if (!validateUsernameAndPassword())
         return;
@@ -179,7 +187,8 @@ void BVVelora::generateURLForFileWithID(long fileID)
     if (!validateUsernameAndPassword())
         return;
     BVLog::appendLog("file id: %i", fileID);
-    post(QStringLiteral("/files/url"), {{QStringLiteral("file_id"), number(fileID)}}, QStringLiteral("files/url"));
+    post(QStringLiteral("/files/url"), {{QStringLiteral("file_id"), number(fileID)}},
+        QStringLiteral("files/url"));
 }
 
 void BVVelora::createFolder(const QString &name, long projectID, long departmentID)
@@ -200,7 +209,8 @@ void BVVelora::createFolders(const QStringList &names, long projectID, long depa
     if (!validateUsernameAndPassword())
         return;
     post(QStringLiteral("/folders/create"),
-        {{QStringLiteral("folder"), names.join(QLatin1Char(';'))}, {QStringLiteral("dept"), number(departmentID)},
+        {{QStringLiteral("folder"), names.join(QLatin1Char(';'))},
+            {QStringLiteral("dept"), number(departmentID)},
             {QStringLiteral("project_id"), number(projectID)}},
         QStringLiteral("folders/create"));
 }
@@ -209,15 +219,17 @@ void BVVelora::uploadThumbnailImage(const QImage &image, long fileID)
 {
     if (!validateUsernameAndPassword())
         return;
-    const QByteArray jpeg = image.width() == 120 ? resizeImage(image, image.width(), image.height(), "jpg", 0.8)
-                                                 : resizeImage(image, 120, 0, "jpg", 0.8);
+    const QByteArray jpeg = image.width() == 120
+        ? resizeImage(image, image.width(), image.height(), "jpg", 0.8)
+        : resizeImage(image, 120, 0, "jpg", 0.8);
     if (jpeg.isEmpty()) {
         postError(BVVeloraReply::errorWithMessage(0, QStringLiteral("The thumbnail could not be encoded.")),
             QStringLiteral("files/thumb"));
         return;
     }
-    postURL(apiURLString() + QStringLiteral("/files/thumb"), {{QStringLiteral("file_id"), number(fileID)}}, jpeg,
-        QStringLiteral("image/jpeg"), BVFormat::format("%@.jpg", randomString(32)), QStringLiteral("files/thumb"));
+    postURL(apiURLString() + QStringLiteral("/files/thumb"), {{QStringLiteral("file_id"), number(fileID)}},
+        jpeg, QStringLiteral("image/jpeg"), BVFormat::format("%@.jpg", randomString(32)),
+        QStringLiteral("files/thumb"));
 }
 
 void BVVelora::metadataForFile(long fileID)
@@ -269,7 +281,8 @@ void BVVelora::commentsForFileID(long fileID)
 {
     if (!validateUsernameAndPassword())
         return;
-    post(QStringLiteral("/comments"), {{QStringLiteral("file_id"), number(fileID)}}, QStringLiteral("comments"));
+    post(QStringLiteral("/comments"), {{QStringLiteral("file_id"), number(fileID)}},
+        QStringLiteral("comments"));
 }
 
 void BVVelora::postComment(const QString &body, const QString &timecode, long fileID, int colorID)
@@ -308,7 +321,8 @@ void BVVelora::savePlaybackPosition(double seconds, long fileID)
     if (!validateUsernameAndPassword())
         return;
     post(QStringLiteral("/files/playbackpos"),
-        {{QStringLiteral("position"), BVFormat::format("%f", seconds)}, {QStringLiteral("file_id"), number(fileID)}},
+        {{QStringLiteral("position"), BVFormat::format("%f", seconds)},
+            {QStringLiteral("file_id"), number(fileID)}},
         QStringLiteral("files/playbackpos"));
 }
 
@@ -330,7 +344,8 @@ void BVVelora::sessionsForProject(long projectID)
 {
     if (!validateUsernameAndPassword())
         return;
-    post(QStringLiteral("/sessions"), {{QStringLiteral("project_id"), number(projectID)}}, QStringLiteral("sessions"));
+    post(QStringLiteral("/sessions"), {{QStringLiteral("project_id"), number(projectID)}},
+        QStringLiteral("sessions"));
 }
 
 void BVVelora::createSession(const QString &name, const QList<long> &participants, long projectID)
@@ -367,7 +382,8 @@ void BVVelora::usersForProject(long projectID)
 {
     if (!validateUsernameAndPassword())
         return;
-    post(QStringLiteral("/users"), {{QStringLiteral("project_id"), number(projectID)}}, QStringLiteral("users"));
+    post(QStringLiteral("/users"), {{QStringLiteral("project_id"), number(projectID)}},
+        QStringLiteral("users"));
 }
 
 void BVVelora::relationshipsForFile(long fileID, const QStringList &types)

@@ -59,14 +59,16 @@ BVVeloraReply BVVeloraReply::interpret(const QByteArray *data, int status, bool 
     switch (status) {
     case 500:
         reply.log.append(QStringLiteral("500 error"));
-        reply.error = errorWithMessage(
-            0, QStringLiteral("Server error. Please check your Velora Server Apache log file to see the cause."));
+        reply.error = errorWithMessage(0,
+            QStringLiteral(
+                "Server error. Please check your Velora Server Apache log file to see the cause."));
         return reply;
     case 404:
         reply.log.append(QStringLiteral("Velora server not found."));
         reply.error = errorWithMessage(0,
-            QStringLiteral("Server not found. This could be a temporary error or you may be using an outdated "
-                           "version of the Velora API."));
+            QStringLiteral(
+                "Server not found. This could be a temporary error or you may be using an outdated "
+                "version of the Velora API."));
         return reply;
     case 403:
         reply.log.append(QStringLiteral("URL forbidden"));

@@ -13,7 +13,9 @@ class BVVeloraDelegate;
 namespace BVVeloraRouting {
 
 // Calls the success (or failure) callback of the context; false for an unknown context.
-bool deliverSuccess(BVVeloraDelegate &delegate, BVVelora *velora, const QString &context, const QVariant &result);
-bool deliverFailure(BVVeloraDelegate &delegate, BVVelora *velora, const QString &context, const BVError &error);
+bool deliverSuccess(
+    BVVeloraDelegate &delegate, BVVelora *velora, const QString &context, const QVariant &result);
+bool deliverFailure(
+    BVVeloraDelegate &delegate, BVVelora *velora, const QString &context, const BVError &error);
 
 } // namespace BVVeloraRouting

@@ -26,29 +26,31 @@ const QString kUploadContext = QStringLiteral("files/upload");
 
 } // namespace
 
-bool BVVelora::uploadFile(const QString &path, long projectID, const QString &parentFolder, const QString &title)
+bool BVVelora::uploadFile(
+    const QString &path, long projectID, const QString &parentFolder, const QString &title)
 {
     return uploadFile(path, projectID, parentFolder, -1, title, QString(), 0, QString(), 0);
 }
 
-bool BVVelora::uploadFile(const QString &path, const QString &appID, const QString &parentFolder, const QString &title)
+bool BVVelora::uploadFile(
+    const QString &path, const QString &appID, const QString &parentFolder, const QString &title)
 {
     return uploadFile(path, -1, parentFolder, -1, title, QString(), 0, QString(), 0, true, {}, false, appID);
 }
 
-bool BVVelora::uploadFile(
-    const QString &path, const QString &appID, const QString &parentFolder, const QString &title, const QDateTime &date)
+bool BVVelora::uploadFile(const QString &path, const QString &appID, const QString &parentFolder,
+    const QString &title, const QDateTime &date)
 {
     const QVariantMap settings {
         {QStringLiteral("date"), BVFormat::format("%0.0f", double(date.toSecsSinceEpoch()))}};
-    return uploadFile(path, -1, parentFolder, -1, title, QString(), 0, QString(), 0, true, {}, false, appID, false,
-        settings);
+    return uploadFile(path, -1, parentFolder, -1, title, QString(), 0, QString(), 0, true, {}, false, appID,
+        false, settings);
 }
 
 bool BVVelora::uploadFile(const QString &path, long projectID, const QString &parentFolder, long departmentID,
     const QString &title, const QString &description, double frameRate, const QString &timecodeStart,
-    quint64 duration, bool autoRevise, const QStringList &linkEmails, bool allowComments, const QString &appID,
-    bool notifyUsers, const QVariantMap &settings)
+    quint64 duration, bool autoRevise, const QStringList &linkEmails, bool allowComments,
+    const QString &appID, bool notifyUsers, const QVariantMap &settings)
 {
     if (!validateUsernameAndPassword() || path.isEmpty() || projectID == 0)
         return false;
@@ -61,7 +63,8 @@ bool BVVelora::uploadFile(const QString &path, long projectID, const QString &pa
     if (QFileInfo(path).isDir()) {
         // The archive is named after the folder, in a folder of its own.
         const QString folder = BVLocalPaths::tempFile();
-        const QString zipPath = folder + QLatin1Char('/') + QFileInfo(path).fileName() + QStringLiteral(".zip");
+        const QString zipPath
+            = folder + QLatin1Char('/') + QFileInfo(path).fileName() + QStringLiteral(".zip");
         BVLog::appendLog("Temporary zip path: %@", zipPath);
         if (QDir().mkpath(folder) && BVFileManager::compressFile(path, zipPath, true)) {
             upload.file = zipPath;
@@ -110,7 +113,8 @@ bool BVVelora::uploadFile(const QString &path, long projectID, const QString &pa
 
     if (ownServerInUse()) {
         upload.ownServer = true;
-        auto request = BVFormDataRequest::requestWithURL(QUrl(apiURLString() + QStringLiteral("/files/upload")));
+        auto request
+            = BVFormDataRequest::requestWithURL(QUrl(apiURLString() + QStringLiteral("/files/upload")));
         const QVariantMap fields = credentialParams(params);
         for (auto it = fields.cbegin(); it != fields.cend(); ++it)
             request->setPostValue(parameterText(it.value()), it.key());
@@ -139,15 +143,16 @@ void BVVelora::uploadToStorage(Upload upload)
     const BVVeloraDeployment::StorageCredentials storage = BVVeloraDeployment::storageCredentials();
     if (!storage.isComplete()) {
         BVLog::appendLog("Upload failed: no storage credentials are configured");
-        postError(BVVeloraReply::errorWithMessage(0,
-                      QStringLiteral("Uploads are not configured on this computer: the storage credentials are "
-                                     "missing.")),
+        postError(
+            BVVeloraReply::errorWithMessage(0,
+                QStringLiteral("Uploads are not configured on this computer: the storage credentials are "
+                               "missing.")),
             kUploadContext);
         removeTemporaryArchive(upload);
         return;
     }
-    auto request = BVS3ObjectRequest::PUTRequestForFile(
-        upload.file, BVVeloraDeployment::storageBucket, upload.params.value(QStringLiteral("source")).toString());
+    auto request = BVS3ObjectRequest::PUTRequestForFile(upload.file, BVVeloraDeployment::storageBucket,
+        upload.params.value(QStringLiteral("source")).toString());
     request->setRequestScheme(storage.scheme); // the address is built again when the request starts
     request->setTimeOutSeconds(kStorageUploadTimeout);
     request->setNumberOfTimesToRetryOnTimeout(0);

@@ -75,7 +75,8 @@ QString BVVelora::sanitizeFilename(const QString &filename)
     QString clean = filename;
     for (QChar &c : clean) {
         const char16_t u = c.unicode();
-        const bool kept = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '.';
+        const bool kept
+            = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '.';
         if (!kept)
             c = QLatin1Char('_');
     }
@@ -116,7 +117,8 @@ bool BVVelora::isImageFile(const QString &path)
     return conformsTo(path, QStringLiteral("image"), {"png", "jpg", "jpeg", "tif", "tiff", "bmp"});
 }
 
-QByteArray BVVelora::resizeImage(const QImage &image, int width, int height, const char *format, double factor)
+QByteArray BVVelora::resizeImage(
+    const QImage &image, int width, int height, const char *format, double factor)
 {
     if (image.isNull())
         return {};

@@ -68,8 +68,8 @@ std::shared_ptr<CredentialBackend> chooseBackend()
     }
     secretService->cancelPending();
     auto file = std::make_shared<FileCredentialBackend>();
-    BVLog::appendLog("No Secret Service answered (%@): credentials are kept in the owner-only file %@", reason,
-        file->description());
+    BVLog::appendLog("No Secret Service answered (%@): credentials are kept in the owner-only file %@",
+        reason, file->description());
     return file;
 }
 
@@ -160,12 +160,14 @@ std::optional<QString> CredentialStore::stringForKey(const QString &key, const Q
 {
     auto item = std::make_shared<CredentialItem>();
     auto found = std::make_shared<bool>(false);
-    if (!perform([=](CredentialBackend &b) { return b.find(service, key, item.get(), found.get()); }) || !*found)
+    if (!perform([=](CredentialBackend &b) { return b.find(service, key, item.get(), found.get()); })
+        || !*found)
         return std::nullopt;
     return QString::fromUtf8(item->secret);
 }
 
-bool CredentialStore::storeString(const std::optional<QString> &string, const QString &key, const QString &tag)
+bool CredentialStore::storeString(
+    const std::optional<QString> &string, const QString &key, const QString &tag)
 {
     return storeString(string, key, tag, serviceName());
 }

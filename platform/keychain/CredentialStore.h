@@ -43,10 +43,10 @@ class CredentialStore
 {
 public:
     // Item dictionary keys: account, generic attribute, service, secret (QByteArray).
-    static const QString accountKey;  // "acct"
-    static const QString genericKey;  // "gena"
-    static const QString serviceKey;  // "svce"
-    static const QString dataKey;     // "v_Data"
+    static const QString accountKey; // "acct"
+    static const QString genericKey; // "gena"
+    static const QString serviceKey; // "svce"
+    static const QString dataKey; // "v_Data"
 
     // The shared store. Its backend is chosen on first use: BV_CREDENTIAL_STORE=file or
     // =secret-service forces one; otherwise the Secret Service when it answers, else the file.

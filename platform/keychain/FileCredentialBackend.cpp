@@ -137,7 +137,8 @@ bool FileCredentialBackend::write(const QList<CredentialItem> &items) const
     return ok;
 }
 
-bool FileCredentialBackend::find(const QString &service, const QString &account, CredentialItem *item, bool *found)
+bool FileCredentialBackend::find(
+    const QString &service, const QString &account, CredentialItem *item, bool *found)
 {
     QList<CredentialItem> items;
     if (!read(&items))

@@ -199,8 +199,8 @@ bool SecretServiceCredentialBackend::store(const CredentialItem &item, bool repl
     setAttribute(match, "service", item.service);
     setAttribute(match, "account", item.account);
     GError *error = nullptr;
-    GList *existing = secret_service_search_sync(s, schema(), match,
-        SecretSearchFlags(SECRET_SEARCH_UNLOCK), call.cancellable(), &error);
+    GList *existing = secret_service_search_sync(
+        s, schema(), match, SecretSearchFlags(SECRET_SEARCH_UNLOCK), call.cancellable(), &error);
     g_hash_table_unref(match);
     if (failed(error, "search")) {
         g_object_unref(s);
@@ -227,7 +227,8 @@ bool SecretServiceCredentialBackend::store(const CredentialItem &item, bool repl
         setAttribute(attributes, "account", item.account);
         if (!item.generic.isEmpty())
             setAttribute(attributes, "generic", item.generic);
-        const QByteArray label = (item.service + QStringLiteral(" (") + item.account + QLatin1Char(')')).toUtf8();
+        const QByteArray label
+            = (item.service + QStringLiteral(" (") + item.account + QLatin1Char(')')).toUtf8();
         secret_service_store_sync(s, schema(), attributes, SECRET_COLLECTION_DEFAULT, label.constData(),
             value, call.cancellable(), &error);
         g_hash_table_unref(attributes);
