@@ -1,0 +1,135 @@
+"""Command line and start-up of velora-server."""
+
+import argparse
+import asyncio
+import logging
+import os
+import signal
+import sys
+
+from aiohttp import web
+
+from . import VERSION, api, auth, config, relay, storage
+from . import ops_admin, ops_catalogue, ops_files, ops_review, ops_sessions, uploads  # noqa: F401 (registers)
+from .db import Database, DatabaseError, default_url
+from .service import Service
+
+log = logging.getLogger("velora")
+
+DEFAULT_ADMIN = "admin@velora.local"
+
+
+def parse_args(argv):
+    p = argparse.ArgumentParser(prog="velora-server", description="Self-hostable Velora review server.")
+    p.add_argument("--data", required=True, metavar="DIR",
+                   help="folder for the database (SQLite), uploaded files, thumbnails and settings.ini")
+    p.add_argument("--port", type=int, default=8080, metavar="N", help="HTTP port of the API (default 8080; 0 picks a free one)")
+    p.add_argument("--ws-port", type=int, default=8000, metavar="N",
+                   help="WebSocket port (default 8000, where clients look for it; 0 picks a free one)")
+    p.add_argument("--host", default="127.0.0.1", metavar="ADDR",
+                   help="address to listen on (default 127.0.0.1; 0.0.0.0 for every interface)")
+    p.add_argument("--database", metavar="URL",
+                   help="sqlite:///PATH (default: DIR/velora.db) or postgresql://USER@HOST/DB")
+    p.add_argument("--config", metavar="FILE", help="settings file (default: DIR/settings.ini)")
+    p.add_argument("--access-log", action="store_true", help="log every request")
+    p.add_argument("--log-level", default="info", choices=["debug", "info", "warning", "error"])
+    p.add_argument("--version", action="version", version="velora-server " + VERSION)
+    return p.parse_args(argv)
+
+
+def build_apps(service):
+    """The API app (which also serves the sockets, for a proxy in front) and the WebSocket app."""
+    http_app = web.Application(middlewares=[api.json_errors])
+    http_app["service"] = service
+    api.routes(http_app)
+    relay.routes(http_app)
+    storage.routes(http_app)
+    ws_app = web.Application()
+    ws_app["service"] = service
+    relay.routes(ws_app)
+    return http_app, ws_app
+
+
+def ensure_admin(service, environ):
+    """Creates the first administrator on a new database; answers (e-mail, password) or None."""
+    email = (environ.get("VELORA_ADMIN_EMAIL") or DEFAULT_ADMIN).strip().lower()
+    password = environ.get("VELORA_ADMIN_PASSWORD") or auth.new_password()
+
+    def create(tx):
+        if tx.dialect == "postgresql":  # two servers starting together create one administrator
+            tx.execute("SELECT pg_advisory_xact_lock(7346151)")
+        if tx.value("SELECT count(*) FROM users"):
+            return None
+        auth.create_user(tx, email, auth.client_digest(password), "Administrator", "", True)
+        return email, password
+
+    return service.db.run_sync(create)
+
+
+def _port(runner):
+    return runner.addresses[0][1]
+
+
+async def serve(args, service):
+    http_app, ws_app = build_apps(service)
+    access = logging.getLogger("aiohttp.access") if args.access_log else None
+    http_runner = web.AppRunner(http_app, access_log=access)
+    ws_runner = web.AppRunner(ws_app, access_log=access)
+    loop = asyncio.get_running_loop()
+    if service.db.dialect == "postgresql":
+        from .bus import PgBus
+
+        service.hub.bus = await loop.run_in_executor(None, PgBus, service.db.url, loop, service.hub.deliver)
+    await http_runner.setup()
+    await ws_runner.setup()
+    await web.TCPSite(http_runner, args.host, args.port, reuse_address=True).start()
+    await web.TCPSite(ws_runner, args.host, args.ws_port, reuse_address=True).start()
+    print("velora-server: listening on http://%s:%d (WebSocket port %d), data in %s"
+          % (args.host, _port(http_runner), _port(ws_runner), service.data_dir), flush=True)
+
+    stop = asyncio.Event()
+    for sig in (signal.SIGINT, signal.SIGTERM):
+        loop.add_signal_handler(sig, stop.set)
+    await stop.wait()
+    log.info("stopping")
+    await service.hub.close_all()
+    await ws_runner.cleanup()
+    await http_runner.cleanup()
+    if service.hub.bus is not None:
+        service.hub.bus.close()
+
+
+def main(argv=None):
+    args = parse_args(sys.argv[1:] if argv is None else argv)
+    logging.basicConfig(stream=sys.stderr, level=getattr(logging, args.log_level.upper()),
+                        format="%(asctime)s %(name)s %(levelname)s %(message)s")
+    data_dir = os.path.abspath(args.data)
+    try:
+        os.makedirs(data_dir, exist_ok=True)
+        settings = config.load(args.config or os.path.join(data_dir, "settings.ini"))
+        db = Database(args.database or default_url(data_dir))
+        service = Service(data_dir, db, settings)
+        service.prepare_folders()
+        db.create_schema()
+        service.load_secret()
+        service.hub = relay.Hub()
+        created = ensure_admin(service, os.environ)
+    except (OSError, config.SettingsError, DatabaseError) as e:
+        print("velora-server: %s" % e, file=sys.stderr)
+        return 1
+    except Exception as e:  # a database that cannot be reached, for one
+        print("velora-server: cannot open the database: %s" % e, file=sys.stderr)
+        return 1
+    if created:
+        print("velora-server: created administrator %s with password %s (shown only this once)" % created,
+              flush=True)
+    if not settings.storage_enabled:
+        log.info("storage PUT endpoint off: no access_key/secret_key in the settings")
+    try:
+        asyncio.run(serve(args, service))
+    except OSError as e:
+        print("velora-server: %s" % e, file=sys.stderr)
+        return 1
+    finally:
+        db.close()
+    return 0
