@@ -11,6 +11,13 @@
 #include <QUrl>
 
 #include <memory>
+#include <ostream>
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 // One callback the client made: its name without "velora", and what it carried.
 struct VeloraCall
