@@ -52,6 +52,7 @@ BVVelora::BVVelora(Program program, BVVeloraDelegate *delegate)
     , m_queue(std::make_unique<BVWorkQueue>(QStringLiteral("velora")))
     , m_watch(std::make_shared<QueueWatch>())
     , m_alive(std::make_shared<BVVelora *>(this))
+    , m_weak(m_alive)
 {
     init();
 }
@@ -199,7 +200,7 @@ void BVVelora::reportAuthenticationError()
 {
     const BVError error
         = BVVeloraReply::errorWithMessage(403, QStringLiteral("Invalid username or password"));
-    BVMainThread::async([alive = std::weak_ptr<BVVelora *>(m_alive), error] {
+    BVMainThread::async([alive = m_weak, error] {
         const auto self = alive.lock();
         if (!self)
             return;
@@ -389,7 +390,7 @@ void BVVelora::processReturnedData(const QByteArray *data, const QString &contex
 
 void BVVelora::postSuccess(const QVariant &result, const QString &context)
 {
-    BVMainThread::async([alive = std::weak_ptr<BVVelora *>(m_alive), result, context] {
+    BVMainThread::async([alive = m_weak, result, context] {
         if (const auto self = alive.lock())
             (*self)->postSuccessOnMainThread(result, context);
     });
@@ -397,7 +398,7 @@ void BVVelora::postSuccess(const QVariant &result, const QString &context)
 
 void BVVelora::postError(const BVError &error, const QString &context)
 {
-    BVMainThread::async([alive = std::weak_ptr<BVVelora *>(m_alive), error, context] {
+    BVMainThread::async([alive = m_weak, error, context] {
         if (const auto self = alive.lock())
             (*self)->postErrorOnMainThread(error, context);
     });

@@ -261,5 +261,7 @@ private:
 
     std::shared_ptr<BVWebSocket> m_commentSocket;
     // Deliveries queued for the main thread hold a weak reference: none runs after destruction.
+    // m_weak is never written after construction, so any thread may copy it.
     std::shared_ptr<BVVelora *> m_alive;
+    std::weak_ptr<BVVelora *> m_weak;
 };
