@@ -143,8 +143,8 @@ void BVVelora::populateAllEventsSinceDate(const std::optional<QDateTime> &date)
         return;
     QVariantMap params;
     if (date && date->isValid())
-        params.insert(
-            QStringLiteral("since"), BVFormat::format("%0.0f", double(date->toSecsSinceEpoch()) + 1.0));
+        params.insert(QStringLiteral("since"),
+            BVFormat::format("%0.0f", double(date->toMSecsSinceEpoch()) / 1000.0 + 1.0));
     post(QStringLiteral("/projects/events"), params, QStringLiteral("projects/events"));
 }
 

@@ -42,7 +42,7 @@ bool BVVelora::uploadFile(const QString &path, const QString &appID, const QStri
     const QString &title, const QDateTime &date)
 {
     const QVariantMap settings {
-        {QStringLiteral("date"), BVFormat::format("%0.0f", double(date.toSecsSinceEpoch()))}};
+        {QStringLiteral("date"), BVFormat::format("%0.0f", double(date.toMSecsSinceEpoch()) / 1000.0)}};
     return uploadFile(path, -1, parentFolder, -1, title, QString(), 0, QString(), 0, true, {}, false, appID,
         false, settings);
 }
