@@ -1,7 +1,7 @@
 #include "support/BVBundle.h"
 #include "support/BVLog.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
 #include <cstdio>
 #include <cstring>
@@ -16,7 +16,10 @@ int main(int argc, char **argv)
             qPrintable(bundle.stringForKey(QStringLiteral("CFBundleVersion"))));
         return 0;
     }
-    QCoreApplication app(argc, argv);
+    // Every outcome is told in an alert, which needs the widget application; the tool itself
+    // shows no window, and an alert closing does not end it: it quits when its job is done.
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
     if (argc != 3 || (std::strcmp(argv[1], "-backup") != 0 && std::strcmp(argv[1], "-restore") != 0)) {
         std::fprintf(stderr, "Usage: prefsync -backup|-restore BUNDLE_IDENTIFIER\n");
         return 2;
