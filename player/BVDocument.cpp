@@ -1,5 +1,6 @@
-// The player document: opening, media callbacks, displayed timecode, position memory, volume,
-// auxiliary windows, the progress sheet and cleanup.
+// The player document: the feature slots and their forwards, the gang forwards and the transport
+// events, opening, the media object's callbacks, window set-up and cleanup. The displays and
+// memories are in BVDocumentDisplay.cpp, the commands in BVDocumentTransport.cpp.
 #include "player/BVDocument.h"
 
 #include "platform/defaults/BVUserDefaults.h"
@@ -7,6 +8,8 @@
 #include "player/BVAVAsset.h"
 #include "player/BVAVFoundation.h"
 #include "player/BVAVPlaybackView.h"
+#include "player/BVFileSettings.h"
+#include "player/BVGangPlayback.h"
 #include "player/BVImageSequence.h"
 #include "player/BVTimecode.h"
 #include "player/BVTimecodeOverlay.h"
@@ -48,7 +51,7 @@ QList<BVDocument *> &registry()
 
 } // namespace
 
-std::function<void(const QString &, const QString &)> BVDocument::s_userNotificationHandler;
+BVDocument::UserNotificationHandler BVDocument::s_userNotificationHandler;
 
 QList<BVDocument *> BVDocument::openDocuments()
 {
@@ -62,9 +65,17 @@ QList<BVDocument *> BVDocument::openDocuments()
 
 BVDocument::BVDocument(QObject *parent)
     : QObject(parent)
-    , m_powerAssertion(std::make_unique<BVPowerAssertion>())
+    , m_gang(std::make_unique<BVGangPlayback>(*this))
+    , m_powerAssertion(std::make_shared<BVPowerAssertion>())
 {
     registry().append(this);
+    observeNotifications();
+    // The listeners of the transport events: gang playback, the synced session, timecode output.
+    connect(this, &BVDocument::transportPerformed, m_gang.get(), &BVGangPlayback::transportPerformed);
+    connect(this, &BVDocument::transportPerformed, this,
+        [this](const BVTransportEvent &event) { m_session->transportPerformed(event); });
+    connect(this, &BVDocument::transportPerformed, this,
+        [this](const BVTransportEvent &event) { m_timecodeOutput->transportPerformed(event); });
 }
 
 BVDocument::~BVDocument()
@@ -81,6 +92,167 @@ QMainWindow *BVDocument::window() const
 BVAVPlaybackView *BVDocument::playbackView() const
 {
     return m_playbackView;
+}
+
+// ---- Features
+
+void BVDocument::setMarkers(std::unique_ptr<BVDocumentMarkers> markers)
+{
+    m_markers = markers ? std::move(markers) : std::make_unique<BVDocumentMarkers>();
+}
+
+void BVDocument::setAnnotations(std::unique_ptr<BVDocumentAnnotations> annotations)
+{
+    m_annotations = annotations ? std::move(annotations) : std::make_unique<BVDocumentAnnotations>();
+}
+
+void BVDocument::setCloudReview(std::unique_ptr<BVDocumentCloudReview> cloudReview)
+{
+    m_cloudReview = cloudReview ? std::move(cloudReview) : std::make_unique<BVDocumentCloudReview>();
+}
+
+void BVDocument::setSession(std::unique_ptr<BVDocumentSession> session)
+{
+    m_session = session ? std::move(session) : std::make_unique<BVDocumentSession>();
+}
+
+void BVDocument::setTimecodeOutput(std::unique_ptr<BVDocumentTimecodeOutput> output)
+{
+    m_timecodeOutput = output ? std::move(output) : std::make_unique<BVDocumentTimecodeOutput>();
+}
+
+void BVDocument::loadMarkers()
+{
+    m_markers->loadMarkers();
+}
+
+void BVDocument::addMarker()
+{
+    m_markers->addMarker();
+}
+
+void BVDocument::prevMarker()
+{
+    m_markers->prevMarker();
+}
+
+void BVDocument::nextMarker()
+{
+    m_markers->nextMarker();
+}
+
+void BVDocument::deleteAllMarkers()
+{
+    m_markers->deleteAllMarkers();
+}
+
+void BVDocument::initializeVelora()
+{
+    m_cloudReview->initializeVelora();
+}
+
+bool BVDocument::isInSession() const
+{
+    return m_session->isInSession();
+}
+
+bool BVDocument::isSessionOwner() const
+{
+    return m_session->isSessionOwner();
+}
+
+qlonglong BVDocument::veloFileID() const
+{
+    return m_cloudReview->veloFileID();
+}
+
+MediaTime BVDocument::currentTime() const
+{
+    return m_mediaObject ? m_mediaObject->currentTime() : MediaTime::zero();
+}
+
+MediaTime BVDocument::duration() const
+{
+    return m_mediaObject ? m_mediaObject->duration() : MediaTime::zero();
+}
+
+QString BVDocument::fileSettingsKey() const
+{
+    return isVelo() ? BVFileSettings::keyForVeloFile(veloFileID()) : BVFileSettings::keyForURL(m_fileURL);
+}
+
+// ---- Ganging: the listener does the work
+
+void BVDocument::enableGanging()
+{
+    m_gang->enableGanging();
+}
+
+void BVDocument::disableGanging()
+{
+    m_gang->disableGanging();
+}
+
+bool BVDocument::isListeningToGang() const
+{
+    return m_gang->isListening();
+}
+
+void BVDocument::updateGangSettings()
+{
+    m_gang->updateGangSettings();
+}
+
+bool BVDocument::postGangNotification(const QString &name, const QVariantMap &userInfo)
+{
+    return m_gang->postGangNotification(name, userInfo);
+}
+
+void BVDocument::syncGangPosition()
+{
+    m_gang->syncGangPosition();
+}
+
+void BVDocument::gangedSeek(const BVNotification &notification)
+{
+    m_gang->gangedSeek(notification);
+}
+
+void BVDocument::modifyGanging(int tag)
+{
+    defaults()->setInteger(tag, QStringLiteral("gangMode"));
+    updateMenuChecks();
+    postGangNotification(QStringLiteral("GANGUPDATE"));
+}
+
+// ---- Transport events
+
+void BVDocument::transportEvent(BVTransportEvent::Kind kind)
+{
+    if (m_isUnloading || !m_mediaObject)
+        return;
+    BVTransportEvent event;
+    event.kind = kind;
+    event.position = m_mediaObject->currentTime();
+    event.rate = m_mediaObject->isPlaying() ? m_mediaObject->rate() : 0;
+    Q_EMIT transportPerformed(event);
+}
+
+void BVDocument::setPowerAssertionHeld(bool held)
+{
+    if (held == m_powerHeld)
+        return;
+    m_powerHeld = held;
+    // The inhibit service answers over D-Bus: the call waits on a queue of its own, never on the
+    // GUI thread. The queue outlives the documents, so a release queued by cleanup still runs.
+    static BVWorkQueue queue(QStringLiteral("com.brightvane.Reelmark.document.power"));
+    std::shared_ptr<BVPowerAssertion> assertion = m_powerAssertion;
+    queue.async([assertion, held] {
+        if (held)
+            assertion->createPowerAssertionWithReason(QStringLiteral("Video playback"));
+        else
+            assertion->releasePowerAssertion();
+    });
 }
 
 // ---- Opening
@@ -191,7 +363,8 @@ void BVDocument::close()
 void BVDocument::windowControllerDidLoadNib()
 {
     resizeWindowToFit();
-    observeNotifications();
+    BVNotificationCenter::defaultCenter().addObserver(this, QStringLiteral("BVReelmarkMouseMove"),
+        m_playbackView.data(), [this](const BVNotification &) { mouseMovedOverVideo(); });
     syncPlayButton();
     syncScrubber();
     if (m_playbackView)
@@ -205,7 +378,7 @@ void BVDocument::windowControllerDidLoadNib()
             || defaults()->integerForKey(QStringLiteral("autoplay")) != 0);
     if (m_mediaObject && m_mediaObject->isAudioOnly())
         drawWaveformForAudioAssetAsync();
-    m_window->setWindowTitle(windowTitleForDocumentDisplayName(displayName()));
+    updateTitles();
     resizeWindowToFit();
     updateGangSettings();
     loadMarkers();
@@ -214,6 +387,7 @@ void BVDocument::windowControllerDidLoadNib()
         playAfterDelayIfWanted();
 }
 
+// The process-wide notifications every document hears, window or not.
 void BVDocument::observeNotifications()
 {
     if (m_observing)
@@ -226,10 +400,6 @@ void BVDocument::observeNotifications()
         [this](const BVNotification &) { muteInBackground(); });
     center.addObserver(this, QStringLiteral("BVGrowlAlertClicked"), nullptr,
         [this](const BVNotification &n) { growlAlertClicked(n); });
-    if (m_playbackView) {
-        center.addObserver(this, QStringLiteral("BVReelmarkMouseMove"), m_playbackView.data(),
-            [this](const BVNotification &) { mouseMovedOverVideo(); });
-    }
 }
 
 QString BVDocument::displayName() const
@@ -242,7 +412,27 @@ QString BVDocument::displayName() const
 
 QString BVDocument::windowTitleForDocumentDisplayName(const QString &name) const
 {
-    return name;
+    if (isInSession() && !m_session->sessionName().isEmpty())
+        return m_session->sessionName();
+    const QString title = m_cloudReview->fileTitle();
+    if (title.isEmpty())
+        return name;
+    return m_cloudReview->veloIsCached() ? QStringLiteral("%1 (cached)").arg(title) : title;
+}
+
+void BVDocument::loadPlaylistItem(const QUrl &url)
+{
+    // Nothing of the item before carries over: its waveform, in and out points, play-around and
+    // titles belong to it.
+    m_fileURL = url;
+    m_cachedWaveform = QImage();
+    if (m_playbackView)
+        m_playbackView->clearImage();
+    clearInOut();
+    m_playbackResumePos = MediaTime::zero();
+    m_lastBufferedRanges.clear();
+    loadAVFAsset(url);
+    updateTitles();
 }
 
 QString BVDocument::auxTitle(const QString &suffix) const
@@ -343,21 +533,23 @@ void BVDocument::playbackStateChanged()
     if (m_isUnloading || !m_mediaObject)
         return;
     syncPlayButton();
-    if (m_mediaObject->isPlaying()) {
+    // The asset reports the end of the media here first; playerReachedEnd() follows and stops
+    // there, so the end is one event.
+    const bool playing = m_mediaObject->isPlaying();
+    if (playing) {
         if (m_playbackView)
             m_playbackView->setFocus();
         hideStatusOverlay();
-        if (isSessionOwner())
-            sendSessionMessage(QStringLiteral("KPLAY"));
-        postGangNotification(QStringLiteral("GANGPLAY"));
-        m_powerAssertion->createPowerAssertionWithReason(QStringLiteral("Video playback"));
+        m_annotations->removeShownAnnotation();
+        setPowerAssertionHeld(true);
     } else {
-        if (isSessionOwner())
-            sendSessionMessage(QStringLiteral("KPAUSE"));
         m_mediaObject->setShouldPlayWhenLoaded(false);
-        postGangNotification(QStringLiteral("GANGPAUSE"));
-        syncGangPosition();
-        m_powerAssertion->releasePowerAssertion();
+        setPowerAssertionHeld(false);
+    }
+    const bool atEnd = m_mediaObject->seekToZeroBeforePlay();
+    if (playing != m_reportedPlaying && !(atEnd && !playing)) {
+        m_reportedPlaying = playing;
+        transportEvent(playing ? BVTransportEvent::Play : BVTransportEvent::Pause);
     }
     syncScrubber();
 }
@@ -367,21 +559,39 @@ void BVDocument::bufferStatusChanged(const QString &status)
     if (m_isUnloading || !m_mediaObject)
         return;
     if (status == QLatin1String("empty")) {
+        m_session->bufferEmpty();
         updateBufferedRange();
         return;
     }
     syncPlayButton();
     syncScrubber();
+    m_session->mediaReady();
     if (m_isReady && m_mediaObject->shouldPlayWhenLoaded() && !m_mediaObject->isPlaying())
         play();
 }
 
 void BVDocument::mediaPlaybackFailed(const BVError &error)
 {
+    // The asset reports a failed load from its loading thread.
+    if (!BVMainThread::isMainThread()) {
+        std::weak_ptr<int> alive = m_alive;
+        BVMainThread::async([this, alive, error] {
+            if (alive.lock())
+                mediaPlaybackFailed(error);
+        });
+        return;
+    }
     if (m_isUnloading || !m_mediaObject)
         return;
     if (auto *asset = dynamic_cast<BVAVAsset *>(m_mediaObject.get()))
         asset->removePlayerTimeObserver();
+    if (!m_isReady) {
+        // The file never opened (not a media file, corrupt, an address that does not answer):
+        // the user is told which and why, and the empty player goes, so nothing else changes.
+        alertCannotOpen(m_fileURL, error);
+        QTimer::singleShot(0, this, [this] { close(); });
+        return;
+    }
     syncScrubber();
     setTransportEnabled(false);
     // Nobody waits for the answer: the sheet stays on the window until dismissed.
@@ -389,20 +599,34 @@ void BVDocument::mediaPlaybackFailed(const BVError &error)
         error.localizedFailureReason(), m_window.get(), false);
 }
 
+void BVDocument::alertCannotOpen(const QUrl &url, const BVError &error)
+{
+    const QString name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toDisplayString();
+    QStringList reasons;
+    for (const QString &part : {error.localizedDescription(), error.localizedFailureReason()}) {
+        if (!part.isEmpty() && !part.contains(name) && !reasons.contains(part))
+            reasons.append(part);
+    }
+    BVAlert::alertSheetWithMessageText(QStringLiteral("The file \"%1\" could not be opened.").arg(name),
+        QStringLiteral("OK"), {}, {},
+        reasons.isEmpty() ? QStringLiteral("It is not a media file Reelmark can play.")
+                          : reasons.join(QLatin1Char(' ')),
+        nullptr, false);
+}
+
 bool BVDocument::playerShouldSeek()
 {
-    return !m_isUnloading;
+    return !m_isUnloading && m_annotations->discardUnsavedAnnotation();
 }
 
 void BVDocument::playerSeeked()
 {
     if (m_isUnloading || !m_mediaObject)
         return;
+    m_annotations->removeShownAnnotation();
     syncScrubber();
     updateTimecode();
-    syncGangPosition();
-    if (isSessionOwner())
-        sendSessionMessage(QStringLiteral("TC") + m_mediaObject->currentTimecode());
+    transportEvent(BVTransportEvent::SeekDone);
 }
 
 void BVDocument::drawFrame(const QImage &image)
@@ -468,7 +692,11 @@ void BVDocument::cleanup()
     m_observing = false;
     m_statusOverlayTimer.reset();
     m_fullScreenTimer.reset();
-    m_powerAssertion->releasePowerAssertion();
+    setPowerAssertionHeld(false);
+    m_markers->cleanup();
+    m_annotations->cleanup();
+    m_cloudReview->cleanup();
+    m_session->cleanup();
     m_alive.reset();
     m_cachedWaveform = QImage();
     m_timecodePanel.reset();

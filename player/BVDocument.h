@@ -2,7 +2,13 @@
 
 #include "platform/media/MediaTime.h"
 #include "player/BVAVPlaybackViewDelegate.h"
+#include "player/BVDocumentAnnotations.h"
+#include "player/BVDocumentCloudReview.h"
+#include "player/BVDocumentMarkers.h"
+#include "player/BVDocumentSession.h"
+#include "player/BVDocumentTimecodeOutput.h"
 #include "player/BVMediaObject.h"
+#include "player/BVTransportEvent.h"
 #include "support/BVError.h"
 
 #include <QDateTime>
@@ -14,6 +20,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <QSet>
 #include <QUrl>
 #include <QVariantMap>
 
@@ -27,6 +34,7 @@ class BVStatusOverlayView;
 class BVTimecodeHoverView;
 class BVTimecodeOverlay;
 class BVTimecodeTextField;
+class BVGangPlayback;
 class BVWorkQueue;
 class BVPowerAssertion;
 class BVTimecodePanel;
@@ -72,8 +80,10 @@ public:
     static const QList<float> &playbackSpeeds();
     // Documents alive and not unloading, in opening order.
     static QList<BVDocument *> openDocuments();
-    // Shows a desktop notification (title, text); set by the application, which owns the notifier.
-    static void setUserNotificationHandler(std::function<void(const QString &, const QString &)> handler)
+    // Shows a desktop notification (title, text, click context); set by the application, which
+    // owns the notifier.
+    using UserNotificationHandler = std::function<void(const QString &, const QString &, const QVariant &)>;
+    static void setUserNotificationHandler(UserNotificationHandler handler)
     {
         s_userNotificationHandler = std::move(handler);
     }
@@ -91,6 +101,9 @@ public:
     void loadAudioAsset(const QUrl &url);
     // Image files already in playing order, played at fps.
     void loadImageSequence(const QStringList &files, double fps);
+    // Tells the user that the file or address cannot be opened, naming it and the reason. Shown
+    // without waiting.
+    static void alertCannotOpen(const QUrl &url, const BVError &error);
     // Builds the main window (once) and shows it; the document controller calls it after opening.
     void showWindows();
     // Closes the main window; the document cleans up and emits documentClosed().
@@ -112,12 +125,12 @@ public:
     bool isUnloading() const { return m_isUnloading; }
     bool isLoaded() const { return m_isLoaded; }
     bool isReady() const { return m_isReady; }
-    bool isVelo() const { return m_veloFileID != -1; }
-    qlonglong veloFileID() const { return m_veloFileID; }
+    bool isVelo() const { return veloFileID() != -1; }
+    qlonglong veloFileID() const;
     // A position to go to once the media is ready; a timescale below 1 means none.
     void setSeekOnLoad(const MediaTime &time) { m_seekOnLoad = time; }
 
-    // ---- Media object callbacks (main thread unless said)
+    // ---- Media object callbacks (BVDocument.cpp; main thread unless said)
     void mediaStatusChanged(const QString &status) override;
     void prepareForPlayback() override;
     void setupPlaybackOutput() override;
@@ -134,14 +147,14 @@ public:
     // Any thread: renders the waveform of an audio file on a background queue.
     void drawWaveformForAudioAssetAsync() override;
 
-    // ---- Playback view callbacks
+    // ---- Playback view callbacks (BVDocumentWindow.cpp)
     bool keyDown(BVAVPlaybackView *view, QKeyEvent *event) override;
     bool keyUp(BVAVPlaybackView *view, QKeyEvent *event) override;
     void mouseMoved(BVAVPlaybackView *view, QMouseEvent *event) override;
     // The timecode display follows every new picture, whatever the periodic observer manages.
     void pictureChanged(BVAVPlaybackView *view) override;
 
-    // ---- Position, timecode and the displays (BVDocument.cpp)
+    // ---- Position, timecode and the displays (BVDocumentDisplay.cpp)
 
     // The display string in the current "timecodeDisplay" mode; the source timecode goes to *raw.
     QString currentDisplayTimecode(QString *raw = nullptr) const;
@@ -171,6 +184,8 @@ public:
     void setProgress(double value);
     void endProgress();
     void cancelProgress();
+    // A desktop notification from this document; a click on it reveals the file.
+    void postUserNotification(const QString &title, const QString &text);
     void growlAlertClicked(const BVNotification &notification);
 
     // ---- Transport and keys (BVDocumentTransport.cpp)
@@ -211,19 +226,25 @@ public:
     MediaTime playbackResumePos() const { return m_playbackResumePos; }
     bool kPressed() const { return m_kPressed; }
 
-    // ---- Ganging (BVDocumentGang.cpp)
+    // ---- Ganging (BVGangPlayback, a listener of the transport events)
 
     void enableGanging();
     void disableGanging();
-    bool isListeningToGang() const { return m_gangListening; }
+    bool isListeningToGang() const;
     void updateGangSettings();
     // Posts a gang notification under the leader rule; answers whether it was posted.
     bool postGangNotification(const QString &name, const QVariantMap &userInfo = {});
     void syncGangPosition();
-    void gangedPlay();
-    void gangedPause();
     void gangedSeek(const BVNotification &notification);
     void modifyGanging(int tag);
+    // The document whose window is active: it leads the gang and is heard by the others. Told by
+    // its window (windowDidBecomeKey, windowDidResignKey); a document without a window is never key.
+    bool isKeyDocument() const;
+    // The window became or stopped being the active one (the window controller tells).
+    void windowDidBecomeKey();
+    void windowDidResignKey(bool toOwnAuxiliaryWindow);
+    // Whether the sleep inhibit is held (asked for on a background queue while playing).
+    bool holdsPowerAssertion() const { return m_powerHeld; }
 
     // ---- Window geometry, view options and overlays (BVDocumentWindow.cpp)
 
@@ -270,56 +291,62 @@ public:
     // Ticks the display menus after the settings.
     void updateMenuChecks();
 
-    // ---- Places where markers, the info panel, cloud review and synced sessions hook in.
-    // Each does nothing until its part of the player exists.
+    // ---- Features: each reaches the document through its slot, installed by whoever builds
+    // documents; an empty slot is the feature's do-nothing default.
 
-    // Loads the file's markers and chapters when the media is loaded and ready.
-    virtual void loadMarkers() { }
-    virtual void addMarker() { }
-    virtual void prevMarker() { }
-    virtual void nextMarker() { }
+    void setMarkers(std::unique_ptr<BVDocumentMarkers> markers);
+    void setAnnotations(std::unique_ptr<BVDocumentAnnotations> annotations);
+    void setCloudReview(std::unique_ptr<BVDocumentCloudReview> cloudReview);
+    void setSession(std::unique_ptr<BVDocumentSession> session);
+    void setTimecodeOutput(std::unique_ptr<BVDocumentTimecodeOutput> output);
+    BVDocumentMarkers *markers() const { return m_markers.get(); }
+    BVDocumentAnnotations *annotations() const { return m_annotations.get(); }
+    BVDocumentCloudReview *cloudReview() const { return m_cloudReview.get(); }
+    BVDocumentSession *session() const { return m_session.get(); }
+    BVDocumentTimecodeOutput *timecodeOutput() const { return m_timecodeOutput.get(); }
+
+    // The design's operations of the features, forwarded to their slots.
+    void loadMarkers();
+    void addMarker();
+    void prevMarker();
+    void nextMarker();
+    void deleteAllMarkers();
+    void initializeVelora();
+    bool isInSession() const;
+    bool isSessionOwner() const;
     // Refreshes the information panel after the media or the in/out points changed.
     virtual void updateInfoPanel() { }
-    // The document takes part in a synced review session; its owner is the one who sends.
-    virtual bool isInSession() const { return false; }
-    virtual bool isSessionOwner() const { return false; }
-    // Sends a transport message to the other participants of the session.
-    virtual void sendSessionMessage(const QString &message) { (void)message; }
-    // Sends the displayed source timecode to MIDI (and to the control-surface display when asked).
-    virtual void sendTimecodeOutput(const QString &timecode, bool toDisplay)
-    {
-        (void)timecode;
-        (void)toDisplay;
-    }
-    // Sends the current position to the cloud file's record.
-    virtual void saveVeloPlaybackPosition(double seconds) { (void)seconds; }
-    // The cloud file's last position in seconds.
-    virtual double veloPlaybackPosition() const { return 0; }
+
+    // What features read of the document. Times follow the program's one frame rule.
+    MediaTime currentTime() const;
+    MediaTime duration() const;
+    // The display string of a time in the current "timecodeDisplay" mode.
+    QString timecodeAtTime(const MediaTime &time) const;
+    // The key of this file's entry in "fileSettings" (BVFileSettings).
+    QString fileSettingsKey() const;
 
 Q_SIGNALS:
     // The main window closed and the document cleaned up; the controller lets go of it.
     void documentClosed(BVDocument *document);
+    // After every transport command that changed the rate or the position, once.
+    void transportPerformed(const BVTransportEvent &event);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // BVDocument.cpp
+    // BVDocument.cpp, BVDocumentDisplay.cpp
     void startLoadingAsset(const QUrl &url, bool audioOnly);
     void replaceMediaObject(std::unique_ptr<BVMediaObject> media);
     void toggleSubWindow(QWidget *window, const QString &key);
     void windowControllerDidLoadNib();
-    void windowDidBecomeKey();
-    void windowDidResignKey();
     void windowWillClose();
     void syncPlayButton();
     void setTransportEnabled(bool enabled);
     bool hasVideo() const;
     void showTimecodeOverlayIfWanted();
-    QString fileSettingsKey() const;
     QString auxTitle(const QString &suffix) const;
     void setDurationField();
-    void savePlaybackPositionLocal(bool forced);
     void playAfterDelayIfWanted();
     // The pending seek of a cloud review or session, else the remembered position.
     void seekToStartPosition();
@@ -336,7 +363,15 @@ private:
     MediaTimeRange currentInOutRange() const;
     void updateInOutMarks();
     void closeTimecodeEntry();
-    bool isKeyWindow() const;
+    // Builds the transport event of what just happened and tells the listeners.
+    void transportEvent(BVTransportEvent::Kind kind);
+    // Playback reached an end of the media: stop as a pause does, then EndOfMedia.
+    void stopAtEnd();
+    void clearPlaybackRange();
+    // The next or previous playlist item replaces the one playing.
+    void loadPlaylistItem(const QUrl &url);
+    void updateTitles();
+    void setPowerAssertionHeld(bool held);
 
     // BVDocumentWindow.cpp
     void buildWindow();
@@ -345,8 +380,9 @@ private:
     void setAudioBar();
     void windowDidResize();
     void applyFullScreen(bool on);
-    void showWaveformImage(const QImage &image);
     void applyFrame(const QRect &frame, const QSizeF &aspect);
+    void cascadeWindow();
+    void keepPictureAspect();
 
     // BVDocumentMenus.cpp
     void buildMenus();
@@ -356,6 +392,12 @@ private:
         std::function<void(int)> handler);
 
     std::unique_ptr<BVMediaObject> m_mediaObject;
+    // The features' slots; never empty (a do-nothing default until one is installed).
+    std::unique_ptr<BVDocumentMarkers> m_markers = std::make_unique<BVDocumentMarkers>();
+    std::unique_ptr<BVDocumentAnnotations> m_annotations = std::make_unique<BVDocumentAnnotations>();
+    std::unique_ptr<BVDocumentCloudReview> m_cloudReview = std::make_unique<BVDocumentCloudReview>();
+    std::unique_ptr<BVDocumentSession> m_session = std::make_unique<BVDocumentSession>();
+    std::unique_ptr<BVDocumentTimecodeOutput> m_timecodeOutput = std::make_unique<BVDocumentTimecodeOutput>();
     QUrl m_fileURL;
     QString m_typeName;
     Playlist *m_playlist = nullptr;
@@ -373,14 +415,17 @@ private:
     MediaTimeRange m_inOutRange {MediaTime(0, 0), MediaTime(0, 0)};
     MediaTime m_playbackResumePos = MediaTime::zero();
     QImage m_cachedWaveform;
-    qlonglong m_veloFileID = -1;
-    bool m_gangListening = false;
+    std::unique_ptr<BVGangPlayback> m_gang;
+    bool m_isKey = false;
+    // The playing state last reported to the listeners (Play or Pause).
+    bool m_reportedPlaying = false;
+    bool m_scrubbing = false; // between beginScrubbing() and endScrubbing()
+    bool m_powerHeld = false;
     bool m_observing = false;
     bool m_windowBuilt = false;
     QList<double> m_lastBufferedRanges;
-    std::unique_ptr<BVPowerAssertion> m_powerAssertion;
-    // Held while the waveform is rendered on its queue and while the auxiliary windows change.
-    std::recursive_mutex m_lock;
+    // Shared with the queue that talks to the desktop's inhibit service.
+    std::shared_ptr<BVPowerAssertion> m_powerAssertion;
 
     // The window and what it holds; the widgets are owned by the window.
     std::unique_ptr<QMainWindow> m_window;
@@ -409,7 +454,9 @@ private:
     QMenuBar *m_menuBar = nullptr;
     QMap<QString, QAction *> m_actions;
     QElapsedTimer m_progressClock;
+    int m_loggedProgressTenth = -1; // the progress log notes each tenth once
     QSizeF m_windowAspect; // the picture aspect the window keeps while resizing; empty: none
+    QSize m_requestedContentSize; // the last size the document gave its window itself
     bool m_rangeEntered = false; // the playhead has been inside the playback range this pass
     std::unique_ptr<BVWorkQueue> m_loadQueue;
     std::unique_ptr<BVWorkQueue> m_waveformQueue;
@@ -418,5 +465,6 @@ private:
     bool m_framePostPending = false;
     // Lives as long as the document is not cleaned up; jobs queued to the main thread check it.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
-    static std::function<void(const QString &, const QString &)> s_userNotificationHandler;
+    QSet<QString> m_postedClickContexts;
+    static UserNotificationHandler s_userNotificationHandler;
 };

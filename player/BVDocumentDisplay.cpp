@@ -6,6 +6,7 @@
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVAVFoundation.h"
 #include "player/BVAVPlaybackView.h"
+#include "player/BVFileSettings.h"
 #include "player/BVTimecode.h"
 #include "player/BVTimecodeOverlay.h"
 #include "player/BVTimecodePanel.h"
@@ -39,8 +40,6 @@ BVUserDefaults *defaults()
     return BVUserDefaults::standardUserDefaults();
 }
 
-const QString kFileSettings = QStringLiteral("fileSettings");
-
 } // namespace
 
 // ---- Displayed timecode
@@ -51,6 +50,15 @@ QString BVDocument::currentDisplayTimecode(QString *raw) const
         if (raw)
             *raw = BVTimecode::zeroTimecode();
         return BVTimecode::zeroTimecode();
+    }
+    // Until the media object has loaded, its timecode would wait for the asset (an address still
+    // being probed): the display shows the start.
+    if (!m_mediaObject->isLoaded()) {
+        const QString start = BVTimecode::zeroTimecode();
+        if (raw)
+            *raw = start;
+        return defaults()->integerForKey(QStringLiteral("timecodeDisplay")) == 2 ? QStringLiteral("0")
+                                                                                 : start;
     }
     const QString source = m_mediaObject->currentTimecode();
     if (raw)
@@ -71,6 +79,20 @@ QString BVDocument::currentDisplayTimecode(QString *raw) const
     return display.isEmpty() ? source : display;
 }
 
+QString BVDocument::timecodeAtTime(const MediaTime &time) const
+{
+    if (!m_mediaObject || !m_mediaObject->isLoaded())
+        return BVTimecode::zeroTimecode();
+    switch (defaults()->integerForKey(QStringLiteral("timecodeDisplay"))) {
+    case 2:
+        return QString::number(BVAVFoundation::framesAtTime(time, m_mediaObject->fps()));
+    case 1:
+        return m_mediaObject->timecodeAtTime(time, BVTimecode::zeroTimecode());
+    default:
+        return m_mediaObject->timecodeAtTime(time);
+    }
+}
+
 QString BVDocument::updateTimecode()
 {
     if (m_isUnloading)
@@ -83,9 +105,10 @@ QString BVDocument::updateTimecode()
         m_timecodePanel->setText(display);
     if (m_timecodeOverlay)
         m_timecodeOverlay->setTimecode(display);
+    m_session->timecodeDisplayed(raw);
     const qlonglong output = defaults()->integerForKey(QStringLiteral("timecodeOutput"));
     if (output == 2 || output == 3)
-        sendTimecodeOutput(raw, output == 2);
+        m_timecodeOutput->sendTimecode(raw, output == 2);
     return display;
 }
 
@@ -137,9 +160,8 @@ void BVDocument::copyCurrentPosition()
         clipboard->setText(display);
         copied = clipboard->text() == display;
     }
-    if (s_userNotificationHandler)
-        s_userNotificationHandler(copied ? QStringLiteral("Copied") : QStringLiteral("Failed to copy"),
-            QStringLiteral("Playback position: %1").arg(display));
+    postUserNotification(copied ? QStringLiteral("Copied") : QStringLiteral("Failed to copy"),
+        QStringLiteral("Playback position: %1").arg(display));
 }
 
 // ---- Volume and muting
@@ -170,7 +192,7 @@ void BVDocument::muteInBackground()
 {
     if (m_isUnloading || !m_mediaObject)
         return;
-    if (defaults()->integerForKey(QStringLiteral("frontmostAudio")) != 1 || isKeyWindow())
+    if (defaults()->integerForKey(QStringLiteral("frontmostAudio")) != 1 || isKeyDocument())
         return;
     // Only what this rule muted is unmuted again: a player the user muted stays silent.
     if (!m_mediaObject->isMuted()) {
@@ -183,6 +205,7 @@ void BVDocument::windowDidBecomeKey()
 {
     if (m_isUnloading)
         return;
+    m_isKey = true;
     disableGanging();
     syncGangPosition();
     if (m_shouldUnmuteOnFocus && m_mediaObject && m_mediaObject->isMuted())
@@ -194,20 +217,17 @@ void BVDocument::windowDidBecomeKey()
     showSubWindows();
 }
 
-void BVDocument::windowDidResignKey()
+void BVDocument::windowDidResignKey(bool toOwnAuxiliaryWindow)
 {
     if (m_isUnloading)
         return;
-    QWidget *active = QApplication::activeWindow();
-    if (active && active == m_window.get())
-        return;
-    const bool ownAux = active
-        && (active == m_timecodePanel.get() || active == m_infoPanel.get()
-            || active == m_markersWindow.get());
-    if (ownAux)
+    // The key release goes to the window that has the focus now: a K held here is let go.
+    m_kPressed = false;
+    m_isKey = false;
+    if (toOwnAuxiliaryWindow)
         return;
     updateGangSettings();
-    if (active)
+    if (QApplication::activeWindow())
         hideSubWindows();
 }
 
@@ -240,7 +260,6 @@ void BVDocument::toggleSubWindow(QWidget *window, const QString &key)
 
 void BVDocument::showSubWindows()
 {
-    std::lock_guard guard(m_lock);
     if (m_fullScreen || m_fullScreenTransitioning || m_isUnloading)
         return;
     const QList<QPair<QWidget *, QString>> windows {{m_infoPanel.get(), QStringLiteral("showInfo")},
@@ -256,7 +275,6 @@ void BVDocument::showSubWindows()
 
 void BVDocument::hideSubWindows()
 {
-    std::lock_guard guard(m_lock);
     for (QWidget *window : {static_cast<QWidget *>(m_infoPanel.get()),
              static_cast<QWidget *>(m_timecodePanel.get()), m_markersWindow.get()}) {
         if (window)
@@ -265,11 +283,6 @@ void BVDocument::hideSubWindows()
 }
 
 // ---- Playback position memory
-
-QString BVDocument::fileSettingsKey() const
-{
-    return m_fileURL.toString(QUrl::FullyEncoded);
-}
 
 void BVDocument::savePlaybackPosition(bool forced)
 {
@@ -282,7 +295,7 @@ void BVDocument::savePlaybackPosition(bool forced)
         if (!forced && m_lastPlaybackPositionSyncDate.isValid()
             && m_lastPlaybackPositionSyncDate.secsTo(now) < 30)
             return;
-        saveVeloPlaybackPosition(m_mediaObject->currentTime().seconds());
+        m_cloudReview->saveVeloPlaybackPosition(m_mediaObject->currentTime().seconds());
         m_lastPlaybackPositionSyncDate = now;
         return;
     }
@@ -303,16 +316,13 @@ void BVDocument::savePlaybackPosition(bool forced)
     else if (ratio >= 0.95)
         stored = MediaTime(static_cast<int64_t>(double(duration.value()) * 0.9), duration.timescale());
 
-    QVariantMap entries = defaults()->dictionaryForKey(kFileSettings);
-    QVariantMap entry = entries.value(fileSettingsKey()).toMap();
-    entry.insert(QStringLiteral("playbackPos"), stored.dictionary());
+    QVariantMap changes {{QStringLiteral("playbackPos"), stored.dictionary()}};
     if (hasVideo()) {
         const QSizeF size = m_mediaObject->naturalSize();
-        entry.insert(QStringLiteral("naturalWidth"), size.width());
-        entry.insert(QStringLiteral("naturalHeight"), size.height());
+        changes.insert(QStringLiteral("naturalWidth"), size.width());
+        changes.insert(QStringLiteral("naturalHeight"), size.height());
     }
-    entries.insert(fileSettingsKey(), entry);
-    defaults()->setObject(entries, kFileSettings);
+    BVFileSettings::updateEntry(fileSettingsKey(), changes);
     m_lastPlaybackPositionSyncDate = now;
 }
 
@@ -353,10 +363,10 @@ void BVDocument::loadPlaybackPosition()
     }
     MediaTime target;
     if (isVelo()) {
-        target = MediaTime::fromSeconds(veloPlaybackPosition(), finerTimescale(MediaTime(0, 600)));
+        target = MediaTime::fromSeconds(
+            m_cloudReview->veloPlaybackPosition(), finerTimescale(MediaTime(0, 600)));
     } else {
-        const QVariantMap entry
-            = defaults()->dictionaryForKey(kFileSettings).value(fileSettingsKey()).toMap();
+        const QVariantMap entry = BVFileSettings::entry(fileSettingsKey());
         if (!entry.contains(QStringLiteral("playbackPos"))) {
             playAfterDelayIfWanted();
             return;
@@ -389,10 +399,23 @@ void BVDocument::playAfterDelayIfWanted()
 
 // ---- Notifications, the metadata editor and the progress sheet
 
+void BVDocument::postUserNotification(const QString &title, const QString &text)
+{
+    // A click on it reveals this document's file; the context tells whose notification it was.
+    const QString context = m_fileURL.isLocalFile() ? m_fileURL.toLocalFile() : QString();
+    if (!context.isEmpty())
+        m_postedClickContexts.insert(context);
+    if (s_userNotificationHandler)
+        s_userNotificationHandler(title, text, context.isEmpty() ? QVariant() : QVariant(context));
+}
+
 void BVDocument::growlAlertClicked(const BVNotification &notification)
 {
     const QVariant context = notification.userInfo.value(QStringLiteral("clickContext"));
     if (context.typeId() != QMetaType::QString)
+        return;
+    // Every open player hears the click: only the one that posted the notification acts on it.
+    if (!m_postedClickContexts.remove(context.toString()))
         return;
     const QFileInfo info(context.toString());
     if (info.exists())
@@ -445,6 +468,7 @@ void BVDocument::startProgress()
     m_progressBar->setValue(0);
     m_progressTimeEstimate->setText(QStringLiteral("Unknown time remaining"));
     m_progressClock.start();
+    m_loggedProgressTenth = -1;
     m_progressWindow->show();
 }
 
@@ -456,10 +480,14 @@ void BVDocument::setIndeterminateProgress()
 
 void BVDocument::setProgress(double value)
 {
-    BVLog::appendLog("progress: %f", value);
+    value = std::clamp(value, 0.0, 1.0);
+    // A long job reports many times a second: the log keeps one line per tenth.
+    if (const int tenth = int(value * 10); tenth != m_loggedProgressTenth) {
+        m_loggedProgressTenth = tenth;
+        BVLog::appendLog("progress: %f", value);
+    }
     if (!m_progressBar)
         return;
-    value = std::clamp(value, 0.0, 1.0);
     m_progressBar->setRange(0, 1000);
     m_progressBar->setValue(int(value * 1000));
     if (value <= 0 || !m_progressClock.isValid())

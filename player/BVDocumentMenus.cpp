@@ -54,6 +54,9 @@ QAction *BVDocument::addCommand(QMenu *menu, const QString &name, const QString 
     }
     connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
     m_actions.insert(name, action);
+    // Its key works while the menu bar is hidden (full screen) too.
+    if (!shortcut.isEmpty())
+        m_window->addAction(action);
     return action;
 }
 

@@ -3,7 +3,7 @@
 // map and menu validation. Main thread.
 #include "player/BVDocument.h"
 
-#include "markers/BVPlayheadSlider.h"
+#include "player/BVPlayheadSlider.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVAVAsset.h"
 #include "player/BVAVFoundation.h"
@@ -25,6 +25,7 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -48,9 +49,19 @@ const QList<float> &BVDocument::playbackSpeeds()
     return speeds;
 }
 
-bool BVDocument::isKeyWindow() const
+namespace {
+
+const MediaTimeRange kNoRange(MediaTime::zero(), MediaTime::zero());
+
+} // namespace
+
+// Pausing and every command that moves the playhead end a play-around or in-to-out play: its range
+// and the place it would have returned to go together.
+void BVDocument::clearPlaybackRange()
 {
-    return m_window && !m_isUnloading && m_window->isActiveWindow();
+    if (m_mediaObject)
+        m_mediaObject->setPlaybackRange(kNoRange);
+    m_playbackResumePos = MediaTime::zero();
 }
 
 // ---- Play and pause
@@ -73,8 +84,10 @@ void BVDocument::play()
 
 void BVDocument::pause()
 {
-    if (m_mediaObject && !m_isUnloading)
-        m_mediaObject->pause(true);
+    if (!m_mediaObject || m_isUnloading)
+        return;
+    clearPlaybackRange();
+    m_mediaObject->pause(true);
 }
 
 void BVDocument::syncPlayButton()
@@ -102,11 +115,14 @@ void BVDocument::changeRateOnLadder(int direction)
 {
     if (!m_mediaObject || m_isUnloading)
         return;
-    m_mediaObject->setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
-    m_playbackResumePos = MediaTime::zero();
+    if (!m_annotations->discardUnsavedAnnotation())
+        return;
+    m_annotations->removeShownAnnotation();
+    clearPlaybackRange();
+    const bool wasPlaying = m_mediaObject->isPlaying();
     if (m_mediaObject->restoreAfterScrubbingRate() == 0)
         m_mediaObject->setRestoreAfterScrubbingRate(m_mediaObject->rate());
-    float rate = m_mediaObject->isPlaying() ? m_mediaObject->rate() : 0;
+    float rate = wasPlaying ? m_mediaObject->rate() : 0;
     // Paused counts as normal play when shuttling down only.
     if (rate == 0 && direction < 0)
         rate = 1;
@@ -118,6 +134,10 @@ void BVDocument::changeRateOnLadder(int direction)
         const auto next = index + direction;
         if (next >= 0 && next < speeds.size()) {
             const float newRate = speeds.at(next);
+            // From pause, playback starts as play starts it (state, sleep inhibit, listeners);
+            // the rate then takes the rung.
+            if (!wasPlaying)
+                m_mediaObject->play();
             m_mediaObject->setRate(newRate);
             if (next <= 5)
                 showStatusOverlay(QString::asprintf("%gx Reverse", double(std::fabs(newRate))));
@@ -126,9 +146,7 @@ void BVDocument::changeRateOnLadder(int direction)
         }
     }
     syncPlayButton();
-    if (isSessionOwner())
-        sendSessionMessage(direction < 0 ? QStringLiteral("KREW") : QStringLiteral("KFF"));
-    postGangNotification(direction < 0 ? QStringLiteral("GANGREW") : QStringLiteral("GANGFF"));
+    transportEvent(direction < 0 ? BVTransportEvent::ShuttleDown : BVTransportEvent::ShuttleUp);
 }
 
 // ---- Steps, jumps, start and end
@@ -137,24 +155,22 @@ void BVDocument::stepLeft()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
     m_mediaObject->stepBack();
     syncPlayButton();
     hideStatusOverlay();
-    if (isSessionOwner())
-        sendSessionMessage(QStringLiteral("TC") + m_mediaObject->currentTimecode());
-    postGangNotification(QStringLiteral("GANGSTEP-"));
+    transportEvent(BVTransportEvent::StepBack);
 }
 
 void BVDocument::stepRight()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
     m_mediaObject->stepForward();
     syncPlayButton();
     hideStatusOverlay();
-    if (isSessionOwner())
-        sendSessionMessage(QStringLiteral("TC") + m_mediaObject->currentTimecode());
-    postGangNotification(QStringLiteral("GANGSTEP+"));
+    transportEvent(BVTransportEvent::StepForward);
 }
 
 void BVDocument::back1Second()
@@ -171,7 +187,7 @@ void BVDocument::jumpBySeconds(int seconds)
 {
     if (!m_mediaObject || m_isUnloading)
         return;
-    m_mediaObject->setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
+    clearPlaybackRange();
     m_mediaObject->pause(true);
     syncPlayButton();
     MediaTime target = m_mediaObject->currentTime() + MediaTime(seconds, 1);
@@ -179,22 +195,25 @@ void BVDocument::jumpBySeconds(int seconds)
         target = MediaTime::zero();
     m_mediaObject->seekToTime(target, true);
     hideStatusOverlay();
+    transportEvent(BVTransportEvent::Jump);
 }
 
 void BVDocument::goToStart()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
     m_mediaObject->seekToTime(MediaTime(0, 1));
-    postGangNotification(QStringLiteral("GANGHOME"));
+    transportEvent(BVTransportEvent::Home);
 }
 
 void BVDocument::goToEnd()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
     m_mediaObject->seekToTime(m_mediaObject->duration());
-    postGangNotification(QStringLiteral("GANGEND"));
+    transportEvent(BVTransportEvent::End);
 }
 
 void BVDocument::skipBack()
@@ -221,8 +240,7 @@ void BVDocument::skipInPlaylist(int direction)
         pause();
         return;
     }
-    loadAVFAsset(url);
-    m_fileURL = url;
+    loadPlaylistItem(url);
 }
 
 // ---- Play-around and in to out
@@ -250,6 +268,7 @@ void BVDocument::playInToOut()
     if (!m_mediaObject || m_isUnloading)
         return;
     m_rangeEntered = false;
+    m_playbackResumePos = MediaTime::zero();
     if (m_inOutRange.duration().value() != 0 && m_inOutRange.duration().isNumeric())
         m_mediaObject->setPlaybackRange(m_inOutRange);
     else
@@ -273,6 +292,7 @@ void BVDocument::checkPlaybackRange()
     if (defaults()->integerForKey(QStringLiteral("loopPlayback")) == 1) {
         m_rangeEntered = false;
         m_mediaObject->seekToTime(range.start());
+        transportEvent(BVTransportEvent::LoopWrap);
         return;
     }
     m_mediaObject->pause(true);
@@ -295,19 +315,35 @@ void BVDocument::playerReachedEnd()
             if (self)
                 self->play();
         });
+        transportEvent(BVTransportEvent::LoopWrap);
         return;
     }
     if (m_playlist) {
         const QUrl next = m_playlist->nextURL();
         if (next.isEmpty()) {
-            pause();
+            stopAtEnd();
             return;
         }
         m_mediaObject->setShouldPlayWhenLoaded(true);
         m_mediaObject->seekToTime(MediaTime(0, 1));
-        loadAVFAsset(next);
-        m_fileURL = next;
+        loadPlaylistItem(next);
+        return;
     }
+    stopAtEnd();
+}
+
+void BVDocument::stopAtEnd()
+{
+    // A shuttle keeps the rate it came from to restore: at an end that would leave the media
+    // "playing" with no picture moving. The end stops it as a pause does.
+    m_mediaObject->setRestoreAfterScrubbingRate(0);
+    clearPlaybackRange();
+    m_mediaObject->pause(false);
+    m_mediaObject->setShouldPlayWhenLoaded(false);
+    syncPlayButton();
+    setPowerAssertionHeld(false);
+    m_reportedPlaying = false;
+    transportEvent(BVTransportEvent::EndOfMedia);
 }
 
 // ---- In and out points
@@ -368,19 +404,24 @@ void BVDocument::updateInOutMarks()
         }
     }
     setScrubberInOut(inFraction, outFraction);
+    m_markers->inOutChanged(m_inOutRange);
     updateInfoPanel();
 }
 
 void BVDocument::goToInPoint()
 {
-    if (m_mediaObject && m_inOutRange.duration().isNumeric() && m_inOutRange.duration().value() != 0)
+    if (m_mediaObject && m_inOutRange.duration().isNumeric() && m_inOutRange.duration().value() != 0) {
+        clearPlaybackRange();
         m_mediaObject->seekToTime(m_inOutRange.start());
+    }
 }
 
 void BVDocument::goToOutPoint()
 {
-    if (m_mediaObject && m_inOutRange.duration().isNumeric() && m_inOutRange.duration().value() != 0)
+    if (m_mediaObject && m_inOutRange.duration().isNumeric() && m_inOutRange.duration().value() != 0) {
+        clearPlaybackRange();
         m_mediaObject->seekToTime(m_inOutRange.end());
+    }
 }
 
 // ---- Scrubbing
@@ -389,6 +430,9 @@ void BVDocument::beginScrubbing()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
+    m_annotations->removeShownAnnotation();
+    m_scrubbing = true;
     m_mediaObject->setRestoreAfterScrubbingRate(m_mediaObject->isPlaying() ? m_mediaObject->rate() : 0);
     m_mediaObject->setRate(0);
     if (auto *asset = dynamic_cast<BVAVAsset *>(m_mediaObject.get()))
@@ -411,7 +455,7 @@ void BVDocument::scrub(double fraction)
             return;
         self->updateTimecode();
         self->syncGangPosition();
-        self->m_mediaObject->setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
+        self->clearPlaybackRange();
     });
     if (m_scrubber)
         showTimecodeHoverAtLocation(fraction * m_scrubber->width());
@@ -421,6 +465,7 @@ void BVDocument::endScrubbing()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    m_scrubbing = false;
     if (auto *asset = dynamic_cast<BVAVAsset *>(m_mediaObject.get()))
         asset->initScrubberTimer();
     const float restore = m_mediaObject->restoreAfterScrubbingRate();
@@ -430,9 +475,8 @@ void BVDocument::endScrubbing()
     }
     hideTimecodeHover();
     updateTimecode();
-    if (isSessionOwner())
-        sendSessionMessage(QStringLiteral("TC") + m_mediaObject->currentTimecode());
-    syncGangPosition();
+    m_annotations->removeShownAnnotation();
+    transportEvent(BVTransportEvent::ScrubEnd);
 }
 
 // ---- The scrubber and buffered ranges
@@ -454,12 +498,19 @@ void BVDocument::syncScrubber()
         m_scrubber->setValue(m_scrubber->minimum() + span * now.seconds() / duration.seconds());
     }
     checkPlaybackRange();
+    // Reverse play stops at the first frame without reporting an end (the player's rate drops to 0,
+    // a shuttle's rate to restore stays): the document notices.
+    if (m_reportedPlaying && !m_scrubbing && m_mediaObject->rate() <= 0 && now <= MediaTime::zero()) {
+        stopAtEnd();
+        return;
+    }
     updateBufferedRange();
     const auto frame = static_cast<int64_t>(BVAVFoundation::framesAtTime(now, m_mediaObject->fps()));
     if (frame != m_lastSyncedFrame) {
         updateTimecode();
         savePlaybackPosition(false);
         m_lastSyncedFrame = frame;
+        m_markers->playheadMoved(now);
     }
 }
 
@@ -488,7 +539,9 @@ void BVDocument::updateBufferedRange()
         fractions.append(range.start().seconds() / duration);
         fractions.append(range.end().seconds() / duration);
     }
-    if (!m_mediaObject->isPlaying() && fractions == m_lastBufferedRanges)
+    const bool unchanged = fractions.size() == m_lastBufferedRanges.size()
+        && std::equal(fractions.cbegin(), fractions.cend(), m_lastBufferedRanges.cbegin());
+    if (!m_mediaObject->isPlaying() && unchanged)
         return;
     m_lastBufferedRanges = fractions;
     setScrubberBufferedRanges(fractions);
@@ -544,6 +597,7 @@ void BVDocument::timecodeModified(const QString &typed)
         frame = text.startsWith(QLatin1Char('-')) ? base - k : base + k;
     }
     frame = std::max<int64_t>(0, frame);
+    clearPlaybackRange();
     m_mediaObject->seekToTime(MediaTime::fromSeconds(double(frame) / fps, 1000000000));
     if (m_playbackView)
         m_playbackView->setFocus();
@@ -607,6 +661,9 @@ bool BVDocument::playbackKeyPressed(QKeyEvent *event, bool keyUp)
             play();
         return true;
     case Qt::Key_M:
+        // Ctrl+Alt+M is the Mute menu's: the key map keeps only M and Ctrl+M.
+        if (command && (modifiers & Qt::AltModifier))
+            return false;
         if (keyUp && !repeat && !command)
             addMarker();
         return true;

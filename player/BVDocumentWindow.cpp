@@ -3,12 +3,13 @@
 // waveform of an audio file. Main thread unless said.
 #include "player/BVDocument.h"
 
-#include "markers/BVPlayheadSlider.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVAVAsset.h"
 #include "player/BVAVFoundation.h"
 #include "player/BVAVPlaybackView.h"
+#include "player/BVFileSettings.h"
 #include "player/BVImageSequence.h"
+#include "player/BVPlayheadSlider.h"
 #include "player/BVStatusOverlayView.h"
 #include "player/BVTimecodeHoverView.h"
 #include "player/BVTimecodeOverlay.h"
@@ -27,6 +28,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -41,6 +43,8 @@
 namespace {
 
 constexpr int kControlStripHeight = 64;
+// How far each new window opens from the one before.
+constexpr int kCascadeOffset = 24;
 
 BVUserDefaults *defaults()
 {
@@ -147,12 +151,9 @@ void BVDocument::buildWindow()
     m_timecodeHover->hide();
 
     m_timecodePanel = std::make_unique<BVTimecodePanel>();
-    m_timecodePanel->setWindowTitle(auxTitle(QStringLiteral("Timecode")));
     m_infoPanel = std::make_unique<QWidget>(nullptr, Qt::Tool);
-    m_infoPanel->setWindowTitle(auxTitle(QStringLiteral("Info")));
     m_infoPanel->resize(320, 420);
     m_markersWindow = std::make_unique<QWidget>(nullptr, Qt::Tool);
-    m_markersWindow->setWindowTitle(auxTitle(QStringLiteral("Markers")));
     m_markersWindow->resize(420, 300);
     for (QWidget *aux :
         {static_cast<QWidget *>(m_timecodePanel.get()), m_infoPanel.get(), m_markersWindow.get()}) {
@@ -164,8 +165,41 @@ void BVDocument::buildWindow()
     m_window->installEventFilter(this);
     m_window->resize(
         int(BVWindowGeometry::fallbackWidth), int(BVWindowGeometry::fallbackHeight) + kControlStripHeight);
-    m_window->setWindowTitle(windowTitleForDocumentDisplayName(displayName()));
+    cascadeWindow();
+    updateTitles();
     layoutContent();
+}
+
+// A new window opens below and to the right of the newest other player window, back at the top left
+// of the screen when it would leave it.
+void BVDocument::cascadeWindow()
+{
+    const QRect screen = availableScreenGeometry();
+    QPoint origin = screen.topLeft();
+    const QList<BVDocument *> documents = openDocuments();
+    for (auto it = documents.crbegin(); it != documents.crend(); ++it) {
+        BVDocument *other = *it;
+        if (other == this || !other->m_window || !other->m_window->isVisible())
+            continue;
+        origin = other->m_window->frameGeometry().topLeft() + QPoint(kCascadeOffset, kCascadeOffset);
+        break;
+    }
+    const QSize size = m_window->frameGeometry().size();
+    if (origin.x() + size.width() > screen.right() || origin.y() + size.height() > screen.bottom())
+        origin = screen.topLeft();
+    m_window->move(origin);
+}
+
+void BVDocument::updateTitles()
+{
+    if (m_window)
+        m_window->setWindowTitle(windowTitleForDocumentDisplayName(displayName()));
+    if (m_timecodePanel)
+        m_timecodePanel->setWindowTitle(auxTitle(QStringLiteral("Timecode")));
+    if (m_infoPanel)
+        m_infoPanel->setWindowTitle(auxTitle(QStringLiteral("Info")));
+    if (m_markersWindow)
+        m_markersWindow->setWindowTitle(auxTitle(QStringLiteral("Markers")));
 }
 
 void BVDocument::buildControlStrip(QWidget *parent)
@@ -297,8 +331,18 @@ bool BVDocument::eventFilter(QObject *watched, QEvent *event)
             windowDidBecomeKey();
             break;
         case QEvent::WindowDeactivate:
-            // The newly active window is known once this event is over.
-            QTimer::singleShot(0, this, [this] { windowDidResignKey(); });
+            // No longer key at once (a notification of the new key window may come first); the
+            // newly active window is known once this event is over.
+            m_isKey = false;
+            QTimer::singleShot(0, this, [this] {
+                QWidget *active = QApplication::activeWindow();
+                if (active && active == m_window.get())
+                    return;
+                const bool ownAux = active
+                    && (active == m_timecodePanel.get() || active == m_infoPanel.get()
+                        || active == m_markersWindow.get());
+                windowDidResignKey(ownAux);
+            });
             break;
         default:
             break;
@@ -316,6 +360,14 @@ bool BVDocument::eventFilter(QObject *watched, QEvent *event)
         updateMenuChecks();
     }
     return QObject::eventFilter(watched, event);
+}
+
+bool BVDocument::isKeyDocument() const
+{
+    if (m_isUnloading)
+        return false;
+    // The platform knows first which window became active.
+    return m_window ? m_window->isActiveWindow() : m_isKey;
 }
 
 // ---- Playback view callbacks
@@ -359,6 +411,7 @@ void BVDocument::applyFrame(const QRect &frame, const QSizeF &aspect)
     const QRect inner = m_window->geometry();
     const QMargins margins(inner.left() - outer.left(), inner.top() - outer.top(),
         outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    m_requestedContentSize = frame.marginsRemoved(margins).size();
     m_window->setGeometry(frame.marginsRemoved(margins));
     m_windowAspect = aspect;
 }
@@ -377,8 +430,7 @@ void BVDocument::resizeWindowToFit()
         setAudioBar();
         return;
     }
-    const QString key = isVelo() ? QStringLiteral("velo://%1").arg(m_veloFileID) : fileSettingsKey();
-    const QVariantMap entry = defaults()->dictionaryForKey(QStringLiteral("fileSettings")).value(key).toMap();
+    const QVariantMap entry = BVFileSettings::entry(fileSettingsKey());
     const QSizeF natural = m_mediaObject ? m_mediaObject->naturalSize() : QSizeF();
     const QSizeF size = BVWindowGeometry::sizeToFit(natural, entry, audioOnly);
     const BVWindowGeometry::Fit fit = BVWindowGeometry::resizeWindowToFit(
@@ -451,10 +503,32 @@ void BVDocument::windowDidResize()
 {
     if (m_isUnloading)
         return;
+    keepPictureAspect();
     updateViewOptions();
     setTimecodeOverlayPosition();
     if (m_mediaObject && m_mediaObject->isAudioOnly())
         drawWaveformForAudioAssetAsync();
+}
+
+// A resize by the user keeps the picture's proportions (not the frame's, which includes the strip):
+// the height follows the width. Frames the document sets itself are left as they are.
+void BVDocument::keepPictureAspect()
+{
+    if (!m_window || m_fullScreen || m_fullScreenTransitioning || !m_mediaObject
+        || m_mediaObject->isAudioOnly())
+        return;
+    const QSize content = m_window->size();
+    if (content == m_requestedContentSize)
+        return;
+    const QSizeF picture = m_mediaObject->naturalSize();
+    if (picture.width() <= 0 || picture.height() <= 0)
+        return;
+    const QSizeF wanted = BVWindowGeometry::windowWillResize(content, picture,
+        kControlStripHeight + (m_menuBar && m_menuBar->isVisible() ? m_menuBar->height() : 0));
+    if (std::abs(wanted.height() - content.height()) < 2)
+        return;
+    m_requestedContentSize = wanted.toSize();
+    m_window->resize(m_requestedContentSize);
 }
 
 // ---- View options
@@ -623,18 +697,7 @@ void BVDocument::showTimecodeHoverAtLocation(double x)
     const MediaTime time = BVTimecodeHoverView::timeAtLocation(x, m_scrubber->width(), duration);
     if (!time.isValid() || !m_mediaObject->currentTime().isValid())
         return;
-    QString text;
-    switch (defaults()->integerForKey(QStringLiteral("timecodeDisplay"))) {
-    case 2:
-        text = QString::number(BVAVFoundation::framesAtTime(time, m_mediaObject->fps()));
-        break;
-    case 1:
-        text = m_mediaObject->timecodeAtTime(time, QStringLiteral("00:00:00:00"));
-        break;
-    default:
-        text = m_mediaObject->timecodeAtTime(time);
-        break;
-    }
+    const QString text = timecodeAtTime(time);
     const QPoint origin = m_scrubber->mapTo(m_window->centralWidget(), QPoint(0, 0));
     m_timecodeHover->move(m_timecodeHover->x(), origin.y() - m_timecodeHover->height() - 2);
     m_timecodeHover->showAtLocation(origin.x() + x, text);
@@ -659,6 +722,9 @@ void BVDocument::toggleFullScreen()
 void BVDocument::applyFullScreen(bool on)
 {
     m_fullScreenTransitioning = true;
+    // The menu bar goes with the title bar; its commands keep their keys through the window.
+    if (m_menuBar)
+        m_menuBar->setVisible(!on);
     if (on) {
         m_fullScreen = true;
         m_controlStrip->hide();
