@@ -7,13 +7,11 @@
 #include "platform/media/MediaAsset.h"
 #include "player/BVAVAsset.h"
 #include "player/BVAVFoundation.h"
-#include "player/BVAVPlaybackView.h"
+#include "player/BVDocumentWindowController.h"
 #include "player/BVFileSettings.h"
 #include "player/BVGangPlayback.h"
 #include "player/BVImageSequence.h"
 #include "player/BVTimecode.h"
-#include "player/BVTimecodeOverlay.h"
-#include "player/BVTimecodePanel.h"
 #include "support/BVAlert.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
@@ -22,17 +20,8 @@
 #include "support/BVTimer.h"
 #include "support/BVWorkQueue.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMainWindow>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSlider>
 #include <QTimer>
-#include <QToolButton>
-#include <QVBoxLayout>
 
 #include <cmath>
 
@@ -86,12 +75,12 @@ BVDocument::~BVDocument()
 
 QMainWindow *BVDocument::window() const
 {
-    return m_window.get();
+    return m_windowController ? m_windowController->window() : nullptr;
 }
 
 BVAVPlaybackView *BVDocument::playbackView() const
 {
-    return m_playbackView;
+    return m_windowController ? m_windowController->playbackView() : nullptr;
 }
 
 // ---- Features
@@ -326,8 +315,8 @@ void BVDocument::loadImageSequence(const QStringList &files, double fps)
 void BVDocument::replaceMediaObject(std::unique_ptr<BVMediaObject> media)
 {
     if (m_mediaObject) {
-        if (m_playbackView)
-            m_playbackView->setPlayer(nullptr);
+        // The view lets go of the old player before it goes.
+        Q_EMIT playbackOutputChanged(false);
         m_mediaObject->pause(false);
         if (m_loadQueue)
             m_loadQueue->waitUntilEmpty();
@@ -343,43 +332,24 @@ void BVDocument::showWindows()
 {
     if (m_isUnloading)
         return;
-    if (!m_window) {
-        buildWindow();
-        windowControllerDidLoadNib();
-    }
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    if (!m_windowController)
+        m_windowController = std::make_unique<BVDocumentWindowController>(*this);
+    m_windowController->showWindow();
 }
 
 void BVDocument::close()
 {
-    if (m_window)
-        m_window->close();
+    if (m_windowController && m_windowController->window())
+        m_windowController->closeWindow();
     else
         windowWillClose();
 }
 
-void BVDocument::windowControllerDidLoadNib()
+void BVDocument::windowDidLoad()
 {
-    resizeWindowToFit();
-    BVNotificationCenter::defaultCenter().addObserver(this, QStringLiteral("BVReelmarkMouseMove"),
-        m_playbackView.data(), [this](const BVNotification &) { mouseMovedOverVideo(); });
-    syncPlayButton();
-    syncScrubber();
-    if (m_playbackView)
-        m_playbackView->setFocus();
-    setActualSize();
-    showSubWindows();
-    if (m_mediaObject && m_mediaObject->isLoaded())
-        showTimecodeOverlayIfWanted();
     if (m_mediaObject)
         m_mediaObject->setShouldPlayWhenLoaded(m_mediaObject->shouldPlayWhenLoaded()
             || defaults()->integerForKey(QStringLiteral("autoplay")) != 0);
-    if (m_mediaObject && m_mediaObject->isAudioOnly())
-        drawWaveformForAudioAssetAsync();
-    updateTitles();
-    resizeWindowToFit();
     updateGangSettings();
     loadMarkers();
     // Media that became ready before the window existed starts now.
@@ -425,14 +395,12 @@ void BVDocument::loadPlaylistItem(const QUrl &url)
     // Nothing of the item before carries over: its waveform, in and out points, play-around and
     // titles belong to it.
     m_fileURL = url;
-    m_cachedWaveform = QImage();
-    if (m_playbackView)
-        m_playbackView->clearImage();
+    Q_EMIT mediaReplaced();
     clearInOut();
     m_playbackResumePos = MediaTime::zero();
     m_lastBufferedRanges.clear();
     loadAVFAsset(url);
-    updateTitles();
+    Q_EMIT titleChanged();
 }
 
 QString BVDocument::auxTitle(const QString &suffix) const
@@ -460,9 +428,7 @@ void BVDocument::mediaStatusChanged(const QString &status)
         setTransportEnabled(false);
     } else if (status == QLatin1String("loaded")) {
         m_isLoaded = true;
-        resizeWindowToFit();
-        updateViewOptions();
-        showTimecodeOverlayIfWanted();
+        Q_EMIT mediaLoaded();
         if (!isVelo())
             loadMarkers();
     } else if (status == QLatin1String("ready")) {
@@ -476,9 +442,8 @@ void BVDocument::mediaStatusChanged(const QString &status)
             asset->initScrubberTimer();
         setTransportEnabled(true);
         updateTimecode();
-        updateViewOptions();
         updateBufferedRange();
-        showTimecodeOverlayIfWanted();
+        Q_EMIT mediaReady();
         updateInfoPanel();
     }
     if (m_mediaObject && m_mediaObject->isAudioOnly())
@@ -487,13 +452,13 @@ void BVDocument::mediaStatusChanged(const QString &status)
 
 void BVDocument::setDurationField()
 {
-    if (!m_duration || !m_mediaObject)
+    if (!m_mediaObject)
         return;
     const uint64_t frames = m_mediaObject->frameCount();
     if (defaults()->integerForKey(QStringLiteral("timecodeDisplay")) == 2)
-        m_duration->setText(QString::number(frames));
+        Q_EMIT durationTextChanged(QString::number(frames));
     else
-        m_duration->setText(BVTimecode::timecodeFromFrameCount(
+        Q_EMIT durationTextChanged(BVTimecode::timecodeFromFrameCount(
             static_cast<int64_t>(frames), m_mediaObject->timebase(), m_mediaObject->ntsc(), false, 0));
 }
 
@@ -502,12 +467,8 @@ void BVDocument::prepareForPlayback()
     if (m_isUnloading || !m_mediaObject)
         return;
     setDurationField();
-    if (m_volumeSlider)
-        m_mediaObject->setVolume(float(m_volumeSlider->value()) / 100.0f);
-    if (m_playbackView)
-        m_playbackView->updateBounds();
-    resizeWindowToFit();
-    showTimecodeOverlayIfWanted();
+    m_mediaObject->setVolume(m_volume);
+    Q_EMIT mediaPrepared();
     if (isInSession())
         m_mediaObject->setShouldPlayWhenLoaded(false);
 }
@@ -519,13 +480,11 @@ void BVDocument::setupPlaybackOutput()
     if (auto *asset = dynamic_cast<BVAVAsset *>(m_mediaObject.get())) {
         if (!asset->player()) {
             setTransportEnabled(false);
-        } else if (m_playbackView) {
-            m_playbackView->setPlayer(asset->player());
+        } else {
             syncPlayButton();
         }
     }
-    if (m_playbackView)
-        m_playbackView->updateBounds();
+    Q_EMIT playbackOutputChanged(true);
 }
 
 void BVDocument::playbackStateChanged()
@@ -537,8 +496,7 @@ void BVDocument::playbackStateChanged()
     // there, so the end is one event.
     const bool playing = m_mediaObject->isPlaying();
     if (playing) {
-        if (m_playbackView)
-            m_playbackView->setFocus();
+        Q_EMIT pictureFocusWanted();
         hideStatusOverlay();
         m_annotations->removeShownAnnotation();
         setPowerAssertionHeld(true);
@@ -596,7 +554,7 @@ void BVDocument::mediaPlaybackFailed(const BVError &error)
     setTransportEnabled(false);
     // Nobody waits for the answer: the sheet stays on the window until dismissed.
     BVAlert::alertSheetWithMessageText(error.localizedDescription(), QStringLiteral("OK"), {}, {},
-        error.localizedFailureReason(), m_window.get(), false);
+        error.localizedFailureReason(), parentWindow(), false);
 }
 
 void BVDocument::alertCannotOpen(const QUrl &url, const BVError &error)
@@ -650,8 +608,8 @@ void BVDocument::drawFrame(const QImage &image)
             m_pendingFrame = QImage();
             m_framePostPending = false;
         }
-        if (!m_isUnloading && m_playbackView && !frame.isNull())
-            m_playbackView->renderImage(frame);
+        if (!m_isUnloading && !frame.isNull())
+            Q_EMIT frameReady(frame);
     });
 }
 
@@ -675,14 +633,9 @@ void BVDocument::cleanup()
     if (m_mediaObject)
         m_mediaObject->setDelegate(nullptr);
     // The view lets go of the player's frame handler before the player goes.
-    if (m_playbackView) {
-        m_playbackView->setPlayer(nullptr);
-        m_playbackView->setDelegate(nullptr);
-    }
+    if (m_windowController)
+        m_windowController->teardown();
     m_loadQueue.reset();
-    if (m_waveformQueue)
-        m_waveformQueue->cancelAll();
-    m_waveformQueue.reset();
     if (m_mediaObject) {
         m_mediaObject->cleanup();
         m_mediaObject.reset();
@@ -690,23 +643,13 @@ void BVDocument::cleanup()
     disableGanging();
     BVNotificationCenter::defaultCenter().removeObserver(this);
     m_observing = false;
-    m_statusOverlayTimer.reset();
-    m_fullScreenTimer.reset();
     setPowerAssertionHeld(false);
     m_markers->cleanup();
     m_annotations->cleanup();
     m_cloudReview->cleanup();
     m_session->cleanup();
     m_alive.reset();
-    m_cachedWaveform = QImage();
-    m_timecodePanel.reset();
-    m_infoPanel.reset();
-    m_markersWindow.reset();
-    if (m_window) {
-        m_window->removeEventFilter(this);
-        // The window may be closing right now: it goes once its close event is over.
-        QMainWindow *window = m_window.release();
-        window->hide();
-        window->deleteLater();
-    }
+    // Cleanup may run inside the window's own close event: the controller goes after it.
+    if (m_windowController)
+        m_windowController.release()->deleteLater();
 }

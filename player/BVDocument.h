@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/media/MediaTime.h"
-#include "player/BVAVPlaybackViewDelegate.h"
 #include "player/BVDocumentAnnotations.h"
 #include "player/BVDocumentCloudReview.h"
 #include "player/BVDocumentMarkers.h"
@@ -29,37 +28,26 @@
 #include <mutex>
 
 class BVAVPlaybackView;
-class BVPlayheadSlider;
-class BVStatusOverlayView;
-class BVTimecodeHoverView;
-class BVTimecodeOverlay;
-class BVTimecodeTextField;
+class BVDocumentWindowController;
 class BVGangPlayback;
-class BVWorkQueue;
 class BVPowerAssertion;
 class BVTimecodePanel;
 class BVTimer;
+class BVWorkQueue;
 class QAction;
 class QKeyEvent;
-class QLabel;
-class QLineEdit;
 class QMainWindow;
-class QMenu;
 class QMenuBar;
-class QMouseEvent;
-class QProgressBar;
-class QPushButton;
-class QSlider;
-class QToolButton;
 class QWidget;
 struct BVNotification;
 
-// The player document: one per open media file, with one main window. Opens the file into a media
-// object, is that object's delegate, wires it to the playback view and the control strip, and is the
-// target of every transport command, key and display menu. Other documents are reached only through
+// The player document: one per open media file. Opens the file into a media object, is that
+// object's delegate, and is the target of every transport command, key and display menu. Its window
+// (BVDocumentWindowController, built by showWindows()) observes it through the signals below; it
+// plays, remembers and gangs without one. Other documents are reached only through
 // process-wide notifications (ganging, background muting). Create, use and destroy it on the main
 // thread; the media object's callbacks arrive there too, except where a callback says otherwise.
-class BVDocument : public QObject, public BVMediaObjectDelegate, public BVAVPlaybackViewDelegate
+class BVDocument : public QObject, public BVMediaObjectDelegate
 {
     Q_OBJECT
 public:
@@ -111,8 +99,6 @@ public:
     // Stops everything and lets go of media, observers, timers and views. Idempotent.
     void cleanup();
 
-    QMainWindow *window() const;
-    BVAVPlaybackView *playbackView() const;
     BVMediaObject *mediaObject() const { return m_mediaObject.get(); }
     QUrl fileURL() const { return m_fileURL; }
     void setFileURL(const QUrl &url) { m_fileURL = url; }
@@ -141,24 +127,20 @@ public:
     bool playerShouldSeek() override;
     void playerSeeked() override;
     void syncScrubber() override;
-    // Any thread: hands the image to the playback view.
+    // Any thread: hands the image to the window (frameReady), the latest only.
     void drawFrame(const QImage &image) override;
     void updateBufferedRange() override;
-    // Any thread: renders the waveform of an audio file on a background queue.
+    // Any thread: the window renders the waveform of an audio file on a background queue.
     void drawWaveformForAudioAssetAsync() override;
 
-    // ---- Playback view callbacks (BVDocumentWindow.cpp)
-    bool keyDown(BVAVPlaybackView *view, QKeyEvent *event) override;
-    bool keyUp(BVAVPlaybackView *view, QKeyEvent *event) override;
-    void mouseMoved(BVAVPlaybackView *view, QMouseEvent *event) override;
-    // The timecode display follows every new picture, whatever the periodic observer manages.
-    void pictureChanged(BVAVPlaybackView *view) override;
+    // A new picture is up: the timecode display follows it, whatever the periodic observer manages.
+    void pictureChanged();
 
     // ---- Position, timecode and the displays (BVDocumentDisplay.cpp)
 
     // The display string in the current "timecodeDisplay" mode; the source timecode goes to *raw.
     QString currentDisplayTimecode(QString *raw = nullptr) const;
-    // Refreshes the elapsed-time field, the timecode panel and the overlay; answers the display string.
+    // Refreshes the displays (timecodeChanged) and timecode output; answers the display string.
     QString updateTimecode();
     void seekToTimecode(const QString &timecode);
     bool isScrubbing() const;
@@ -166,8 +148,8 @@ public:
     void modifyTimecodeDisplay(int tag);
     void modifyTimecodeOutput(int tag);
     void copyCurrentPosition();
-    // The volume slider (0..100) moved.
-    void modifyVolume();
+    // The volume slider moved (0..1).
+    void modifyVolume(float volume);
     void mute();
     void muteInBackground();
     void savePlaybackPosition(bool forced = false);
@@ -175,7 +157,6 @@ public:
     void toggleInfo();
     void toggleTimecode();
     void toggleMarkers();
-    BVTimecodePanel *timecodePanel() const { return m_timecodePanel.get(); }
     void showSubWindows();
     void hideSubWindows();
     void sendToTagsmith();
@@ -219,6 +200,8 @@ public:
     void openTimecodeEntry(const QString &text);
     void timecodeModified(const QString &text);
     bool isTimecodeEntryOpen() const;
+    // Whether the picture shows video (not an audio file's waveform).
+    bool hasVideo() const;
     // Answers whether the key was used. Sent by the playback view for presses and releases.
     bool playbackKeyPressed(QKeyEvent *event, bool keyUp);
     bool validateMenuItem(QAction *item) const;
@@ -246,50 +229,46 @@ public:
     // Whether the sleep inhibit is held (asked for on a background queue while playing).
     bool holdsPowerAssertion() const { return m_powerHeld; }
 
-    // ---- Window geometry, view options and overlays (BVDocumentWindow.cpp)
+    // ---- The window (BVDocumentWindowController; these forward to it and do nothing without one)
 
+    BVDocumentWindowController *windowController() const { return m_windowController.get(); }
+    QMainWindow *window() const;
+    BVAVPlaybackView *playbackView() const;
+    // The window's widget for sheets and alerts; none without a window.
+    QWidget *parentWindow() const;
+    BVTimecodePanel *timecodePanel() const;
+    QMenuBar *menuBar() const;
+    // The action of a command by its name ("playPause", "changeMatte:5" ...); none when unknown.
+    QAction *actionNamed(const QString &name) const;
+    // Ticks the display menus after the settings.
+    void updateMenuChecks();
     void resizeWindowToFit();
     void setActualSize();
     void setHalfSize();
     void fitToScreen();
     void changeMatte(int tag);
-    void setWidescreenMatteRatio(float ratio);
     void changeRotation(int tag);
-    void setRotation(int rotation);
     void toggle43Overlay();
     void toggle169Overlay();
-    void setSafeAreaOverlay(bool show43, bool show169);
+    // A rate applied to media already playing (the "playbackRate" setting).
     void setPlaybackRate(float rate);
     void updateViewOptions();
     void toggleTimecodeOverlay();
     void setTimecodeOverlayPosition();
     // Shows the text at the top right of the picture for 2 s; an empty text only removes it.
     void showStatusOverlay(const QString &text);
-    void resetStatusOverlayTimer();
     void hideStatusOverlay();
     // The text shown by the status overlay; empty when it is hidden.
     QString statusOverlayText() const;
-    // The hover timecode over the scrubber at x (in the scrubber's coordinates).
-    void showTimecodeHoverAtLocation(double x);
-    void hideTimecodeHover();
     void toggleFullScreen();
-    bool isFullScreen() const { return m_fullScreen; }
+    bool isFullScreen() const;
     void showFullscreenUI();
     void hideFullscreenUI();
     void mouseMovedOverVideo();
-    void drawWaveformForAudioAsset();
     int heightOfTitleBar() const;
     int controlStripHeight() const;
     // The size of the screen the window is on; overridden to place windows on a given screen.
     virtual QRect availableScreenGeometry() const;
-
-    // ---- Menus (BVDocumentMenus.cpp)
-
-    QMenuBar *menuBar() const;
-    // The action of a command by its name ("playPause", "changeMatte:5" ...); none when unknown.
-    QAction *actionNamed(const QString &name) const;
-    // Ticks the display menus after the settings.
-    void updateMenuChecks();
 
     // ---- Features: each reaches the document through its slot, installed by whoever builds
     // documents; an empty slot is the feature's do-nothing default.
@@ -331,20 +310,53 @@ Q_SIGNALS:
     // After every transport command that changed the rate or the position, once.
     void transportPerformed(const BVTransportEvent &event);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    // The state a window shows, each time it changes.
+    void playStateChanged(bool playing);
+    void transportEnabledChanged(bool enabled);
+    // The display string of the position ("timecodeDisplay" mode).
+    void timecodeChanged(const QString &display);
+    void durationTextChanged(const QString &text);
+    // The playhead as a fraction of the duration.
+    void playheadChanged(double fraction);
+    // The in and out points as fractions of the duration; -1 for none.
+    void inOutMarksChanged(double inFraction, double outFraction);
+    // Start and end fractions of the buffered ranges, in pairs.
+    void bufferedRangesChanged(const QList<double> &fractions);
+    // The status overlay's text; empty hides it.
+    void statusTextChanged(const QString &text);
+    void volumeChanged(float volume);
+    // The picture should take the keyboard focus (playback started, a timecode was entered).
+    void pictureFocusWanted();
+    // The media object's player came (true) or is about to go (false).
+    void playbackOutputChanged(bool available);
+    // A frame of an image sequence to show.
+    void frameReady(const QImage &image);
+    void mediaLoaded();
+    void mediaPrepared();
+    void mediaReady();
+    // The waveform data of an audio file are ready. Emitted from the asset's loading queue.
+    void waveformDataReady();
+    // Another file took the document's place (the next playlist item).
+    void mediaReplaced();
+    void titleChanged();
+    // A view option or a menu's setting changed.
+    void viewOptionsChanged();
+    void menuStateChanged();
+    // The scrubber moved the playhead to the fraction.
+    void scrubbedTo(double fraction);
+    void timecodeEntryRequested(const QString &text);
+    void timecodeEntryDone();
 
 private:
     // BVDocument.cpp, BVDocumentDisplay.cpp
     void startLoadingAsset(const QUrl &url, bool audioOnly);
     void replaceMediaObject(std::unique_ptr<BVMediaObject> media);
-    void toggleSubWindow(QWidget *window, const QString &key);
-    void windowControllerDidLoadNib();
+    friend class BVDocumentWindowController;
+    // The document's part of its window's first showing.
+    void windowDidLoad();
     void windowWillClose();
     void syncPlayButton();
     void setTransportEnabled(bool enabled);
-    bool hasVideo() const;
-    void showTimecodeOverlayIfWanted();
     QString auxTitle(const QString &suffix) const;
     void setDurationField();
     void playAfterDelayIfWanted();
@@ -357,12 +369,9 @@ private:
     void changeRateOnLadder(int direction);
     void jumpBySeconds(int seconds);
     void skipInPlaylist(int direction);
-    void setScrubberInOut(double inFraction, double outFraction);
-    void setScrubberBufferedRanges(const QList<double> &fractions);
     void checkPlaybackRange();
     MediaTimeRange currentInOutRange() const;
     void updateInOutMarks();
-    void closeTimecodeEntry();
     // Builds the transport event of what just happened and tells the listeners.
     void transportEvent(BVTransportEvent::Kind kind);
     // Playback reached an end of the media: stop as a pause does, then EndOfMedia.
@@ -370,26 +379,7 @@ private:
     void clearPlaybackRange();
     // The next or previous playlist item replaces the one playing.
     void loadPlaylistItem(const QUrl &url);
-    void updateTitles();
     void setPowerAssertionHeld(bool held);
-
-    // BVDocumentWindow.cpp
-    void buildWindow();
-    void buildControlStrip(QWidget *parent);
-    void layoutContent();
-    void setAudioBar();
-    void windowDidResize();
-    void applyFullScreen(bool on);
-    void applyFrame(const QRect &frame, const QSizeF &aspect);
-    void cascadeWindow();
-    void keepPictureAspect();
-
-    // BVDocumentMenus.cpp
-    void buildMenus();
-    QAction *addCommand(QMenu *menu, const QString &name, const QString &title, std::function<void()> handler,
-        const QKeySequence &shortcut = {});
-    void addCheckGroup(QMenu *menu, const QString &name, const QList<QPair<QString, int>> &items,
-        std::function<void(int)> handler);
 
     std::unique_ptr<BVMediaObject> m_mediaObject;
     // The features' slots; never empty (a do-nothing default until one is installed).
@@ -405,8 +395,6 @@ private:
     bool m_isLoaded = false;
     bool m_isReady = false;
     bool m_kPressed = false;
-    bool m_fullScreen = false;
-    bool m_fullScreenTransitioning = false;
     float m_lastVolume = 1;
     bool m_shouldUnmuteOnFocus = false;
     MediaTime m_seekOnLoad = MediaTime::invalid();
@@ -414,7 +402,6 @@ private:
     QDateTime m_lastPlaybackPositionSyncDate;
     MediaTimeRange m_inOutRange {MediaTime(0, 0), MediaTime(0, 0)};
     MediaTime m_playbackResumePos = MediaTime::zero();
-    QImage m_cachedWaveform;
     std::unique_ptr<BVGangPlayback> m_gang;
     bool m_isKey = false;
     // The playing state last reported to the listeners (Play or Pause).
@@ -422,44 +409,17 @@ private:
     bool m_scrubbing = false; // between beginScrubbing() and endScrubbing()
     bool m_powerHeld = false;
     bool m_observing = false;
-    bool m_windowBuilt = false;
+    bool m_transportEnabled = false;
+    float m_volume = 1; // the volume slider's, applied to each new media object
     QList<double> m_lastBufferedRanges;
     // Shared with the queue that talks to the desktop's inhibit service.
     std::shared_ptr<BVPowerAssertion> m_powerAssertion;
 
-    // The window and what it holds; the widgets are owned by the window.
-    std::unique_ptr<QMainWindow> m_window;
-    QPointer<QWidget> m_playbackArea;
-    QPointer<BVAVPlaybackView> m_playbackView;
-    QPointer<QWidget> m_controlStrip;
-    QPointer<BVStatusOverlayView> m_statusOverlay;
-    QPointer<BVTimecodeOverlay> m_timecodeOverlay;
-    QPointer<BVTimecodeHoverView> m_timecodeHover;
-    QPointer<QToolButton> m_playButton;
-    QList<QPointer<QToolButton>> m_transportButtons;
-    QPointer<BVPlayheadSlider> m_scrubber;
-    QPointer<QPushButton> m_timeElapsed;
-    QPointer<QLabel> m_duration;
-    QPointer<QSlider> m_volumeSlider;
-    QPointer<QWidget> m_timecodePopover;
-    QPointer<BVTimecodeTextField> m_timecodeChangeText;
-    QPointer<QWidget> m_progressWindow;
-    QPointer<QProgressBar> m_progressBar;
-    QPointer<QLabel> m_progressTimeEstimate;
-    std::unique_ptr<BVTimecodePanel> m_timecodePanel;
-    std::unique_ptr<QWidget> m_infoPanel;
-    std::unique_ptr<QWidget> m_markersWindow;
-    std::unique_ptr<BVTimer> m_statusOverlayTimer;
-    std::unique_ptr<BVTimer> m_fullScreenTimer;
-    QMenuBar *m_menuBar = nullptr;
-    QMap<QString, QAction *> m_actions;
-    QElapsedTimer m_progressClock;
+    // The window, once shown; none for a document without one.
+    std::unique_ptr<BVDocumentWindowController> m_windowController;
     int m_loggedProgressTenth = -1; // the progress log notes each tenth once
-    QSizeF m_windowAspect; // the picture aspect the window keeps while resizing; empty: none
-    QSize m_requestedContentSize; // the last size the document gave its window itself
     bool m_rangeEntered = false; // the playhead has been inside the playback range this pass
     std::unique_ptr<BVWorkQueue> m_loadQueue;
-    std::unique_ptr<BVWorkQueue> m_waveformQueue;
     std::mutex m_frameMutex; // guards the two members below (drawFrame from the render queue)
     QImage m_pendingFrame;
     bool m_framePostPending = false;

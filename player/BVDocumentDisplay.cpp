@@ -5,30 +5,20 @@
 
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVAVFoundation.h"
-#include "player/BVAVPlaybackView.h"
+#include "player/BVDocumentWindowController.h"
 #include "player/BVFileSettings.h"
 #include "player/BVTimecode.h"
-#include "player/BVTimecodeOverlay.h"
-#include "player/BVTimecodePanel.h"
 #include "support/BVAlert.h"
 #include "support/BVLog.h"
 #include "support/BVNotificationCenter.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QDialog>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMainWindow>
+#include <QGuiApplication>
 #include <QProcess>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSlider>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QToolButton>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -99,12 +89,7 @@ QString BVDocument::updateTimecode()
         return {};
     QString raw;
     const QString display = currentDisplayTimecode(&raw);
-    if (m_timeElapsed)
-        m_timeElapsed->setText(display);
-    if (m_timecodePanel)
-        m_timecodePanel->setText(display);
-    if (m_timecodeOverlay)
-        m_timecodeOverlay->setTimecode(display);
+    Q_EMIT timecodeChanged(display);
     m_session->timecodeDisplayed(raw);
     const qlonglong output = defaults()->integerForKey(QStringLiteral("timecodeOutput"));
     if (output == 2 || output == 3)
@@ -129,8 +114,7 @@ bool BVDocument::isScrubbing() const
 void BVDocument::stopPlayback(bool quiet)
 {
     if (!quiet) {
-        if (m_playButton)
-            m_playButton->setText(QStringLiteral("Play"));
+        Q_EMIT playStateChanged(false);
         hideStatusOverlay();
     }
     savePlaybackPosition(true);
@@ -166,10 +150,11 @@ void BVDocument::copyCurrentPosition()
 
 // ---- Volume and muting
 
-void BVDocument::modifyVolume()
+void BVDocument::modifyVolume(float volume)
 {
-    if (m_mediaObject && m_volumeSlider)
-        m_mediaObject->setVolume(float(m_volumeSlider->value()) / 100.0f);
+    m_volume = std::clamp(volume, 0.0f, 1.0f);
+    if (m_mediaObject)
+        m_mediaObject->setVolume(m_volume);
 }
 
 void BVDocument::mute()
@@ -182,10 +167,7 @@ void BVDocument::mute()
     } else {
         m_mediaObject->setVolume(m_lastVolume > 0 ? m_lastVolume : 1);
     }
-    if (m_volumeSlider) {
-        const QSignalBlocker blocker(m_volumeSlider);
-        m_volumeSlider->setValue(int(std::lround(m_mediaObject->volume() * 100)));
-    }
+    Q_EMIT volumeChanged(m_mediaObject->volume());
 }
 
 void BVDocument::muteInBackground()
@@ -211,10 +193,7 @@ void BVDocument::windowDidBecomeKey()
     if (m_shouldUnmuteOnFocus && m_mediaObject && m_mediaObject->isMuted())
         mute();
     m_shouldUnmuteOnFocus = false;
-    if (m_playbackView)
-        m_playbackView->updateBounds();
     BVNotificationCenter::defaultCenter().postNotification(QStringLiteral("BVBackgroundMute"), this);
-    showSubWindows();
 }
 
 void BVDocument::windowDidResignKey(bool toOwnAuxiliaryWindow)
@@ -227,59 +206,38 @@ void BVDocument::windowDidResignKey(bool toOwnAuxiliaryWindow)
     if (toOwnAuxiliaryWindow)
         return;
     updateGangSettings();
-    if (QApplication::activeWindow())
-        hideSubWindows();
 }
 
 // ---- Auxiliary windows
 
 void BVDocument::toggleInfo()
 {
-    toggleSubWindow(m_infoPanel.get(), QStringLiteral("showInfo"));
+    if (m_windowController)
+        m_windowController->toggleSubWindow(QStringLiteral("showInfo"));
 }
 
 void BVDocument::toggleTimecode()
 {
-    toggleSubWindow(m_timecodePanel.get(), QStringLiteral("showTimecode"));
+    if (m_windowController)
+        m_windowController->toggleSubWindow(QStringLiteral("showTimecode"));
 }
 
 void BVDocument::toggleMarkers()
 {
-    toggleSubWindow(m_markersWindow.get(), QStringLiteral("showMarkers"));
-}
-
-void BVDocument::toggleSubWindow(QWidget *window, const QString &key)
-{
-    if (!window)
-        return;
-    const bool show = !window->isVisible();
-    window->setVisible(show);
-    defaults()->setBool(show, key);
-    updateMenuChecks();
+    if (m_windowController)
+        m_windowController->toggleSubWindow(QStringLiteral("showMarkers"));
 }
 
 void BVDocument::showSubWindows()
 {
-    if (m_fullScreen || m_fullScreenTransitioning || m_isUnloading)
-        return;
-    const QList<QPair<QWidget *, QString>> windows {{m_infoPanel.get(), QStringLiteral("showInfo")},
-        {m_timecodePanel.get(), QStringLiteral("showTimecode")},
-        {m_markersWindow.get(), QStringLiteral("showMarkers")}};
-    for (const auto &[window, key] : windows) {
-        if (window && defaults()->boolForKey(key)) {
-            window->show();
-            window->raise();
-        }
-    }
+    if (m_windowController)
+        m_windowController->showSubWindows();
 }
 
 void BVDocument::hideSubWindows()
 {
-    for (QWidget *window : {static_cast<QWidget *>(m_infoPanel.get()),
-             static_cast<QWidget *>(m_timecodePanel.get()), m_markersWindow.get()}) {
-        if (window)
-            window->hide();
-    }
+    if (m_windowController)
+        m_windowController->hideSubWindows();
 }
 
 // ---- Playback position memory
@@ -426,7 +384,7 @@ void BVDocument::sendToTagsmith()
 {
     if (!m_fileURL.isLocalFile()) {
         BVAlert::alertSheetWithMessageText(QStringLiteral("Unable to send to Tagsmith"), QStringLiteral("OK"),
-            {}, {}, QStringLiteral("Only local files can be sent to Tagsmith."), m_window.get(), false);
+            {}, {}, QStringLiteral("Only local files can be sent to Tagsmith."), parentWindow(), false);
         return;
     }
     const QString desktopFile = QStandardPaths::locate(
@@ -440,42 +398,22 @@ void BVDocument::sendToTagsmith()
         QStringLiteral("Download"), QStringLiteral("Cancel"), {},
         QStringLiteral("Tagsmith can edit metadata, display attributes, chapters, flags and other QuickTime "
                        "settings. Would you like to download it now?"),
-        m_window.get(), true);
+        parentWindow(), true);
     if (answer == 1)
         QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.brightvane.com/tagsmith")));
 }
 
 void BVDocument::startProgress()
 {
-    if (!m_window)
-        return;
-    if (!m_progressWindow) {
-        auto *sheet = new QDialog(m_window.get(), Qt::Sheet);
-        sheet->setWindowModality(Qt::WindowModal);
-        auto *layout = new QVBoxLayout(sheet);
-        m_progressBar = new QProgressBar(sheet);
-        m_progressTimeEstimate = new QLabel(sheet);
-        auto *cancel = new QPushButton(QStringLiteral("Cancel"), sheet);
-        layout->addWidget(m_progressBar);
-        layout->addWidget(m_progressTimeEstimate);
-        layout->addWidget(cancel, 0, Qt::AlignRight);
-        connect(cancel, &QPushButton::clicked, this, [this] { cancelProgress(); });
-        m_progressWindow = sheet;
-    }
-    if (m_progressWindow->isVisible())
-        return;
-    m_progressBar->setRange(0, 1000);
-    m_progressBar->setValue(0);
-    m_progressTimeEstimate->setText(QStringLiteral("Unknown time remaining"));
-    m_progressClock.start();
     m_loggedProgressTenth = -1;
-    m_progressWindow->show();
+    if (m_windowController)
+        m_windowController->startProgress();
 }
 
 void BVDocument::setIndeterminateProgress()
 {
-    if (m_progressBar)
-        m_progressBar->setRange(0, 0);
+    if (m_windowController)
+        m_windowController->setIndeterminateProgress();
 }
 
 void BVDocument::setProgress(double value)
@@ -486,23 +424,14 @@ void BVDocument::setProgress(double value)
         m_loggedProgressTenth = tenth;
         BVLog::appendLog("progress: %f", value);
     }
-    if (!m_progressBar)
-        return;
-    m_progressBar->setRange(0, 1000);
-    m_progressBar->setValue(int(value * 1000));
-    if (value <= 0 || !m_progressClock.isValid())
-        return;
-    const double elapsed = double(m_progressClock.elapsed()) / 1000.0;
-    const long remaining = std::lround(elapsed / value * (1 - value));
-    m_progressTimeEstimate->setText(QStringLiteral("%1 remaining")
-                                        .arg(QString::asprintf("%02li:%02li:%02li", remaining / 3600,
-                                            (remaining / 60) % 60, remaining % 60)));
+    if (m_windowController)
+        m_windowController->setProgress(value);
 }
 
 void BVDocument::endProgress()
 {
-    if (m_progressWindow)
-        m_progressWindow->hide();
+    if (m_windowController)
+        m_windowController->endProgress();
 }
 
 void BVDocument::cancelProgress()

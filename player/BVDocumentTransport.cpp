@@ -3,27 +3,16 @@
 // map and menu validation. Main thread.
 #include "player/BVDocument.h"
 
-#include "player/BVPlayheadSlider.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVAVAsset.h"
 #include "player/BVAVFoundation.h"
-#include "player/BVAVPlaybackView.h"
+#include "player/BVDocumentWindowController.h"
 #include "player/BVImageSequence.h"
 #include "player/BVTimecode.h"
-#include "player/BVTimecodeTextField.h"
-#include "player/BVTransportIcons.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QFrame>
-#include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMainWindow>
-#include <QPushButton>
-#include <QStyle>
-#include <QToolButton>
+#include <QKeySequence>
 
 #include <algorithm>
 #include <cmath>
@@ -92,11 +81,7 @@ void BVDocument::pause()
 
 void BVDocument::syncPlayButton()
 {
-    if (!m_playButton)
-        return;
-    const bool playing = m_mediaObject && m_mediaObject->isPlaying();
-    m_playButton->setText(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
-    m_playButton->setIcon(BVTransportIcons::icon(playing ? QStringLiteral("pause") : QStringLiteral("play")));
+    Q_EMIT playStateChanged(m_mediaObject && m_mediaObject->isPlaying());
 }
 
 // ---- Shuttle
@@ -403,7 +388,7 @@ void BVDocument::updateInOutMarks()
             outFraction = m_inOutRange.end().seconds() / duration;
         }
     }
-    setScrubberInOut(inFraction, outFraction);
+    Q_EMIT inOutMarksChanged(inFraction, outFraction);
     m_markers->inOutChanged(m_inOutRange);
     updateInfoPanel();
 }
@@ -457,8 +442,7 @@ void BVDocument::scrub(double fraction)
         self->syncGangPosition();
         self->clearPlaybackRange();
     });
-    if (m_scrubber)
-        showTimecodeHoverAtLocation(fraction * m_scrubber->width());
+    Q_EMIT scrubbedTo(fraction);
 }
 
 void BVDocument::endScrubbing()
@@ -473,7 +457,6 @@ void BVDocument::endScrubbing()
         m_mediaObject->setRate(restore);
         m_mediaObject->setRestoreAfterScrubbingRate(0);
     }
-    hideTimecodeHover();
     updateTimecode();
     m_annotations->removeShownAnnotation();
     transportEvent(BVTransportEvent::ScrubEnd);
@@ -488,15 +471,11 @@ void BVDocument::syncScrubber()
     const MediaTime duration = m_mediaObject->duration();
     const bool valid = duration.isNumeric() && duration > MediaTime::zero();
     if (!valid) {
-        if (m_scrubber)
-            m_scrubber->setMinimum(0);
+        Q_EMIT playheadChanged(0);
         return;
     }
     const MediaTime now = m_mediaObject->currentTime();
-    if (m_scrubber && !m_scrubber->isScrubbing() && m_window && m_window->isVisible()) {
-        const double span = m_scrubber->maximum() - m_scrubber->minimum();
-        m_scrubber->setValue(m_scrubber->minimum() + span * now.seconds() / duration.seconds());
-    }
+    Q_EMIT playheadChanged(now.seconds() / duration.seconds());
     checkPlaybackRange();
     // Reverse play stops at the first frame without reporting an end (the player's rate drops to 0,
     // a shuttle's rate to restore stays): the document notices.
@@ -514,9 +493,8 @@ void BVDocument::syncScrubber()
     }
 }
 
-void BVDocument::pictureChanged(BVAVPlaybackView *view)
+void BVDocument::pictureChanged()
 {
-    (void)view;
     if (m_isUnloading || !m_mediaObject || !m_mediaObject->isPlaying())
         return;
     const MediaTime now = m_mediaObject->currentTime();
@@ -544,7 +522,7 @@ void BVDocument::updateBufferedRange()
     if (!m_mediaObject->isPlaying() && unchanged)
         return;
     m_lastBufferedRanges = fractions;
-    setScrubberBufferedRanges(fractions);
+    Q_EMIT bufferedRangesChanged(fractions);
 }
 
 // ---- Typed timecode
@@ -561,7 +539,7 @@ void BVDocument::timecodeModified(const QString &typed)
     const QString text = typed.trimmed();
     if (text.isEmpty()) {
         updateTimecode();
-        closeTimecodeEntry();
+        Q_EMIT timecodeEntryDone();
         return;
     }
     const double fps = m_mediaObject->fps();
@@ -599,9 +577,8 @@ void BVDocument::timecodeModified(const QString &typed)
     frame = std::max<int64_t>(0, frame);
     clearPlaybackRange();
     m_mediaObject->seekToTime(MediaTime::fromSeconds(double(frame) / fps, 1000000000));
-    if (m_playbackView)
-        m_playbackView->setFocus();
-    closeTimecodeEntry();
+    Q_EMIT pictureFocusWanted();
+    Q_EMIT timecodeEntryDone();
 }
 
 // ---- The key map
@@ -695,13 +672,13 @@ bool BVDocument::playbackKeyPressed(QKeyEvent *event, bool keyUp)
     const bool entryKey
         = (key >= Qt::Key_0 && key <= Qt::Key_9) || key == Qt::Key_Plus || key == Qt::Key_Minus;
     if (entryKey && !shift && !command) {
-        if (!keyUp && !(m_timecodePopover && m_timecodePopover->isVisible()))
+        if (!keyUp && !isTimecodeEntryOpen())
             openTimecodeEntry(text.isEmpty() ? QKeySequence(key).toString() : text);
         return true;
     }
     // "+" needs Shift on many layouts: it is accepted as typed.
     if (key == Qt::Key_Plus && !command) {
-        if (!keyUp && !(m_timecodePopover && m_timecodePopover->isVisible()))
+        if (!keyUp && !isTimecodeEntryOpen())
             openTimecodeEntry(QStringLiteral("+"));
         return true;
     }
@@ -736,75 +713,20 @@ bool BVDocument::validateMenuItem(QAction *item) const
     return true;
 }
 
-// ---- The timecode entry popover and the scrubber's marks
+// ---- The timecode entry and the transport's enabling
 
 bool BVDocument::isTimecodeEntryOpen() const
 {
-    return m_timecodePopover && m_timecodePopover->isVisible();
+    return m_windowController && m_windowController->isTimecodeEntryOpen();
 }
 
 void BVDocument::openTimecodeEntry(const QString &text)
 {
-    if (!m_window || isTimecodeEntryOpen())
-        return;
-    if (!m_timecodePopover) {
-        // A popup closes by itself when the user clicks elsewhere.
-        auto *popover = new QFrame(m_window.get(), Qt::Popup);
-        popover->setFrameShape(QFrame::StyledPanel);
-        auto *layout = new QHBoxLayout(popover);
-        layout->setContentsMargins(6, 6, 6, 6);
-        m_timecodeChangeText = new BVTimecodeTextField(popover);
-        m_timecodeChangeText->setObjectName(QStringLiteral("timecodeChangeText"));
-        m_timecodeChangeText->setMinimumWidth(180);
-        layout->addWidget(m_timecodeChangeText);
-        connect(m_timecodeChangeText, &BVTimecodeTextField::timecodeEntered, this,
-            [this](const QString &typed) { timecodeModified(typed); });
-        connect(m_timecodeChangeText, &BVTimecodeTextField::entryCancelled, this,
-            [this] { closeTimecodeEntry(); });
-        m_timecodePopover = popover;
-    }
-    m_timecodeChangeText->setText(text);
-    m_timecodeChangeText->setCursorPosition(int(text.size()));
-    m_timecodePopover->adjustSize();
-    QWidget *anchor = m_timeElapsed ? static_cast<QWidget *>(m_timeElapsed) : m_window.get();
-    const QPoint below = anchor->mapToGlobal(QPoint(0, anchor->height()));
-    // The field sits above the strip when there is no room below the window.
-    m_timecodePopover->move(below.x(), below.y() - anchor->height() - m_timecodePopover->height() - 4);
-    m_timecodePopover->show();
-    m_timecodeChangeText->setFocus();
-}
-
-void BVDocument::closeTimecodeEntry()
-{
-    if (m_timecodePopover)
-        m_timecodePopover->hide();
-}
-
-void BVDocument::setScrubberInOut(double inFraction, double outFraction)
-{
-    if (!m_scrubber)
-        return;
-    m_scrubber->setInPoint(inFraction);
-    m_scrubber->setOutPoint(outFraction);
-}
-
-void BVDocument::setScrubberBufferedRanges(const QList<double> &fractions)
-{
-    if (!m_scrubber)
-        return;
-    QList<float> ranges;
-    ranges.reserve(fractions.size());
-    for (double f : fractions)
-        ranges.append(float(f));
-    m_scrubber->setBufferedTimeRanges(ranges);
+    Q_EMIT timecodeEntryRequested(text);
 }
 
 void BVDocument::setTransportEnabled(bool enabled)
 {
-    for (const QPointer<QToolButton> &button : std::as_const(m_transportButtons)) {
-        if (button)
-            button->setEnabled(enabled);
-    }
-    if (m_scrubber)
-        m_scrubber->setEnabled(enabled);
+    m_transportEnabled = enabled;
+    Q_EMIT transportEnabledChanged(enabled);
 }
