@@ -7,8 +7,9 @@
 
 // The settings support code reads (the log's "disable-logging" switch in the shared global
 // preferences, an alert's suppression checkbox) live in the settings store of platform/defaults,
-// which sits above support. That store installs these readers when its code is linked in; until
-// then nothing is stored: logging is on and no suppression is ticked. Any thread.
+// which sits above support. That store installs these readers when its code is linked in; without
+// them the global preferences are read as an XML property list here, and no suppression is ticked.
+// Any thread.
 class BVSupportSettings
 {
 public:
@@ -19,7 +20,7 @@ public:
     static void setGlobalPreferencesReader(GlobalPreferencesReader reader);
     static void setUserDefaults(BoolReader read, BoolWriter write);
 
-    // The shared global preferences ("com.brightvane.global.plist"); empty without a reader.
+    // The shared global preferences ("com.brightvane.global.plist").
     static QVariantMap globalPreferences();
     // A user setting; false without a reader. Writing without a writer does nothing.
     static bool boolForKey(const QString &key);
