@@ -36,9 +36,11 @@ BVAppController::BVAppController()
     m_showOpenDialog = true;
     registerDefaults();
     // Player documents tell the user things ("Copied") through the desktop's notifications.
-    BVDocument::setUserNotificationHandler([](const QString &title, const QString &description) {
-        BVGrowl::defaultController()->postGrowlNotification(title, description);
-    });
+    BVDocument::setUserNotificationHandler(
+        [](const QString &title, const QString &description, const QVariant &clickContext) {
+            BVGrowl::defaultController()->postGrowlNotification(
+                title, description, QImage(), BVGrowl::defaultNotificationName, clickContext);
+        });
 }
 
 BVAppController::~BVAppController()

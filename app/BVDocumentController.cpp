@@ -86,6 +86,10 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
             *error = BVError::withDescription(QStringLiteral("BVReelmark"), 0,
                 QStringLiteral("The file \"%1\" could not be opened.").arg(name),
                 QStringLiteral("Reelmark cannot open files of this type."));
+        if (display)
+            BVDocument::alertCannotOpen(url,
+                BVError::withDescription(QStringLiteral("BVReelmark"), 0, {},
+                    QStringLiteral("Reelmark cannot open files of this type.")));
         return nullptr;
     }
     // A file already open comes to the front instead of opening twice.
@@ -97,8 +101,14 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
         }
     }
     auto document = std::make_unique<BVDocument>();
-    if (!document->readFromURL(url, type, error))
+    BVError failure;
+    if (!document->readFromURL(url, type, &failure)) {
+        if (display)
+            BVDocument::alertCannotOpen(url, failure);
+        if (error)
+            *error = failure;
         return nullptr;
+    }
     BVDocument *opened = document.get();
     addDocument(std::move(document));
     if (display)

@@ -1,16 +1,17 @@
-// The player document: opening, media callbacks, displayed timecode, position memory, volume,
-// auxiliary windows, the progress sheet and cleanup.
+// The player document: the feature slots and their forwards, the gang forwards and the transport
+// events, opening, the media object's callbacks, window set-up and cleanup. The displays and
+// memories are in BVDocumentDisplay.cpp, the commands in BVDocumentTransport.cpp.
 #include "player/BVDocument.h"
 
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaAsset.h"
 #include "player/BVAVAsset.h"
 #include "player/BVAVFoundation.h"
-#include "player/BVAVPlaybackView.h"
+#include "player/BVDocumentWindowController.h"
+#include "player/BVFileSettings.h"
+#include "player/BVGangPlayback.h"
 #include "player/BVImageSequence.h"
 #include "player/BVTimecode.h"
-#include "player/BVTimecodeOverlay.h"
-#include "player/BVTimecodePanel.h"
 #include "support/BVAlert.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
@@ -19,17 +20,8 @@
 #include "support/BVTimer.h"
 #include "support/BVWorkQueue.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMainWindow>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSlider>
 #include <QTimer>
-#include <QToolButton>
-#include <QVBoxLayout>
 
 #include <cmath>
 
@@ -48,7 +40,7 @@ QList<BVDocument *> &registry()
 
 } // namespace
 
-std::function<void(const QString &, const QString &)> BVDocument::s_userNotificationHandler;
+BVDocument::UserNotificationHandler BVDocument::s_userNotificationHandler;
 
 QList<BVDocument *> BVDocument::openDocuments()
 {
@@ -62,9 +54,17 @@ QList<BVDocument *> BVDocument::openDocuments()
 
 BVDocument::BVDocument(QObject *parent)
     : QObject(parent)
-    , m_powerAssertion(std::make_unique<BVPowerAssertion>())
+    , m_gang(std::make_unique<BVGangPlayback>(*this))
+    , m_powerAssertion(std::make_shared<BVPowerAssertion>())
 {
     registry().append(this);
+    observeNotifications();
+    // The listeners of the transport events: gang playback, the synced session, timecode output.
+    connect(this, &BVDocument::transportPerformed, m_gang.get(), &BVGangPlayback::transportPerformed);
+    connect(this, &BVDocument::transportPerformed, this,
+        [this](const BVTransportEvent &event) { m_session->transportPerformed(event); });
+    connect(this, &BVDocument::transportPerformed, this,
+        [this](const BVTransportEvent &event) { m_timecodeOutput->transportPerformed(event); });
 }
 
 BVDocument::~BVDocument()
@@ -75,12 +75,173 @@ BVDocument::~BVDocument()
 
 QMainWindow *BVDocument::window() const
 {
-    return m_window.get();
+    return m_windowController ? m_windowController->window() : nullptr;
 }
 
 BVAVPlaybackView *BVDocument::playbackView() const
 {
-    return m_playbackView;
+    return m_windowController ? m_windowController->playbackView() : nullptr;
+}
+
+// ---- Features
+
+void BVDocument::setMarkers(std::unique_ptr<BVDocumentMarkers> markers)
+{
+    m_markers = markers ? std::move(markers) : std::make_unique<BVDocumentMarkers>();
+}
+
+void BVDocument::setAnnotations(std::unique_ptr<BVDocumentAnnotations> annotations)
+{
+    m_annotations = annotations ? std::move(annotations) : std::make_unique<BVDocumentAnnotations>();
+}
+
+void BVDocument::setCloudReview(std::unique_ptr<BVDocumentCloudReview> cloudReview)
+{
+    m_cloudReview = cloudReview ? std::move(cloudReview) : std::make_unique<BVDocumentCloudReview>();
+}
+
+void BVDocument::setSession(std::unique_ptr<BVDocumentSession> session)
+{
+    m_session = session ? std::move(session) : std::make_unique<BVDocumentSession>();
+}
+
+void BVDocument::setTimecodeOutput(std::unique_ptr<BVDocumentTimecodeOutput> output)
+{
+    m_timecodeOutput = output ? std::move(output) : std::make_unique<BVDocumentTimecodeOutput>();
+}
+
+void BVDocument::loadMarkers()
+{
+    m_markers->loadMarkers();
+}
+
+void BVDocument::addMarker()
+{
+    m_markers->addMarker();
+}
+
+void BVDocument::prevMarker()
+{
+    m_markers->prevMarker();
+}
+
+void BVDocument::nextMarker()
+{
+    m_markers->nextMarker();
+}
+
+void BVDocument::deleteAllMarkers()
+{
+    m_markers->deleteAllMarkers();
+}
+
+void BVDocument::initializeVelora()
+{
+    m_cloudReview->initializeVelora();
+}
+
+bool BVDocument::isInSession() const
+{
+    return m_session->isInSession();
+}
+
+bool BVDocument::isSessionOwner() const
+{
+    return m_session->isSessionOwner();
+}
+
+qlonglong BVDocument::veloFileID() const
+{
+    return m_cloudReview->veloFileID();
+}
+
+MediaTime BVDocument::currentTime() const
+{
+    return m_mediaObject ? m_mediaObject->currentTime() : MediaTime::zero();
+}
+
+MediaTime BVDocument::duration() const
+{
+    return m_mediaObject ? m_mediaObject->duration() : MediaTime::zero();
+}
+
+QString BVDocument::fileSettingsKey() const
+{
+    return isVelo() ? BVFileSettings::keyForVeloFile(veloFileID()) : BVFileSettings::keyForURL(m_fileURL);
+}
+
+// ---- Ganging: the listener does the work
+
+void BVDocument::enableGanging()
+{
+    m_gang->enableGanging();
+}
+
+void BVDocument::disableGanging()
+{
+    m_gang->disableGanging();
+}
+
+bool BVDocument::isListeningToGang() const
+{
+    return m_gang->isListening();
+}
+
+void BVDocument::updateGangSettings()
+{
+    m_gang->updateGangSettings();
+}
+
+bool BVDocument::postGangNotification(const QString &name, const QVariantMap &userInfo)
+{
+    return m_gang->postGangNotification(name, userInfo);
+}
+
+void BVDocument::syncGangPosition()
+{
+    m_gang->syncGangPosition();
+}
+
+void BVDocument::gangedSeek(const BVNotification &notification)
+{
+    m_gang->gangedSeek(notification);
+}
+
+void BVDocument::modifyGanging(int tag)
+{
+    defaults()->setInteger(tag, QStringLiteral("gangMode"));
+    updateMenuChecks();
+    postGangNotification(QStringLiteral("GANGUPDATE"));
+}
+
+// ---- Transport events
+
+void BVDocument::transportEvent(BVTransportEvent::Kind kind)
+{
+    if (m_isUnloading || !m_mediaObject)
+        return;
+    BVTransportEvent event;
+    event.kind = kind;
+    event.position = m_mediaObject->currentTime();
+    event.rate = m_mediaObject->isPlaying() ? m_mediaObject->rate() : 0;
+    Q_EMIT transportPerformed(event);
+}
+
+void BVDocument::setPowerAssertionHeld(bool held)
+{
+    if (held == m_powerHeld)
+        return;
+    m_powerHeld = held;
+    // The inhibit service answers over D-Bus: the call waits on a queue of its own, never on the
+    // GUI thread. The queue outlives the documents, so a release queued by cleanup still runs.
+    static BVWorkQueue queue(QStringLiteral("com.brightvane.Reelmark.document.power"));
+    std::shared_ptr<BVPowerAssertion> assertion = m_powerAssertion;
+    queue.async([assertion, held] {
+        if (held)
+            assertion->createPowerAssertionWithReason(QStringLiteral("Video playback"));
+        else
+            assertion->releasePowerAssertion();
+    });
 }
 
 // ---- Opening
@@ -154,8 +315,8 @@ void BVDocument::loadImageSequence(const QStringList &files, double fps)
 void BVDocument::replaceMediaObject(std::unique_ptr<BVMediaObject> media)
 {
     if (m_mediaObject) {
-        if (m_playbackView)
-            m_playbackView->setPlayer(nullptr);
+        // The view lets go of the old player before it goes.
+        Q_EMIT playbackOutputChanged(false);
         m_mediaObject->pause(false);
         if (m_loadQueue)
             m_loadQueue->waitUntilEmpty();
@@ -171,42 +332,24 @@ void BVDocument::showWindows()
 {
     if (m_isUnloading)
         return;
-    if (!m_window) {
-        buildWindow();
-        windowControllerDidLoadNib();
-    }
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    if (!m_windowController)
+        m_windowController = std::make_unique<BVDocumentWindowController>(*this);
+    m_windowController->showWindow();
 }
 
 void BVDocument::close()
 {
-    if (m_window)
-        m_window->close();
+    if (m_windowController && m_windowController->window())
+        m_windowController->closeWindow();
     else
         windowWillClose();
 }
 
-void BVDocument::windowControllerDidLoadNib()
+void BVDocument::windowDidLoad()
 {
-    resizeWindowToFit();
-    observeNotifications();
-    syncPlayButton();
-    syncScrubber();
-    if (m_playbackView)
-        m_playbackView->setFocus();
-    setActualSize();
-    showSubWindows();
-    if (m_mediaObject && m_mediaObject->isLoaded())
-        showTimecodeOverlayIfWanted();
     if (m_mediaObject)
         m_mediaObject->setShouldPlayWhenLoaded(m_mediaObject->shouldPlayWhenLoaded()
             || defaults()->integerForKey(QStringLiteral("autoplay")) != 0);
-    if (m_mediaObject && m_mediaObject->isAudioOnly())
-        drawWaveformForAudioAssetAsync();
-    m_window->setWindowTitle(windowTitleForDocumentDisplayName(displayName()));
-    resizeWindowToFit();
     updateGangSettings();
     loadMarkers();
     // Media that became ready before the window existed starts now.
@@ -214,6 +357,7 @@ void BVDocument::windowControllerDidLoadNib()
         playAfterDelayIfWanted();
 }
 
+// The process-wide notifications every document hears, window or not.
 void BVDocument::observeNotifications()
 {
     if (m_observing)
@@ -226,10 +370,6 @@ void BVDocument::observeNotifications()
         [this](const BVNotification &) { muteInBackground(); });
     center.addObserver(this, QStringLiteral("BVGrowlAlertClicked"), nullptr,
         [this](const BVNotification &n) { growlAlertClicked(n); });
-    if (m_playbackView) {
-        center.addObserver(this, QStringLiteral("BVReelmarkMouseMove"), m_playbackView.data(),
-            [this](const BVNotification &) { mouseMovedOverVideo(); });
-    }
 }
 
 QString BVDocument::displayName() const
@@ -242,7 +382,25 @@ QString BVDocument::displayName() const
 
 QString BVDocument::windowTitleForDocumentDisplayName(const QString &name) const
 {
-    return name;
+    if (isInSession() && !m_session->sessionName().isEmpty())
+        return m_session->sessionName();
+    const QString title = m_cloudReview->fileTitle();
+    if (title.isEmpty())
+        return name;
+    return m_cloudReview->veloIsCached() ? QStringLiteral("%1 (cached)").arg(title) : title;
+}
+
+void BVDocument::loadPlaylistItem(const QUrl &url)
+{
+    // Nothing of the item before carries over: its waveform, in and out points, play-around and
+    // titles belong to it.
+    m_fileURL = url;
+    Q_EMIT mediaReplaced();
+    clearInOut();
+    m_playbackResumePos = MediaTime::zero();
+    m_lastBufferedRanges.clear();
+    loadAVFAsset(url);
+    Q_EMIT titleChanged();
 }
 
 QString BVDocument::auxTitle(const QString &suffix) const
@@ -270,9 +428,7 @@ void BVDocument::mediaStatusChanged(const QString &status)
         setTransportEnabled(false);
     } else if (status == QLatin1String("loaded")) {
         m_isLoaded = true;
-        resizeWindowToFit();
-        updateViewOptions();
-        showTimecodeOverlayIfWanted();
+        Q_EMIT mediaLoaded();
         if (!isVelo())
             loadMarkers();
     } else if (status == QLatin1String("ready")) {
@@ -286,9 +442,8 @@ void BVDocument::mediaStatusChanged(const QString &status)
             asset->initScrubberTimer();
         setTransportEnabled(true);
         updateTimecode();
-        updateViewOptions();
         updateBufferedRange();
-        showTimecodeOverlayIfWanted();
+        Q_EMIT mediaReady();
         updateInfoPanel();
     }
     if (m_mediaObject && m_mediaObject->isAudioOnly())
@@ -297,13 +452,13 @@ void BVDocument::mediaStatusChanged(const QString &status)
 
 void BVDocument::setDurationField()
 {
-    if (!m_duration || !m_mediaObject)
+    if (!m_mediaObject)
         return;
     const uint64_t frames = m_mediaObject->frameCount();
     if (defaults()->integerForKey(QStringLiteral("timecodeDisplay")) == 2)
-        m_duration->setText(QString::number(frames));
+        Q_EMIT durationTextChanged(QString::number(frames));
     else
-        m_duration->setText(BVTimecode::timecodeFromFrameCount(
+        Q_EMIT durationTextChanged(BVTimecode::timecodeFromFrameCount(
             static_cast<int64_t>(frames), m_mediaObject->timebase(), m_mediaObject->ntsc(), false, 0));
 }
 
@@ -312,12 +467,8 @@ void BVDocument::prepareForPlayback()
     if (m_isUnloading || !m_mediaObject)
         return;
     setDurationField();
-    if (m_volumeSlider)
-        m_mediaObject->setVolume(float(m_volumeSlider->value()) / 100.0f);
-    if (m_playbackView)
-        m_playbackView->updateBounds();
-    resizeWindowToFit();
-    showTimecodeOverlayIfWanted();
+    m_mediaObject->setVolume(m_volume);
+    Q_EMIT mediaPrepared();
     if (isInSession())
         m_mediaObject->setShouldPlayWhenLoaded(false);
 }
@@ -329,13 +480,11 @@ void BVDocument::setupPlaybackOutput()
     if (auto *asset = dynamic_cast<BVAVAsset *>(m_mediaObject.get())) {
         if (!asset->player()) {
             setTransportEnabled(false);
-        } else if (m_playbackView) {
-            m_playbackView->setPlayer(asset->player());
+        } else {
             syncPlayButton();
         }
     }
-    if (m_playbackView)
-        m_playbackView->updateBounds();
+    Q_EMIT playbackOutputChanged(true);
 }
 
 void BVDocument::playbackStateChanged()
@@ -343,21 +492,22 @@ void BVDocument::playbackStateChanged()
     if (m_isUnloading || !m_mediaObject)
         return;
     syncPlayButton();
-    if (m_mediaObject->isPlaying()) {
-        if (m_playbackView)
-            m_playbackView->setFocus();
+    // The asset reports the end of the media here first; playerReachedEnd() follows and stops
+    // there, so the end is one event.
+    const bool playing = m_mediaObject->isPlaying();
+    if (playing) {
+        Q_EMIT pictureFocusWanted();
         hideStatusOverlay();
-        if (isSessionOwner())
-            sendSessionMessage(QStringLiteral("KPLAY"));
-        postGangNotification(QStringLiteral("GANGPLAY"));
-        m_powerAssertion->createPowerAssertionWithReason(QStringLiteral("Video playback"));
+        m_annotations->removeShownAnnotation();
+        setPowerAssertionHeld(true);
     } else {
-        if (isSessionOwner())
-            sendSessionMessage(QStringLiteral("KPAUSE"));
         m_mediaObject->setShouldPlayWhenLoaded(false);
-        postGangNotification(QStringLiteral("GANGPAUSE"));
-        syncGangPosition();
-        m_powerAssertion->releasePowerAssertion();
+        setPowerAssertionHeld(false);
+    }
+    const bool atEnd = m_mediaObject->seekToZeroBeforePlay();
+    if (playing != m_reportedPlaying && !(atEnd && !playing)) {
+        m_reportedPlaying = playing;
+        transportEvent(playing ? BVTransportEvent::Play : BVTransportEvent::Pause);
     }
     syncScrubber();
 }
@@ -367,42 +517,74 @@ void BVDocument::bufferStatusChanged(const QString &status)
     if (m_isUnloading || !m_mediaObject)
         return;
     if (status == QLatin1String("empty")) {
+        m_session->bufferEmpty();
         updateBufferedRange();
         return;
     }
     syncPlayButton();
     syncScrubber();
+    m_session->mediaReady();
     if (m_isReady && m_mediaObject->shouldPlayWhenLoaded() && !m_mediaObject->isPlaying())
         play();
 }
 
 void BVDocument::mediaPlaybackFailed(const BVError &error)
 {
+    // The asset reports a failed load from its loading thread.
+    if (!BVMainThread::isMainThread()) {
+        std::weak_ptr<int> alive = m_alive;
+        BVMainThread::async([this, alive, error] {
+            if (alive.lock())
+                mediaPlaybackFailed(error);
+        });
+        return;
+    }
     if (m_isUnloading || !m_mediaObject)
         return;
     if (auto *asset = dynamic_cast<BVAVAsset *>(m_mediaObject.get()))
         asset->removePlayerTimeObserver();
+    if (!m_isReady) {
+        // The file never opened (not a media file, corrupt, an address that does not answer):
+        // the user is told which and why, and the empty player goes, so nothing else changes.
+        alertCannotOpen(m_fileURL, error);
+        QTimer::singleShot(0, this, [this] { close(); });
+        return;
+    }
     syncScrubber();
     setTransportEnabled(false);
     // Nobody waits for the answer: the sheet stays on the window until dismissed.
     BVAlert::alertSheetWithMessageText(error.localizedDescription(), QStringLiteral("OK"), {}, {},
-        error.localizedFailureReason(), m_window.get(), false);
+        error.localizedFailureReason(), parentWindow(), false);
+}
+
+void BVDocument::alertCannotOpen(const QUrl &url, const BVError &error)
+{
+    const QString name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toDisplayString();
+    QStringList reasons;
+    for (const QString &part : {error.localizedDescription(), error.localizedFailureReason()}) {
+        if (!part.isEmpty() && !part.contains(name) && !reasons.contains(part))
+            reasons.append(part);
+    }
+    BVAlert::alertSheetWithMessageText(QStringLiteral("The file \"%1\" could not be opened.").arg(name),
+        QStringLiteral("OK"), {}, {},
+        reasons.isEmpty() ? QStringLiteral("It is not a media file Reelmark can play.")
+                          : reasons.join(QLatin1Char(' ')),
+        nullptr, false);
 }
 
 bool BVDocument::playerShouldSeek()
 {
-    return !m_isUnloading;
+    return !m_isUnloading && m_annotations->discardUnsavedAnnotation();
 }
 
 void BVDocument::playerSeeked()
 {
     if (m_isUnloading || !m_mediaObject)
         return;
+    m_annotations->removeShownAnnotation();
     syncScrubber();
     updateTimecode();
-    syncGangPosition();
-    if (isSessionOwner())
-        sendSessionMessage(QStringLiteral("TC") + m_mediaObject->currentTimecode());
+    transportEvent(BVTransportEvent::SeekDone);
 }
 
 void BVDocument::drawFrame(const QImage &image)
@@ -426,8 +608,8 @@ void BVDocument::drawFrame(const QImage &image)
             m_pendingFrame = QImage();
             m_framePostPending = false;
         }
-        if (!m_isUnloading && m_playbackView && !frame.isNull())
-            m_playbackView->renderImage(frame);
+        if (!m_isUnloading && !frame.isNull())
+            Q_EMIT frameReady(frame);
     });
 }
 
@@ -451,14 +633,9 @@ void BVDocument::cleanup()
     if (m_mediaObject)
         m_mediaObject->setDelegate(nullptr);
     // The view lets go of the player's frame handler before the player goes.
-    if (m_playbackView) {
-        m_playbackView->setPlayer(nullptr);
-        m_playbackView->setDelegate(nullptr);
-    }
+    if (m_windowController)
+        m_windowController->teardown();
     m_loadQueue.reset();
-    if (m_waveformQueue)
-        m_waveformQueue->cancelAll();
-    m_waveformQueue.reset();
     if (m_mediaObject) {
         m_mediaObject->cleanup();
         m_mediaObject.reset();
@@ -466,19 +643,13 @@ void BVDocument::cleanup()
     disableGanging();
     BVNotificationCenter::defaultCenter().removeObserver(this);
     m_observing = false;
-    m_statusOverlayTimer.reset();
-    m_fullScreenTimer.reset();
-    m_powerAssertion->releasePowerAssertion();
+    setPowerAssertionHeld(false);
+    m_markers->cleanup();
+    m_annotations->cleanup();
+    m_cloudReview->cleanup();
+    m_session->cleanup();
     m_alive.reset();
-    m_cachedWaveform = QImage();
-    m_timecodePanel.reset();
-    m_infoPanel.reset();
-    m_markersWindow.reset();
-    if (m_window) {
-        m_window->removeEventFilter(this);
-        // The window may be closing right now: it goes once its close event is over.
-        QMainWindow *window = m_window.release();
-        window->hide();
-        window->deleteLater();
-    }
+    // Cleanup may run inside the window's own close event: the controller goes after it.
+    if (m_windowController)
+        m_windowController.release()->deleteLater();
 }

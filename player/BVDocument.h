@@ -1,8 +1,13 @@
 #pragma once
 
 #include "platform/media/MediaTime.h"
-#include "player/BVAVPlaybackViewDelegate.h"
+#include "player/BVDocumentAnnotations.h"
+#include "player/BVDocumentCloudReview.h"
+#include "player/BVDocumentMarkers.h"
+#include "player/BVDocumentSession.h"
+#include "player/BVDocumentTimecodeOutput.h"
 #include "player/BVMediaObject.h"
+#include "player/BVTransportEvent.h"
 #include "support/BVError.h"
 
 #include <QDateTime>
@@ -14,6 +19,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <QSet>
 #include <QUrl>
 #include <QVariantMap>
 
@@ -22,36 +28,26 @@
 #include <mutex>
 
 class BVAVPlaybackView;
-class BVPlayheadSlider;
-class BVStatusOverlayView;
-class BVTimecodeHoverView;
-class BVTimecodeOverlay;
-class BVTimecodeTextField;
-class BVWorkQueue;
+class BVDocumentWindowController;
+class BVGangPlayback;
 class BVPowerAssertion;
 class BVTimecodePanel;
 class BVTimer;
+class BVWorkQueue;
 class QAction;
 class QKeyEvent;
-class QLabel;
-class QLineEdit;
 class QMainWindow;
-class QMenu;
 class QMenuBar;
-class QMouseEvent;
-class QProgressBar;
-class QPushButton;
-class QSlider;
-class QToolButton;
 class QWidget;
 struct BVNotification;
 
-// The player document: one per open media file, with one main window. Opens the file into a media
-// object, is that object's delegate, wires it to the playback view and the control strip, and is the
-// target of every transport command, key and display menu. Other documents are reached only through
+// The player document: one per open media file. Opens the file into a media object, is that
+// object's delegate, and is the target of every transport command, key and display menu. Its window
+// (BVDocumentWindowController, built by showWindows()) observes it through the signals below; it
+// plays, remembers and gangs without one. Other documents are reached only through
 // process-wide notifications (ganging, background muting). Create, use and destroy it on the main
 // thread; the media object's callbacks arrive there too, except where a callback says otherwise.
-class BVDocument : public QObject, public BVMediaObjectDelegate, public BVAVPlaybackViewDelegate
+class BVDocument : public QObject, public BVMediaObjectDelegate
 {
     Q_OBJECT
 public:
@@ -72,8 +68,10 @@ public:
     static const QList<float> &playbackSpeeds();
     // Documents alive and not unloading, in opening order.
     static QList<BVDocument *> openDocuments();
-    // Shows a desktop notification (title, text); set by the application, which owns the notifier.
-    static void setUserNotificationHandler(std::function<void(const QString &, const QString &)> handler)
+    // Shows a desktop notification (title, text, click context); set by the application, which
+    // owns the notifier.
+    using UserNotificationHandler = std::function<void(const QString &, const QString &, const QVariant &)>;
+    static void setUserNotificationHandler(UserNotificationHandler handler)
     {
         s_userNotificationHandler = std::move(handler);
     }
@@ -91,6 +89,9 @@ public:
     void loadAudioAsset(const QUrl &url);
     // Image files already in playing order, played at fps.
     void loadImageSequence(const QStringList &files, double fps);
+    // Tells the user that the file or address cannot be opened, naming it and the reason. Shown
+    // without waiting.
+    static void alertCannotOpen(const QUrl &url, const BVError &error);
     // Builds the main window (once) and shows it; the document controller calls it after opening.
     void showWindows();
     // Closes the main window; the document cleans up and emits documentClosed().
@@ -98,8 +99,6 @@ public:
     // Stops everything and lets go of media, observers, timers and views. Idempotent.
     void cleanup();
 
-    QMainWindow *window() const;
-    BVAVPlaybackView *playbackView() const;
     BVMediaObject *mediaObject() const { return m_mediaObject.get(); }
     QUrl fileURL() const { return m_fileURL; }
     void setFileURL(const QUrl &url) { m_fileURL = url; }
@@ -112,12 +111,12 @@ public:
     bool isUnloading() const { return m_isUnloading; }
     bool isLoaded() const { return m_isLoaded; }
     bool isReady() const { return m_isReady; }
-    bool isVelo() const { return m_veloFileID != -1; }
-    qlonglong veloFileID() const { return m_veloFileID; }
+    bool isVelo() const { return veloFileID() != -1; }
+    qlonglong veloFileID() const;
     // A position to go to once the media is ready; a timescale below 1 means none.
     void setSeekOnLoad(const MediaTime &time) { m_seekOnLoad = time; }
 
-    // ---- Media object callbacks (main thread unless said)
+    // ---- Media object callbacks (BVDocument.cpp; main thread unless said)
     void mediaStatusChanged(const QString &status) override;
     void prepareForPlayback() override;
     void setupPlaybackOutput() override;
@@ -128,24 +127,20 @@ public:
     bool playerShouldSeek() override;
     void playerSeeked() override;
     void syncScrubber() override;
-    // Any thread: hands the image to the playback view.
+    // Any thread: hands the image to the window (frameReady), the latest only.
     void drawFrame(const QImage &image) override;
     void updateBufferedRange() override;
-    // Any thread: renders the waveform of an audio file on a background queue.
+    // Any thread: the window renders the waveform of an audio file on a background queue.
     void drawWaveformForAudioAssetAsync() override;
 
-    // ---- Playback view callbacks
-    bool keyDown(BVAVPlaybackView *view, QKeyEvent *event) override;
-    bool keyUp(BVAVPlaybackView *view, QKeyEvent *event) override;
-    void mouseMoved(BVAVPlaybackView *view, QMouseEvent *event) override;
-    // The timecode display follows every new picture, whatever the periodic observer manages.
-    void pictureChanged(BVAVPlaybackView *view) override;
+    // A new picture is up: the timecode display follows it, whatever the periodic observer manages.
+    void pictureChanged();
 
-    // ---- Position, timecode and the displays (BVDocument.cpp)
+    // ---- Position, timecode and the displays (BVDocumentDisplay.cpp)
 
     // The display string in the current "timecodeDisplay" mode; the source timecode goes to *raw.
     QString currentDisplayTimecode(QString *raw = nullptr) const;
-    // Refreshes the elapsed-time field, the timecode panel and the overlay; answers the display string.
+    // Refreshes the displays (timecodeChanged) and timecode output; answers the display string.
     QString updateTimecode();
     void seekToTimecode(const QString &timecode);
     bool isScrubbing() const;
@@ -153,8 +148,8 @@ public:
     void modifyTimecodeDisplay(int tag);
     void modifyTimecodeOutput(int tag);
     void copyCurrentPosition();
-    // The volume slider (0..100) moved.
-    void modifyVolume();
+    // The volume slider moved (0..1).
+    void modifyVolume(float volume);
     void mute();
     void muteInBackground();
     void savePlaybackPosition(bool forced = false);
@@ -162,7 +157,6 @@ public:
     void toggleInfo();
     void toggleTimecode();
     void toggleMarkers();
-    BVTimecodePanel *timecodePanel() const { return m_timecodePanel.get(); }
     void showSubWindows();
     void hideSubWindows();
     void sendToTagsmith();
@@ -171,6 +165,8 @@ public:
     void setProgress(double value);
     void endProgress();
     void cancelProgress();
+    // A desktop notification from this document; a click on it reveals the file.
+    void postUserNotification(const QString &title, const QString &text);
     void growlAlertClicked(const BVNotification &notification);
 
     // ---- Transport and keys (BVDocumentTransport.cpp)
@@ -204,6 +200,8 @@ public:
     void openTimecodeEntry(const QString &text);
     void timecodeModified(const QString &text);
     bool isTimecodeEntryOpen() const;
+    // Whether the picture shows video (not an audio file's waveform).
+    bool hasVideo() const;
     // Answers whether the key was used. Sent by the playback view for presses and releases.
     bool playbackKeyPressed(QKeyEvent *event, bool keyUp);
     bool validateMenuItem(QAction *item) const;
@@ -211,115 +209,156 @@ public:
     MediaTime playbackResumePos() const { return m_playbackResumePos; }
     bool kPressed() const { return m_kPressed; }
 
-    // ---- Ganging (BVDocumentGang.cpp)
+    // ---- Ganging (BVGangPlayback, a listener of the transport events)
 
     void enableGanging();
     void disableGanging();
-    bool isListeningToGang() const { return m_gangListening; }
+    bool isListeningToGang() const;
     void updateGangSettings();
     // Posts a gang notification under the leader rule; answers whether it was posted.
     bool postGangNotification(const QString &name, const QVariantMap &userInfo = {});
     void syncGangPosition();
-    void gangedPlay();
-    void gangedPause();
     void gangedSeek(const BVNotification &notification);
     void modifyGanging(int tag);
+    // The document whose window is active: it leads the gang and is heard by the others. Told by
+    // its window (windowDidBecomeKey, windowDidResignKey); a document without a window is never key.
+    bool isKeyDocument() const;
+    // The window became or stopped being the active one (the window controller tells).
+    void windowDidBecomeKey();
+    void windowDidResignKey(bool toOwnAuxiliaryWindow);
+    // Whether the sleep inhibit is held (asked for on a background queue while playing).
+    bool holdsPowerAssertion() const { return m_powerHeld; }
 
-    // ---- Window geometry, view options and overlays (BVDocumentWindow.cpp)
+    // ---- The window (BVDocumentWindowController; these forward to it and do nothing without one)
 
+    BVDocumentWindowController *windowController() const { return m_windowController.get(); }
+    QMainWindow *window() const;
+    BVAVPlaybackView *playbackView() const;
+    // The window's widget for sheets and alerts; none without a window.
+    QWidget *parentWindow() const;
+    BVTimecodePanel *timecodePanel() const;
+    QMenuBar *menuBar() const;
+    // The action of a command by its name ("playPause", "changeMatte:5" ...); none when unknown.
+    QAction *actionNamed(const QString &name) const;
+    // Ticks the display menus after the settings.
+    void updateMenuChecks();
     void resizeWindowToFit();
     void setActualSize();
     void setHalfSize();
     void fitToScreen();
     void changeMatte(int tag);
-    void setWidescreenMatteRatio(float ratio);
     void changeRotation(int tag);
-    void setRotation(int rotation);
     void toggle43Overlay();
     void toggle169Overlay();
-    void setSafeAreaOverlay(bool show43, bool show169);
+    // A rate applied to media already playing (the "playbackRate" setting).
     void setPlaybackRate(float rate);
     void updateViewOptions();
     void toggleTimecodeOverlay();
     void setTimecodeOverlayPosition();
     // Shows the text at the top right of the picture for 2 s; an empty text only removes it.
     void showStatusOverlay(const QString &text);
-    void resetStatusOverlayTimer();
     void hideStatusOverlay();
     // The text shown by the status overlay; empty when it is hidden.
     QString statusOverlayText() const;
-    // The hover timecode over the scrubber at x (in the scrubber's coordinates).
-    void showTimecodeHoverAtLocation(double x);
-    void hideTimecodeHover();
     void toggleFullScreen();
-    bool isFullScreen() const { return m_fullScreen; }
+    bool isFullScreen() const;
     void showFullscreenUI();
     void hideFullscreenUI();
     void mouseMovedOverVideo();
-    void drawWaveformForAudioAsset();
     int heightOfTitleBar() const;
     int controlStripHeight() const;
     // The size of the screen the window is on; overridden to place windows on a given screen.
     virtual QRect availableScreenGeometry() const;
 
-    // ---- Menus (BVDocumentMenus.cpp)
+    // ---- Features: each reaches the document through its slot, installed by whoever builds
+    // documents; an empty slot is the feature's do-nothing default.
 
-    QMenuBar *menuBar() const;
-    // The action of a command by its name ("playPause", "changeMatte:5" ...); none when unknown.
-    QAction *actionNamed(const QString &name) const;
-    // Ticks the display menus after the settings.
-    void updateMenuChecks();
+    void setMarkers(std::unique_ptr<BVDocumentMarkers> markers);
+    void setAnnotations(std::unique_ptr<BVDocumentAnnotations> annotations);
+    void setCloudReview(std::unique_ptr<BVDocumentCloudReview> cloudReview);
+    void setSession(std::unique_ptr<BVDocumentSession> session);
+    void setTimecodeOutput(std::unique_ptr<BVDocumentTimecodeOutput> output);
+    BVDocumentMarkers *markers() const { return m_markers.get(); }
+    BVDocumentAnnotations *annotations() const { return m_annotations.get(); }
+    BVDocumentCloudReview *cloudReview() const { return m_cloudReview.get(); }
+    BVDocumentSession *session() const { return m_session.get(); }
+    BVDocumentTimecodeOutput *timecodeOutput() const { return m_timecodeOutput.get(); }
 
-    // ---- Places where markers, the info panel, cloud review and synced sessions hook in.
-    // Each does nothing until its part of the player exists.
-
-    // Loads the file's markers and chapters when the media is loaded and ready.
-    virtual void loadMarkers() { }
-    virtual void addMarker() { }
-    virtual void prevMarker() { }
-    virtual void nextMarker() { }
+    // The design's operations of the features, forwarded to their slots.
+    void loadMarkers();
+    void addMarker();
+    void prevMarker();
+    void nextMarker();
+    void deleteAllMarkers();
+    void initializeVelora();
+    bool isInSession() const;
+    bool isSessionOwner() const;
     // Refreshes the information panel after the media or the in/out points changed.
     virtual void updateInfoPanel() { }
-    // The document takes part in a synced review session; its owner is the one who sends.
-    virtual bool isInSession() const { return false; }
-    virtual bool isSessionOwner() const { return false; }
-    // Sends a transport message to the other participants of the session.
-    virtual void sendSessionMessage(const QString &message) { (void)message; }
-    // Sends the displayed source timecode to MIDI (and to the control-surface display when asked).
-    virtual void sendTimecodeOutput(const QString &timecode, bool toDisplay)
-    {
-        (void)timecode;
-        (void)toDisplay;
-    }
-    // Sends the current position to the cloud file's record.
-    virtual void saveVeloPlaybackPosition(double seconds) { (void)seconds; }
-    // The cloud file's last position in seconds.
-    virtual double veloPlaybackPosition() const { return 0; }
+
+    // What features read of the document. Times follow the program's one frame rule.
+    MediaTime currentTime() const;
+    MediaTime duration() const;
+    // The display string of a time in the current "timecodeDisplay" mode.
+    QString timecodeAtTime(const MediaTime &time) const;
+    // The key of this file's entry in "fileSettings" (BVFileSettings).
+    QString fileSettingsKey() const;
 
 Q_SIGNALS:
     // The main window closed and the document cleaned up; the controller lets go of it.
     void documentClosed(BVDocument *document);
+    // After every transport command that changed the rate or the position, once.
+    void transportPerformed(const BVTransportEvent &event);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    // The state a window shows, each time it changes.
+    void playStateChanged(bool playing);
+    void transportEnabledChanged(bool enabled);
+    // The display string of the position ("timecodeDisplay" mode).
+    void timecodeChanged(const QString &display);
+    void durationTextChanged(const QString &text);
+    // The playhead as a fraction of the duration.
+    void playheadChanged(double fraction);
+    // The in and out points as fractions of the duration; -1 for none.
+    void inOutMarksChanged(double inFraction, double outFraction);
+    // Start and end fractions of the buffered ranges, in pairs.
+    void bufferedRangesChanged(const QList<double> &fractions);
+    // The status overlay's text; empty hides it.
+    void statusTextChanged(const QString &text);
+    void volumeChanged(float volume);
+    // The picture should take the keyboard focus (playback started, a timecode was entered).
+    void pictureFocusWanted();
+    // The media object's player came (true) or is about to go (false).
+    void playbackOutputChanged(bool available);
+    // A frame of an image sequence to show.
+    void frameReady(const QImage &image);
+    void mediaLoaded();
+    void mediaPrepared();
+    void mediaReady();
+    // The waveform data of an audio file are ready. Emitted from the asset's loading queue.
+    void waveformDataReady();
+    // Another file took the document's place (the next playlist item).
+    void mediaReplaced();
+    void titleChanged();
+    // A view option or a menu's setting changed.
+    void viewOptionsChanged();
+    void menuStateChanged();
+    // The scrubber moved the playhead to the fraction.
+    void scrubbedTo(double fraction);
+    void timecodeEntryRequested(const QString &text);
+    void timecodeEntryDone();
 
 private:
-    // BVDocument.cpp
+    // BVDocument.cpp, BVDocumentDisplay.cpp
     void startLoadingAsset(const QUrl &url, bool audioOnly);
     void replaceMediaObject(std::unique_ptr<BVMediaObject> media);
-    void toggleSubWindow(QWidget *window, const QString &key);
-    void windowControllerDidLoadNib();
-    void windowDidBecomeKey();
-    void windowDidResignKey();
+    friend class BVDocumentWindowController;
+    // The document's part of its window's first showing.
+    void windowDidLoad();
     void windowWillClose();
     void syncPlayButton();
     void setTransportEnabled(bool enabled);
-    bool hasVideo() const;
-    void showTimecodeOverlayIfWanted();
-    QString fileSettingsKey() const;
     QString auxTitle(const QString &suffix) const;
     void setDurationField();
-    void savePlaybackPositionLocal(bool forced);
     void playAfterDelayIfWanted();
     // The pending seek of a cloud review or session, else the remembered position.
     void seekToStartPosition();
@@ -330,32 +369,25 @@ private:
     void changeRateOnLadder(int direction);
     void jumpBySeconds(int seconds);
     void skipInPlaylist(int direction);
-    void setScrubberInOut(double inFraction, double outFraction);
-    void setScrubberBufferedRanges(const QList<double> &fractions);
     void checkPlaybackRange();
     MediaTimeRange currentInOutRange() const;
     void updateInOutMarks();
-    void closeTimecodeEntry();
-    bool isKeyWindow() const;
-
-    // BVDocumentWindow.cpp
-    void buildWindow();
-    void buildControlStrip(QWidget *parent);
-    void layoutContent();
-    void setAudioBar();
-    void windowDidResize();
-    void applyFullScreen(bool on);
-    void showWaveformImage(const QImage &image);
-    void applyFrame(const QRect &frame, const QSizeF &aspect);
-
-    // BVDocumentMenus.cpp
-    void buildMenus();
-    QAction *addCommand(QMenu *menu, const QString &name, const QString &title, std::function<void()> handler,
-        const QKeySequence &shortcut = {});
-    void addCheckGroup(QMenu *menu, const QString &name, const QList<QPair<QString, int>> &items,
-        std::function<void(int)> handler);
+    // Builds the transport event of what just happened and tells the listeners.
+    void transportEvent(BVTransportEvent::Kind kind);
+    // Playback reached an end of the media: stop as a pause does, then EndOfMedia.
+    void stopAtEnd();
+    void clearPlaybackRange();
+    // The next or previous playlist item replaces the one playing.
+    void loadPlaylistItem(const QUrl &url);
+    void setPowerAssertionHeld(bool held);
 
     std::unique_ptr<BVMediaObject> m_mediaObject;
+    // The features' slots; never empty (a do-nothing default until one is installed).
+    std::unique_ptr<BVDocumentMarkers> m_markers = std::make_unique<BVDocumentMarkers>();
+    std::unique_ptr<BVDocumentAnnotations> m_annotations = std::make_unique<BVDocumentAnnotations>();
+    std::unique_ptr<BVDocumentCloudReview> m_cloudReview = std::make_unique<BVDocumentCloudReview>();
+    std::unique_ptr<BVDocumentSession> m_session = std::make_unique<BVDocumentSession>();
+    std::unique_ptr<BVDocumentTimecodeOutput> m_timecodeOutput = std::make_unique<BVDocumentTimecodeOutput>();
     QUrl m_fileURL;
     QString m_typeName;
     Playlist *m_playlist = nullptr;
@@ -363,8 +395,6 @@ private:
     bool m_isLoaded = false;
     bool m_isReady = false;
     bool m_kPressed = false;
-    bool m_fullScreen = false;
-    bool m_fullScreenTransitioning = false;
     float m_lastVolume = 1;
     bool m_shouldUnmuteOnFocus = false;
     MediaTime m_seekOnLoad = MediaTime::invalid();
@@ -372,51 +402,29 @@ private:
     QDateTime m_lastPlaybackPositionSyncDate;
     MediaTimeRange m_inOutRange {MediaTime(0, 0), MediaTime(0, 0)};
     MediaTime m_playbackResumePos = MediaTime::zero();
-    QImage m_cachedWaveform;
-    qlonglong m_veloFileID = -1;
-    bool m_gangListening = false;
+    std::unique_ptr<BVGangPlayback> m_gang;
+    bool m_isKey = false;
+    // The playing state last reported to the listeners (Play or Pause).
+    bool m_reportedPlaying = false;
+    bool m_scrubbing = false; // between beginScrubbing() and endScrubbing()
+    bool m_powerHeld = false;
     bool m_observing = false;
-    bool m_windowBuilt = false;
+    bool m_transportEnabled = false;
+    float m_volume = 1; // the volume slider's, applied to each new media object
     QList<double> m_lastBufferedRanges;
-    std::unique_ptr<BVPowerAssertion> m_powerAssertion;
-    // Held while the waveform is rendered on its queue and while the auxiliary windows change.
-    std::recursive_mutex m_lock;
+    // Shared with the queue that talks to the desktop's inhibit service.
+    std::shared_ptr<BVPowerAssertion> m_powerAssertion;
 
-    // The window and what it holds; the widgets are owned by the window.
-    std::unique_ptr<QMainWindow> m_window;
-    QPointer<QWidget> m_playbackArea;
-    QPointer<BVAVPlaybackView> m_playbackView;
-    QPointer<QWidget> m_controlStrip;
-    QPointer<BVStatusOverlayView> m_statusOverlay;
-    QPointer<BVTimecodeOverlay> m_timecodeOverlay;
-    QPointer<BVTimecodeHoverView> m_timecodeHover;
-    QPointer<QToolButton> m_playButton;
-    QList<QPointer<QToolButton>> m_transportButtons;
-    QPointer<BVPlayheadSlider> m_scrubber;
-    QPointer<QPushButton> m_timeElapsed;
-    QPointer<QLabel> m_duration;
-    QPointer<QSlider> m_volumeSlider;
-    QPointer<QWidget> m_timecodePopover;
-    QPointer<BVTimecodeTextField> m_timecodeChangeText;
-    QPointer<QWidget> m_progressWindow;
-    QPointer<QProgressBar> m_progressBar;
-    QPointer<QLabel> m_progressTimeEstimate;
-    std::unique_ptr<BVTimecodePanel> m_timecodePanel;
-    std::unique_ptr<QWidget> m_infoPanel;
-    std::unique_ptr<QWidget> m_markersWindow;
-    std::unique_ptr<BVTimer> m_statusOverlayTimer;
-    std::unique_ptr<BVTimer> m_fullScreenTimer;
-    QMenuBar *m_menuBar = nullptr;
-    QMap<QString, QAction *> m_actions;
-    QElapsedTimer m_progressClock;
-    QSizeF m_windowAspect; // the picture aspect the window keeps while resizing; empty: none
+    // The window, once shown; none for a document without one.
+    std::unique_ptr<BVDocumentWindowController> m_windowController;
+    int m_loggedProgressTenth = -1; // the progress log notes each tenth once
     bool m_rangeEntered = false; // the playhead has been inside the playback range this pass
     std::unique_ptr<BVWorkQueue> m_loadQueue;
-    std::unique_ptr<BVWorkQueue> m_waveformQueue;
     std::mutex m_frameMutex; // guards the two members below (drawFrame from the render queue)
     QImage m_pendingFrame;
     bool m_framePostPending = false;
     // Lives as long as the document is not cleaned up; jobs queued to the main thread check it.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
-    static std::function<void(const QString &, const QString &)> s_userNotificationHandler;
+    QSet<QString> m_postedClickContexts;
+    static UserNotificationHandler s_userNotificationHandler;
 };

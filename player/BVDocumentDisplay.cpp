@@ -5,29 +5,20 @@
 
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVAVFoundation.h"
-#include "player/BVAVPlaybackView.h"
+#include "player/BVDocumentWindowController.h"
+#include "player/BVFileSettings.h"
 #include "player/BVTimecode.h"
-#include "player/BVTimecodeOverlay.h"
-#include "player/BVTimecodePanel.h"
 #include "support/BVAlert.h"
 #include "support/BVLog.h"
 #include "support/BVNotificationCenter.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QDialog>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMainWindow>
+#include <QGuiApplication>
 #include <QProcess>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSlider>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QToolButton>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -39,8 +30,6 @@ BVUserDefaults *defaults()
     return BVUserDefaults::standardUserDefaults();
 }
 
-const QString kFileSettings = QStringLiteral("fileSettings");
-
 } // namespace
 
 // ---- Displayed timecode
@@ -51,6 +40,15 @@ QString BVDocument::currentDisplayTimecode(QString *raw) const
         if (raw)
             *raw = BVTimecode::zeroTimecode();
         return BVTimecode::zeroTimecode();
+    }
+    // Until the media object has loaded, its timecode would wait for the asset (an address still
+    // being probed): the display shows the start.
+    if (!m_mediaObject->isLoaded()) {
+        const QString start = BVTimecode::zeroTimecode();
+        if (raw)
+            *raw = start;
+        return defaults()->integerForKey(QStringLiteral("timecodeDisplay")) == 2 ? QStringLiteral("0")
+                                                                                 : start;
     }
     const QString source = m_mediaObject->currentTimecode();
     if (raw)
@@ -71,21 +69,31 @@ QString BVDocument::currentDisplayTimecode(QString *raw) const
     return display.isEmpty() ? source : display;
 }
 
+QString BVDocument::timecodeAtTime(const MediaTime &time) const
+{
+    if (!m_mediaObject || !m_mediaObject->isLoaded())
+        return BVTimecode::zeroTimecode();
+    switch (defaults()->integerForKey(QStringLiteral("timecodeDisplay"))) {
+    case 2:
+        return QString::number(BVAVFoundation::framesAtTime(time, m_mediaObject->fps()));
+    case 1:
+        return m_mediaObject->timecodeAtTime(time, BVTimecode::zeroTimecode());
+    default:
+        return m_mediaObject->timecodeAtTime(time);
+    }
+}
+
 QString BVDocument::updateTimecode()
 {
     if (m_isUnloading)
         return {};
     QString raw;
     const QString display = currentDisplayTimecode(&raw);
-    if (m_timeElapsed)
-        m_timeElapsed->setText(display);
-    if (m_timecodePanel)
-        m_timecodePanel->setText(display);
-    if (m_timecodeOverlay)
-        m_timecodeOverlay->setTimecode(display);
+    Q_EMIT timecodeChanged(display);
+    m_session->timecodeDisplayed(raw);
     const qlonglong output = defaults()->integerForKey(QStringLiteral("timecodeOutput"));
     if (output == 2 || output == 3)
-        sendTimecodeOutput(raw, output == 2);
+        m_timecodeOutput->sendTimecode(raw, output == 2);
     return display;
 }
 
@@ -106,8 +114,7 @@ bool BVDocument::isScrubbing() const
 void BVDocument::stopPlayback(bool quiet)
 {
     if (!quiet) {
-        if (m_playButton)
-            m_playButton->setText(QStringLiteral("Play"));
+        Q_EMIT playStateChanged(false);
         hideStatusOverlay();
     }
     savePlaybackPosition(true);
@@ -137,17 +144,17 @@ void BVDocument::copyCurrentPosition()
         clipboard->setText(display);
         copied = clipboard->text() == display;
     }
-    if (s_userNotificationHandler)
-        s_userNotificationHandler(copied ? QStringLiteral("Copied") : QStringLiteral("Failed to copy"),
-            QStringLiteral("Playback position: %1").arg(display));
+    postUserNotification(copied ? QStringLiteral("Copied") : QStringLiteral("Failed to copy"),
+        QStringLiteral("Playback position: %1").arg(display));
 }
 
 // ---- Volume and muting
 
-void BVDocument::modifyVolume()
+void BVDocument::modifyVolume(float volume)
 {
-    if (m_mediaObject && m_volumeSlider)
-        m_mediaObject->setVolume(float(m_volumeSlider->value()) / 100.0f);
+    m_volume = std::clamp(volume, 0.0f, 1.0f);
+    if (m_mediaObject)
+        m_mediaObject->setVolume(m_volume);
 }
 
 void BVDocument::mute()
@@ -160,17 +167,14 @@ void BVDocument::mute()
     } else {
         m_mediaObject->setVolume(m_lastVolume > 0 ? m_lastVolume : 1);
     }
-    if (m_volumeSlider) {
-        const QSignalBlocker blocker(m_volumeSlider);
-        m_volumeSlider->setValue(int(std::lround(m_mediaObject->volume() * 100)));
-    }
+    Q_EMIT volumeChanged(m_mediaObject->volume());
 }
 
 void BVDocument::muteInBackground()
 {
     if (m_isUnloading || !m_mediaObject)
         return;
-    if (defaults()->integerForKey(QStringLiteral("frontmostAudio")) != 1 || isKeyWindow())
+    if (defaults()->integerForKey(QStringLiteral("frontmostAudio")) != 1 || isKeyDocument())
         return;
     // Only what this rule muted is unmuted again: a player the user muted stays silent.
     if (!m_mediaObject->isMuted()) {
@@ -183,93 +187,60 @@ void BVDocument::windowDidBecomeKey()
 {
     if (m_isUnloading)
         return;
+    m_isKey = true;
     disableGanging();
     syncGangPosition();
     if (m_shouldUnmuteOnFocus && m_mediaObject && m_mediaObject->isMuted())
         mute();
     m_shouldUnmuteOnFocus = false;
-    if (m_playbackView)
-        m_playbackView->updateBounds();
     BVNotificationCenter::defaultCenter().postNotification(QStringLiteral("BVBackgroundMute"), this);
-    showSubWindows();
 }
 
-void BVDocument::windowDidResignKey()
+void BVDocument::windowDidResignKey(bool toOwnAuxiliaryWindow)
 {
     if (m_isUnloading)
         return;
-    QWidget *active = QApplication::activeWindow();
-    if (active && active == m_window.get())
-        return;
-    const bool ownAux = active
-        && (active == m_timecodePanel.get() || active == m_infoPanel.get()
-            || active == m_markersWindow.get());
-    if (ownAux)
+    // The key release goes to the window that has the focus now: a K held here is let go.
+    m_kPressed = false;
+    m_isKey = false;
+    if (toOwnAuxiliaryWindow)
         return;
     updateGangSettings();
-    if (active)
-        hideSubWindows();
 }
 
 // ---- Auxiliary windows
 
 void BVDocument::toggleInfo()
 {
-    toggleSubWindow(m_infoPanel.get(), QStringLiteral("showInfo"));
+    if (m_windowController)
+        m_windowController->toggleSubWindow(QStringLiteral("showInfo"));
 }
 
 void BVDocument::toggleTimecode()
 {
-    toggleSubWindow(m_timecodePanel.get(), QStringLiteral("showTimecode"));
+    if (m_windowController)
+        m_windowController->toggleSubWindow(QStringLiteral("showTimecode"));
 }
 
 void BVDocument::toggleMarkers()
 {
-    toggleSubWindow(m_markersWindow.get(), QStringLiteral("showMarkers"));
-}
-
-void BVDocument::toggleSubWindow(QWidget *window, const QString &key)
-{
-    if (!window)
-        return;
-    const bool show = !window->isVisible();
-    window->setVisible(show);
-    defaults()->setBool(show, key);
-    updateMenuChecks();
+    if (m_windowController)
+        m_windowController->toggleSubWindow(QStringLiteral("showMarkers"));
 }
 
 void BVDocument::showSubWindows()
 {
-    std::lock_guard guard(m_lock);
-    if (m_fullScreen || m_fullScreenTransitioning || m_isUnloading)
-        return;
-    const QList<QPair<QWidget *, QString>> windows {{m_infoPanel.get(), QStringLiteral("showInfo")},
-        {m_timecodePanel.get(), QStringLiteral("showTimecode")},
-        {m_markersWindow.get(), QStringLiteral("showMarkers")}};
-    for (const auto &[window, key] : windows) {
-        if (window && defaults()->boolForKey(key)) {
-            window->show();
-            window->raise();
-        }
-    }
+    if (m_windowController)
+        m_windowController->showSubWindows();
 }
 
 void BVDocument::hideSubWindows()
 {
-    std::lock_guard guard(m_lock);
-    for (QWidget *window : {static_cast<QWidget *>(m_infoPanel.get()),
-             static_cast<QWidget *>(m_timecodePanel.get()), m_markersWindow.get()}) {
-        if (window)
-            window->hide();
-    }
+    if (m_windowController)
+        m_windowController->hideSubWindows();
 }
 
 // ---- Playback position memory
-
-QString BVDocument::fileSettingsKey() const
-{
-    return m_fileURL.toString(QUrl::FullyEncoded);
-}
 
 void BVDocument::savePlaybackPosition(bool forced)
 {
@@ -282,7 +253,7 @@ void BVDocument::savePlaybackPosition(bool forced)
         if (!forced && m_lastPlaybackPositionSyncDate.isValid()
             && m_lastPlaybackPositionSyncDate.secsTo(now) < 30)
             return;
-        saveVeloPlaybackPosition(m_mediaObject->currentTime().seconds());
+        m_cloudReview->saveVeloPlaybackPosition(m_mediaObject->currentTime().seconds());
         m_lastPlaybackPositionSyncDate = now;
         return;
     }
@@ -303,16 +274,13 @@ void BVDocument::savePlaybackPosition(bool forced)
     else if (ratio >= 0.95)
         stored = MediaTime(static_cast<int64_t>(double(duration.value()) * 0.9), duration.timescale());
 
-    QVariantMap entries = defaults()->dictionaryForKey(kFileSettings);
-    QVariantMap entry = entries.value(fileSettingsKey()).toMap();
-    entry.insert(QStringLiteral("playbackPos"), stored.dictionary());
+    QVariantMap changes {{QStringLiteral("playbackPos"), stored.dictionary()}};
     if (hasVideo()) {
         const QSizeF size = m_mediaObject->naturalSize();
-        entry.insert(QStringLiteral("naturalWidth"), size.width());
-        entry.insert(QStringLiteral("naturalHeight"), size.height());
+        changes.insert(QStringLiteral("naturalWidth"), size.width());
+        changes.insert(QStringLiteral("naturalHeight"), size.height());
     }
-    entries.insert(fileSettingsKey(), entry);
-    defaults()->setObject(entries, kFileSettings);
+    BVFileSettings::updateEntry(fileSettingsKey(), changes);
     m_lastPlaybackPositionSyncDate = now;
 }
 
@@ -353,10 +321,10 @@ void BVDocument::loadPlaybackPosition()
     }
     MediaTime target;
     if (isVelo()) {
-        target = MediaTime::fromSeconds(veloPlaybackPosition(), finerTimescale(MediaTime(0, 600)));
+        target = MediaTime::fromSeconds(
+            m_cloudReview->veloPlaybackPosition(), finerTimescale(MediaTime(0, 600)));
     } else {
-        const QVariantMap entry
-            = defaults()->dictionaryForKey(kFileSettings).value(fileSettingsKey()).toMap();
+        const QVariantMap entry = BVFileSettings::entry(fileSettingsKey());
         if (!entry.contains(QStringLiteral("playbackPos"))) {
             playAfterDelayIfWanted();
             return;
@@ -389,10 +357,23 @@ void BVDocument::playAfterDelayIfWanted()
 
 // ---- Notifications, the metadata editor and the progress sheet
 
+void BVDocument::postUserNotification(const QString &title, const QString &text)
+{
+    // A click on it reveals this document's file; the context tells whose notification it was.
+    const QString context = m_fileURL.isLocalFile() ? m_fileURL.toLocalFile() : QString();
+    if (!context.isEmpty())
+        m_postedClickContexts.insert(context);
+    if (s_userNotificationHandler)
+        s_userNotificationHandler(title, text, context.isEmpty() ? QVariant() : QVariant(context));
+}
+
 void BVDocument::growlAlertClicked(const BVNotification &notification)
 {
     const QVariant context = notification.userInfo.value(QStringLiteral("clickContext"));
     if (context.typeId() != QMetaType::QString)
+        return;
+    // Every open player hears the click: only the one that posted the notification acts on it.
+    if (!m_postedClickContexts.remove(context.toString()))
         return;
     const QFileInfo info(context.toString());
     if (info.exists())
@@ -403,7 +384,7 @@ void BVDocument::sendToTagsmith()
 {
     if (!m_fileURL.isLocalFile()) {
         BVAlert::alertSheetWithMessageText(QStringLiteral("Unable to send to Tagsmith"), QStringLiteral("OK"),
-            {}, {}, QStringLiteral("Only local files can be sent to Tagsmith."), m_window.get(), false);
+            {}, {}, QStringLiteral("Only local files can be sent to Tagsmith."), parentWindow(), false);
         return;
     }
     const QString desktopFile = QStandardPaths::locate(
@@ -417,64 +398,40 @@ void BVDocument::sendToTagsmith()
         QStringLiteral("Download"), QStringLiteral("Cancel"), {},
         QStringLiteral("Tagsmith can edit metadata, display attributes, chapters, flags and other QuickTime "
                        "settings. Would you like to download it now?"),
-        m_window.get(), true);
+        parentWindow(), true);
     if (answer == 1)
         QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.brightvane.com/tagsmith")));
 }
 
 void BVDocument::startProgress()
 {
-    if (!m_window)
-        return;
-    if (!m_progressWindow) {
-        auto *sheet = new QDialog(m_window.get(), Qt::Sheet);
-        sheet->setWindowModality(Qt::WindowModal);
-        auto *layout = new QVBoxLayout(sheet);
-        m_progressBar = new QProgressBar(sheet);
-        m_progressTimeEstimate = new QLabel(sheet);
-        auto *cancel = new QPushButton(QStringLiteral("Cancel"), sheet);
-        layout->addWidget(m_progressBar);
-        layout->addWidget(m_progressTimeEstimate);
-        layout->addWidget(cancel, 0, Qt::AlignRight);
-        connect(cancel, &QPushButton::clicked, this, [this] { cancelProgress(); });
-        m_progressWindow = sheet;
-    }
-    if (m_progressWindow->isVisible())
-        return;
-    m_progressBar->setRange(0, 1000);
-    m_progressBar->setValue(0);
-    m_progressTimeEstimate->setText(QStringLiteral("Unknown time remaining"));
-    m_progressClock.start();
-    m_progressWindow->show();
+    m_loggedProgressTenth = -1;
+    if (m_windowController)
+        m_windowController->startProgress();
 }
 
 void BVDocument::setIndeterminateProgress()
 {
-    if (m_progressBar)
-        m_progressBar->setRange(0, 0);
+    if (m_windowController)
+        m_windowController->setIndeterminateProgress();
 }
 
 void BVDocument::setProgress(double value)
 {
-    BVLog::appendLog("progress: %f", value);
-    if (!m_progressBar)
-        return;
     value = std::clamp(value, 0.0, 1.0);
-    m_progressBar->setRange(0, 1000);
-    m_progressBar->setValue(int(value * 1000));
-    if (value <= 0 || !m_progressClock.isValid())
-        return;
-    const double elapsed = double(m_progressClock.elapsed()) / 1000.0;
-    const long remaining = std::lround(elapsed / value * (1 - value));
-    m_progressTimeEstimate->setText(QStringLiteral("%1 remaining")
-                                        .arg(QString::asprintf("%02li:%02li:%02li", remaining / 3600,
-                                            (remaining / 60) % 60, remaining % 60)));
+    // A long job reports many times a second: the log keeps one line per tenth.
+    if (const int tenth = int(value * 10); tenth != m_loggedProgressTenth) {
+        m_loggedProgressTenth = tenth;
+        BVLog::appendLog("progress: %f", value);
+    }
+    if (m_windowController)
+        m_windowController->setProgress(value);
 }
 
 void BVDocument::endProgress()
 {
-    if (m_progressWindow)
-        m_progressWindow->hide();
+    if (m_windowController)
+        m_windowController->endProgress();
 }
 
 void BVDocument::cancelProgress()

@@ -3,28 +3,18 @@
 // map and menu validation. Main thread.
 #include "player/BVDocument.h"
 
-#include "markers/BVPlayheadSlider.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVAVAsset.h"
 #include "player/BVAVFoundation.h"
-#include "player/BVAVPlaybackView.h"
+#include "player/BVDocumentWindowController.h"
 #include "player/BVImageSequence.h"
 #include "player/BVTimecode.h"
-#include "player/BVTimecodeTextField.h"
-#include "player/BVTransportIcons.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QFrame>
-#include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMainWindow>
-#include <QPushButton>
-#include <QStyle>
-#include <QToolButton>
+#include <QKeySequence>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -48,9 +38,19 @@ const QList<float> &BVDocument::playbackSpeeds()
     return speeds;
 }
 
-bool BVDocument::isKeyWindow() const
+namespace {
+
+const MediaTimeRange kNoRange(MediaTime::zero(), MediaTime::zero());
+
+} // namespace
+
+// Pausing and every command that moves the playhead end a play-around or in-to-out play: its range
+// and the place it would have returned to go together.
+void BVDocument::clearPlaybackRange()
 {
-    return m_window && !m_isUnloading && m_window->isActiveWindow();
+    if (m_mediaObject)
+        m_mediaObject->setPlaybackRange(kNoRange);
+    m_playbackResumePos = MediaTime::zero();
 }
 
 // ---- Play and pause
@@ -73,17 +73,15 @@ void BVDocument::play()
 
 void BVDocument::pause()
 {
-    if (m_mediaObject && !m_isUnloading)
-        m_mediaObject->pause(true);
+    if (!m_mediaObject || m_isUnloading)
+        return;
+    clearPlaybackRange();
+    m_mediaObject->pause(true);
 }
 
 void BVDocument::syncPlayButton()
 {
-    if (!m_playButton)
-        return;
-    const bool playing = m_mediaObject && m_mediaObject->isPlaying();
-    m_playButton->setText(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
-    m_playButton->setIcon(BVTransportIcons::icon(playing ? QStringLiteral("pause") : QStringLiteral("play")));
+    Q_EMIT playStateChanged(m_mediaObject && m_mediaObject->isPlaying());
 }
 
 // ---- Shuttle
@@ -102,11 +100,14 @@ void BVDocument::changeRateOnLadder(int direction)
 {
     if (!m_mediaObject || m_isUnloading)
         return;
-    m_mediaObject->setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
-    m_playbackResumePos = MediaTime::zero();
+    if (!m_annotations->discardUnsavedAnnotation())
+        return;
+    m_annotations->removeShownAnnotation();
+    clearPlaybackRange();
+    const bool wasPlaying = m_mediaObject->isPlaying();
     if (m_mediaObject->restoreAfterScrubbingRate() == 0)
         m_mediaObject->setRestoreAfterScrubbingRate(m_mediaObject->rate());
-    float rate = m_mediaObject->isPlaying() ? m_mediaObject->rate() : 0;
+    float rate = wasPlaying ? m_mediaObject->rate() : 0;
     // Paused counts as normal play when shuttling down only.
     if (rate == 0 && direction < 0)
         rate = 1;
@@ -118,6 +119,10 @@ void BVDocument::changeRateOnLadder(int direction)
         const auto next = index + direction;
         if (next >= 0 && next < speeds.size()) {
             const float newRate = speeds.at(next);
+            // From pause, playback starts as play starts it (state, sleep inhibit, listeners);
+            // the rate then takes the rung.
+            if (!wasPlaying)
+                m_mediaObject->play();
             m_mediaObject->setRate(newRate);
             if (next <= 5)
                 showStatusOverlay(QString::asprintf("%gx Reverse", double(std::fabs(newRate))));
@@ -126,9 +131,7 @@ void BVDocument::changeRateOnLadder(int direction)
         }
     }
     syncPlayButton();
-    if (isSessionOwner())
-        sendSessionMessage(direction < 0 ? QStringLiteral("KREW") : QStringLiteral("KFF"));
-    postGangNotification(direction < 0 ? QStringLiteral("GANGREW") : QStringLiteral("GANGFF"));
+    transportEvent(direction < 0 ? BVTransportEvent::ShuttleDown : BVTransportEvent::ShuttleUp);
 }
 
 // ---- Steps, jumps, start and end
@@ -137,24 +140,22 @@ void BVDocument::stepLeft()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
     m_mediaObject->stepBack();
     syncPlayButton();
     hideStatusOverlay();
-    if (isSessionOwner())
-        sendSessionMessage(QStringLiteral("TC") + m_mediaObject->currentTimecode());
-    postGangNotification(QStringLiteral("GANGSTEP-"));
+    transportEvent(BVTransportEvent::StepBack);
 }
 
 void BVDocument::stepRight()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
     m_mediaObject->stepForward();
     syncPlayButton();
     hideStatusOverlay();
-    if (isSessionOwner())
-        sendSessionMessage(QStringLiteral("TC") + m_mediaObject->currentTimecode());
-    postGangNotification(QStringLiteral("GANGSTEP+"));
+    transportEvent(BVTransportEvent::StepForward);
 }
 
 void BVDocument::back1Second()
@@ -171,7 +172,7 @@ void BVDocument::jumpBySeconds(int seconds)
 {
     if (!m_mediaObject || m_isUnloading)
         return;
-    m_mediaObject->setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
+    clearPlaybackRange();
     m_mediaObject->pause(true);
     syncPlayButton();
     MediaTime target = m_mediaObject->currentTime() + MediaTime(seconds, 1);
@@ -179,22 +180,25 @@ void BVDocument::jumpBySeconds(int seconds)
         target = MediaTime::zero();
     m_mediaObject->seekToTime(target, true);
     hideStatusOverlay();
+    transportEvent(BVTransportEvent::Jump);
 }
 
 void BVDocument::goToStart()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
     m_mediaObject->seekToTime(MediaTime(0, 1));
-    postGangNotification(QStringLiteral("GANGHOME"));
+    transportEvent(BVTransportEvent::Home);
 }
 
 void BVDocument::goToEnd()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
     m_mediaObject->seekToTime(m_mediaObject->duration());
-    postGangNotification(QStringLiteral("GANGEND"));
+    transportEvent(BVTransportEvent::End);
 }
 
 void BVDocument::skipBack()
@@ -221,8 +225,7 @@ void BVDocument::skipInPlaylist(int direction)
         pause();
         return;
     }
-    loadAVFAsset(url);
-    m_fileURL = url;
+    loadPlaylistItem(url);
 }
 
 // ---- Play-around and in to out
@@ -250,6 +253,7 @@ void BVDocument::playInToOut()
     if (!m_mediaObject || m_isUnloading)
         return;
     m_rangeEntered = false;
+    m_playbackResumePos = MediaTime::zero();
     if (m_inOutRange.duration().value() != 0 && m_inOutRange.duration().isNumeric())
         m_mediaObject->setPlaybackRange(m_inOutRange);
     else
@@ -273,6 +277,7 @@ void BVDocument::checkPlaybackRange()
     if (defaults()->integerForKey(QStringLiteral("loopPlayback")) == 1) {
         m_rangeEntered = false;
         m_mediaObject->seekToTime(range.start());
+        transportEvent(BVTransportEvent::LoopWrap);
         return;
     }
     m_mediaObject->pause(true);
@@ -295,19 +300,35 @@ void BVDocument::playerReachedEnd()
             if (self)
                 self->play();
         });
+        transportEvent(BVTransportEvent::LoopWrap);
         return;
     }
     if (m_playlist) {
         const QUrl next = m_playlist->nextURL();
         if (next.isEmpty()) {
-            pause();
+            stopAtEnd();
             return;
         }
         m_mediaObject->setShouldPlayWhenLoaded(true);
         m_mediaObject->seekToTime(MediaTime(0, 1));
-        loadAVFAsset(next);
-        m_fileURL = next;
+        loadPlaylistItem(next);
+        return;
     }
+    stopAtEnd();
+}
+
+void BVDocument::stopAtEnd()
+{
+    // A shuttle keeps the rate it came from to restore: at an end that would leave the media
+    // "playing" with no picture moving. The end stops it as a pause does.
+    m_mediaObject->setRestoreAfterScrubbingRate(0);
+    clearPlaybackRange();
+    m_mediaObject->pause(false);
+    m_mediaObject->setShouldPlayWhenLoaded(false);
+    syncPlayButton();
+    setPowerAssertionHeld(false);
+    m_reportedPlaying = false;
+    transportEvent(BVTransportEvent::EndOfMedia);
 }
 
 // ---- In and out points
@@ -367,20 +388,25 @@ void BVDocument::updateInOutMarks()
             outFraction = m_inOutRange.end().seconds() / duration;
         }
     }
-    setScrubberInOut(inFraction, outFraction);
+    Q_EMIT inOutMarksChanged(inFraction, outFraction);
+    m_markers->inOutChanged(m_inOutRange);
     updateInfoPanel();
 }
 
 void BVDocument::goToInPoint()
 {
-    if (m_mediaObject && m_inOutRange.duration().isNumeric() && m_inOutRange.duration().value() != 0)
+    if (m_mediaObject && m_inOutRange.duration().isNumeric() && m_inOutRange.duration().value() != 0) {
+        clearPlaybackRange();
         m_mediaObject->seekToTime(m_inOutRange.start());
+    }
 }
 
 void BVDocument::goToOutPoint()
 {
-    if (m_mediaObject && m_inOutRange.duration().isNumeric() && m_inOutRange.duration().value() != 0)
+    if (m_mediaObject && m_inOutRange.duration().isNumeric() && m_inOutRange.duration().value() != 0) {
+        clearPlaybackRange();
         m_mediaObject->seekToTime(m_inOutRange.end());
+    }
 }
 
 // ---- Scrubbing
@@ -389,6 +415,9 @@ void BVDocument::beginScrubbing()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    clearPlaybackRange();
+    m_annotations->removeShownAnnotation();
+    m_scrubbing = true;
     m_mediaObject->setRestoreAfterScrubbingRate(m_mediaObject->isPlaying() ? m_mediaObject->rate() : 0);
     m_mediaObject->setRate(0);
     if (auto *asset = dynamic_cast<BVAVAsset *>(m_mediaObject.get()))
@@ -411,16 +440,16 @@ void BVDocument::scrub(double fraction)
             return;
         self->updateTimecode();
         self->syncGangPosition();
-        self->m_mediaObject->setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
+        self->clearPlaybackRange();
     });
-    if (m_scrubber)
-        showTimecodeHoverAtLocation(fraction * m_scrubber->width());
+    Q_EMIT scrubbedTo(fraction);
 }
 
 void BVDocument::endScrubbing()
 {
     if (!m_mediaObject || m_isUnloading)
         return;
+    m_scrubbing = false;
     if (auto *asset = dynamic_cast<BVAVAsset *>(m_mediaObject.get()))
         asset->initScrubberTimer();
     const float restore = m_mediaObject->restoreAfterScrubbingRate();
@@ -428,11 +457,9 @@ void BVDocument::endScrubbing()
         m_mediaObject->setRate(restore);
         m_mediaObject->setRestoreAfterScrubbingRate(0);
     }
-    hideTimecodeHover();
     updateTimecode();
-    if (isSessionOwner())
-        sendSessionMessage(QStringLiteral("TC") + m_mediaObject->currentTimecode());
-    syncGangPosition();
+    m_annotations->removeShownAnnotation();
+    transportEvent(BVTransportEvent::ScrubEnd);
 }
 
 // ---- The scrubber and buffered ranges
@@ -444,28 +471,30 @@ void BVDocument::syncScrubber()
     const MediaTime duration = m_mediaObject->duration();
     const bool valid = duration.isNumeric() && duration > MediaTime::zero();
     if (!valid) {
-        if (m_scrubber)
-            m_scrubber->setMinimum(0);
+        Q_EMIT playheadChanged(0);
         return;
     }
     const MediaTime now = m_mediaObject->currentTime();
-    if (m_scrubber && !m_scrubber->isScrubbing() && m_window && m_window->isVisible()) {
-        const double span = m_scrubber->maximum() - m_scrubber->minimum();
-        m_scrubber->setValue(m_scrubber->minimum() + span * now.seconds() / duration.seconds());
-    }
+    Q_EMIT playheadChanged(now.seconds() / duration.seconds());
     checkPlaybackRange();
+    // Reverse play stops at the first frame without reporting an end (the player's rate drops to 0,
+    // a shuttle's rate to restore stays): the document notices.
+    if (m_reportedPlaying && !m_scrubbing && m_mediaObject->rate() <= 0 && now <= MediaTime::zero()) {
+        stopAtEnd();
+        return;
+    }
     updateBufferedRange();
     const auto frame = static_cast<int64_t>(BVAVFoundation::framesAtTime(now, m_mediaObject->fps()));
     if (frame != m_lastSyncedFrame) {
         updateTimecode();
         savePlaybackPosition(false);
         m_lastSyncedFrame = frame;
+        m_markers->playheadMoved(now);
     }
 }
 
-void BVDocument::pictureChanged(BVAVPlaybackView *view)
+void BVDocument::pictureChanged()
 {
-    (void)view;
     if (m_isUnloading || !m_mediaObject || !m_mediaObject->isPlaying())
         return;
     const MediaTime now = m_mediaObject->currentTime();
@@ -488,10 +517,12 @@ void BVDocument::updateBufferedRange()
         fractions.append(range.start().seconds() / duration);
         fractions.append(range.end().seconds() / duration);
     }
-    if (!m_mediaObject->isPlaying() && fractions == m_lastBufferedRanges)
+    const bool unchanged = fractions.size() == m_lastBufferedRanges.size()
+        && std::equal(fractions.cbegin(), fractions.cend(), m_lastBufferedRanges.cbegin());
+    if (!m_mediaObject->isPlaying() && unchanged)
         return;
     m_lastBufferedRanges = fractions;
-    setScrubberBufferedRanges(fractions);
+    Q_EMIT bufferedRangesChanged(fractions);
 }
 
 // ---- Typed timecode
@@ -508,7 +539,7 @@ void BVDocument::timecodeModified(const QString &typed)
     const QString text = typed.trimmed();
     if (text.isEmpty()) {
         updateTimecode();
-        closeTimecodeEntry();
+        Q_EMIT timecodeEntryDone();
         return;
     }
     const double fps = m_mediaObject->fps();
@@ -544,10 +575,10 @@ void BVDocument::timecodeModified(const QString &typed)
         frame = text.startsWith(QLatin1Char('-')) ? base - k : base + k;
     }
     frame = std::max<int64_t>(0, frame);
+    clearPlaybackRange();
     m_mediaObject->seekToTime(MediaTime::fromSeconds(double(frame) / fps, 1000000000));
-    if (m_playbackView)
-        m_playbackView->setFocus();
-    closeTimecodeEntry();
+    Q_EMIT pictureFocusWanted();
+    Q_EMIT timecodeEntryDone();
 }
 
 // ---- The key map
@@ -607,6 +638,9 @@ bool BVDocument::playbackKeyPressed(QKeyEvent *event, bool keyUp)
             play();
         return true;
     case Qt::Key_M:
+        // Ctrl+Alt+M is the Mute menu's: the key map keeps only M and Ctrl+M.
+        if (command && (modifiers & Qt::AltModifier))
+            return false;
         if (keyUp && !repeat && !command)
             addMarker();
         return true;
@@ -638,13 +672,13 @@ bool BVDocument::playbackKeyPressed(QKeyEvent *event, bool keyUp)
     const bool entryKey
         = (key >= Qt::Key_0 && key <= Qt::Key_9) || key == Qt::Key_Plus || key == Qt::Key_Minus;
     if (entryKey && !shift && !command) {
-        if (!keyUp && !(m_timecodePopover && m_timecodePopover->isVisible()))
+        if (!keyUp && !isTimecodeEntryOpen())
             openTimecodeEntry(text.isEmpty() ? QKeySequence(key).toString() : text);
         return true;
     }
     // "+" needs Shift on many layouts: it is accepted as typed.
     if (key == Qt::Key_Plus && !command) {
-        if (!keyUp && !(m_timecodePopover && m_timecodePopover->isVisible()))
+        if (!keyUp && !isTimecodeEntryOpen())
             openTimecodeEntry(QStringLiteral("+"));
         return true;
     }
@@ -679,75 +713,20 @@ bool BVDocument::validateMenuItem(QAction *item) const
     return true;
 }
 
-// ---- The timecode entry popover and the scrubber's marks
+// ---- The timecode entry and the transport's enabling
 
 bool BVDocument::isTimecodeEntryOpen() const
 {
-    return m_timecodePopover && m_timecodePopover->isVisible();
+    return m_windowController && m_windowController->isTimecodeEntryOpen();
 }
 
 void BVDocument::openTimecodeEntry(const QString &text)
 {
-    if (!m_window || isTimecodeEntryOpen())
-        return;
-    if (!m_timecodePopover) {
-        // A popup closes by itself when the user clicks elsewhere.
-        auto *popover = new QFrame(m_window.get(), Qt::Popup);
-        popover->setFrameShape(QFrame::StyledPanel);
-        auto *layout = new QHBoxLayout(popover);
-        layout->setContentsMargins(6, 6, 6, 6);
-        m_timecodeChangeText = new BVTimecodeTextField(popover);
-        m_timecodeChangeText->setObjectName(QStringLiteral("timecodeChangeText"));
-        m_timecodeChangeText->setMinimumWidth(180);
-        layout->addWidget(m_timecodeChangeText);
-        connect(m_timecodeChangeText, &BVTimecodeTextField::timecodeEntered, this,
-            [this](const QString &typed) { timecodeModified(typed); });
-        connect(m_timecodeChangeText, &BVTimecodeTextField::entryCancelled, this,
-            [this] { closeTimecodeEntry(); });
-        m_timecodePopover = popover;
-    }
-    m_timecodeChangeText->setText(text);
-    m_timecodeChangeText->setCursorPosition(int(text.size()));
-    m_timecodePopover->adjustSize();
-    QWidget *anchor = m_timeElapsed ? static_cast<QWidget *>(m_timeElapsed) : m_window.get();
-    const QPoint below = anchor->mapToGlobal(QPoint(0, anchor->height()));
-    // The field sits above the strip when there is no room below the window.
-    m_timecodePopover->move(below.x(), below.y() - anchor->height() - m_timecodePopover->height() - 4);
-    m_timecodePopover->show();
-    m_timecodeChangeText->setFocus();
-}
-
-void BVDocument::closeTimecodeEntry()
-{
-    if (m_timecodePopover)
-        m_timecodePopover->hide();
-}
-
-void BVDocument::setScrubberInOut(double inFraction, double outFraction)
-{
-    if (!m_scrubber)
-        return;
-    m_scrubber->setInPoint(inFraction);
-    m_scrubber->setOutPoint(outFraction);
-}
-
-void BVDocument::setScrubberBufferedRanges(const QList<double> &fractions)
-{
-    if (!m_scrubber)
-        return;
-    QList<float> ranges;
-    ranges.reserve(fractions.size());
-    for (double f : fractions)
-        ranges.append(float(f));
-    m_scrubber->setBufferedTimeRanges(ranges);
+    Q_EMIT timecodeEntryRequested(text);
 }
 
 void BVDocument::setTransportEnabled(bool enabled)
 {
-    for (const QPointer<QToolButton> &button : std::as_const(m_transportButtons)) {
-        if (button)
-            button->setEnabled(enabled);
-    }
-    if (m_scrubber)
-        m_scrubber->setEnabled(enabled);
+    m_transportEnabled = enabled;
+    Q_EMIT transportEnabledChanged(enabled);
 }

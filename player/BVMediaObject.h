@@ -222,7 +222,7 @@ private:
 
     mutable std::mutex m_propertyMutex; // guards the members below
     QString m_timecodeStart;
-    QSizeF m_naturalSize { 0, 0 };
+    QSizeF m_naturalSize {0, 0};
     MediaTimeRange m_playbackRange;
     QList<MediaMetadataItem> m_metadata;
     QList<MediaTimedMetadataGroup> m_chapters;

@@ -1,8 +1,8 @@
 #include "support/BVAlert.h"
 
-#include "platform/defaults/BVUserDefaults.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
+#include "support/BVSupportSettings.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -195,10 +195,9 @@ void BVAlert::show(const QString &title, const QString &defaultButton, const QSt
 
     if (!suppressionBinding.isEmpty()) {
         auto *check = new QCheckBox(QStringLiteral("Do not show this message again"), box);
-        check->setChecked(BVUserDefaults::standardUserDefaults()->boolForKey(suppressionBinding));
-        QObject::connect(check, &QCheckBox::toggled, box, [suppressionBinding](bool on) {
-            BVUserDefaults::standardUserDefaults()->setBool(on, suppressionBinding);
-        });
+        check->setChecked(BVSupportSettings::boolForKey(suppressionBinding));
+        QObject::connect(check, &QCheckBox::toggled, box,
+            [suppressionBinding](bool on) { BVSupportSettings::setBool(on, suppressionBinding); });
         box->setCheckBox(check);
     }
 

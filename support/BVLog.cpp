@@ -1,10 +1,10 @@
 #include "support/BVLog.h"
 
-#include "platform/defaults/BVPropertyList.h"
 #include "support/BVBundle.h"
 #include "support/BVLocalPaths.h"
 #include "support/BVMainThread.h"
 #include "support/BVOSDetect.h"
+#include "support/BVSupportSettings.h"
 #include "support/BVWorkQueue.h"
 
 #include <QCoreApplication>
@@ -244,7 +244,7 @@ void BVLog::createNewLogLocked(const QString &name)
         }
     }
 
-    const QVariantMap global = BVPropertyList::readDictionary(BVPropertyList::globalPreferencesPath());
+    const QVariantMap global = BVSupportSettings::globalPreferences();
     if (isDisabledValue(global.value(QStringLiteral("disable-logging")))) {
         printLine("Logging is disabled\n");
         m_loggingDisabled.store(true);

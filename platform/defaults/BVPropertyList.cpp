@@ -1,6 +1,7 @@
 #include "platform/defaults/BVPropertyList.h"
 
 #include "support/BVLocalPaths.h"
+#include "support/BVSupportSettings.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,6 +20,13 @@
 #include <unistd.h>
 
 namespace {
+
+// The log (support, below this folder) reads the shared global preferences through this.
+[[maybe_unused]] const bool s_globalReaderInstalled = [] {
+    BVSupportSettings::setGlobalPreferencesReader(
+        [] { return BVPropertyList::readDictionary(BVPropertyList::globalPreferencesPath()); });
+    return true;
+}();
 
 // Property-list dates count seconds from 2001-01-01 00:00:00 UTC.
 constexpr qint64 kReferenceDateOffset = 978307200;

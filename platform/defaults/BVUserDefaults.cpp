@@ -4,6 +4,7 @@
 #include "support/BVBundle.h"
 #include "support/BVLocalPaths.h"
 #include "support/BVLog.h"
+#include "support/BVSupportSettings.h"
 #include "support/BVWorkQueue.h"
 
 #include <QFileInfo>
@@ -18,6 +19,14 @@ std::map<QString, std::unique_ptr<BVUserDefaults>> &registry()
     static std::map<QString, std::unique_ptr<BVUserDefaults>> domains;
     return domains;
 }
+
+// Alerts (support, below this store) read and write their suppression settings through these.
+[[maybe_unused]] const bool s_supportSettingsInstalled = [] {
+    BVSupportSettings::setUserDefaults(
+        [](const QString &key) { return BVUserDefaults::standardUserDefaults()->boolForKey(key); },
+        [](bool value, const QString &key) { BVUserDefaults::standardUserDefaults()->setBool(value, key); });
+    return true;
+}();
 
 } // namespace
 

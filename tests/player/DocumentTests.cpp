@@ -263,7 +263,7 @@ TEST_F(Document, CopiesTheDisplayedPosition)
     auto document = open(movie());
     QStringList shown;
     BVDocument::setUserNotificationHandler(
-        [&](const QString &title, const QString &text) { shown << title << text; });
+        [&](const QString &title, const QString &text, const QVariant &) { shown << title << text; });
     document->copyCurrentPosition();
     BVDocument::setUserNotificationHandler({});
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("01:00:00:00"));

@@ -1,7 +1,7 @@
 // The scrubber: bar, buffered ranges, in and out brackets and knob geometry, the pixels they
 // paint, and the scrubbing signals of the slider.
-#include "markers/BVPlayheadSlider.h"
-#include "markers/BVPlayheadSliderCell.h"
+#include "player/BVPlayheadSlider.h"
+#include "player/BVPlayheadSliderCell.h"
 #include "tests/common/BVTestSupport.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "markers/BVPlayheadSliderCell.h"
+#include "player/BVPlayheadSliderCell.h"
 
 #include <QWidget>
 

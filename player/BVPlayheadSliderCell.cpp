@@ -1,4 +1,4 @@
-#include "markers/BVPlayheadSliderCell.h"
+#include "player/BVPlayheadSliderCell.h"
 
 #include <QLinearGradient>
 #include <QPainter>

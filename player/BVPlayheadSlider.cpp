@@ -1,4 +1,4 @@
-#include "markers/BVPlayheadSlider.h"
+#include "player/BVPlayheadSlider.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,6 +1,8 @@
 // The player window's menu bar: the transport commands, the window and panel commands, and the
 // display menus (timecode display and output, matte, rotation, ganging, overlays) whose check marks
 // follow the settings. Main thread.
+#include "player/BVDocumentWindowController.h"
+
 #include "player/BVDocument.h"
 
 #include "platform/defaults/BVUserDefaults.h"
@@ -33,17 +35,7 @@ int matteTag(float ratio)
 
 } // namespace
 
-QMenuBar *BVDocument::menuBar() const
-{
-    return m_menuBar;
-}
-
-QAction *BVDocument::actionNamed(const QString &name) const
-{
-    return m_actions.value(name, nullptr);
-}
-
-QAction *BVDocument::addCommand(QMenu *menu, const QString &name, const QString &title,
+QAction *BVDocumentWindowController::addCommand(QMenu *menu, const QString &name, const QString &title,
     std::function<void()> handler, const QKeySequence &shortcut)
 {
     auto *action = menu->addAction(title);
@@ -54,11 +46,14 @@ QAction *BVDocument::addCommand(QMenu *menu, const QString &name, const QString 
     }
     connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
     m_actions.insert(name, action);
+    // Its key works while the menu bar is hidden (full screen) too.
+    if (!shortcut.isEmpty())
+        m_window->addAction(action);
     return action;
 }
 
-void BVDocument::addCheckGroup(QMenu *menu, const QString &name, const QList<QPair<QString, int>> &items,
-    std::function<void(int)> handler)
+void BVDocumentWindowController::addCheckGroup(QMenu *menu, const QString &name,
+    const QList<QPair<QString, int>> &items, std::function<void(int)> handler)
 {
     auto *group = new QActionGroup(menu);
     group->setExclusive(true);
@@ -73,7 +68,7 @@ void BVDocument::addCheckGroup(QMenu *menu, const QString &name, const QList<QPa
     }
 }
 
-void BVDocument::buildMenus()
+void BVDocumentWindowController::buildMenus()
 {
     m_menuBar = m_window->menuBar();
     m_menuBar->setNativeMenuBar(false);
@@ -81,96 +76,99 @@ void BVDocument::buildMenus()
     QMenu *file = m_menuBar->addMenu(QStringLiteral("&File"));
     addCommand(
         file, QStringLiteral("copyCurrentPosition"), QStringLiteral("Copy Current Position"),
-        [this] { copyCurrentPosition(); }, QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+        [this] { m_document.copyCurrentPosition(); }, QKeySequence(QStringLiteral("Ctrl+Shift+C")));
     addCommand(file, QStringLiteral("sendToTagsmith"), QStringLiteral("Send to Tagsmith"),
-        [this] { sendToTagsmith(); });
+        [this] { m_document.sendToTagsmith(); });
     file->addSeparator();
     addCommand(
-        file, QStringLiteral("close"), QStringLiteral("Close"), [this] { close(); }, QKeySequence::Close);
+        file, QStringLiteral("close"), QStringLiteral("Close"), [this] { m_document.close(); },
+        QKeySequence::Close);
 
     QMenu *playback = m_menuBar->addMenu(QStringLiteral("&Playback"));
     // Keys without Ctrl are the key map's (the playback view handles them); the menu shows them only.
-    addCommand(
-        playback, QStringLiteral("playPause"), QStringLiteral("Play/Pause\tSpace"), [this] { playPause(); });
+    addCommand(playback, QStringLiteral("playPause"), QStringLiteral("Play/Pause\tSpace"),
+        [this] { m_document.playPause(); });
     addCommand(playback, QStringLiteral("playInToOut"), QStringLiteral("Play In to Out\tShift+Space"),
-        [this] { playInToOut(); });
+        [this] { m_document.playInToOut(); });
     addCommand(
         playback, QStringLiteral("playAround"), QStringLiteral("Play Around Current Position"),
-        [this] { playAround(); }, QKeySequence(QStringLiteral("Ctrl+Shift+P")));
+        [this] { m_document.playAround(); }, QKeySequence(QStringLiteral("Ctrl+Shift+P")));
     playback->addSeparator();
-    addCommand(playback, QStringLiteral("rewind"), QStringLiteral("Rewind\tJ"), [this] { rewind(); });
+    addCommand(
+        playback, QStringLiteral("rewind"), QStringLiteral("Rewind\tJ"), [this] { m_document.rewind(); });
     addCommand(playback, QStringLiteral("fastForward"), QStringLiteral("Fast Forward\tL"),
-        [this] { fastForward(); });
-    addCommand(
-        playback, QStringLiteral("stepLeft"), QStringLiteral("Step Back\tLeft"), [this] { stepLeft(); });
+        [this] { m_document.fastForward(); });
+    addCommand(playback, QStringLiteral("stepLeft"), QStringLiteral("Step Back\tLeft"),
+        [this] { m_document.stepLeft(); });
     addCommand(playback, QStringLiteral("stepRight"), QStringLiteral("Step Forward\tRight"),
-        [this] { stepRight(); });
+        [this] { m_document.stepRight(); });
     addCommand(playback, QStringLiteral("back1Second"), QStringLiteral("Back 1 Second\tShift+Left"),
-        [this] { back1Second(); });
+        [this] { m_document.back1Second(); });
     addCommand(playback, QStringLiteral("forward1Second"), QStringLiteral("Forward 1 Second\tShift+Right"),
-        [this] { forward1Second(); });
-    addCommand(
-        playback, QStringLiteral("goToStart"), QStringLiteral("Go to Start\tHome"), [this] { goToStart(); });
-    addCommand(playback, QStringLiteral("goToEnd"), QStringLiteral("Go to End\tEnd"), [this] { goToEnd(); });
+        [this] { m_document.forward1Second(); });
+    addCommand(playback, QStringLiteral("goToStart"), QStringLiteral("Go to Start\tHome"),
+        [this] { m_document.goToStart(); });
+    addCommand(playback, QStringLiteral("goToEnd"), QStringLiteral("Go to End\tEnd"),
+        [this] { m_document.goToEnd(); });
     addCommand(playback, QStringLiteral("skipBack"), QStringLiteral("Previous Item\tCtrl+Left"),
-        [this] { skipBack(); });
+        [this] { m_document.skipBack(); });
     addCommand(playback, QStringLiteral("skipNext"), QStringLiteral("Next Item\tCtrl+Right"),
-        [this] { skipNext(); });
+        [this] { m_document.skipNext(); });
     playback->addSeparator();
     addCommand(
-        playback, QStringLiteral("setInPoint"), QStringLiteral("Set In Point"), [this] { setInPoint(); },
-        QKeySequence(QStringLiteral("I")));
+        playback, QStringLiteral("setInPoint"), QStringLiteral("Set In Point"),
+        [this] { m_document.setInPoint(); }, QKeySequence(QStringLiteral("I")));
     addCommand(
-        playback, QStringLiteral("setOutPoint"), QStringLiteral("Set Out Point"), [this] { setOutPoint(); },
-        QKeySequence(QStringLiteral("O")));
+        playback, QStringLiteral("setOutPoint"), QStringLiteral("Set Out Point"),
+        [this] { m_document.setOutPoint(); }, QKeySequence(QStringLiteral("O")));
     addCommand(
-        playback, QStringLiteral("goToInPoint"), QStringLiteral("Go to In Point"), [this] { goToInPoint(); },
-        QKeySequence(QStringLiteral("Shift+I")));
+        playback, QStringLiteral("goToInPoint"), QStringLiteral("Go to In Point"),
+        [this] { m_document.goToInPoint(); }, QKeySequence(QStringLiteral("Shift+I")));
     addCommand(
         playback, QStringLiteral("goToOutPoint"), QStringLiteral("Go to Out Point"),
-        [this] { goToOutPoint(); }, QKeySequence(QStringLiteral("Shift+O")));
+        [this] { m_document.goToOutPoint(); }, QKeySequence(QStringLiteral("Shift+O")));
     addCommand(
-        playback, QStringLiteral("clearInOut"), QStringLiteral("Clear In and Out"), [this] { clearInOut(); },
-        QKeySequence(QStringLiteral("Alt+X")));
+        playback, QStringLiteral("clearInOut"), QStringLiteral("Clear In and Out"),
+        [this] { m_document.clearInOut(); }, QKeySequence(QStringLiteral("Alt+X")));
     playback->addSeparator();
     addCommand(
         playback, QStringLiteral("timecodeClicked"), QStringLiteral("Go to Timecode..."),
-        [this] { timecodeClicked(); }, QKeySequence(QStringLiteral("Ctrl+G")));
+        [this] { m_document.timecodeClicked(); }, QKeySequence(QStringLiteral("Ctrl+G")));
     addCommand(
-        playback, QStringLiteral("mute"), QStringLiteral("Mute"), [this] { mute(); },
+        playback, QStringLiteral("mute"), QStringLiteral("Mute"), [this] { m_document.mute(); },
         QKeySequence(QStringLiteral("Ctrl+Alt+M")));
     QMenu *gang = playback->addMenu(QStringLiteral("Ganging"));
     addCheckGroup(gang, QStringLiteral("modifyGanging"),
         {{QStringLiteral("Off"), 0}, {QStringLiteral("Gang All Players"), 1}},
-        [this](int tag) { modifyGanging(tag); });
+        [this](int tag) { m_document.modifyGanging(tag); });
 
     QMenu *view = m_menuBar->addMenu(QStringLiteral("&View"));
     addCommand(
-        view, QStringLiteral("setActualSize"), QStringLiteral("Actual Size"), [this] { setActualSize(); },
-        QKeySequence(QStringLiteral("Ctrl+1")));
+        view, QStringLiteral("setActualSize"), QStringLiteral("Actual Size"),
+        [this] { m_document.setActualSize(); }, QKeySequence(QStringLiteral("Ctrl+1")));
     addCommand(
-        view, QStringLiteral("setHalfSize"), QStringLiteral("Half Size"), [this] { setHalfSize(); },
-        QKeySequence(QStringLiteral("Ctrl+0")));
+        view, QStringLiteral("setHalfSize"), QStringLiteral("Half Size"),
+        [this] { m_document.setHalfSize(); }, QKeySequence(QStringLiteral("Ctrl+0")));
     addCommand(
-        view, QStringLiteral("fitToScreen"), QStringLiteral("Fit to Screen"), [this] { fitToScreen(); },
-        QKeySequence(QStringLiteral("Ctrl+3")));
+        view, QStringLiteral("fitToScreen"), QStringLiteral("Fit to Screen"),
+        [this] { m_document.fitToScreen(); }, QKeySequence(QStringLiteral("Ctrl+3")));
     addCommand(
         view, QStringLiteral("toggleFullScreen"), QStringLiteral("Enter Full Screen"),
-        [this] { toggleFullScreen(); }, QKeySequence(QStringLiteral("Ctrl+F")));
+        [this] { m_document.toggleFullScreen(); }, QKeySequence(QStringLiteral("Ctrl+F")));
     view->addSeparator();
     QMenu *display = view->addMenu(QStringLiteral("Timecode Display"));
     addCheckGroup(display, QStringLiteral("modifyTimecodeDisplay"),
         {{QStringLiteral("Source Timecode"), 0}, {QStringLiteral("Timecode from Zero"), 1},
             {QStringLiteral("Frame Count"), 2}},
-        [this](int tag) { modifyTimecodeDisplay(tag); });
+        [this](int tag) { m_document.modifyTimecodeDisplay(tag); });
     QMenu *output = view->addMenu(QStringLiteral("Timecode Output"));
     addCheckGroup(output, QStringLiteral("modifyTimecodeOutput"),
         {{QStringLiteral("None"), 0}, {QStringLiteral("Control Surface and MIDI Timecode"), 2},
             {QStringLiteral("MIDI Timecode"), 3}},
-        [this](int tag) { modifyTimecodeOutput(tag); });
+        [this](int tag) { m_document.modifyTimecodeOutput(tag); });
     auto *overlay = addCommand(
         view, QStringLiteral("toggleTimecodeOverlay"), QStringLiteral("Timecode Overlay"),
-        [this] { toggleTimecodeOverlay(); }, QKeySequence(QStringLiteral("Ctrl+T")));
+        [this] { m_document.toggleTimecodeOverlay(); }, QKeySequence(QStringLiteral("Ctrl+T")));
     overlay->setCheckable(true);
     view->addSeparator();
     QMenu *matte = view->addMenu(QStringLiteral("Widescreen Matte"));
@@ -178,25 +176,27 @@ void BVDocument::buildMenus()
         {{QStringLiteral("None"), 0}, {QStringLiteral("1.33"), 1}, {QStringLiteral("1.5"), 2},
             {QStringLiteral("1.78"), 3}, {QStringLiteral("1.85"), 4}, {QStringLiteral("2.35"), 5},
             {QStringLiteral("2.4"), 6}},
-        [this](int tag) { changeMatte(tag); });
+        [this](int tag) { m_document.changeMatte(tag); });
     QMenu *rotation = view->addMenu(QStringLiteral("Rotation"));
     addCheckGroup(rotation, QStringLiteral("changeRotation"),
         {{QStringLiteral("None"), 1}, {QStringLiteral("Flip Horizontally"), 2},
             {QStringLiteral("Rotate 90\u00B0 Left"), 3}, {QStringLiteral("Rotate 90\u00B0 Right"), 4}},
-        [this](int tag) { changeRotation(tag); });
+        [this](int tag) { m_document.changeRotation(tag); });
     auto *safe43 = addCommand(view, QStringLiteral("toggle43Overlay"), QStringLiteral("4:3 Safe Area"),
-        [this] { toggle43Overlay(); });
+        [this] { m_document.toggle43Overlay(); });
     safe43->setCheckable(true);
     auto *safe169 = addCommand(view, QStringLiteral("toggle169Overlay"), QStringLiteral("16:9 Safe Area"),
-        [this] { toggle169Overlay(); });
+        [this] { m_document.toggle169Overlay(); });
     safe169->setCheckable(true);
 
     QMenu *window = m_menuBar->addMenu(QStringLiteral("&Window"));
     for (const auto &[name, title, handler] :
         {std::tuple<QString, QString, std::function<void()>> {
-             QStringLiteral("toggleInfo"), QStringLiteral("Info"), [this] { toggleInfo(); }},
-            {QStringLiteral("toggleTimecode"), QStringLiteral("Timecode"), [this] { toggleTimecode(); }},
-            {QStringLiteral("toggleMarkers"), QStringLiteral("Markers"), [this] { toggleMarkers(); }}}) {
+             QStringLiteral("toggleInfo"), QStringLiteral("Info"), [this] { m_document.toggleInfo(); }},
+            {QStringLiteral("toggleTimecode"), QStringLiteral("Timecode"),
+                [this] { m_document.toggleTimecode(); }},
+            {QStringLiteral("toggleMarkers"), QStringLiteral("Markers"),
+                [this] { m_document.toggleMarkers(); }}}) {
         addCommand(window, name, title, handler)->setCheckable(true);
     }
 
@@ -204,14 +204,14 @@ void BVDocument::buildMenus()
     for (QMenu *menu : m_menuBar->findChildren<QMenu *>()) {
         connect(menu, &QMenu::aboutToShow, this, [this, menu] {
             for (QAction *action : menu->actions())
-                action->setEnabled(validateMenuItem(action));
+                action->setEnabled(m_document.validateMenuItem(action));
             updateMenuChecks();
         });
     }
     updateMenuChecks();
 }
 
-void BVDocument::updateMenuChecks()
+void BVDocumentWindowController::updateMenuChecks()
 {
     if (m_actions.isEmpty())
         return;

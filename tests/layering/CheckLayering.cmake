@@ -1,0 +1,57 @@
+# Reads every project `#include "folder/..."` line of the library and program folders and fails on
+# an include against the layer order:
+#   support, net <- platform <- player <- markers, export, cloud <- app
+# (net builds on support; platform on support only; prefsync uses the service client of cloud).
+# Run as: cmake -DSOURCE_DIR=<project root> -P CheckLayering.cmake
+cmake_minimum_required(VERSION 3.20)
+
+if(NOT SOURCE_DIR)
+    message(FATAL_ERROR "SOURCE_DIR is not set")
+endif()
+
+set(allowed_support "")
+set(allowed_net support)
+set(allowed_platform support)
+set(allowed_player support net platform)
+set(allowed_markers support net platform player)
+set(allowed_export support net platform player)
+set(allowed_cloud support net platform player)
+set(allowed_app support net platform player markers export cloud)
+set(allowed_prefsync support net platform cloud)
+set(layers support net platform player markers export cloud app prefsync)
+
+set(violations "")
+set(checked 0)
+foreach(layer IN LISTS layers)
+    file(GLOB_RECURSE files LIST_DIRECTORIES false
+        "${SOURCE_DIR}/${layer}/*.h" "${SOURCE_DIR}/${layer}/*.cpp" "${SOURCE_DIR}/${layer}/*.h.in")
+    foreach(file IN LISTS files)
+        math(EXPR checked "${checked} + 1")
+        file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[A-Za-z0-9_]+/")
+        foreach(line IN LISTS includes)
+            string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([A-Za-z0-9_]+)/.*" "\\1" target "${line}")
+            if(target STREQUAL layer)
+                continue()
+            endif()
+            list(FIND layers "${target}" known)
+            if(known EQUAL -1)
+                continue() # not a project folder (a library's own subfolder)
+            endif()
+            list(FIND allowed_${layer} "${target}" ok)
+            if(ok EQUAL -1)
+                file(RELATIVE_PATH rel "${SOURCE_DIR}" "${file}")
+                string(STRIP "${line}" line)
+                list(APPEND violations "${rel}: ${layer} -> ${target}: ${line}")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+
+if(checked EQUAL 0)
+    message(FATAL_ERROR "no sources found under ${SOURCE_DIR}")
+endif()
+if(violations)
+    list(JOIN violations "\n  " report)
+    message(FATAL_ERROR "includes against the layer order:\n  ${report}")
+endif()
+message(STATUS "${checked} files keep to the layer order")
