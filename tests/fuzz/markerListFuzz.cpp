@@ -3,7 +3,6 @@
 #include "markers/BVAvidMarkerList.h"
 #include "markers/BVFCP7MarkerList.h"
 #include "markers/BVMarkerListReader.h"
-#include "support/BVLog.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,11 +29,6 @@ QList<BVMarker> recordsOf(const BVMarkerListReading &reading)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool quiet = [] {
-        BVLog::setWritesSuspendedForTesting(true);
-        return true;
-    }();
-    (void)quiet;
     QString text, error;
     if (!BVMarkerListReader::decode(
             QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)), &text, &error))
