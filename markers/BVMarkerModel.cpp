@@ -142,6 +142,12 @@ void BVMarkerModel::insertMarker(const BVMarker &marker)
     BVMarkerList::insertMarker(m_markers, marker);
 }
 
+void BVMarkerModel::reorderMarker(const BVMarker &marker)
+{
+    if (m_markers.removeAll(marker) > 0)
+        BVMarkerList::insertMarker(m_markers, marker);
+}
+
 void BVMarkerModel::saveMarker(const BVMarker &marker)
 {
     if (!marker || BVMarkers::isChapter(*marker) || !marker->value(BVMarkerKey::canEdit).toBool())

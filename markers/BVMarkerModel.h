@@ -42,6 +42,8 @@ public:
     BVMarker makeMarker(const MediaTime &position, const QString &name, bool canEdit) const;
     // Inserts by the ordering rule without storing (imports store once at the end).
     void insertMarker(const BVMarker &marker);
+    // Puts a record whose position changed back in its place by the ordering rule.
+    void reorderMarker(const BVMarker &marker);
     // Commits an edited record: refresh, store, and for a cloud record a post or an edit.
     void saveMarker(const BVMarker &marker);
     // Local files: stores the whole list and asks for a table reload. Nothing for a cloud file.
