@@ -1,5 +1,7 @@
 #include "app/BVCommandLine.h"
 
+#include "app/BVMarkerCommand.h"
+
 BVCommandLine BVCommandLine::parse(const QStringList &arguments)
 {
     BVCommandLine line;
@@ -16,6 +18,12 @@ BVCommandLine BVCommandLine::parse(const QStringList &arguments)
         if (arg == QLatin1String("--probe")) {
             line.action = Action::Probe;
             line.probeArguments = arguments.mid(i + 1);
+            return line;
+        }
+        if (BVMarkerCommand::isMarkerCommand(arg)) {
+            line.action = Action::Markers;
+            line.markerCommand = arg;
+            line.markerArguments = arguments.mid(i + 1);
             return line;
         }
         if (arg == QLatin1String("--fps")) {
@@ -47,5 +55,7 @@ QString BVCommandLine::usage()
     return QStringLiteral("Usage: reelmark [FILE or ADDRESS ...]\n"
                           "       reelmark [--fps RATE] IMAGE IMAGE ...   (played as one image sequence)\n"
                           "       reelmark --probe [--fps RATE] FILE ...\n"
-                          "       reelmark --version\n");
+                          "       reelmark --version\n")
+        + BVMarkerCommand::usage().replace(
+            QStringLiteral("Usage: reelmark"), QStringLiteral("       reelmark"));
 }

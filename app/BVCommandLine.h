@@ -5,11 +5,14 @@
 // What `reelmark` was asked to do by its arguments.
 struct BVCommandLine
 {
-    enum class Action { Open, Version, Help, Probe, Invalid };
+    enum class Action { Open, Version, Help, Probe, Markers, Invalid };
 
     Action action = Action::Open;
     QStringList files;
     QStringList probeArguments;
+    // The marker command ("--markers" ...) and its arguments.
+    QString markerCommand;
+    QStringList markerArguments;
     // The frame rate of image files opened as one sequence, as typed after "--fps"; empty when
     // not given (the "imageSequenceFPS" setting applies).
     QString sequenceFPS;

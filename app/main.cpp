@@ -1,6 +1,7 @@
 #include "app/BVAppController.h"
 #include "app/BVCommandLine.h"
 #include "app/BVDocumentController.h"
+#include "app/BVMarkerCommand.h"
 #include "app/BVProbeCommand.h"
 #include "support/BVBundle.h"
 
@@ -53,6 +54,10 @@ int main(int argc, char **argv)
     case BVCommandLine::Action::Probe: {
         QCoreApplication app(argc, argv);
         return BVProbeCommand::run(line.probeArguments);
+    }
+    case BVCommandLine::Action::Markers: {
+        QCoreApplication app(argc, argv);
+        return BVMarkerCommand::run(line.markerCommand, line.markerArguments);
     }
     case BVCommandLine::Action::Open:
         break;
