@@ -6,6 +6,7 @@
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVAVFoundation.h"
 #include "player/BVAVPlaybackView.h"
+#include "player/BVPositionText.h"
 #include "player/BVTimecode.h"
 #include "player/BVTimecodeOverlay.h"
 #include "player/BVTimecodePanel.h"
@@ -52,23 +53,10 @@ QString BVDocument::currentDisplayTimecode(QString *raw) const
             *raw = BVTimecode::zeroTimecode();
         return BVTimecode::zeroTimecode();
     }
-    const QString source = m_mediaObject->currentTimecode();
+    // Both name the frame on screen; raw is the media's own timecode (MIDI output wants it).
     if (raw)
-        *raw = source;
-    QString display;
-    switch (defaults()->integerForKey(QStringLiteral("timecodeDisplay"))) {
-    case 2:
-        display = QString::number(
-            BVAVFoundation::framesAtTime(m_mediaObject->currentTime(), m_mediaObject->fps()));
-        break;
-    case 1:
-        display = m_mediaObject->timecodeAtTime(m_mediaObject->currentTime(), BVTimecode::zeroTimecode());
-        break;
-    default:
-        display = source;
-        break;
-    }
-    return display.isEmpty() ? source : display;
+        *raw = BVPositionText::currentText(*m_mediaObject, BVPositionText::Timecode);
+    return BVPositionText::currentText(*m_mediaObject, BVPositionText::displayMode());
 }
 
 QString BVDocument::updateTimecode()
@@ -95,7 +83,7 @@ void BVDocument::seekToTimecode(const QString &timecode)
         return;
     const MediaTime time = m_mediaObject->timeForTimecode(timecode);
     if (time.isValid())
-        m_mediaObject->seekToTime(time);
+        m_mediaObject->seekToTime(MediaTime::maximum(time, MediaTime::zero()));
 }
 
 bool BVDocument::isScrubbing() const
@@ -297,7 +285,8 @@ void BVDocument::savePlaybackPosition(bool forced)
     if (!position.isNumeric())
         return;
     const double ratio = position.seconds() / durationSeconds;
-    MediaTime stored = position;
+    // The start of the frame on screen, so the restored picture is the one left.
+    MediaTime stored = m_mediaObject->timeOfFrame(m_mediaObject->frameAtTime(position));
     if (ratio <= 0.05)
         stored = MediaTime(0, 1);
     else if (ratio >= 0.95)
@@ -324,8 +313,7 @@ void BVDocument::seekToStartPosition()
         loadPlaybackPosition();
         return;
     }
-    const MediaTime target
-        = m_seekOnLoad.convertScale(finerTimescale(m_seekOnLoad), MediaTime::Rounding::QuickTime);
+    const MediaTime target = m_mediaObject->timeOfFrame(m_mediaObject->frameAtTime(m_seekOnLoad));
     m_seekOnLoad = MediaTime::invalid();
     QPointer<BVDocument> self(this);
     m_mediaObject->seekToTime(target, [self](bool) {
@@ -353,7 +341,8 @@ void BVDocument::loadPlaybackPosition()
     }
     MediaTime target;
     if (isVelo()) {
-        target = MediaTime::fromSeconds(veloPlaybackPosition(), finerTimescale(MediaTime(0, 600)));
+        target = m_mediaObject->timeOfFrame(
+            m_mediaObject->frameAtTime(MediaTime::fromSeconds(veloPlaybackPosition(), 1000000000)));
     } else {
         const QVariantMap entry
             = defaults()->dictionaryForKey(kFileSettings).value(fileSettingsKey()).toMap();
@@ -363,7 +352,9 @@ void BVDocument::loadPlaybackPosition()
         }
         const MediaTime stored
             = MediaTime::fromDictionary(entry.value(QStringLiteral("playbackPos")).toMap());
-        target = stored.convertScale(finerTimescale(stored), MediaTime::Rounding::QuickTime);
+        // The frame the stored position names, at its exact start (whatever timescale it was kept in).
+        if (stored.isNumeric())
+            target = m_mediaObject->timeOfFrame(m_mediaObject->frameAtTime(stored));
     }
     if (!target.isNumeric()) {
         playAfterDelayIfWanted();

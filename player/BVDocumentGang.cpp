@@ -108,9 +108,8 @@ void BVDocument::gangedSeek(const BVNotification &notification)
         = MediaTime::fromDictionary(notification.userInfo.value(QStringLiteral("time")).toMap());
     if (!leader.isNumeric())
         return;
-    const int32_t timescale = m_mediaObject->currentTime().timescale();
-    const MediaTime target
-        = timescale > 0 ? leader.convertScale(timescale, MediaTime::Rounding::QuickTime) : leader;
+    // The leader's frame at its exact start, whatever timescale this player's clock runs in.
+    const MediaTime target = m_mediaObject->timeOfFrame(m_mediaObject->frameAtTime(leader));
     QPointer<BVDocument> self(this);
     m_mediaObject->seekToTime(target, MediaTime::zero(), MediaTime::zero(), [self](bool) {
         if (self && !self->m_isUnloading)

@@ -9,6 +9,7 @@
 #include "player/BVAVFoundation.h"
 #include "player/BVAVPlaybackView.h"
 #include "player/BVImageSequence.h"
+#include "player/BVPositionText.h"
 #include "player/BVStatusOverlayView.h"
 #include "player/BVTimecodeHoverView.h"
 #include "player/BVTimecodeOverlay.h"
@@ -623,18 +624,7 @@ void BVDocument::showTimecodeHoverAtLocation(double x)
     const MediaTime time = BVTimecodeHoverView::timeAtLocation(x, m_scrubber->width(), duration);
     if (!time.isValid() || !m_mediaObject->currentTime().isValid())
         return;
-    QString text;
-    switch (defaults()->integerForKey(QStringLiteral("timecodeDisplay"))) {
-    case 2:
-        text = QString::number(BVAVFoundation::framesAtTime(time, m_mediaObject->fps()));
-        break;
-    case 1:
-        text = m_mediaObject->timecodeAtTime(time, QStringLiteral("00:00:00:00"));
-        break;
-    default:
-        text = m_mediaObject->timecodeAtTime(time);
-        break;
-    }
+    const QString text = BVPositionText::textAtTime(*m_mediaObject, time, BVPositionText::displayMode());
     const QPoint origin = m_scrubber->mapTo(m_window->centralWidget(), QPoint(0, 0));
     m_timecodeHover->move(m_timecodeHover->x(), origin.y() - m_timecodeHover->height() - 2);
     m_timecodeHover->showAtLocation(origin.x() + x, text);
