@@ -194,10 +194,15 @@ void BVAVAsset::loadSettings()
         setIsAudioOnly(true);
     }
     if (!(isAudioOnly() && m_rateFromAudioSetting.load()))
-        setFps(BVAVFoundation::fpsForAsset(media));
+        setFrameRate(BVAVFoundation::frameRateForAsset(media));
     populateMetadata();
     populateChapters();
-    setFrameCount(BVAVFoundation::framesAtTime(media->duration(), fps()));
+    // The picture's frames: audio that outlasts the video adds none.
+    MediaTime length = media->duration();
+    if (!video.isEmpty() && video.first().timeRange().duration().isNumeric()
+        && video.first().timeRange().duration() > MediaTime::zero())
+        length = video.first().timeRange().end();
+    setFrameCount(uint64_t(frameRate().framesInDuration(length)));
 }
 
 void BVAVAsset::populateMetadata()
@@ -260,12 +265,9 @@ float BVAVAsset::waveformNormalize() const
 
 QString BVAVAsset::timecodeAtTime(const MediaTime &time, const QString &startTimecode) const
 {
-    const std::shared_ptr<MediaAsset> media = asset();
-    if (isVelo() || !media)
-        return BVMediaObject::timecodeAtTime(time, startTimecode);
-    if (isAudioOnly() && m_rateFromAudioSetting.load())
-        return BVAVFoundation::timecodeAtTime(time, fps(), startTimecode, dropFrame());
-    return BVAVFoundation::timecodeForAsset(media, time, startTimecode);
+    // Local, streamed and cloud files alike: the frame showing at the time, at the object's exact
+    // rate, counted as the object counts timecode.
+    return BVMediaObject::timecodeAtTime(time, startTimecode);
 }
 
 MediaTime BVAVAsset::duration() const

@@ -99,6 +99,8 @@ public:
     // sounds 0.17 s from the same time. Dropped silently while the item is not ready.
     void seekToTime(const MediaTime &time, const MediaTime &toleranceBefore, const MediaTime &toleranceAfter,
         bool shouldScrubAudio, const CompletionHandler &handler) override;
+    // The frame on screen: at the end (the duration) the last frame stays there.
+    uint64_t currentFrame() const override;
     void stepBack() override;
     void stepForward() override;
 

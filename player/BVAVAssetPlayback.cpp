@@ -11,11 +11,10 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
-
-__extension__ typedef __int128 int128;
 
 // How long the scrub player sounds after each seek.
 constexpr double scrubAudioSeconds = 0.17;
@@ -23,16 +22,6 @@ constexpr double scrubAudioSeconds = 0.17;
 QString itemAddress(const QUrl &url)
 {
     return url.isLocalFile() ? url.toLocalFile() : url.toString();
-}
-
-// Index of the frame of length `frame` that contains `time` (both non-negative).
-int64_t frameIndexAt(const MediaTime &time, const MediaTime &frame)
-{
-    const int128 numerator = static_cast<int128>(time.value()) * frame.timescale();
-    const int128 denominator = static_cast<int128>(time.timescale()) * frame.value();
-    if (denominator <= 0)
-        return 0;
-    return static_cast<int64_t>(numerator / denominator);
 }
 
 } // namespace
@@ -292,25 +281,21 @@ void BVAVAsset::stepBy(int direction)
     pause(true);
     if (!isReadyToPlay())
         return;
-    const double rate = fps();
-    const int32_t scale = rate > 0 ? static_cast<int32_t>(std::ceil(rate * 100)) : 2400;
-    const MediaTime step(100, scale);
-    const MediaTime now = currentTime();
-    MediaTime target = direction > 0 ? now + step : now - step;
-    // One step is 100 / ceiling(fps x 100) s, a hair shorter than a frame at 23.976 or 59.94: from
-    // the start of a frame it would land in the same frame and the picture would not move. Go to
-    // the start of the neighbouring frame whenever the step stays in the frame showing.
-    const MediaTime frame = m_playerItem->frameDuration();
-    if (frame.isNumeric() && frame > MediaTime::zero() && now >= MediaTime::zero()) {
-        const int64_t current = frameIndexAt(now, frame);
-        const int64_t reached = target < MediaTime::zero() ? -1 : frameIndexAt(target, frame);
-        if (reached == current) {
-            const int64_t next = std::max<int64_t>(current + direction, 0);
-            target = frame.multipliedBy(next);
-        }
-    }
+    // To the exact start of the neighbouring frame, by the one frame rule: the picture, the
+    // timecode and every stored position then name the same frame.
+    int64_t next = frameAtTime(currentTime()) + direction;
+    if (frameCount() > 0)
+        next = std::min<int64_t>(next, int64_t(frameCount()) - 1);
+    const MediaTime target = timeOfFrame(std::max<int64_t>(next, 0));
     seekToTime(MediaTime::maximum(target, MediaTime::zero()), MediaTime::zero(), MediaTime::zero(), true,
         CompletionHandler {});
+}
+
+uint64_t BVAVAsset::currentFrame() const
+{
+    const uint64_t frame = BVMediaObject::currentFrame();
+    const uint64_t count = frameCount();
+    return count > 0 ? std::min(frame, count - 1) : frame;
 }
 
 void BVAVAsset::stepBack()

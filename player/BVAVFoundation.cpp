@@ -5,14 +5,13 @@
 #include "support/BVLog.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
-
-// The part of a frame by which a time may pass a frame boundary and still count as that frame.
-constexpr long double frameBoundaryTolerance = 1e-3L;
 
 uint32_t readBigEndian32(const char *bytes)
 {
@@ -32,12 +31,38 @@ double BVAVFoundation::fpsForAsset(const std::shared_ptr<MediaAsset> &asset)
     return 29.97;
 }
 
+std::optional<QString> BVAVFoundation::timecodeTagForAsset(
+    const std::shared_ptr<MediaAsset> &asset, bool *dropFrame)
+{
+    if (!asset)
+        return std::nullopt;
+    QString tag = asset->timecodeTag();
+    // Drop-frame tags put ";" (or "." or ",") before the frames.
+    const bool drop = tag.size() >= 3
+        && (tag.at(tag.size() - 3) == u';' || tag.at(tag.size() - 3) == u'.'
+            || tag.at(tag.size() - 3) == u',');
+    if (drop)
+        tag[tag.size() - 3] = u';';
+    static const QRegularExpression shape(QStringLiteral("^\\d{1,2}:\\d{2}:\\d{2}[:;]\\d{2,3}$"));
+    if (!shape.match(tag).hasMatch())
+        return std::nullopt;
+    if (tag.indexOf(u':') == 1)
+        tag.prepend(u'0');
+    if (dropFrame)
+        *dropFrame = drop;
+    return tag;
+}
+
 bool BVAVFoundation::isDropFrame(const std::shared_ptr<MediaAsset> &asset)
 {
     if (!asset)
         return false;
     const QList<MediaTrack> timecodeTracks = asset->tracksWithMediaType(MediaType::timecode);
-    if (timecodeTracks.isEmpty() || timecodeTracks.first().formatDescriptions().isEmpty())
+    if (timecodeTracks.isEmpty()) {
+        bool drop = false;
+        return timecodeTagForAsset(asset, &drop) && drop;
+    }
+    if (timecodeTracks.first().formatDescriptions().isEmpty())
         return false;
     const MediaFormatDescription &format = timecodeTracks.first().formatDescriptions().first();
     return format.mediaType() == MediaFormatDescription::fourCC("tmcd")
@@ -46,40 +71,51 @@ bool BVAVFoundation::isDropFrame(const std::shared_ptr<MediaAsset> &asset)
 
 uint64_t BVAVFoundation::framesAtTime(const MediaTime &time, double fps)
 {
-    if (!time.isNumeric() || time.value() <= 0 || fps <= 0 || !std::isfinite(fps))
-        return 0;
-    const long double frames = (static_cast<long double>(time.value()) / time.timescale()) * fps;
-    const long double counted = std::ceil(frames - frameBoundaryTolerance);
-    return counted <= 0 ? 0 : static_cast<uint64_t>(counted);
+    return uint64_t(std::max<int64_t>(0, MediaFrameRate::fromFps(fps).frameAtTime(time)));
 }
 
 MediaTime BVAVFoundation::timeFromFrameCount(int64_t frameCount, double fps)
 {
-    if (fps <= 0 || !std::isfinite(fps))
-        return MediaTime::invalid();
-    return MediaTime::fromSeconds(double(frameCount) / fps, 100000);
+    return MediaFrameRate::fromFps(fps).timeOfFrame(frameCount);
+}
+
+MediaFrameRate BVAVFoundation::frameRateForAsset(const std::shared_ptr<MediaAsset> &asset)
+{
+    if (asset) {
+        const QList<MediaTrack> video = asset->tracksWithMediaType(MediaType::video);
+        if (!video.isEmpty()) {
+            const MediaTrack &track = video.first();
+            const MediaFrameRate exact(track.frameRateNumerator(), track.frameRateDenominator());
+            if (exact.isValid())
+                return exact;
+            return MediaFrameRate::fromFps(double(track.nominalFrameRate()));
+        }
+    }
+    return MediaFrameRate(30000, 1001);
 }
 
 QString BVAVFoundation::timecodeForAsset(const std::shared_ptr<MediaAsset> &asset, const MediaTime &time,
     const QString &fromStartPoint, bool dropFrame)
 {
-    return timecodeAtTime(time, fpsForAsset(asset), fromStartPoint, dropFrame);
+    return timecodeAtTime(time, frameRateForAsset(asset), fromStartPoint, dropFrame);
 }
 
 QString BVAVFoundation::timecodeAtTime(
     const MediaTime &time, double fps, const QString &fromStartPoint, bool dropFrame)
 {
-    const auto timebase = static_cast<int64_t>(std::llround(fps));
-    const bool ntsc = float(timebase) != float(fps);
-    const MediaTime position = time.isNumeric() && time.value() < 0 ? MediaTime::zero() : time;
+    return timecodeAtTime(time, MediaFrameRate::fromFps(fps), fromStartPoint, dropFrame);
+}
+
+QString BVAVFoundation::timecodeAtTime(
+    const MediaTime &time, const MediaFrameRate &rate, const QString &fromStartPoint, bool dropFrame)
+{
+    const int64_t timebase = rate.timebase();
+    const bool ntsc = rate.isNtsc();
     // A start point that is no timecode (-1) counts as zero, not as the 01:00:00;00 that a negative
     // start frame would stand for.
     const int64_t start = std::max<int64_t>(
         0, BVTimecode::frameCountFromTimecode(fromStartPoint, timebase, ntsc, dropFrame, 0));
-    int64_t frames = 0;
-    if (position.isNumeric())
-        frames = static_cast<int64_t>(
-            std::llround((static_cast<long double>(position.value()) / position.timescale()) * fps));
+    const int64_t frames = std::max<int64_t>(0, rate.frameAtTime(time));
     return BVTimecode::timecodeFromFrameCount(frames, timebase, ntsc, dropFrame, start);
 }
 
@@ -96,7 +132,7 @@ QString BVAVFoundation::timecodeStartForAsset(
         return defaultStart;
     const QList<MediaTrack> timecodeTracks = asset->tracksWithMediaType(MediaType::timecode);
     if (timecodeTracks.isEmpty())
-        return defaultStart;
+        return timecodeTagForAsset(asset).value_or(defaultStart);
     return timecodeStartForAsset(asset, timecodeTracks.first(), defaultStart);
 }
 
@@ -105,8 +141,7 @@ QString BVAVFoundation::timecodeStartForAsset(
 {
     if (!isReadable(asset) || !timecodeTrack.isValid())
         return defaultStart;
-    const double fps = fpsForAsset(asset);
-    const bool ntsc = fps != std::round(fps);
+    const bool ntsc = frameRateForAsset(asset).isNtsc();
     const bool dropFrame = isDropFrame(asset);
     uint32_t frameQuanta = 0;
     if (!timecodeTrack.formatDescriptions().isEmpty())

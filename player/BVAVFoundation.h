@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaFrameRate.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/MediaTrack.h"
 
@@ -22,26 +23,35 @@ public:
 
     // Nominal frame rate of the first video track; 29.97 without video.
     static double fpsForAsset(const std::shared_ptr<MediaAsset> &asset);
-    // The first timecode track's format says drop-frame (flag bit 0); false without such a track.
+    // The start timecode of the container's or a stream's "timecode" tag, with ":" or ";" (drop-frame,
+    // also written "." or ",") before the frames; none when there is no such tag or it is no timecode.
+    static std::optional<QString> timecodeTagForAsset(
+        const std::shared_ptr<MediaAsset> &asset, bool *dropFrame = nullptr);
+    // The first timecode track's format says drop-frame (flag bit 0); without a timecode track, the
+    // "timecode" tag's separator does.
     static bool isDropFrame(const std::shared_ptr<MediaAsset> &asset);
-    // The frame a time falls in: ceiling of seconds x fps, where a time within a thousandth of a
-    // frame after a frame boundary still counts as that frame (times made from frame counts carry
-    // rounding). Zero for negative or invalid times.
+    // The exact rate of the first video track (24000/1001 ...); 30000/1001 without video.
+    static MediaFrameRate frameRateForAsset(const std::shared_ptr<MediaAsset> &asset);
+    // The frame showing at a time, at the exact rate fps stands for (MediaFrameRate's rule). Zero
+    // for negative or invalid times.
     static uint64_t framesAtTime(const MediaTime &time, double fps);
-    // The time of a frame count: frameCount / fps seconds at timescale 100000. Invalid when fps <= 0.
+    // The exact start of a frame at the rate fps stands for. Invalid when fps <= 0.
     static MediaTime timeFromFrameCount(int64_t frameCount, double fps);
-    // The timecode of a time in the asset, counted from a start timecode: frames are
-    // round(seconds x fps), counted at round(fps). A start timecode that cannot be read counts as zero.
+    // The timecode of the frame showing at a time in the asset, counted from a start timecode. A
+    // start timecode that cannot be read counts as zero.
     static QString timecodeForAsset(const std::shared_ptr<MediaAsset> &asset, const MediaTime &time,
         const QString &fromStartPoint, bool dropFrame);
-    // The timecode of a time at a frame rate, counted from a start timecode: round(seconds x fps)
-    // frames at timebase round(fps). Negative times count as zero.
+    // The timecode of the frame showing at a time, counted from a start timecode. Negative times
+    // count as zero.
     static QString timecodeAtTime(
         const MediaTime &time, double fps, const QString &fromStartPoint, bool dropFrame);
+    static QString timecodeAtTime(
+        const MediaTime &time, const MediaFrameRate &rate, const QString &fromStartPoint, bool dropFrame);
     // The same with the drop-frame flag of isDropFrame().
     static QString timecodeForAsset(
         const std::shared_ptr<MediaAsset> &asset, const MediaTime &time, const QString &fromStartPoint);
-    // The start timecode of the asset's first timecode track, or the default without one.
+    // The start timecode of the asset's first timecode track; without one, of its "timecode" tag;
+    // else the default.
     static QString timecodeStartForAsset(
         const std::shared_ptr<MediaAsset> &asset, const QString &defaultStart);
     // The start timecode stored in the first sample of the given timecode track, or the default.

@@ -1,10 +1,12 @@
 #include "player/BVAudioFileParser.h"
 
+#include "platform/media/MediaFrameRate.h"
 #include "player/BVTimecode.h"
 #include "support/BVLog.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -113,8 +115,18 @@ std::optional<QString> BVAudioFileParser::timecodeFromBWF(const QString &path, d
     const std::optional<BroadcastHeader> header = broadcastHeader(path);
     if (!header)
         return std::nullopt;
-    return BVTimecode::timecodeFromSeconds(
-        double(header->timeReference) / double(header->sampleRate), fps, dropFrame);
+    const MediaFrameRate rate = MediaFrameRate::fromFps(fps);
+    if (!rate.isValid())
+        return BVTimecode::timecodeFromSeconds(
+            double(header->timeReference) / double(header->sampleRate), fps, dropFrame);
+    // round(TimeReference x num / (den x sample rate)) in integers: NTSC rates at their exact
+    // 1000/1001, and no rounding of a sample count in the billions through a double.
+    __extension__ typedef unsigned __int128 Wide;
+    const Wide numerator = Wide(header->timeReference) * uint64_t(rate.numerator());
+    const Wide denominator = Wide(uint64_t(rate.denominator())) * header->sampleRate;
+    const Wide rounded = (numerator * 2 + denominator) / (denominator * 2);
+    const auto frames = static_cast<int64_t>(std::min<Wide>(rounded, Wide(int64_t(1) << 62)));
+    return BVTimecode::timecodeFromFrameCount(frames, rate.timebase(), rate.isNtsc(), dropFrame, 0);
 }
 
 QString BVAudioFileParser::timecodeFromBWF(

@@ -7,6 +7,7 @@
 #include "player/BVAVFoundation.h"
 #include "player/BVDocumentWindowController.h"
 #include "player/BVFileSettings.h"
+#include "player/BVPositionText.h"
 #include "player/BVTimecode.h"
 #include "support/BVAlert.h"
 #include "support/BVLog.h"
@@ -50,37 +51,17 @@ QString BVDocument::currentDisplayTimecode(QString *raw) const
         return defaults()->integerForKey(QStringLiteral("timecodeDisplay")) == 2 ? QStringLiteral("0")
                                                                                  : start;
     }
-    const QString source = m_mediaObject->currentTimecode();
+    // Both name the frame on screen; raw is the media's own timecode (MIDI output wants it).
     if (raw)
-        *raw = source;
-    QString display;
-    switch (defaults()->integerForKey(QStringLiteral("timecodeDisplay"))) {
-    case 2:
-        display = QString::number(
-            BVAVFoundation::framesAtTime(m_mediaObject->currentTime(), m_mediaObject->fps()));
-        break;
-    case 1:
-        display = m_mediaObject->timecodeAtTime(m_mediaObject->currentTime(), BVTimecode::zeroTimecode());
-        break;
-    default:
-        display = source;
-        break;
-    }
-    return display.isEmpty() ? source : display;
+        *raw = BVPositionText::currentText(*m_mediaObject, BVPositionText::Timecode);
+    return BVPositionText::currentText(*m_mediaObject, BVPositionText::displayMode());
 }
 
 QString BVDocument::timecodeAtTime(const MediaTime &time) const
 {
     if (!m_mediaObject || !m_mediaObject->isLoaded())
         return BVTimecode::zeroTimecode();
-    switch (defaults()->integerForKey(QStringLiteral("timecodeDisplay"))) {
-    case 2:
-        return QString::number(BVAVFoundation::framesAtTime(time, m_mediaObject->fps()));
-    case 1:
-        return m_mediaObject->timecodeAtTime(time, BVTimecode::zeroTimecode());
-    default:
-        return m_mediaObject->timecodeAtTime(time);
-    }
+    return BVPositionText::textAtTime(*m_mediaObject, time, BVPositionText::displayMode());
 }
 
 QString BVDocument::updateTimecode()
@@ -103,7 +84,7 @@ void BVDocument::seekToTimecode(const QString &timecode)
         return;
     const MediaTime time = m_mediaObject->timeForTimecode(timecode);
     if (time.isValid())
-        m_mediaObject->seekToTime(time);
+        m_mediaObject->seekToTime(MediaTime::maximum(time, MediaTime::zero()));
 }
 
 bool BVDocument::isScrubbing() const
@@ -268,7 +249,8 @@ void BVDocument::savePlaybackPosition(bool forced)
     if (!position.isNumeric())
         return;
     const double ratio = position.seconds() / durationSeconds;
-    MediaTime stored = position;
+    // The start of the frame on screen, so the restored picture is the one left.
+    MediaTime stored = m_mediaObject->timeOfFrame(m_mediaObject->frameAtTime(position));
     if (ratio <= 0.05)
         stored = MediaTime(0, 1);
     else if (ratio >= 0.95)
@@ -292,8 +274,7 @@ void BVDocument::seekToStartPosition()
         loadPlaybackPosition();
         return;
     }
-    const MediaTime target
-        = m_seekOnLoad.convertScale(finerTimescale(m_seekOnLoad), MediaTime::Rounding::QuickTime);
+    const MediaTime target = m_mediaObject->timeOfFrame(m_mediaObject->frameAtTime(m_seekOnLoad));
     m_seekOnLoad = MediaTime::invalid();
     QPointer<BVDocument> self(this);
     m_mediaObject->seekToTime(target, [self](bool) {
@@ -321,8 +302,8 @@ void BVDocument::loadPlaybackPosition()
     }
     MediaTime target;
     if (isVelo()) {
-        target = MediaTime::fromSeconds(
-            m_cloudReview->veloPlaybackPosition(), finerTimescale(MediaTime(0, 600)));
+        target = m_mediaObject->timeOfFrame(
+            m_mediaObject->frameAtTime(MediaTime::fromSeconds(m_cloudReview->veloPlaybackPosition(), 1000000000)));
     } else {
         const QVariantMap entry = BVFileSettings::entry(fileSettingsKey());
         if (!entry.contains(QStringLiteral("playbackPos"))) {
@@ -331,7 +312,9 @@ void BVDocument::loadPlaybackPosition()
         }
         const MediaTime stored
             = MediaTime::fromDictionary(entry.value(QStringLiteral("playbackPos")).toMap());
-        target = stored.convertScale(finerTimescale(stored), MediaTime::Rounding::QuickTime);
+        // The frame the stored position names, at its exact start (whatever timescale it was kept in).
+        if (stored.isNumeric())
+            target = m_mediaObject->timeOfFrame(m_mediaObject->frameAtTime(stored));
     }
     if (!target.isNumeric()) {
         playAfterDelayIfWanted();

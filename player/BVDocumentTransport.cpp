@@ -8,6 +8,7 @@
 #include "player/BVAVFoundation.h"
 #include "player/BVDocumentWindowController.h"
 #include "player/BVImageSequence.h"
+#include "player/BVPositionText.h"
 #include "player/BVTimecode.h"
 
 #include <QAction>
@@ -484,7 +485,7 @@ void BVDocument::syncScrubber()
         return;
     }
     updateBufferedRange();
-    const auto frame = static_cast<int64_t>(BVAVFoundation::framesAtTime(now, m_mediaObject->fps()));
+    const int64_t frame = m_mediaObject->frameAtTime(now);
     if (frame != m_lastSyncedFrame) {
         updateTimecode();
         savePlaybackPosition(false);
@@ -498,7 +499,7 @@ void BVDocument::pictureChanged()
     if (m_isUnloading || !m_mediaObject || !m_mediaObject->isPlaying())
         return;
     const MediaTime now = m_mediaObject->currentTime();
-    const auto frame = static_cast<int64_t>(BVAVFoundation::framesAtTime(now, m_mediaObject->fps()));
+    const int64_t frame = m_mediaObject->frameAtTime(now);
     if (frame != m_lastSyncedFrame) {
         updateTimecode();
         m_lastSyncedFrame = frame;
@@ -542,41 +543,18 @@ void BVDocument::timecodeModified(const QString &typed)
         Q_EMIT timecodeEntryDone();
         return;
     }
-    const double fps = m_mediaObject->fps();
-    if (!(fps > 0))
+    if (!m_mediaObject->frameRate().isValid())
         return;
-    const auto timebase = static_cast<int64_t>(std::lround(fps));
-    const qlonglong mode = defaults()->integerForKey(QStringLiteral("timecodeDisplay"));
-    const bool relative = text.startsWith(QLatin1Char('+')) || text.startsWith(QLatin1Char('-'));
-    const bool drop = m_mediaObject->dropFrame();
-    int64_t base = 0;
-    int64_t frame = 0;
-    if (mode == 2) {
-        if (relative)
-            base = static_cast<int64_t>(BVAVFoundation::framesAtTime(m_mediaObject->currentTime(), fps));
-        else
-            frame = text.toLongLong();
-    } else {
-        const QString start = mode == 1 ? BVTimecode::zeroTimecode() : m_mediaObject->timecodeStart();
-        const bool ntsc = fps != double(timebase);
-        const int64_t startFrame = std::max<int64_t>(0,
-            BVTimecode::frameCountFromTimecode(
-                start.isEmpty() ? BVTimecode::zeroTimecode() : start, timebase, ntsc, drop));
-        if (relative) {
-            base = BVTimecode::frameCountFromTimecode(
-                currentDisplayTimecode(), timebase, ntsc, drop, startFrame);
-        } else {
-            const QString full = BVTimecode::timecodeFromUserString(text, drop, start);
-            frame = BVTimecode::frameCountFromTimecode(full, timebase, ntsc, drop, startFrame);
-        }
+    const std::optional<int64_t> frame = BVPositionText::frameForTypedText(
+        *m_mediaObject, text, BVPositionText::displayMode(), int64_t(m_mediaObject->currentFrame()));
+    if (!frame) {
+        // Text that names no position leaves the playhead where it is.
+        showStatusOverlay(QStringLiteral("Error"));
+        Q_EMIT timecodeEntryDone();
+        return;
     }
-    if (relative) {
-        const int64_t k = text.mid(1).toLongLong();
-        frame = text.startsWith(QLatin1Char('-')) ? base - k : base + k;
-    }
-    frame = std::max<int64_t>(0, frame);
     clearPlaybackRange();
-    m_mediaObject->seekToTime(MediaTime::fromSeconds(double(frame) / fps, 1000000000));
+    m_mediaObject->seekToTime(m_mediaObject->timeOfFrame(*frame));
     Q_EMIT pictureFocusWanted();
     Q_EMIT timecodeEntryDone();
 }

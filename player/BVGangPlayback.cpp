@@ -163,9 +163,8 @@ void BVGangPlayback::gangedSeek(const BVNotification &notification)
         = MediaTime::fromDictionary(notification.userInfo.value(QStringLiteral("time")).toMap());
     if (!leader.isNumeric())
         return;
-    const int32_t timescale = media->currentTime().timescale();
-    const MediaTime target
-        = timescale > 0 ? leader.convertScale(timescale, MediaTime::Rounding::QuickTime) : leader;
+    // The leader's frame at its exact start, whatever timescale this player's clock runs in.
+    const MediaTime target = media->timeOfFrame(media->frameAtTime(leader));
     QPointer<BVDocument> document(&m_document);
     media->seekToTime(target, MediaTime::zero(), MediaTime::zero(), [document](bool) {
         if (document && !document->isUnloading())

@@ -91,8 +91,8 @@ void BVImageSequence::loadFiles(const QStringList &files)
         std::lock_guard guard(m_timeMutex);
         m_files = files;
         m_currentTime = MediaTime(0, timescale);
-        m_duration
-            = MediaTime(int64_t(std::ceil(double(timescale) * double(files.size()) / rate)), timescale);
+        // The end of the last frame by the one frame rule, so that every frame's time is exact.
+        m_duration = sequenceTime(files.size(), timescale);
     }
     clearCache();
     m_isReady.store(false);
@@ -147,16 +147,26 @@ MediaTime BVImageSequence::duration() const
     return m_duration;
 }
 
+MediaTime BVImageSequence::sequenceTime(int64_t frame, int32_t sequenceTimescale) const
+{
+    const MediaTime exact = timeOfFrame(frame);
+    if (sequenceTimescale <= 0)
+        sequenceTimescale = timescale();
+    // On the sequence timescale where that holds the frame's start exactly (24 fps: 100 ticks of
+    // 2400), else as the exact fraction (23.976: 1001 x n / 24000, which 2398 cannot hold).
+    if (!exact.isNumeric() || sequenceTimescale <= 0)
+        return exact;
+    __extension__ typedef __int128 Wide;
+    const Wide ticks = Wide(exact.value()) * sequenceTimescale;
+    if (ticks % exact.timescale() != 0)
+        return exact;
+    return MediaTime(int64_t(ticks / exact.timescale()), sequenceTimescale);
+}
+
 void BVImageSequence::setCurrentTime(const MediaTime &time)
 {
     std::lock_guard guard(m_timeMutex);
     m_currentTime = time;
-}
-
-MediaTime BVImageSequence::timeOfFrame(int64_t frame) const
-{
-    const long double ticks = static_cast<long double>(timescale()) * frame / fps();
-    return MediaTime(int64_t(std::floor(ticks + 1e-6L)), timescale());
 }
 
 QList<MediaTimeRange> BVImageSequence::loadedTimeRanges() const
@@ -530,13 +540,17 @@ void BVImageSequence::prepareToDisplayFrame()
 {
     const float r = rate();
     // At least one frame per tick: a rate between -1 and 0 still moves backwards.
-    const int64_t frameStep
-        = r >= 0 ? std::max<int64_t>(1, int64_t(std::ceil(r))) : std::min<int64_t>(-1, int64_t(std::ceil(r)));
+    // A rate that is no whole number moves that many frames a tick on average, carrying the part
+    // of a frame over to the next tick.
+    const double magnitude = std::max(1.0, std::fabs(double(r))) + m_stepCarry;
+    const int64_t whole = std::max<int64_t>(1, int64_t(std::floor(magnitude)));
+    m_stepCarry = std::fabs(double(r)) > 1 ? magnitude - double(whole) : 0;
+    const int64_t frameStep = r >= 0 ? whole : -whole;
     const int64_t current = int64_t(currentFrame());
     const int64_t frames = int64_t(frameCount());
     const int64_t next = current + frameStep;
     if (r > 0) {
-        if (current >= frames || timeOfFrame(next) > duration()) {
+        if (frameRate().frameAtTime(currentTime()) >= frames || sequenceTime(next) > duration()) {
             setCurrentTime(duration());
             pause(true);
             setSeekToZeroBeforePlay(true);
@@ -551,7 +565,7 @@ void BVImageSequence::prepareToDisplayFrame()
         notifyDelegate([](BVMediaObjectDelegate &d) { d.syncScrubber(); });
         return;
     }
-    setCurrentTime(timeOfFrame(next));
+    setCurrentTime(sequenceTime(next));
     queueDisplayFrame(currentFrame());
     notifyDelegate([](BVMediaObjectDelegate &d) { d.syncScrubber(); });
 }
@@ -655,7 +669,7 @@ void BVImageSequence::stepBack()
     setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
     pause(true);
     const int64_t current = int64_t(currentFrame());
-    seekToTime(timeOfFrame(std::max<int64_t>(0, current - 1)), MediaTime::zero(), MediaTime::zero(),
+    seekToTime(sequenceTime(std::max<int64_t>(0, current - 1)), MediaTime::zero(), MediaTime::zero(),
         CompletionHandler {});
 }
 
@@ -663,8 +677,8 @@ void BVImageSequence::stepForward()
 {
     setPlaybackRange(MediaTimeRange(MediaTime::zero(), MediaTime::zero()));
     pause(true);
-    seekToTime(
-        timeOfFrame(int64_t(currentFrame()) + 1), MediaTime::zero(), MediaTime::zero(), CompletionHandler {});
+    seekToTime(sequenceTime(int64_t(currentFrame()) + 1), MediaTime::zero(), MediaTime::zero(),
+        CompletionHandler {});
 }
 
 QImage BVImageSequence::copyCurrentFrameImage()

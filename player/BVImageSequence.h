@@ -105,8 +105,8 @@ private:
     // or else the current one. Cached frames before it are no longer wanted.
     int64_t firstWantedFrame() const;
     void setCurrentTime(const MediaTime &time);
-    // The time of a frame on the sequence timescale: the latest time that still counts as that frame.
-    MediaTime timeOfFrame(int64_t frame) const;
+    // The exact start of a frame, on the sequence timescale when that holds it (0: timescale()).
+    MediaTime sequenceTime(int64_t frame, int32_t sequenceTimescale = 0) const;
     // Calls the delegate on the main thread: at once when already there, else queued.
     void notifyDelegate(std::function<void(BVMediaObjectDelegate &)> call);
     void notifyBufferStatus(const QString &status);
@@ -123,6 +123,9 @@ private:
     QStringList m_files;
     std::atomic<int32_t> m_timescale {2400};
     std::atomic<float> m_rate {1};
+    // Frames owed to the next timer tick at a rate that is no whole number (1.5: 1, 2, 1, 2 ...).
+    // Main thread.
+    double m_stepCarry = 0;
     std::atomic<bool> m_isReady {false};
     std::atomic<bool> m_stopCaching {false};
     std::atomic<bool> m_timerRunning {false};

@@ -1,11 +1,33 @@
 #include "player/BVMediaObject.h"
 
-#include "player/BVAVFoundation.h"
 #include "player/BVTimecode.h"
 
+#include <algorithm>
 #include <cmath>
 
 BVMediaObject::~BVMediaObject() = default;
+
+void BVMediaObject::setFps(double fps)
+{
+    const MediaFrameRate rate = MediaFrameRate::fromFps(fps);
+    m_rateNumerator.store(rate.numerator());
+    m_rateDenominator.store(rate.denominator());
+    m_fps.store(fps);
+}
+
+MediaFrameRate BVMediaObject::frameRate() const
+{
+    return MediaFrameRate(m_rateNumerator.load(), m_rateDenominator.load());
+}
+
+void BVMediaObject::setFrameRate(const MediaFrameRate &rate)
+{
+    if (!rate.isValid())
+        return;
+    m_rateNumerator.store(rate.numerator());
+    m_rateDenominator.store(rate.denominator());
+    m_fps.store(rate.fps());
+}
 
 int64_t BVMediaObject::timebase() const
 {
@@ -15,6 +37,36 @@ int64_t BVMediaObject::timebase() const
 bool BVMediaObject::ntsc() const
 {
     return std::ceil(fps()) != std::floor(fps());
+}
+
+int64_t BVMediaObject::frameAtTime(const MediaTime &time) const
+{
+    return std::max<int64_t>(0, frameRate().frameAtTime(time));
+}
+
+MediaTime BVMediaObject::timeOfFrame(int64_t frame) const
+{
+    return frameRate().timeOfFrame(frame);
+}
+
+int64_t BVMediaObject::startFrame() const
+{
+    const QString start = timecodeStart();
+    if (start.isEmpty())
+        return 0;
+    return std::max<int64_t>(
+        0, BVTimecode::frameCountFromTimecode(start, timebase(), ntsc(), dropFrame(), 0));
+}
+
+QString BVMediaObject::timecodeForFrame(int64_t frame, const QString &startTimecode) const
+{
+    const int64_t base = timebase();
+    const bool isNtsc = ntsc();
+    const bool drop = dropFrame();
+    const int64_t start = startTimecode.isEmpty()
+        ? 0
+        : std::max<int64_t>(0, BVTimecode::frameCountFromTimecode(startTimecode, base, isNtsc, drop, 0));
+    return BVTimecode::timecodeFromFrameCount(std::max<int64_t>(0, frame), base, isNtsc, drop, start);
 }
 
 QString BVMediaObject::timecodeStart() const
@@ -113,37 +165,21 @@ void BVMediaObject::applySeekToZeroRule()
 
 uint64_t BVMediaObject::currentFrame() const
 {
-    return BVAVFoundation::framesAtTime(currentTime(), fps());
+    return uint64_t(frameAtTime(currentTime()));
 }
 
 QString BVMediaObject::timecodeAtTime(const MediaTime &time, const QString &startTimecode) const
 {
-    const int64_t base = timebase();
-    const bool isNtsc = ntsc();
-    const bool drop = dropFrame();
-    const MediaTime position = time.isNumeric() && time.value() < 0 ? MediaTime::zero() : time;
-    const int64_t start = startTimecode.isEmpty()
-        ? 0
-        : std::max<int64_t>(0, BVTimecode::frameCountFromTimecode(startTimecode, base, isNtsc, drop, 0));
-    const auto frames = static_cast<int64_t>(BVAVFoundation::framesAtTime(position, fps()));
-    return BVTimecode::timecodeFromFrameCount(frames, base, isNtsc, drop, start);
+    return timecodeForFrame(frameAtTime(time), startTimecode);
 }
 
 MediaTime BVMediaObject::timeForTimecode(const QString &timecode) const
 {
-    const int64_t base = timebase();
-    const bool isNtsc = ntsc();
-    const bool drop = dropFrame();
-    const QString start = timecodeStart();
-    const int64_t startFrame = start.isEmpty()
-        ? 0
-        : std::max<int64_t>(0, BVTimecode::frameCountFromTimecode(start, base, isNtsc, drop, 0));
     // Absolute frame counts are never negative: -1 is the answer for a string that is no timecode.
-    const int64_t absolute = BVTimecode::frameCountFromTimecode(timecode, base, isNtsc, drop, 0);
+    const int64_t absolute = BVTimecode::frameCountFromTimecode(timecode, timebase(), ntsc(), dropFrame(), 0);
     if (absolute < 0)
         return MediaTime::invalid();
-    const int64_t frames = absolute - startFrame;
-    return BVAVFoundation::timeFromFrameCount(frames, fps());
+    return timeOfFrame(absolute - startFrame());
 }
 
 void BVMediaObject::cleanup()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/media/MediaFrameRate.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/MediaTimedMetadataGroup.h"
 #include "support/BVError.h"
@@ -91,13 +92,28 @@ public:
     bool isAudioOnly() const { return m_isAudioOnly.load(); }
     void setIsAudioOnly(bool value) { m_isAudioOnly.store(value); }
 
-    // The real frame rate (23.976, 29.97 ...).
+    // The real frame rate (23.976, 29.97 ...), for what is shown or stored as a number.
     double fps() const { return m_fps.load(); }
-    void setFps(double fps) { m_fps.store(fps); }
+    // Sets fps and the exact rate it stands for (24000/1001 for 23.976).
+    void setFps(double fps);
+    // The exact rate every conversion between frames and times goes through.
+    MediaFrameRate frameRate() const;
+    // Sets the exact rate (from the stream) and fps with it.
+    void setFrameRate(const MediaFrameRate &rate);
     // Ceiling of fps.
     int64_t timebase() const;
     // Ceiling of fps differs from its floor.
     bool ntsc() const;
+
+    // The frame whose interval holds a time, never below 0 (frameCount() at the duration).
+    int64_t frameAtTime(const MediaTime &time) const;
+    // The exact start of a frame.
+    MediaTime timeOfFrame(int64_t frame) const;
+    // The frame count of timecodeStart() (0 when none or unreadable).
+    int64_t startFrame() const;
+    // The timecode of a frame counted from the given start timecode, with the object's timebase,
+    // ntsc and dropFrame.
+    QString timecodeForFrame(int64_t frame, const QString &startTimecode) const;
     bool dropFrame() const { return m_dropFrame.load(); }
     void setDropFrame(bool value) { m_dropFrame.store(value); }
     // Timecode of the first frame; empty until found.
@@ -182,13 +198,13 @@ public:
 
     virtual void stepBack() { }
     virtual void stepForward() { }
-    // Frame index of the current time (framesAtTime of the current time at fps).
+    // The frame showing at the current time (frameAtTime).
     virtual uint64_t currentFrame() const;
     QString currentTimecode() const { return timecodeAtTime(currentTime()); }
     // Timecode of a position, counted from timecodeStart().
     QString timecodeAtTime(const MediaTime &time) const { return timecodeAtTime(time, timecodeStart()); }
-    // Timecode of a position counted from the given start timecode. The base rule (cloud files and
-    // image sequences): frames at the time by ceiling, with the object's timebase, ntsc and dropFrame.
+    // Timecode of a position counted from the given start timecode: the frame showing at the time,
+    // with the object's timebase, ntsc and dropFrame.
     virtual QString timecodeAtTime(const MediaTime &time, const QString &startTimecode) const;
     // The media time of a timecode string, counted from timecodeStart(); invalid when the string
     // is not a timecode.
@@ -213,6 +229,8 @@ private:
     std::atomic<bool> m_isVelo {false};
     std::atomic<bool> m_isAudioOnly {false};
     std::atomic<double> m_fps {0};
+    std::atomic<int64_t> m_rateNumerator {0};
+    std::atomic<int64_t> m_rateDenominator {0};
     std::atomic<bool> m_dropFrame {false};
     std::atomic<uint64_t> m_frameCount {0};
     std::atomic<bool> m_shouldPlayWhenLoaded {false};

@@ -1,5 +1,7 @@
 #include "player/BVTimecode.h"
 
+#include "platform/media/MediaFrameRate.h"
+
 #include <QStringView>
 
 #include <array>
@@ -164,7 +166,10 @@ QString BVTimecode::timecode(
 
 QString BVTimecode::timecodeFromSeconds(double seconds, double fps, bool dropFrame)
 {
-    double frames = std::round(seconds * fps);
+    // NTSC rates count at their exact value (24000/1001, not 23.976), or a time of day hours into
+    // a recording lands a frame early.
+    const MediaFrameRate exact = MediaFrameRate::fromFps(fps);
+    double frames = std::round(seconds * (exact.isValid() ? exact.fps() : fps));
     if (!(frames > 0))
         frames = 0;
     frames = std::min(frames, 9.0e18);
@@ -178,7 +183,8 @@ QString BVTimecode::timecodeFromUserString(
     const QString &userString, bool dropFrame, const QString &startTimecode)
 {
     QString text = userString.trimmed();
-    if (text.size() == 11)
+    // A complete timecode; with periods or commas it is shorthand all the same ("01.00.02.00").
+    if (text.size() == 11 && !text.contains(u'.') && !text.contains(u','))
         return text;
 
     // Each trailing period or comma stands for a pair of zeros.
@@ -257,6 +263,12 @@ int64_t BVTimecode::subtractDroppedFrames(int64_t labelCount, double fps)
     const DropFrameCounts counts = dropFrameCounts(fps);
     if (!counts.usable)
         return labelCount;
-    const int64_t minutes = floorDiv(labelCount, counts.labelsPerMinute);
+    int64_t minutes = floorDiv(labelCount, counts.labelsPerMinute);
+    // A label that drop-frame counting skips (00 and 01 of a minute not divisible by ten at 30)
+    // names no frame: it stands for the first real frame after it.
+    const int64_t label = floorMod(labelCount, counts.labelsPerMinute);
+    if (label < counts.dropped && floorMod(minutes, 10) != 0)
+        labelCount = saturatingAdd(labelCount, counts.dropped - label);
+    minutes = floorDiv(labelCount, counts.labelsPerMinute);
     return saturatingAdd(labelCount, -counts.dropped * (minutes - floorDiv(minutes, 10)));
 }

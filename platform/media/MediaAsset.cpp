@@ -223,6 +223,13 @@ QList<MediaMetadataItem> MediaAsset::metadata()
     return m_info.metadata;
 }
 
+QString MediaAsset::timecodeTag()
+{
+    waitUntilLoaded();
+    std::lock_guard guard(m_mutex);
+    return m_info.timecodeTag;
+}
+
 QStringList MediaAsset::availableChapterLocales()
 {
     waitUntilLoaded();

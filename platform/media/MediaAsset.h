@@ -67,6 +67,9 @@ public:
     QList<MediaMetadataItem> commonMetadata();
     // Every item of the container, including those without a common key.
     QList<MediaMetadataItem> metadata();
+    // The start timecode a "timecode" tag of the container or a stream states, as written
+    // ("01:00:00:00", or with ";" or "." before the frames for drop-frame); empty when none.
+    QString timecodeTag();
     // The languages of the chapter list ("und" when the chapters do not say); empty without chapters.
     QStringList availableChapterLocales();
     // The chapters of a locale, each with the items whose common key is among the given keys.

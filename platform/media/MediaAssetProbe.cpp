@@ -363,6 +363,18 @@ std::optional<MediaAssetInfo> MediaAssetProbe::probe(
         if (item.commonKey() == QLatin1String("creationDate") && !info.creationDate.isValid())
             info.creationDate = QDateTime::fromString(item.stringValue(), Qt::ISODateWithMs);
     }
+    // The container's tag first, then the streams' (video before the others).
+    if (const AVDictionaryEntry *tag = av_dict_get(context->metadata, "timecode", nullptr, 0))
+        info.timecodeTag = QString::fromUtf8(tag->value).trimmed();
+    for (int pass = 0; pass < 2 && info.timecodeTag.isEmpty(); ++pass) {
+        for (unsigned i = 0; i < context->nb_streams && info.timecodeTag.isEmpty(); ++i) {
+            const AVStream *stream = context->streams[i];
+            if ((stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) != (pass == 0))
+                continue;
+            if (const AVDictionaryEntry *tag = av_dict_get(stream->metadata, "timecode", nullptr, 0))
+                info.timecodeTag = QString::fromUtf8(tag->value).trimmed();
+        }
+    }
     if (!info.creationDate.isValid() && QFileInfo::exists(location)) {
         const QFileInfo file(location);
         info.creationDate = file.birthTime().isValid() ? file.birthTime() : file.lastModified();

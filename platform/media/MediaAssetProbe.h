@@ -26,6 +26,9 @@ struct MediaAssetInfo
     QList<MediaMetadataItem> metadata;
     QStringList chapterLocales;
     QList<MediaTimedMetadataGroup> chapters;
+    // The start timecode the container or a stream states in a "timecode" tag (MXF, and MOV/MP4
+    // written without a timecode track); empty when none does.
+    QString timecodeTag;
 };
 
 // Opens a container with the FFmpeg libraries and describes it. Runs on any thread; blocking.

@@ -125,3 +125,38 @@ TEST(ProbeCommand, ImageFilesWithARateAreOneSequenceInTheOrderGiven)
     EXPECT_EQ(probe({QStringLiteral("--fps"), QStringLiteral("0"), first}).status, 2);
     EXPECT_EQ(probe({}).status, 2);
 }
+
+TEST(ProbeCommand, StartTimecodeComesFromATimecodeTagWithoutATimecodeTrack)
+{
+    struct Case
+    {
+        const char *container;
+        const char *rate;
+        const char *size;
+        const char *tc;
+        bool dropFrame;
+        int timebase;
+    };
+    const Case cases[] = {
+        {"mxf", "30000/1001", "720x480", "10:00:00;00", true, 30},
+        {"mxf", "25", "720x576", "09:59:50:12", false, 25},
+        {"tagmov", "24000/1001", "64x16", "01:00:10:05", false, 24},
+        {"tagmov", "30000/1001", "64x16", "01:02:03;04", true, 30},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.container) + " " + c.tc);
+        const QString file = BVTest::sampleMedia(QStringLiteral("barcode"),
+            {QStringLiteral("--container"), QString::fromLatin1(c.container), QStringLiteral("--rate"),
+                QString::fromLatin1(c.rate), QStringLiteral("--size"), QString::fromLatin1(c.size),
+                QStringLiteral("--tc"), QString::fromLatin1(c.tc), QStringLiteral("--duration"),
+                QStringLiteral("1")});
+        ASSERT_FALSE(file.isEmpty());
+        const ProbeResult result = probe({file});
+        EXPECT_EQ(result.status, 0);
+        ASSERT_EQ(result.lines.size(), 1);
+        const QJsonObject m = result.lines[0];
+        EXPECT_EQ(m.value(QStringLiteral("timecodeStart")).toString(), QString::fromLatin1(c.tc));
+        EXPECT_EQ(m.value(QStringLiteral("dropFrame")).toBool(), c.dropFrame);
+        EXPECT_EQ(m.value(QStringLiteral("timebase")).toInt(), c.timebase);
+    }
+}

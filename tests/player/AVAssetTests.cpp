@@ -151,16 +151,20 @@ TEST(AVAsset, AudioFileTakesRateAndDropFrameFromTheAudioTimecodeSetting)
         double fps;
         bool dropFrame;
         const char *start;
+        // The label of the frame showing one second of real time in, and one timecode second in
+        // (1.001 s at the 1000/1001 rates).
         const char *atOneSecond;
+        MediaTime timecodeSecond;
+        const char *atTimecodeSecond;
     };
     const Case cases[] = {
         // Whatever the file says, 4 is 29.97 drop-frame.
-        {"bwav16", 4, 29.97, true, "01:00:00;00", "01:00:01;00"},
-        {"bwav24", 4, 29.97, true, "01:00:00;00", "01:00:01;00"},
+        {"bwav16", 4, 29.97, true, "01:00:00;00", "01:00:00;29", MediaTime(1001, 1000), "01:00:01;00"},
+        {"bwav24", 4, 29.97, true, "01:00:00;00", "01:00:00;29", MediaTime(1001, 1000), "01:00:01;00"},
         // The positions of a 25 fps audio file count at 25, not at the 29.97 of "no video".
-        {"bwav24", 2, 25, false, "01:00:00:00", "01:00:01:00"},
-        {"wav", 1, 24, false, "00:00:00:00", "00:00:01:00"},
-        {"wav", 0, 23.976, false, "00:00:00:00", "00:00:01:00"},
+        {"bwav24", 2, 25, false, "01:00:00:00", "01:00:01:00", MediaTime(1, 1), "01:00:01:00"},
+        {"wav", 1, 24, false, "00:00:00:00", "00:00:01:00", MediaTime(1, 1), "00:00:01:00"},
+        {"wav", 0, 23.976, false, "00:00:00:00", "00:00:00:23", MediaTime(1001, 1000), "00:00:01:00"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.variant) + " setting " + std::to_string(c.setting));
@@ -172,6 +176,7 @@ TEST(AVAsset, AudioFileTakesRateAndDropFrameFromTheAudioTimecodeSetting)
         EXPECT_EQ(audio.media->timecodeStart(), QLatin1String(c.start));
         EXPECT_EQ(audio.media->currentTimecode(), QLatin1String(c.start));
         EXPECT_EQ(audio.media->timecodeAtTime(MediaTime(1, 1)), QLatin1String(c.atOneSecond));
+        EXPECT_EQ(audio.media->timecodeAtTime(c.timecodeSecond), QLatin1String(c.atTimecodeSecond));
         EXPECT_EQ(audio.media->naturalSize(), QSizeF(0, 0));
     }
     defaults->removeObjectForKey(QStringLiteral("defaultAudioTC"));
@@ -255,13 +260,14 @@ TEST(AVFoundation, FramesAtTimeGivesBackTheFrameOfTimeFromFrameCount)
     for (double fps : {23.976, 24.0, 25.0, 29.97, 30.0, 50.0, 59.94, 60.0, 30000.0 / 1001}) {
         for (int64_t frame = 0; frame < 200000; frame += frame < 2000 ? 1 : 997) {
             const MediaTime time = BVAVFoundation::timeFromFrameCount(frame, fps);
-            ASSERT_EQ(time.timescale(), 100000);
             ASSERT_EQ(BVAVFoundation::framesAtTime(time, fps), uint64_t(frame)) << fps << " frame " << frame;
         }
     }
-    // A time inside a frame counts as the next frame boundary (ceiling).
-    EXPECT_EQ(BVAVFoundation::framesAtTime(MediaTime(1, 48), 24), 1u);
-    EXPECT_EQ(BVAVFoundation::framesAtTime(MediaTime(3, 48), 24), 2u);
+    // A time inside a frame names that frame (the one on screen), not the next.
+    EXPECT_EQ(BVAVFoundation::framesAtTime(MediaTime(1, 48), 24), 0u);
+    EXPECT_EQ(BVAVFoundation::framesAtTime(MediaTime(3, 48), 24), 1u);
+    // Frame starts are exact: frame 37685 at 23.976 starts 37685 x 1001 / 24000 s in.
+    EXPECT_EQ(BVAVFoundation::timeFromFrameCount(37685, 23.976), MediaTime(37685LL * 1001, 24000));
     EXPECT_EQ(BVAVFoundation::framesAtTime(MediaTime(-3, 48), 24), 0u);
     EXPECT_EQ(BVAVFoundation::framesAtTime(MediaTime::invalid(), 24), 0u);
     EXPECT_FALSE(BVAVFoundation::timeFromFrameCount(10, 0).isValid());

@@ -224,3 +224,83 @@ TEST_F(AudioFileParser, Rf64TakesTheDataSizeFromDs64)
     const QString path = writeTemp(QStringLiteral("rf64.wav"), bytes);
     EXPECT_EQ(BVAudioFileParser::timecodeFromBWF(path, 25, false), QStringLiteral("01:00:00:00"));
 }
+
+namespace {
+
+// The frames from midnight to a label, counted one label at a time (drop-frame skips the first
+// `dropped` labels of each minute not divisible by ten).
+int64_t framesToLabel(int timebase, int dropped, int h, int m, int s, int f)
+{
+    int ch = 0, cm = 0, cs = 0, cf = 0;
+    int64_t frames = 0;
+    while (!(ch == h && cm == m && cs == s && cf == f)) {
+        ++frames;
+        if (++cf < timebase)
+            continue;
+        cf = 0;
+        if (++cs < 60)
+            continue;
+        cs = 0;
+        if (++cm == 60) {
+            cm = 0;
+            ++ch;
+        }
+        if (dropped > 0 && cm % 10 != 0)
+            cf = dropped;
+    }
+    return frames;
+}
+
+} // namespace
+
+TEST_F(AudioFileParser, TimeOfDayStampsReadBackAtEveryAudioTimecodeRate)
+{
+    // The rows of the "defaultAudioTC" setting: rate as the setting gives it, the exact rate the
+    // recorder counts at (numerator / denominator), and drop-frame.
+    struct Row
+    {
+        double fps;
+        int64_t numerator, denominator;
+        int timebase, dropped;
+    };
+    const Row rows[] = {
+        {24, 24, 1, 24, 0},
+        {25, 25, 1, 25, 0},
+        {29.97, 30000, 1001, 30, 0},
+        {29.97, 30000, 1001, 30, 2},
+        {30, 30, 1, 30, 0},
+        {50, 50, 1, 50, 0},
+        {59.94, 60000, 1001, 60, 0},
+        {59.94, 60000, 1001, 60, 4},
+        {60, 60, 1, 60, 0},
+        {23.976, 24000, 1001, 24, 0},
+    };
+    struct Stamp
+    {
+        int h, m, s, f;
+    };
+    const Stamp stamps[] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {9, 59, 59, 23}, {10, 0, 0, 0}, {14, 23, 11, 5},
+        {19, 7, 0, 4}, {23, 59, 59, 22}};
+    int index = 0;
+    for (const Row &row : rows) {
+        for (const Stamp &stamp : stamps) {
+            const int64_t frames
+                = framesToLabel(row.timebase, row.dropped, stamp.h, stamp.m, stamp.s, stamp.f);
+            const QString label = QString::asprintf("%02d:%02d:%02d", stamp.h, stamp.m, stamp.s)
+                + (row.dropped ? u';' : u':') + QString::asprintf("%02d", stamp.f);
+            for (uint32_t sampleRate : {48000u, 44100u, 96000u}) {
+                // The sample the recorder stamps: the frame's start, to the nearest sample.
+                const auto reference = uint64_t(std::llround(
+                    double(frames) * double(row.denominator) * sampleRate / double(row.numerator)));
+                Chunk format = chunk("fmt ");
+                qToLittleEndian<uint32_t>(sampleRate, format.data.data() + 4);
+                Chunk bext = chunk("bext");
+                qToLittleEndian<uint64_t>(reference, bext.data.data() + 338);
+                const QString path = writeTemp(
+                    QStringLiteral("tod%1.wav").arg(index++), waveFile({format, bext, chunk("data")}));
+                EXPECT_EQ(BVAudioFileParser::timecodeFromBWF(path, row.fps, row.dropped > 0), label)
+                    << row.fps << (row.dropped ? " DF" : "") << " at " << sampleRate;
+            }
+        }
+    }
+}

@@ -130,7 +130,8 @@ TEST_F(Document, UnforcedSavesComeAtMostEveryTenSeconds)
     // The first unforced save is written (the seek's scrubber sync makes it).
     ASSERT_TRUE(seekAndWait(*document, MediaTime(5, 1)));
     document->savePlaybackPosition();
-    EXPECT_EQ(storedPosition(path), document->mediaObject()->currentTime());
+    // The start of the frame on screen: 5 s at 23.976 is inside frame 119 (119.88 frames in).
+    EXPECT_EQ(storedPosition(path), MediaTime(119 * 1001, 24000));
     const MediaTime first = storedPosition(path);
     // A second one moments later is not.
     ASSERT_TRUE(seekAndWait(*document, MediaTime(6, 1)));
@@ -139,7 +140,7 @@ TEST_F(Document, UnforcedSavesComeAtMostEveryTenSeconds)
     // A forced one always is.
     document->savePlaybackPosition(true);
     const MediaTime second = storedPosition(path);
-    EXPECT_EQ(second, document->mediaObject()->currentTime());
+    EXPECT_EQ(second, MediaTime(143 * 1001, 24000)); // 6 s is 143.86 frames in
     EXPECT_NE(second, first);
     // With the setting off nothing is written.
     defaults()->setBool(false, QStringLiteral("savePlaybackPos"));

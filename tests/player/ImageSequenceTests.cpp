@@ -253,10 +253,9 @@ TEST_F(ImageSequence, ASeekShowsTheFileOfThatFrame)
         int frame;
     };
     const std::vector<Case> cases = {
-        {MediaTime(3700, 2400), 37},
-        {MediaTime::fromSeconds(10.0 / 24.0, 100000), 10},
+        {MediaTime(3700, 2400), 37}, {MediaTime::fromSeconds(10.0 / 24.0, 100000), 10},
         {MediaTime(-500, 2400), 0}, // clamped to the start
-        {MediaTime(1234, 2400), 13},
+        {MediaTime(1234, 2400), 12}, // 12.34 frames in: inside frame 12
     };
     for (const Case &c : cases) {
         bool finished = false;
@@ -332,12 +331,12 @@ TEST_F(ImageSequence, PlayingBackwardsShowsFramesDownToZero)
         EXPECT_LT(*it, *(it - 1));
 }
 
-TEST_F(ImageSequence, StepsMoveOneFrameOfTheSequenceTimescale)
+TEST_F(ImageSequence, StepsMoveToTheExactStartOfTheNextFrame)
 {
     loadAndWaitUntilReady(makeFrames(10), 23.976);
     EXPECT_EQ(m_sequence->timescale(), 2398);
     m_sequence->stepForward();
-    EXPECT_EQ(m_sequence->currentTime(), MediaTime(100, 2398));
+    EXPECT_EQ(m_sequence->currentTime(), MediaTime(1001, 24000));
     EXPECT_EQ(m_sequence->currentFrame(), 1u);
     m_sequence->stepForward();
     EXPECT_EQ(m_sequence->currentFrame(), 2u);

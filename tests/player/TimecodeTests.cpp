@@ -308,3 +308,40 @@ TEST(Timecode, TypedShorthandExpandsAgainstTheStartTimecode)
             << '"' << c.typed << "\" over \"" << c.start << '"';
     }
 }
+
+TEST(Timecode, ADropFrameLabelThatNamesNoFrameStandsForTheFirstFrameAfterIt)
+{
+    for (const auto &[timebase, dropped] : {std::pair {30, 2}, std::pair {60, 4}}) {
+        // Count labels frame by frame for twelve minutes; note each minute's first real frame.
+        DropFrameLabels labels(timebase, dropped);
+        std::vector<int64_t> firstOfMinute(13, -1);
+        const int64_t frames = 12 * 60 * timebase;
+        for (int64_t frame = 0; frame < frames; ++frame, labels.advance()) {
+            const QString text = labels.text();
+            const int minute = text.mid(3, 2).toInt();
+            if (firstOfMinute[size_t(minute)] < 0)
+                firstOfMinute[size_t(minute)] = frame;
+        }
+        for (int minute = 1; minute <= 11; ++minute) {
+            if (minute % 10 == 0)
+                continue;
+            for (int label = 0; label < dropped; ++label) {
+                const QString missing = QString::asprintf("00:%02d:00;%02d", minute, label);
+                EXPECT_EQ(BVTimecode::frameCountFromTimecode(missing, timebase, true, true, 0),
+                    firstOfMinute[size_t(minute)])
+                    << missing.toStdString() << " at " << timebase;
+            }
+        }
+    }
+}
+
+TEST(Timecode, ShorthandWithPeriodsIsReadEvenAtElevenCharacters)
+{
+    EXPECT_EQ(BVTimecode::timecodeFromUserString(
+                  QStringLiteral("01.00.02.00"), false, QStringLiteral("01:00:00:00")),
+        QStringLiteral("01:00:02:00"));
+    EXPECT_EQ(BVTimecode::timecodeFromUserString(QStringLiteral("01,00,02,00"), true, {}),
+        QStringLiteral("01:00:02;00"));
+    EXPECT_EQ(BVTimecode::timecodeFromUserString(QStringLiteral("01:00:02:00"), false, {}),
+        QStringLiteral("01:00:02:00"));
+}

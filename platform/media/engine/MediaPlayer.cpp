@@ -74,6 +74,23 @@ int64_t MediaPlayer::playheadTicksLocked() const
     return timing.nsToTicks(m_clock.timeNs());
 }
 
+// Where a pause leaves the playhead: the start of the frame on screen when it is the frame at the
+// clock or the one just before it (the presenter is a frame behind), else the clock.
+int64_t MediaPlayer::pausedTicksLocked() const
+{
+    const MediaStreamTiming &timing = m_item->timing();
+    const int64_t clock = std::clamp(timing.nsToTicks(m_clock.timeNs()), timing.startTicks, endTicksLocked());
+    const MediaCachedFramePtr &shown = m_shown.frame;
+    if (shown
+        && (shown->contains(clock)
+            || (m_rate > 0 && shown->end() <= clock && clock - shown->end() < shown->duration)
+            || (m_rate < 0 && shown->pts > clock && shown->pts - clock <= shown->duration)))
+        return shown->pts;
+    if (MediaCachedFramePtr frame = m_item->cache()->frameContaining(clock))
+        return frame->pts;
+    return clock;
+}
+
 // Puts the playhead at a time, advancing from there at the rate.
 void MediaPlayer::placeLocked(const MediaTime &time, double rate)
 {
@@ -181,11 +198,13 @@ void MediaPlayer::setRate(float rate)
         if (m_ready) {
             const MediaStreamTiming &timing = m_item->timing();
             if (!m_seek) {
-                // Leaving pause starts from the exact position; pausing keeps where the clock is.
+                // Leaving pause starts from the exact position. Pausing keeps the picture on screen:
+                // the position becomes the start of its frame, so a timecode names the frame shown
+                // and never a clock time inside the next one.
                 if (m_rate == 0 || m_stalled)
                     placeLocked(m_position, clamped);
                 else if (clamped == 0)
-                    placeLocked(timing.toTime(timing.nsToTicks(m_clock.timeNs())), 0);
+                    placeLocked(timing.toTime(pausedTicksLocked()), 0);
                 else
                     m_clock.setRate(clamped);
             }

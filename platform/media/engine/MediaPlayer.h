@@ -122,6 +122,7 @@ private:
     void updateTimeObservers();
     int64_t endTicksLocked() const;
     int64_t playheadTicksLocked() const;
+    int64_t pausedTicksLocked() const;
     void placeLocked(const MediaTime &time, double rate);
     int direction(double rate) const { return rate > 0 ? 1 : (rate < 0 ? -1 : 0); }
 
