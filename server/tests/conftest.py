@@ -20,7 +20,8 @@ class Postgres:
     """A throw-away cluster on a private socket folder; as root it runs as "nobody"."""
 
     def __init__(self):
-        self.root = tempfile.mkdtemp(prefix="velora-pg-")
+        # As root the cluster runs as "nobody", who must reach the folder: keep it out of a private TMPDIR.
+        self.root = tempfile.mkdtemp(prefix="velora-pg-", dir="/tmp" if os.geteuid() == 0 else None)
         self.data = os.path.join(self.root, "data")
         self.sock = os.path.join(self.root, "sock")
         os.mkdir(self.sock)
@@ -78,5 +79,13 @@ def server(request):
     if request.param == "postgresql":
         database = request.getfixturevalue("postgres").new_database()
     s = harness.Server(database=database).start()
+    yield s
+    s.cleanup()
+
+
+@pytest.fixture(scope="module")
+def sqlite_server():
+    """For behaviour that does not depend on where the records are kept."""
+    s = harness.Server().start()
     yield s
     s.cleanup()

@@ -7,6 +7,7 @@ import os
 import re
 import shutil
 import signal
+import ssl
 import subprocess
 import tempfile
 import threading
@@ -16,7 +17,7 @@ import urllib.parse
 SERVER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "velora-server")
 PYTHON = "/usr/bin/python3"
 
-_LISTENING = re.compile(r"listening on http://([\d.]+):(\d+) \(WebSocket port (\d+)\)")
+_LISTENING = re.compile(r"listening on (https?)://([\d.]+):(\d+) \(WebSocket port (\d+)\)")
 _ADMIN = re.compile(r"created administrator (\S+) with password (\S+)")
 
 
@@ -26,7 +27,7 @@ def sha512(text):
 
 def client_value(value):
     """Percent-encodes a value as the player's client does before it adds its own replacements."""
-    text = urllib.parse.quote(str(value), safe="!$&'()*+,;=:@/?~-._")
+    text = urllib.parse.quote(str(value), safe="!$&'()*+,-./:;=?@_~#")
     for a, b in (("&", "%26"), ('"', "%22"), ("<", "%3C"), (">", "%3E"), ("=", "%3D"), ("?", "%3F"),
                  ("+", "%2B")):
         text = text.replace(a, b)
@@ -59,14 +60,18 @@ class Reply:
 
 
 class Server:
-    def __init__(self, database=None, env=None, data=None, settings=None):
+    def __init__(self, database=None, env=None, data=None, settings=None, args=()):
         self.owns_data = data is None
         self.data = data or tempfile.mkdtemp(prefix="velora-test-")
         self.database = database
-        self.env = dict(os.environ, **(env or {}))
+        # Passwords are stretched less than in a deployment, to keep the tests quick; one test
+        # checks the deployment's strength.
+        self.env = dict(os.environ, VELORA_PASSWORD_ITERATIONS="1000")
+        self.env.update(env or {})
         if settings:
             with open(os.path.join(self.data, "settings.ini"), "w") as f:
                 f.write(settings)
+        self.args = list(args)
         self.proc = None
         self.admin = None
         self.stderr = []
@@ -75,6 +80,7 @@ class Server:
         args = [PYTHON, SERVER, "--data", self.data, "--port", "0", "--ws-port", "0"]
         if self.database:
             args += ["--database", self.database]
+        args += self.args
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env,
                                      text=True, start_new_session=True)
         threading.Thread(target=self._drain, daemon=True).start()
@@ -88,7 +94,8 @@ class Server:
                 self.admin = (m.group(1), m.group(2))
             m = _LISTENING.search(line)
             if m:
-                self.host, self.port, self.ws_port = m.group(1), int(m.group(2)), int(m.group(3))
+                self.scheme, self.host = m.group(1), m.group(2)
+                self.port, self.ws_port = int(m.group(3)), int(m.group(4))
                 return self
         raise RuntimeError("velora-server did not start in time")
 
@@ -117,7 +124,11 @@ class Server:
     # Requests
 
     def request(self, method, path, body=None, headers=None):
-        conn = http.client.HTTPConnection(self.host, self.port, timeout=60)
+        if self.scheme == "https":
+            conn = http.client.HTTPSConnection(self.host, self.port, timeout=60,
+                                               context=ssl._create_unverified_context())
+        else:
+            conn = http.client.HTTPConnection(self.host, self.port, timeout=60)
         try:
             conn.request(method, path, body=body, headers=headers or {})
             r = conn.getresponse()

@@ -75,7 +75,7 @@ def test_error_replies_are_json_with_a_status(server, studio):
 
 def test_form_values_arrive_as_sent(server, studio):
     # Reserved characters, "+", a space and non-ASCII text, percent-encoded as the player does.
-    title = "Cut 3 & 4: x=y? 50+50 <final> \"quoted\" Ünïcødé 日本"
+    title = "Cut 3 & 4: x=y? 50+50 <final> \"quoted\" take #2; 100% Ünïcødé 日本"
     created = server.call("projects/create", {"title": title, "description": "a&b", "client": "c+d"})
     listed = {p["id"]: p for p in server.call("projects", {"privateStorage": "0"})}
     assert listed[created["id"]]["title"] == title
@@ -193,3 +193,58 @@ def test_uploads_are_refused_before_any_byte_is_kept(server, studio):
     # Nothing of the refused uploads was registered.
     listed = server.call("projects/files", {"project_id": pid, "dept": -1, "parent": "/"})
     assert [f["filename"] for f in listed] == []
+
+
+def test_every_operation_path_of_the_client_is_served(server, studio):
+    paths = ["authenticate", "projects", "projects/create", "projects/departments", "projects/files/video",
+             "projects/files/audiovideo", "projects/files", "apps/files", "projects/folders",
+             "projects/files/revisions", "projects/events", "commentstream/create", "file", "apps/files/remove",
+             "files/url", "folders/create", "files/thumb", "files/metadata", "files/approve", "files/reject",
+             "comments", "comments/create", "comments/edit", "comments/remove", "files/playbackpos", "sync/localip",
+             "remote/token", "sessions", "sessions/create", "sessions/fileid", "sessions/remove", "users",
+             "relationships", "annotation", "annotation/remove", "files/canupload", "uniqueprojectid",
+             "files/upload"]
+    for path in paths:
+        r = server.post(path, {})
+        assert r.status != 404 or "Unknown operation" not in r.json()["error"], path
+        assert r.status < 500, (path, r.body)
+
+
+def test_streamed_upload_layout_of_the_request_layer(server, studio):
+    # Boundary "0xKhTmLbOuNdArY-" + a UUID, a charset before the boundary, values before the file.
+    boundary = "0xKhTmLbOuNdArY-0F6A8C52-3B1D-4E8F-9A7C-2D5E6F708192"
+    values = {"username": server.admin[0], "password": sha512(server.admin[1]), "project_id": str(studio["project"]),
+              "parent": "/Dailies/Day 1", "title": "Streamed", "department": "-1"}
+    body = "--%s\r\n" % boundary
+    for k, v in values.items():
+        body += 'Content-Disposition: form-data; name="%s"\r\n\r\n%s\r\n--%s\r\n' % (k, v, boundary)
+    body += 'Content-Disposition: form-data; name="file"; filename="day1.mp4"\r\nContent-Type: video/mp4\r\n\r\n'
+    data = bytes(range(256)) * 64
+    r = server.request("POST", "/api/0/files/upload", body.encode() + data + ("\r\n--%s--\r\n" % boundary).encode(),
+                       {"Content-Type": "multipart/form-data; charset=utf-8; boundary=" + boundary})
+    assert r.status == 200, r.body
+    record = r.json()
+    assert (record["title"], record["parent"], record["size"], record["mime"]) == (
+        "Streamed", "/Dailies/Day 1", len(data), "video/mp4")
+    url = server.call("files/url", {"file_id": record["id"]})["url"]
+    assert server.request("GET", url.split(str(server.port), 1)[1]).body == data
+
+
+def test_passwords_are_stored_stretched_never_as_sent():
+    import os
+    import sqlite3
+
+    import harness
+
+    fresh = harness.Server(env={"VELORA_PASSWORD_ITERATIONS": ""}).start()
+    try:
+        assert fresh.call("authenticate")["username"] == fresh.admin[0]
+        with sqlite3.connect(os.path.join(fresh.data, "velora.db")) as db:
+            rounds, stored, salt = db.execute("SELECT pw_iterations, pw_hash, pw_salt FROM users").fetchone()
+        assert rounds == 120000 and len(salt) == 32
+        assert stored not in (fresh.admin[1], sha512(fresh.admin[1]))
+        import hashlib
+        expected = hashlib.pbkdf2_hmac("sha256", sha512(fresh.admin[1]).encode(), bytes.fromhex(salt), rounds).hex()
+        assert stored == expected
+    finally:
+        fresh.cleanup()

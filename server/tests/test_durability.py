@@ -65,3 +65,32 @@ def test_acknowledged_comments_survive_sigkill():
             second.stop()
     finally:
         first.cleanup()
+
+
+def test_an_upload_cut_off_midway_leaves_nothing_behind(sqlite_server):
+    import socket
+
+    server = sqlite_server
+    project = server.call("projects/create", {"title": "Cut off"})["id"]
+    body, ctype = harness.multipart_body({"username": server.admin[0], "password": harness.sha512(server.admin[1]),
+                                          "project_id": project, "parent": "/"}, "a.mov", b"x" * 3000000)
+    sock = socket.create_connection(("127.0.0.1", server.port))
+    sock.sendall(("POST /api/0/files/upload HTTP/1.1\r\nHost: x\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n"
+                  % (ctype, len(body))).encode() + body[:2000000])
+    tmp = os.path.join(server.data, "tmp")
+
+    def parts():
+        return [name for d in os.listdir(tmp) for name in os.listdir(os.path.join(tmp, d))]
+
+    deadline = time.time() + 10
+    while not parts() and time.time() < deadline:
+        time.sleep(0.05)
+    assert parts(), "the upload never started"
+    sock.close()
+    deadline = time.time() + 10
+    while parts() and time.time() < deadline:
+        time.sleep(0.05)
+    assert parts() == []
+    assert server.call("projects/files", {"project_id": project, "dept": -1, "parent": "/"}) == []
+    assert not any(f.endswith("a.mov") for _, _, files in os.walk(os.path.join(server.data, "files")) for f in files)
+    assert not any("Traceback" in line for line in server.stderr)

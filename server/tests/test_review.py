@@ -185,3 +185,25 @@ def test_relationships_events_and_comment_streams(server, review):
     kinds = {e["type"] for e in events if e["project_id"] == pid}
     assert {"upload", "comment", "commentstream"} <= kinds
     assert server.call("projects/events", {"since": "99999999999"}, login=director) == []
+
+
+def test_removing_a_revision_brings_back_the_one_before(server, review):
+    pid, director, colorist = review["project"], review["director"], review["colorist"]
+    made = []
+    for n in range(3):
+        r = server.post_file("files/upload", {"project_id": pid, "parent": "/Trims", "department": -1, "title": "Trim",
+                                              "auto_revise": 1}, "trim%d.mov" % n, b"%d" % n, login=director)
+        made.append(r.json()["id"])
+
+    def latest():
+        items = server.call("projects/files", {"project_id": pid, "dept": -1, "parent": "/Trims"}, login=colorist)
+        return [(f["id"], f["revision"]) for f in items]
+
+    assert latest() == [(made[2], 3)]
+    assert server.post("files/remove", {"file_id": made[2]}, login=colorist).status == 403
+    server.call("files/remove", {"file_id": made[2]}, login=director)
+    assert latest() == [(made[1], 2)]
+    assert [r["id"] for r in server.call("projects/files/revisions", {"file_id": made[0]}, login=director)] == made[:2]
+    assert server.post("files/url", {"file_id": made[2]}, login=director).status == 404
+    server.call("files/remove", {"file_id": made[0], "all_revisions": 1}, login=director)
+    assert latest() == []

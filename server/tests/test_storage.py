@@ -132,3 +132,37 @@ def test_settings_file_and_environment():
     with pytest.raises(config.SettingsError):
         config.load(path, environ={"VELORA_LINK_LIFETIME": "soon"})
     assert not config.load(os.path.join(folder, "missing.ini"), environ={}).storage_enabled
+
+
+def test_an_encoded_key_signed_as_sent_registers_under_its_plain_name(store):
+    # The request layer writes the date as "Tue, 8 Dec 2026 13:30:00 +0000" and signs the key as it
+    # appears in the address, percent-encoded.
+    date = time.strftime("%a, %-d %b %Y %H:%M:%S +0000", time.gmtime())
+    r = signed_put(store, "uploads/a%20b/c%2Bd.mov", b"encoded key", date=date)
+    assert r.status == 200, r.body
+    project = store.call("projects/create", {"title": "Encoded"})["id"]
+    f = store.call("files/upload", {"source": "uploads/a b/c+d.mov", "project_id": project, "parent": "/"})
+    assert (f["filename"], f["size"]) == ("c+d.mov", len(b"encoded key"))
+
+
+def test_objects_never_registered_expire_after_a_week():
+    import sqlite3
+
+    s = harness.Server(env={"VELORA_S3_ACCESS_KEY": ACCESS, "VELORA_S3_SECRET_KEY": SECRET}).start()
+    try:
+        for key in ("uploads/old.mov", "uploads/new.mov"):
+            assert signed_put(s, key, b"bytes of " + key.encode()).status == 200
+        s.stop()
+        with sqlite3.connect(os.path.join(s.data, "velora.db")) as db:
+            db.execute("UPDATE objects SET created = created - 8 * 86400 WHERE key = 'uploads/old.mov'")
+        stored = {k: p for k, p in sqlite3.connect(os.path.join(s.data, "velora.db")).execute(
+            "SELECT key, stored FROM objects")}
+        admin = s.admin
+        s.start()
+        s.admin = admin
+        assert not os.path.exists(os.path.join(s.data, stored["uploads/old.mov"]))
+        assert os.path.exists(os.path.join(s.data, stored["uploads/new.mov"]))
+        assert s.post("files/upload", {"source": "uploads/old.mov", "project_id": -1}).status == 404
+        assert s.post("files/upload", {"source": "uploads/new.mov", "project_id": -1}).status == 200
+    finally:
+        s.cleanup()

@@ -11,7 +11,7 @@ seconds after it sent the last one, as a player polling on a timer does). Prints
 throughput and latency percentiles per phase. Traffic stays on 127.0.0.1 and stops by itself.
 
     server/tools/load_comments.py [--clients 200] [--seconds 60] [--interval 0] [--baseline-seconds 10]
-                                  [--database URL]
+                                  [--database URL | --postgres]
 """
 
 import argparse
@@ -112,16 +112,23 @@ def main():
     p.add_argument("--comments", type=int, default=40, help="comments on the polled file")
     p.add_argument("--interval", type=float, default=0.0, help="seconds between one client's polls (0: back to back)")
     p.add_argument("--database", help="postgresql://... instead of SQLite")
+    p.add_argument("--postgres", action="store_true", help="start a throw-away PostgreSQL cluster and use it")
     args = p.parse_args()
 
-    server = harness.Server(database=args.database).start()
+    cluster = None
+    if args.postgres:
+        from conftest import Postgres
+
+        cluster = Postgres().start()
+        args.database = cluster.new_database()
+    server = harness.Server(database=args.database, env={"VELORA_PASSWORD_ITERATIONS": ""}).start()
     try:
         fid, logins = seed(server, args.comments)
         bodies = [harness.form_body({"file_id": fid, "username": e, "password": hashlib.sha512(pw.encode()).hexdigest()})
                   for e, pw in logins]
         base = "http://127.0.0.1:%d" % server.port
         print("velora-server pid %d, %d comments on file %d, %s" % (server.proc.pid, args.comments, fid,
-                                                                  args.database or "SQLite"), flush=True)
+                                                                  "PostgreSQL" if args.database else "SQLite"), flush=True)
         loop = asyncio.new_event_loop()
         if args.baseline_seconds > 0:
             r = loop.run_until_complete(phase(base, "/api/0/nosuch", bodies, args.clients, args.baseline_seconds))
@@ -135,6 +142,8 @@ def main():
         return 1 if r["errors"] else 0
     finally:
         server.cleanup()
+        if cluster is not None:
+            cluster.stop()
 
 
 if __name__ == "__main__":

@@ -7,10 +7,15 @@ Content-Length known, body produced while sending so the client holds no copy ei
 the server's resident memory every 50 ms. Prints idle, peak and peak minus idle; checks that
 the stored file has the size and SHA-256 of what was sent. Target: peak - idle < 64 MB.
 
-    server/tools/upload_memory.py [--gigabytes 2] [--keep]
+With --via storage the same bytes go as a signed storage PUT, then a "/files/upload" with "source".
+
+    server/tools/upload_memory.py [--gigabytes 2] [--via multipart|storage] [--keep]
 """
 
 import argparse
+import base64
+import email.utils
+import hmac
 import hashlib
 import http.client
 import os
@@ -43,14 +48,28 @@ class Sampler(threading.Thread):
             time.sleep(0.05)
 
 
+ACCESS = "AKMEMORYBENCHMARK001"
+SECRET = "memory-benchmark-secret-key-000000000000"
+
+
+def storage_headers(key, content_type, port):
+    date = email.utils.formatdate(usegmt=True)
+    to_sign = "PUT\n\n%s\n%s\n/velo_bucket/%s" % (content_type, date, key)
+    signature = base64.b64encode(hmac.new(SECRET.encode(), to_sign.encode(), hashlib.sha1).digest()).decode()
+    return {"Date": date, "Content-Type": content_type, "Authorization": "AWS %s:%s" % (ACCESS, signature),
+            "Host": "velo_bucket.localhost:%d" % port}
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--gigabytes", type=float, default=2.0)
+    p.add_argument("--via", choices=["multipart", "storage"], default="multipart")
     p.add_argument("--keep", action="store_true", help="keep the data folder")
     args = p.parse_args()
     size = int(args.gigabytes * 1024 ** 3)
 
-    server = harness.Server().start()
+    server = harness.Server(env={"VELORA_S3_ACCESS_KEY": ACCESS, "VELORA_S3_SECRET_KEY": SECRET,
+                                 "VELORA_PASSWORD_ITERATIONS": ""}).start()
     try:
         project = server.call("projects/create", {"title": "Big"})["id"]
         for _ in range(20):  # warm the code paths the upload uses
@@ -84,8 +103,22 @@ def main():
         sampler.start()
         started = time.monotonic()
         conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=600)
-        conn.request("POST", "/api/0/files/upload", body=body(),
-                     headers={"Content-Type": ctype, "Content-Length": str(len(head) + size + len(tail))})
+        if args.via == "multipart":
+            conn.request("POST", "/api/0/files/upload", body=body(),
+                         headers={"Content-Type": ctype, "Content-Length": str(len(head) + size + len(tail))})
+        else:
+            key = "uploads/%s-big.mov" % ("0" * 32)
+            headers = storage_headers(key, "video/quicktime", server.port)
+            headers["Content-Length"] = str(size)
+            conn.request("PUT", "/" + key, body=(c for c in body() if c not in (head, tail)), headers=headers)
+            put = conn.getresponse()
+            put.read()
+            if put.status != 200:
+                print("storage PUT failed: %d" % put.status)
+                return 1
+            fields = {k: v for k, v in fields.items()}
+            fields["source"] = key
+            conn.request("POST", "/api/0/files/upload", body=harness.form_body(fields), headers={})
         reply = conn.getresponse()
         payload = reply.read()
         elapsed = time.monotonic() - started
@@ -102,8 +135,8 @@ def main():
             for chunk in iter(lambda: f.read(BLOCK * 8), b""):
                 check.update(chunk)
         intact = record["size"] == size and os.path.getsize(stored[0]) == size and check.digest() == digest.digest()
-        print("upload of %d bytes in %.1f s (%.0f MB/s); stored file %s" % (
-            size, elapsed, size / elapsed / 1e6, "intact" if intact else "DIFFERS"))
+        print("%s upload of %d bytes in %.1f s (%.0f MB/s); stored file %s" % (
+            args.via, size, elapsed, size / elapsed / 1e6, "intact" if intact else "DIFFERS"))
         print("server resident memory: idle %.1f MB, peak %.1f MB, peak - idle %.1f MB (target < 64 MB)" % (
             idle / 1024, sampler.peak / 1024, (sampler.peak - idle) / 1024))
         os.unlink(stored[0])

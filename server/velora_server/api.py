@@ -27,15 +27,15 @@ class ApiError(Exception):
 
 
 class Operation:
-    def __init__(self, path, fn, write, admin, raw):
-        self.path, self.fn, self.write, self.admin, self.raw = path, fn, write, admin, raw
+    def __init__(self, path, fn, write, admin):
+        self.path, self.fn, self.write, self.admin = path, fn, write, admin
 
 
-def operation(path, write=False, admin=False, raw=False):
-    """Registers `fn` for "/api/0" + path. `raw` operations get the request and run on the loop."""
+def operation(path, write=False, admin=False):
+    """Registers `fn` for "/api/0" + path; `write` operations take SQLite's write lock at once."""
 
     def register(fn):
-        OPERATIONS[path.strip("/")] = Operation(path, fn, write, admin, raw)
+        OPERATIONS[path.strip("/")] = Operation(path, fn, write, admin)
         return fn
 
     return register
@@ -148,13 +148,13 @@ async def dispatch(request):
         return error_reply(404, "Unknown operation /%s" % name)
     parts = []
     try:
-        if op.raw:
-            call = Call(service, request, {})
-            return await op.fn(call)
         params, parts, user = await forms.read(request, service)
         call = Call(service, request, params, parts)
         call.user = user
         db = service.db
+        if op.write and call.user is None:
+            # The password check is slow on purpose; it must not hold the database's write lock.
+            call.user = await db.read(_authenticate, call)
         result = await (db.write(_run, op, call) if op.write else db.read(_run, op, call))
         call.run_after_commit()
         return json_reply(result)
@@ -162,6 +162,9 @@ async def dispatch(request):
         return error_reply(e.status, e.message)
     except forms.FormError as e:
         return error_reply(e.status, e.message)
+    except ConnectionError as e:
+        log.info("/%s: the client went away (%s)", name, e)
+        return error_reply(400, "The request was cut off")
     except Exception:
         log.exception("operation /%s failed", name)
         return error_reply(500, "Internal server error")

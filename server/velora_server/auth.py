@@ -8,13 +8,14 @@ account's password changes.
 """
 
 import hashlib
+import os
 import hmac
 import re
 import secrets
 import threading
 import time
 
-ITERATIONS = 120_000
+ITERATIONS = 120_000  # for new passwords; VELORA_PASSWORD_ITERATIONS changes it (at least 1000)
 _HEX128 = re.compile(r"^[0-9a-f]{128}$")
 
 
@@ -23,13 +24,21 @@ def client_digest(password):
     return hashlib.sha512(password.encode("utf-8")).hexdigest()
 
 
-def _stretch(digest, salt):
-    return hashlib.pbkdf2_hmac("sha256", digest.encode("ascii"), bytes.fromhex(salt), ITERATIONS).hex()
+def iterations():
+    try:
+        return max(1000, int(os.environ.get("VELORA_PASSWORD_ITERATIONS", ITERATIONS)))
+    except ValueError:
+        return ITERATIONS
+
+
+def _stretch(digest, salt, rounds):
+    return hashlib.pbkdf2_hmac("sha256", digest.encode("ascii"), bytes.fromhex(salt), rounds).hex()
 
 
 def hash_for_storage(digest):
-    salt = secrets.token_hex(16)
-    return salt, _stretch(digest, salt)
+    """(salt, hash, iterations) to store for a password's client digest."""
+    salt, rounds = secrets.token_hex(16), iterations()
+    return salt, _stretch(digest, salt, rounds), rounds
 
 
 def is_digest(text):
@@ -82,29 +91,30 @@ def verify(tx, cache, email, digest):
     user = tx.one("SELECT * FROM users WHERE email = ?", (email,))
     if user is None:
         # Spend the same time as a real check so that probing does not reveal which accounts exist.
-        _stretch(digest, "00" * 16)
+        _stretch(digest, "00" * 16, iterations())
         return None
     hit = cache.get(email, digest)
     if hit is not None and hit[0] == user["id"] and hit[1] == user["pw_hash"]:
         return user
-    if not hmac.compare_digest(_stretch(digest, user["pw_salt"]), user["pw_hash"]):
+    if not hmac.compare_digest(_stretch(digest, user["pw_salt"], user["pw_iterations"]), user["pw_hash"]):
         return None
     cache.put(email, digest, user["id"], user["pw_hash"])
     return user
 
 
 def create_user(tx, email, digest, first_name="", last_name="", is_admin=False):
-    salt, pw_hash = hash_for_storage(digest)
+    salt, pw_hash, rounds = hash_for_storage(digest)
     return tx.insert("users", {
         "email": email.strip().lower(), "first_name": first_name, "last_name": last_name,
-        "pw_salt": salt, "pw_hash": pw_hash, "is_admin": 1 if is_admin else 0,
+        "pw_salt": salt, "pw_hash": pw_hash, "pw_iterations": rounds, "is_admin": 1 if is_admin else 0,
         "created": int(time.time()),
     })
 
 
 def set_password(tx, cache, user_id, digest):
-    salt, pw_hash = hash_for_storage(digest)
-    tx.execute("UPDATE users SET pw_salt = ?, pw_hash = ? WHERE id = ?", (salt, pw_hash, user_id))
+    salt, pw_hash, rounds = hash_for_storage(digest)
+    tx.execute("UPDATE users SET pw_salt = ?, pw_hash = ?, pw_iterations = ? WHERE id = ?",
+               (salt, pw_hash, rounds, user_id))
     cache.forget_user(user_id)
 
 

@@ -5,11 +5,12 @@ import asyncio
 import logging
 import os
 import signal
+import ssl
 import sys
 
 from aiohttp import web
 
-from . import VERSION, api, auth, config, relay, storage
+from . import VERSION, api, auth, config, probe, relay, storage
 from . import ops_admin, ops_catalogue, ops_files, ops_review, ops_sessions, uploads  # noqa: F401 (registers)
 from .db import Database, DatabaseError, default_url
 from .service import Service
@@ -30,6 +31,8 @@ def parse_args(argv):
                    help="address to listen on (default 127.0.0.1; 0.0.0.0 for every interface)")
     p.add_argument("--database", metavar="URL",
                    help="sqlite:///PATH (default: DIR/velora.db) or postgresql://USER@HOST/DB")
+    p.add_argument("--tls-cert", metavar="FILE", help="certificate chain (PEM): serve HTTPS and WSS on both ports")
+    p.add_argument("--tls-key", metavar="FILE", help="private key (PEM) of --tls-cert")
     p.add_argument("--config", metavar="FILE", help="settings file (default: DIR/settings.ini)")
     p.add_argument("--access-log", action="store_true", help="log every request")
     p.add_argument("--log-level", default="info", choices=["debug", "info", "warning", "error"])
@@ -66,6 +69,14 @@ def ensure_admin(service, environ):
     return service.db.run_sync(create)
 
 
+def tls_context(args):
+    if not args.tls_cert:
+        return None
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(args.tls_cert, args.tls_key)
+    return context
+
+
 def _port(runner):
     return runner.addresses[0][1]
 
@@ -76,16 +87,19 @@ async def serve(args, service):
     http_runner = web.AppRunner(http_app, access_log=access)
     ws_runner = web.AppRunner(ws_app, access_log=access)
     loop = asyncio.get_running_loop()
+    service.prober = probe.Prober(service)
     if service.db.dialect == "postgresql":
         from .bus import PgBus
 
         service.hub.bus = await loop.run_in_executor(None, PgBus, service.db.url, loop, service.hub.deliver)
     await http_runner.setup()
     await ws_runner.setup()
-    await web.TCPSite(http_runner, args.host, args.port, reuse_address=True).start()
-    await web.TCPSite(ws_runner, args.host, args.ws_port, reuse_address=True).start()
-    print("velora-server: listening on http://%s:%d (WebSocket port %d), data in %s"
-          % (args.host, _port(http_runner), _port(ws_runner), service.data_dir), flush=True)
+    tls = tls_context(args)
+    await web.TCPSite(http_runner, args.host, args.port, reuse_address=True, ssl_context=tls).start()
+    await web.TCPSite(ws_runner, args.host, args.ws_port, reuse_address=True, ssl_context=tls).start()
+    print("velora-server: listening on %s://%s:%d (WebSocket port %d), data in %s"
+          % ("https" if tls else "http", args.host, _port(http_runner), _port(ws_runner), service.data_dir),
+          flush=True)
 
     stop = asyncio.Event()
     for sig in (signal.SIGINT, signal.SIGTERM):
@@ -93,6 +107,8 @@ async def serve(args, service):
     await stop.wait()
     log.info("stopping")
     await service.hub.close_all()
+    for task in list(service.prober.pending):
+        task.cancel()
     await ws_runner.cleanup()
     await http_runner.cleanup()
     if service.hub.bus is not None:
@@ -101,6 +117,9 @@ async def serve(args, service):
 
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
+    if bool(args.tls_cert) != bool(args.tls_key):
+        print("velora-server: --tls-cert and --tls-key go together", file=sys.stderr)
+        return 2
     logging.basicConfig(stream=sys.stderr, level=getattr(logging, args.log_level.upper()),
                         format="%(asctime)s %(name)s %(levelname)s %(message)s")
     data_dir = os.path.abspath(args.data)
@@ -112,6 +131,7 @@ def main(argv=None):
         service.prepare_folders()
         db.create_schema()
         service.load_secret()
+        storage.expire_objects(service)
         service.hub = relay.Hub()
         created = ensure_admin(service, os.environ)
     except (OSError, config.SettingsError, DatabaseError) as e:
@@ -127,7 +147,7 @@ def main(argv=None):
         log.info("storage PUT endpoint off: no access_key/secret_key in the settings")
     try:
         asyncio.run(serve(args, service))
-    except OSError as e:
+    except (OSError, ssl.SSLError) as e:
         print("velora-server: %s" % e, file=sys.stderr)
         return 1
     finally:

@@ -182,6 +182,23 @@ def remove_app_file(tx, call):
     return {"id": f["id"], "removed": True}
 
 
+@operation("files/remove", write=True)
+def remove_file(tx, call):
+    """Removes one revision, or with "all_revisions" the file with every revision (uploader or admin)."""
+    f = _file(tx, call)
+    if f["app_id"]:
+        raise ApiError(404, "No file with id %d" % f["id"])
+    if not _can_change(tx, call.user, f):
+        raise ApiError(403, "Only the uploader can remove this file")
+    if call.flag("all_revisions"):
+        remove_group(tx, call, f)
+    else:
+        tx.execute("UPDATE files SET removed = 1 WHERE id = ?", (f["id"],))
+        paths = [call.service.stored_path(rel) for rel in (f["stored"], f["thumb"]) if rel]
+        call.after_commit(lambda: _unlink_all(paths))
+    return {"id": f["id"], "removed": True}
+
+
 def remove_group(tx, call, f):
     """Removes a file with all its revisions; their bytes go once the removal is committed."""
     rows = tx.all("SELECT id, stored, thumb FROM files WHERE revision_group = ? AND removed = 0",

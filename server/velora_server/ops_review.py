@@ -7,14 +7,22 @@ from .auth import display_name
 MAX_COLOR = 10
 
 
-def _comment_record(row, user, names, annotation_id):
+_WITH_AUTHOR = ("SELECT c.*, a.id AS annotation_id, u.first_name, u.last_name, u.email FROM comments c "
+                "LEFT JOIN annotations a ON a.comment_id = c.id LEFT JOIN users u ON u.id = c.user_id ")
+
+
+def _author(row):
+    return display_name(row) if row["email"] is not None else ""
+
+
+def _comment_record(row, user, author, annotation_id):
     record = {
         "id": row["id"],
         "file_id": row["file_id"],
         "body": row["body"],
         "position": row["position"],
         "color": row["color"],
-        "user": names.get(row["user_id"], ""),
+        "user": author,
         "user_id": row["user_id"],
         "isCurrentUser": row["user_id"] == user["id"],
         "can_edit": row["user_id"] == user["id"] or bool(user["is_admin"]),
@@ -45,18 +53,15 @@ def _comment(tx, call, comment_id, editing):
 
 
 def _reply(tx, call, comment_id):
-    row = tx.one("SELECT c.*, a.id AS annotation_id FROM comments c "
-                 "LEFT JOIN annotations a ON a.comment_id = c.id WHERE c.id = ?", (comment_id,))
-    return _comment_record(row, call.user, R.user_names(tx, [row["user_id"]]), row["annotation_id"])
+    row = tx.one(_WITH_AUTHOR + "WHERE c.id = ?", (comment_id,))
+    return _comment_record(row, call.user, _author(row), row["annotation_id"])
 
 
 @operation("comments")
 def comments(tx, call):
     f = R.file_for(tx, call.user, call.integer("file_id", required=True))
-    rows = tx.all("SELECT c.*, a.id AS annotation_id FROM comments c "
-                  "LEFT JOIN annotations a ON a.comment_id = c.id WHERE c.file_id = ? ORDER BY c.id", (f["id"],))
-    names = R.user_names(tx, [r["user_id"] for r in rows])
-    return [_comment_record(r, call.user, names, r["annotation_id"]) for r in rows]
+    rows = tx.all(_WITH_AUTHOR + "WHERE c.file_id = ? ORDER BY c.id", (f["id"],))
+    return [_comment_record(r, call.user, _author(r), r["annotation_id"]) for r in rows]
 
 
 @operation("comments/create", write=True)

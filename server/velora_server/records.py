@@ -83,14 +83,15 @@ def owner_for(user, project_id):
 
 def file_for(tx, user, file_id):
     """The file row with its creator and this user's view; 404 when it is not visible."""
-    f = tx.one("SELECT %s %s WHERE f.id = ? AND f.removed = 0" % (FILE_COLUMNS, FILE_JOINS),
-               (user["id"], file_id))
+    f = tx.one("SELECT %s, (SELECT 1 FROM project_members m WHERE m.project_id = f.project_id AND m.user_id = ?) "
+               "AS member %s WHERE f.id = ? AND f.removed = 0" % (FILE_COLUMNS, FILE_JOINS),
+               (user["id"], user["id"], file_id))
     if f is None:
         raise ApiError(404, "No file with id %d" % file_id)
     if f["project_id"] == PRIVATE:
         if f["owner_id"] != user["id"]:
             raise ApiError(404, "No file with id %d" % file_id)
-    elif not is_member(tx, user, f["project_id"]):
+    elif not (f["member"] or user["is_admin"]):
         raise ApiError(404, "No file with id %d" % file_id)
     return f
 

@@ -16,6 +16,7 @@ CREATE TABLE IF NOT EXISTS users (
     last_name TEXT NOT NULL DEFAULT '',
     pw_salt TEXT NOT NULL,
     pw_hash TEXT NOT NULL,
+    pw_iterations INTEGER NOT NULL,
     is_admin INTEGER NOT NULL DEFAULT 0,
     sync_ip TEXT NOT NULL DEFAULT '',
     remote_token TEXT UNIQUE,
@@ -168,6 +169,11 @@ CREATE TABLE IF NOT EXISTS objects (
     created BIGINT NOT NULL
 )
 """
+
+# Columns added after a table was first made: (table, column, definition for older databases).
+COLUMNS_ADDED = [
+    ("users", "pw_iterations", "INTEGER NOT NULL DEFAULT 120000"),
+]
 
 _ID = {
     "sqlite": "INTEGER PRIMARY KEY AUTOINCREMENT",

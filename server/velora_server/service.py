@@ -36,6 +36,7 @@ class Service:
         self.tmp_dir = os.path.join(self.tmp_root, "%s-%d" % (socket.gethostname(), os.getpid()))
         self.secret = b""
         self.hub = None
+        self.prober = None
 
     def prepare_folders(self):
         for d in (self.data_dir, self.files_dir, self.thumbs_dir, self.objects_dir, self.tmp_root):

@@ -125,9 +125,30 @@ async def put_object(request):
 
         await service.db.write(record)
         return web.Response(status=200, headers={"ETag": '"%s"' % etag})
+    except ConnectionError as e:
+        log.info("storage PUT of %s cut off: %s", key, e)
+        return xml_error(400, "IncompleteBody", "The body was cut off")
     finally:
         if os.path.exists(tmp):
             os.unlink(tmp)
+
+
+OBJECT_LIFETIME = 7 * 86400
+
+
+def expire_objects(service, lifetime=OBJECT_LIFETIME):
+    """Removes stored objects never registered as files (their upload stopped half way); at start-up."""
+
+    def take(tx):
+        rows = tx.all("SELECT key, stored FROM objects WHERE created < ?", (int(time.time()) - lifetime,))
+        tx.execute("DELETE FROM objects WHERE created < ?", (int(time.time()) - lifetime,))
+        return rows
+
+    for row in service.db.run_sync(take):
+        try:
+            os.unlink(service.stored_path(row["stored"]))
+        except OSError:
+            pass
 
 
 async def _served_file(request, kind, column):

@@ -96,7 +96,7 @@ def upload(tx, call):
         "kind": R.file_kind(mime, filename), "mime": mime, "size": size, "filename": filename,
         "creator_id": user["id"], "created": R.now(), "start_timecode": timecode or "00:00:00:00",
         "drop_frame": 1 if (timecode and ";" in timecode) else 0,
-        "frame_rate": call.number("frameRate", 0.0), "duration": duration,
+        "frame_rate": call.number("frameRate", 0.0) or 0.0, "duration": duration,
         "allow_comments": 0 if app_id else 1,
         "notifications": 1 if call.flag("notifications") else 0, "source_id": call.text("source_id", "") or "",
         "settings": json.dumps(extra, ensure_ascii=False), "revision_group": group, "revision": revision,
@@ -110,6 +110,8 @@ def upload(tx, call):
     if obj is not None:
         tx.execute("DELETE FROM objects WHERE key = ?", (source,))
     R.add_event(tx, user, project_id, "upload", "Uploaded %s" % title, fid)
+    rate = call.number("frameRate", 0.0)
+    call.after_commit(lambda: service.prober and service.prober.schedule(fid, not timecode, not rate, not duration))
     return R.file_record(call, R.file_for(tx, user, fid), thumbs=True)
 
 
