@@ -45,6 +45,23 @@ QString BVFormDataRequest::mimeTypeForFileAtPath(const QString &path)
     return type.name();
 }
 
+QString BVFormDataRequest::escapedPartName(const QString &name)
+{
+    QString escaped;
+    escaped.reserve(name.size());
+    for (const QChar c : name) {
+        if (c == QLatin1Char('"'))
+            escaped += QLatin1String("%22");
+        else if (c == QLatin1Char('\r'))
+            escaped += QLatin1String("%0D");
+        else if (c == QLatin1Char('\n'))
+            escaped += QLatin1String("%0A");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 bool BVFormDataRequest::buildRequest(BVError *error)
 {
     if (m_files.isEmpty()) {
@@ -69,7 +86,8 @@ bool BVFormDataRequest::buildMultipartFormDataPostBody(BVError *error)
     qsizetype index = 0;
     for (const auto &[key, value] : m_postValues) {
         body.appendData(
-            BVFormat::format("Content-Disposition: form-data; name=\"%@\"\r\n\r\n", key).toUtf8());
+            BVFormat::format("Content-Disposition: form-data; name=\"%@\"\r\n\r\n", escapedPartName(key))
+                .toUtf8());
         body.appendData(value.toUtf8());
         if (++index < parts)
             body.appendData(separator);
@@ -80,8 +98,8 @@ bool BVFormDataRequest::buildMultipartFormDataPostBody(BVError *error)
                 BVFormat::format("No file exists at %@", file.path));
             return false;
         }
-        body.appendData(BVFormat::format(
-            "Content-Disposition: form-data; name=\"%@\"; filename=\"%@\"\r\n", file.key, file.fileName)
+        body.appendData(BVFormat::format("Content-Disposition: form-data; name=\"%@\"; filename=\"%@\"\r\n",
+            escapedPartName(file.key), escapedPartName(file.fileName))
                             .toUtf8());
         body.appendData(BVFormat::format("Content-Type: %@\r\n\r\n", file.contentType).toUtf8());
         if (shouldStreamPostDataFromDisk()) {

@@ -22,6 +22,9 @@ public:
 
     // "application/octet-stream" when the extension says nothing.
     static QString mimeTypeForFileAtPath(const QString &path);
+    // A field or file name as it stands between the quotes of a part's Content-Disposition: '"',
+    // CR and LF become %22, %0D and %0A, as browsers send them.
+    static QString escapedPartName(const QString &name);
 
 protected:
     explicit BVFormDataRequest(const QUrl &url);

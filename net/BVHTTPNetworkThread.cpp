@@ -63,20 +63,23 @@ void BVHTTPNetworkThread::run()
                     continue;
                 CURL *handle = message->easy_handle;
                 const CURLcode result = message->data.result;
-                long status = 0, redirects = 0;
+                long status = 0;
                 curl_off_t uploaded = 0;
+                char *redirectURL = nullptr;
                 curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-                curl_easy_getinfo(handle, CURLINFO_REDIRECT_COUNT, &redirects);
+                curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &redirectURL);
                 curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &uploaded);
                 std::shared_ptr<BVHTTPRequest> request = m_active[i].request;
                 curl_multi_remove_handle(m_multi, handle);
+                // The target is copied before the handle is pointed elsewhere.
+                const QByteArray target(redirectURL ? redirectURL : "");
                 request->finishAttempt(
-                    result, status, redirects, qint64(uploaded), curl_easy_strerror(result));
+                    result, status, target.constData(), qint64(uploaded), curl_easy_strerror(result));
                 if (request->complete()) {
                     curl_easy_cleanup(handle);
                     m_active.erase(m_active.begin() + long(i));
                 } else {
-                    curl_multi_add_handle(m_multi, handle); // restarted after a time-out
+                    curl_multi_add_handle(m_multi, handle); // restarted: a time-out or a redirect
                 }
                 break;
             }
@@ -133,7 +136,7 @@ void BVHTTPNetworkThread::checkRequests()
         if (!cancelled)
             request->m_timedOut = true;
         request->finishAttempt(
-            cancelled ? CURLE_ABORTED_BY_CALLBACK : CURLE_OPERATION_TIMEDOUT, 0, 0, -1, nullptr);
+            cancelled ? CURLE_ABORTED_BY_CALLBACK : CURLE_OPERATION_TIMEDOUT, 0, nullptr, -1, nullptr);
         if (request->complete()) {
             curl_easy_cleanup(handle);
             m_active.erase(m_active.begin() + long(i));

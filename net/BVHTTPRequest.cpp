@@ -241,10 +241,11 @@ CURL *BVHTTPRequest::createHandle(BVError *error)
             = httpError(InternalErrorWhileBuildingRequest, QStringLiteral("Unable to start HTTP connection"));
         return nullptr;
     }
-    curl_easy_setopt(handle, CURLOPT_URL, m_url.toEncoded().constData());
+    m_handle = handle;
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, long(maximumRedirects));
+    // Redirects are followed here, one attempt each, so that every target is checked first.
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "gzip");
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &BVHTTPRequestCallbacks::write);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
@@ -254,10 +255,27 @@ CURL *BVHTTPRequest::createHandle(BVError *error)
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
+    if (requestHeader(QStringLiteral("User-Agent")).isEmpty())
+        curl_easy_setopt(handle, CURLOPT_USERAGENT, defaultUserAgentString().toUtf8().constData());
+    m_attemptURL = m_url;
+    m_attemptMethod = m_requestMethod.toUpper();
+    m_attemptSendsBody = true;
+    m_attemptSendsCredentials = true;
+    m_redirectCount = 0;
+    configureAttempt(handle);
+    configureHandle(handle);
+    return handle;
+}
 
-    const QString method = m_requestMethod.toUpper();
-    const bool hasBody
-        = m_body.size() > 0 || method == QLatin1String("POST") || method == QLatin1String("PUT");
+void BVHTTPRequest::configureAttempt(CURL *handle)
+{
+    curl_easy_setopt(handle, CURLOPT_URL, m_attemptURL.toEncoded().constData());
+    // Back to a plain GET first, so that nothing of an earlier attempt's method stays.
+    curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, static_cast<const char *>(nullptr));
+    const QString &method = m_attemptMethod;
+    const bool hasBody = m_attemptSendsBody
+        && (m_body.size() > 0 || method == QLatin1String("POST") || method == QLatin1String("PUT"));
     if (hasBody) {
         curl_easy_setopt(handle, CURLOPT_READFUNCTION, &BVHTTPRequestCallbacks::read);
         curl_easy_setopt(handle, CURLOPT_READDATA, this);
@@ -269,8 +287,6 @@ CURL *BVHTTPRequest::createHandle(BVError *error)
         } else {
             curl_easy_setopt(handle, CURLOPT_POST, 1L);
             curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(m_body.size()));
-            // Redirected uploads keep their method and body.
-            curl_easy_setopt(handle, CURLOPT_POSTREDIR, long(CURL_REDIR_POST_ALL));
             if (method != QLatin1String("POST"))
                 curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.toLatin1().constData());
         }
@@ -282,19 +298,90 @@ CURL *BVHTTPRequest::createHandle(BVError *error)
 
     curl_slist_free_all(static_cast<curl_slist *>(m_headerList));
     curl_slist *headers = nullptr;
-    bool hasUserAgent = false;
     for (const auto &[name, value] : m_requestHeaders) {
-        hasUserAgent = hasUserAgent || name.compare(QLatin1String("User-Agent"), Qt::CaseInsensitive) == 0;
+        // Credentials stay with the host they were made for; a body's type goes with the body.
+        const bool credentials = name.compare(QLatin1String("Authorization"), Qt::CaseInsensitive) == 0
+            || name.compare(QLatin1String("Cookie"), Qt::CaseInsensitive) == 0;
+        const bool bodyHeader = name.startsWith(QLatin1String("Content-"), Qt::CaseInsensitive);
+        if ((credentials && !m_attemptSendsCredentials) || (bodyHeader && !hasBody))
+            continue;
         headers = curl_slist_append(headers, (name + QLatin1String(": ") + value).toUtf8().constData());
     }
     // The body follows the headers at once, without waiting for "100 Continue".
     headers = curl_slist_append(headers, "Expect:");
     m_headerList = headers;
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
-    if (!hasUserAgent)
-        curl_easy_setopt(handle, CURLOPT_USERAGENT, defaultUserAgentString().toUtf8().constData());
-    configureHandle(handle);
-    return handle;
+}
+
+bool BVHTTPRequest::isRedirectAllowed(const QUrl &from, const QUrl &to)
+{
+    const QString fromScheme = from.scheme().toLower();
+    const QString toScheme = to.scheme().toLower();
+    if (!to.isValid() || to.host().isEmpty())
+        return false;
+    if (toScheme != QLatin1String("http") && toScheme != QLatin1String("https"))
+        return false;
+    return !(fromScheme == QLatin1String("https") && toScheme == QLatin1String("http"));
+}
+
+bool BVHTTPRequest::followRedirect(long statusCode, const QUrl &target, BVError *error)
+{
+    if (m_redirectCount >= maximumRedirects) {
+        *error = httpError(TooMuchRedirectionError,
+            QStringLiteral("The request failed because it redirected too many times"));
+        return false;
+    }
+    if (!isRedirectAllowed(m_attemptURL, target)) {
+        *error = httpError(RedirectRefusedError,
+            BVFormat::format("The request was redirected from %@ to %@, which is not followed",
+                m_attemptURL.toString(), target.toString()));
+        return false;
+    }
+    const bool sameHost = target.host().compare(m_url.host(), Qt::CaseInsensitive) == 0;
+    const bool carriesBody = m_attemptSendsBody
+        && (m_body.size() > 0 || m_attemptMethod == QLatin1String("POST")
+            || m_attemptMethod == QLatin1String("PUT"));
+    if (carriesBody && !sameHost) {
+        // 307 and 308 must repeat the method with its body, which goes to no other host; the
+        // others become a GET without body, as browsers do.
+        if (statusCode == 307 || statusCode == 308) {
+            *error = httpError(RedirectRefusedError,
+                BVFormat::format(
+                    "The request was redirected to %@, another host, which would receive its body",
+                    target.toString()));
+            return false;
+        }
+        m_attemptMethod = QStringLiteral("GET");
+        m_attemptSendsBody = false;
+    }
+    if (!sameHost)
+        m_attemptSendsCredentials = false;
+    ++m_redirectCount;
+    m_attemptURL = target;
+    configureAttempt(m_handle);
+    resetForAttempt();
+    return true;
+}
+
+qint64 BVHTTPRequest::maximumResponseSize() const
+{
+    return m_maximumResponseSize > 0 ? m_maximumResponseSize : defaultMaximumResponseSize();
+}
+
+namespace {
+
+std::atomic<qint64> g_defaultMaximumResponseSize {BVHTTPRequest::defaultMaximumResponseSizeBytes};
+
+} // namespace
+
+qint64 BVHTTPRequest::defaultMaximumResponseSize()
+{
+    return g_defaultMaximumResponseSize.load();
+}
+
+void BVHTTPRequest::setDefaultMaximumResponseSize(qint64 bytes)
+{
+    g_defaultMaximumResponseSize = bytes > 0 ? bytes : defaultMaximumResponseSizeBytes;
 }
 
 void BVHTTPRequest::resetForAttempt()
@@ -308,6 +395,7 @@ void BVHTTPRequest::resetForAttempt()
     m_lastDownloaded = 0;
     m_timedOut = false;
     m_bodyReadFailed = false;
+    m_responseTooLarge = false;
     m_responseStatusCode = 0;
     m_responseData.clear();
     m_responseHeaders.clear();
@@ -331,6 +419,10 @@ size_t BVHTTPRequest::onBodyBytes(const char *data, size_t size)
                 self->m_didReceiveDataSelector(self.get(), bytes);
         });
     } else {
+        if (m_responseData.size() + qint64(size) > maximumResponseSize()) {
+            m_responseTooLarge = true;
+            return 0; // libcurl ends the attempt
+        }
         m_responseData.append(data, qsizetype(size));
     }
     return size;
@@ -398,7 +490,7 @@ void BVHTTPRequest::reportProgress(bool force)
 }
 
 void BVHTTPRequest::finishAttempt(
-    int curlCode, long statusCode, long redirects, qint64 uploaded, const char *curlMessage)
+    int curlCode, long statusCode, const char *redirectURL, qint64 uploaded, const char *curlMessage)
 {
     if (m_cancelled) {
         completeWith(httpError(RequestCancelledError, QStringLiteral("The request was cancelled")));
@@ -416,6 +508,12 @@ void BVHTTPRequest::finishAttempt(
         return;
     }
     const QString reason = QString::fromUtf8(curlMessage ? curlMessage : "");
+    if (m_responseTooLarge) {
+        completeWith(httpError(ResponseTooLargeError,
+            BVFormat::format("The reply is larger than %lld bytes, the most a request keeps in memory",
+                maximumResponseSize())));
+        return;
+    }
     switch (curlCode) {
     case CURLE_OK:
         break;
@@ -442,7 +540,14 @@ void BVHTTPRequest::finishAttempt(
         return;
     }
     m_responseStatusCode = int(statusCode);
-    m_redirectCount = int(redirects);
+    const bool redirect = statusCode == 301 || statusCode == 302 || statusCode == 303 || statusCode == 307
+        || statusCode == 308;
+    if (redirect && redirectURL && *redirectURL) {
+        BVError error;
+        if (!followRedirect(statusCode, QUrl::fromEncoded(QByteArray(redirectURL)), &error))
+            completeWith(error);
+        return;
+    }
     if (uploaded >= 0)
         m_lastUploaded = uploaded;
     if (statusCode == 401) {

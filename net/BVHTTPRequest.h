@@ -41,9 +41,16 @@ public:
         FileManagementError = 8,
         TooMuchRedirectionError = 9,
         CompressionError = 11,
+        // A redirect to another protocol, from https to http, or that would send the body to
+        // another host.
+        RedirectRefusedError = 12,
+        // The reply kept in memory grew past maximumResponseSize().
+        ResponseTooLargeError = 13,
     };
     // Redirects followed before the next one fails the request.
     static constexpr int maximumRedirects = 5;
+    // The most reply bytes a request keeps in memory unless set otherwise: 256 MiB.
+    static constexpr qint64 defaultMaximumResponseSizeBytes = qint64(256) << 20;
 
     using Selector = std::function<void(BVHTTPRequest *)>;
     using DataSelector = std::function<void(BVHTTPRequest *, const QByteArray &)>;
@@ -79,6 +86,15 @@ public:
     int numberOfTimesToRetryOnTimeout() const { return m_numberOfTimesToRetryOnTimeout; }
     void setNumberOfTimesToRetryOnTimeout(int count) { m_numberOfTimesToRetryOnTimeout = count; }
     int retryCount() const { return m_retryCount.load(); }
+
+    // The most bytes of a reply collected in responseData(); past it the request fails with
+    // ResponseTooLargeError. 0 (the default) stands for defaultMaximumResponseSize(). Replies handed
+    // over through the data selector are not counted.
+    qint64 maximumResponseSize() const;
+    void setMaximumResponseSize(qint64 bytes) { m_maximumResponseSize = bytes; }
+    // The process-wide limit; defaultMaximumResponseSizeBytes unless set.
+    static qint64 defaultMaximumResponseSize();
+    static void setDefaultMaximumResponseSize(qint64 bytes);
 
     BVHTTPRequestDelegate *delegate() const { return m_delegate.load(); }
     void setDelegate(BVHTTPRequestDelegate *delegate) { m_delegate = delegate; }
@@ -117,6 +133,12 @@ public:
     const BVError &error() const { return m_error; }
     // Redirects followed by the last attempt.
     int redirectCount() const { return m_redirectCount; }
+    // The address the last attempt was sent to: url() unless a redirect was followed.
+    QUrl finalURL() const { return m_attemptURL.isEmpty() ? m_url : m_attemptURL; }
+
+    // Whether a redirect from one address to the other is followed: only to http and https, and
+    // never from https to http.
+    static bool isRedirectAllowed(const QUrl &from, const QUrl &to);
 
     // "%@ %@ (%@; %@ %@; %@)": program name, version, device family, system name, system
     // version and the user's locale.
@@ -155,7 +177,11 @@ private:
     bool hasTimedOut(std::chrono::steady_clock::time_point now) const;
     // An attempt ended: completes the request, or restarts it after a time-out with retries left.
     void finishAttempt(
-        int curlCode, long statusCode, long redirects, qint64 uploaded, const char *curlMessage);
+        int curlCode, long statusCode, const char *redirectURL, qint64 uploaded, const char *curlMessage);
+    // Points the handle at the redirect's target; answers false with error set to refuse it.
+    bool followRedirect(long statusCode, const QUrl &target, BVError *error);
+    // Sets the address, the method, the body and the headers of the next attempt on the handle.
+    void configureAttempt(CURL *handle);
     void completeWith(const BVError &error);
 
     void deliverFinished();
@@ -171,6 +197,7 @@ private:
     bool m_shouldStreamPostDataFromDisk = false;
     double m_timeOutSeconds = 10.0;
     int m_numberOfTimesToRetryOnTimeout = 0;
+    qint64 m_maximumResponseSize = 0;
     std::atomic<BVHTTPRequestDelegate *> m_delegate {nullptr};
     std::atomic<BVHTTPUploadProgressDelegate *> m_uploadProgressDelegate {nullptr};
     Selector m_didFinishSelector;
@@ -182,6 +209,14 @@ private:
     std::atomic<bool> m_cancelled {false};
     bool m_timedOut = false;
     bool m_bodyReadFailed = false;
+    bool m_responseTooLarge = false;
+    // The attempt in flight: where it goes, how, and whether it carries the body and the
+    // credentials (both stay with the host the request was made for).
+    CURL *m_handle = nullptr;
+    QUrl m_attemptURL;
+    QString m_attemptMethod;
+    bool m_attemptSendsBody = true;
+    bool m_attemptSendsCredentials = true;
     void *m_headerList = nullptr;
     std::chrono::steady_clock::time_point m_lastActivity;
     qint64 m_lastUploaded = 0;

@@ -17,6 +17,16 @@ std::shared_ptr<BVS3ObjectRequest> BVS3ObjectRequest::PUTRequestForFile(
     return request;
 }
 
+std::shared_ptr<BVS3ObjectRequest> BVS3ObjectRequest::requestWithBucket(
+    const QString &bucket, const QString &key)
+{
+    std::shared_ptr<BVS3ObjectRequest> request(new BVS3ObjectRequest());
+    request->setBucket(bucket);
+    request->setKey(key);
+    request->buildURL();
+    return request;
+}
+
 BVS3ObjectRequest::BVS3ObjectRequest()
     : BVS3Request(QUrl())
 { }

@@ -8,6 +8,8 @@ class BVS3ObjectRequest : public BVS3Request
 public:
     static std::shared_ptr<BVS3ObjectRequest> PUTRequestForFile(
         const QString &filePath, const QString &bucket, const QString &key);
+    // A GET of the object, its reply collected in memory.
+    static std::shared_ptr<BVS3ObjectRequest> requestWithBucket(const QString &bucket, const QString &key);
 
     const QString &bucket() const { return m_bucket; }
     void setBucket(const QString &bucket) { m_bucket = bucket; }

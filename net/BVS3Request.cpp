@@ -90,7 +90,7 @@ bool BVS3Request::buildRequest(BVError *error)
     buildURL();
     if (!BVHTTPRequest::buildRequest(error))
         return false;
-    const QString date = dateString(QDateTime::currentDateTimeUtc());
+    const QString date = dateString(m_date.isValid() ? m_date : QDateTime::currentDateTimeUtc());
     addRequestHeader(QStringLiteral("Date"), date);
     const QString contentType = contentTypeForSigning();
     if (!contentType.isEmpty())

@@ -32,6 +32,9 @@ public:
     const QString &accessPolicy() const { return m_accessPolicy; }
     void setAccessPolicy(const QString &policy) { m_accessPolicy = policy; }
     int persistentConnectionTimeoutSeconds() const { return m_persistentConnectionTimeoutSeconds; }
+    // The time sent in "Date" and signed; the moment the request is built unless set.
+    const QDateTime &date() const { return m_date; }
+    void setDate(const QDateTime &date) { m_date = date; }
 
     // The string signed by the last build, for the log and for checks.
     const QString &stringToSign() const { return m_stringToSign; }
@@ -58,4 +61,5 @@ private:
     QString m_accessPolicy;
     int m_persistentConnectionTimeoutSeconds = 20;
     QString m_stringToSign;
+    QDateTime m_date;
 };

@@ -27,6 +27,43 @@ BVAlert::~BVAlert()
     }
 }
 
+bool BVAlert::State::finish(int code)
+{
+    {
+        std::lock_guard lock(mutex);
+        if (ended)
+            return false;
+        returnCode = code;
+        ended = true;
+    }
+    changed.notify_all();
+    if (waitLoop)
+        QMetaObject::invokeMethod(waitLoop, "quit", Qt::QueuedConnection);
+    return true;
+}
+
+bool BVAlert::State::isEnded() const
+{
+    std::lock_guard lock(mutex);
+    return ended;
+}
+
+int BVAlert::State::code() const
+{
+    std::lock_guard lock(mutex);
+    return returnCode;
+}
+
+bool BVAlert::alertEnded() const
+{
+    return m_state->isEnded();
+}
+
+int BVAlert::returnCode() const
+{
+    return m_state->code();
+}
+
 QMessageBox *BVAlert::alert() const
 {
     return m_alert;
@@ -108,18 +145,18 @@ int BVAlert::run(const QString &title, const QString &defaultButton, const QStri
     });
 
     if (interval >= 0) {
-        // The timed form: after the interval the default answer is given by itself.
+        // The timed form: after the interval the default answer is given by itself, on the main
+        // thread like a click, unless the alert has ended meanwhile.
         std::thread([state = m_state, interval] {
             std::this_thread::sleep_for(std::chrono::duration<double>(interval));
-            bool expected = false;
-            if (state->ended.compare_exchange_strong(expected, true))
-                state->returnCode.store(1);
+            BVMainThread::async([state] { state->finish(1); });
         }).detach();
     }
     if (!block)
         return -1;
     waitUntilEnded();
     BVMainThread::sync([this] {
+        QObject::disconnect(m_parentGone);
         if (m_alert) {
             m_alert->disconnect();
             m_alert->hide();
@@ -127,7 +164,7 @@ int BVAlert::run(const QString &title, const QString &defaultButton, const QStri
             m_alert = nullptr;
         }
     });
-    return m_state->returnCode.load();
+    return m_state->code();
 }
 
 void BVAlert::show(const QString &title, const QString &defaultButton, const QString &alternateButton,
@@ -173,10 +210,17 @@ void BVAlert::show(const QString &title, const QString &defaultButton, const QSt
         else if (other && button == other)
             end(-1);
     });
-    QObject::connect(box, &QDialog::rejected, box, [this] {
-        if (!m_state->ended.load())
-            end(m_alert && m_alert->escapeButton() ? 0 : 1);
-    });
+    m_escapeCode = alt ? 0 : 1;
+    QObject::connect(box, &QDialog::rejected, box, [this] { end(m_escapeCode); });
+    // An alert whose window goes away (its parent closed and deleted) ends as if Escape was pressed.
+    // Direct: the signals come on the main thread, while this object may belong to a waiting
+    // background thread; both connections are cut before the alert object goes.
+    QObject::connect(
+        box, &QObject::destroyed, this, [this] { end(m_escapeCode); }, Qt::DirectConnection);
+    QObject::disconnect(m_parentGone);
+    if (parent)
+        m_parentGone = QObject::connect(
+            parent, &QObject::destroyed, this, [this] { end(m_escapeCode); }, Qt::DirectConnection);
     if (parent) {
         parent->raise();
         parent->activateWindow();
@@ -186,9 +230,8 @@ void BVAlert::show(const QString &title, const QString &defaultButton, const QSt
 
 void BVAlert::end(int returnCode)
 {
-    if (m_state->ended.exchange(true))
+    if (!m_state->finish(returnCode))
         return;
-    m_state->returnCode.store(returnCode);
     if (m_delegate && !m_didEndSelector.isEmpty())
         QMetaObject::invokeMethod(
             m_delegate, m_didEndSelector.constData(), Qt::DirectConnection, Q_ARG(int, returnCode));
@@ -202,10 +245,14 @@ void BVAlert::end(int returnCode)
 void BVAlert::waitUntilEnded()
 {
     if (BVMainThread::isMainThread()) {
-        while (!m_state->ended.load())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // The main thread sleeps in a nested event loop, which end() quits: no polling.
+        QEventLoop loop;
+        m_state->waitLoop = &loop;
+        if (!m_state->isEnded())
+            loop.exec(QEventLoop::AllEvents);
+        m_state->waitLoop = nullptr;
         return;
     }
-    while (!m_state->ended.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::unique_lock lock(m_state->mutex);
+    m_state->changed.wait(lock, [this] { return m_state->ended; });
 }

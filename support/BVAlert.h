@@ -4,8 +4,9 @@
 #include <QPointer>
 #include <QString>
 
-#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 class QMessageBox;
 class QWidget;
@@ -39,8 +40,8 @@ public:
 
     QMessageBox *alert() const;
     QWidget *parentWindow() const;
-    bool alertEnded() const { return m_state->ended.load(); }
-    int returnCode() const { return m_state->returnCode.load(); }
+    bool alertEnded() const;
+    int returnCode() const;
 
 private:
     int run(const QString &title, const QString &defaultButton, const QString &alternateButton,
@@ -55,12 +56,25 @@ private:
     QPointer<QWidget> m_parentWindow;
     QPointer<QObject> m_delegate;
     QByteArray m_didEndSelector;
+    // The answer is recorded together with the end, so a waiter never sees one without the other.
     struct State
     {
-        std::atomic<bool> ended {false};
-        std::atomic<int> returnCode {-1};
+        mutable std::mutex mutex;
+        std::condition_variable changed;
+        bool ended = false;
+        int returnCode = -1;
+        // The main thread's wait, quit when the alert ends (used on the main thread only).
+        QPointer<QObject> waitLoop;
+        // Records the answer and wakes the waiter; answers false when the alert had already ended.
+        // On the main thread.
+        bool finish(int code);
+        bool isEnded() const;
+        int code() const;
     };
     // Shared with the timer thread of a timed alert, which may outlive a waiting call.
     std::shared_ptr<State> m_state = std::make_shared<State>();
     bool m_deleteWhenEnded = false;
+    QMetaObject::Connection m_parentGone;
+    // The answer when the alert goes away unanswered: as if Escape had been pressed.
+    int m_escapeCode = 1;
 };

@@ -5,6 +5,8 @@
 #include "support/BVLocalPaths.h"
 #include "support/BVSystemConsole.h"
 #include "support/BVTaskEx.h"
+#include "support/helper/BVPrivilegedOperations.h"
+#include "support/helper/BVPrivilegedPaths.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -97,7 +99,7 @@ bool BVAuthorization::isAuthorized() const
     return isSuperuser() || (m_runner && m_runner->hasRight());
 }
 
-bool BVAuthorization::authStart()
+bool BVAuthorization::authStart(const QString &operation)
 {
     std::lock_guard lock(m_mutex);
     if (isAuthorized())
@@ -106,7 +108,7 @@ bool BVAuthorization::authStart()
         BVSystemConsole::log("Unable to authorize");
         return false;
     }
-    if (m_runner->obtainRight())
+    if (m_runner->obtainRight(operation))
         return true;
     BVSystemConsole::log("Unable to authorize: administrator rights were refused or cancelled");
     return false;
@@ -133,33 +135,34 @@ int BVAuthorization::authExecTask(const QString &tool, const QStringList &parame
             BVTaskEx::runTask(tool, parameters);
         return 0;
     }
-    if (!authStart())
-        return -1;
-    return m_runner->execute(tool, parameters, !async, nullptr);
+    BVSystemConsole::log("Unable to execute task %@ with administrator rights: only file operations are "
+                         "performed with them",
+        tool);
+    return -1;
 }
 
-bool BVAuthorization::runFileTool(const QString &tool, const QStringList &arguments)
+bool BVAuthorization::mayChange(const QString &path) const
+{
+    const QString home = m_userDirectory.isEmpty() ? BVLocalPaths::userDirectory() : m_userDirectory;
+    return BVPrivilegedPaths::mayChange(path, home) && !BVLocalPaths::isPathSystemDirectory(path, true)
+        && !BVLocalPaths::isPathSystemDirectory(BVPrivilegedPaths::resolvedPath(path), true);
+}
+
+bool BVAuthorization::runOperation(const QStringList &request)
 {
     std::lock_guard lock(m_mutex);
-    if (!QFileInfo::exists(tool)) {
-        BVSystemConsole::log("Unable to execute task: path %@ doesn't exist", tool);
-        return false;
-    }
-    int exitStatus = -1;
+    QString message;
+    int code;
     if (isSuperuser()) {
-        exitStatus = BVTaskEx::runTaskForExitStatus(tool, arguments);
+        const QString home = m_userDirectory.isEmpty() ? BVLocalPaths::userDirectory() : m_userDirectory;
+        code = BVPrivilegedOperations::perform(request, {home, trashFilesFolder()}, &message);
     } else {
-        if (!authStart())
+        if (!authStart(request.value(0)))
             return false;
-        const int status = m_runner->execute(tool, arguments, true, &exitStatus);
-        if (status != 0) {
-            BVSystemConsole::log(
-                "Unable to execute task %@ with administrator rights: error %li", tool, status);
-            return false;
-        }
+        code = m_runner->perform(request, &message);
     }
-    if (exitStatus != 0) {
-        BVSystemConsole::log("Task %@ %@ failed with status %li", tool, arguments.join(u' '), exitStatus);
+    if (code != 0) {
+        BVSystemConsole::log("Privileged %@ failed: %@", request.join(u' '), message);
         return false;
     }
     return true;
@@ -168,11 +171,11 @@ bool BVAuthorization::runFileTool(const QString &tool, const QStringList &argume
 bool BVAuthorization::authRemoveFile(const QString &path)
 {
     const QString target = cleanAbsolutePath(path);
-    if (target.isEmpty() || BVLocalPaths::isPathSystemDirectory(target, true)) {
+    if (target.isEmpty() || !mayChange(target)) {
         BVSystemConsole::log("Unable to delete path %@ because it is a system directory.", path);
         return false;
     }
-    return runFileTool(QStringLiteral("/bin/rm"), {QStringLiteral("-Rdf"), target});
+    return runOperation({QStringLiteral("remove"), target});
 }
 
 bool BVAuthorization::authMoveFile(const QString &oldPath, const QString &newPath)
@@ -186,15 +189,25 @@ bool BVAuthorization::authMoveFile(const QString &oldPath, const QString &newPat
         return false;
     }
     const QString source = cleanAbsolutePath(oldPath);
-    if (BVLocalPaths::isPathSystemDirectory(source, true)) {
+    const QString destination = cleanAbsolutePath(newPath);
+    if (!mayChange(source)) {
         BVSystemConsole::log("Unable to move path %@ because it is a system directory.", oldPath);
+        return false;
+    }
+    if (!mayChange(destination)) {
+        BVSystemConsole::log(
+            "Unable to move path %@ to %@ because it is a system directory.", oldPath, newPath);
         return false;
     }
     if (!BVFileManager::fileExistsAtPath(source)) {
         BVSystemConsole::log("Error in authMoveFile: %@ does not exist", oldPath);
         return false;
     }
-    return runFileTool(QStringLiteral("/bin/mv"), {QStringLiteral("-f"), source, cleanAbsolutePath(newPath)});
+    if (QFileInfo::exists(destination) || QFileInfo(destination).isSymLink()) {
+        BVSystemConsole::log("Error in authMoveFile: %@ already exists", newPath);
+        return false;
+    }
+    return runOperation({QStringLiteral("move"), source, destination});
 }
 
 bool BVAuthorization::authCopyFile(const QString &oldPath, const QString &newPath)
@@ -208,13 +221,20 @@ bool BVAuthorization::authCopyFile(const QString &oldPath, const QString &newPat
         return false;
     }
     const QString source = cleanAbsolutePath(oldPath);
+    const QString destination = cleanAbsolutePath(newPath);
     if (!BVFileManager::fileExistsAtPath(source)) {
         BVSystemConsole::log("Error in authCopyFile: %@ does not exist", oldPath);
         return false;
     }
-    return runFileTool(QStringLiteral("/bin/cp"),
-        {QStringLiteral("-f"), QStringLiteral("-p"), QStringLiteral("-R"), source,
-            cleanAbsolutePath(newPath)});
+    if (!mayChange(destination)) {
+        BVSystemConsole::log("Unable to copy to path %@ because it is a system directory.", newPath);
+        return false;
+    }
+    if (QFileInfo::exists(destination) || QFileInfo(destination).isSymLink()) {
+        BVSystemConsole::log("Error in authCopyFile: %@ already exists", newPath);
+        return false;
+    }
+    return runOperation({QStringLiteral("copy"), source, destination});
 }
 
 bool BVAuthorization::authCreateDir(const QString &path)
@@ -222,7 +242,7 @@ bool BVAuthorization::authCreateDir(const QString &path)
     const QString target = cleanAbsolutePath(path);
     if (target.isEmpty())
         return false;
-    return runFileTool(QStringLiteral("/bin/mkdir"), {QStringLiteral("-p"), target});
+    return runOperation({QStringLiteral("mkdir"), target});
 }
 
 QString BVAuthorization::trashDestinationForPath(const QString &path)
@@ -247,14 +267,18 @@ QString BVAuthorization::trashDestinationForPath(const QString &path)
 bool BVAuthorization::authTrashFile(const QString &path)
 {
     const QString source = cleanAbsolutePath(path);
-    if (source.isEmpty() || BVLocalPaths::isPathSystemDirectory(source, true)) {
+    if (source.isEmpty() || !mayChange(source)) {
         BVSystemConsole::log("Unable to trash path %@ because it is a system directory.", path);
         return false;
     }
     std::lock_guard lock(m_mutex);
     QDir().mkpath(trashFilesFolder());
     const QString destination = trashDestinationForPath(source);
-    if (!authMoveFile(source, destination))
+    if (!BVFileManager::fileExistsAtPath(source)) {
+        BVSystemConsole::log("Error in authMoveFile: %@ does not exist", path);
+        return false;
+    }
+    if (!runOperation({QStringLiteral("trash"), source, destination}))
         return false;
     writeTrashInfo(source, destination);
     return true;

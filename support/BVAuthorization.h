@@ -26,11 +26,14 @@ public:
     // Moves the item into the Trash with administrator rights; a name already in the Trash gets
     // the local time appended ("movie_20240131235959.mov").
     bool authTrashFile(const QString &path);
-    // Answers 0 on success, -1 when not authorised, -2 when the tool is missing, otherwise the
-    // error number of the failed start. The asynchronous form does not wait for the tool.
+    // Answers 0 on success, -1 when not authorised, -2 when the tool is missing. Only a process
+    // that is already the superuser runs a tool of its choice: with administrator rights obtained
+    // from the user, only the fixed operations above are performed, so this answers -1. The
+    // asynchronous form does not wait for the tool.
     int authExecTask(const QString &tool, const QStringList &parameters, bool async = true);
-    // Obtains the administrator right, asking the user once; kept until authEnd().
-    bool authStart();
+    // Obtains the administrator right, asking the user once; kept until authEnd(). The operation
+    // names what the prompt asks for.
+    bool authStart(const QString &operation = {});
     void authEnd();
 
     bool isAuthorized() const;
@@ -51,9 +54,11 @@ private:
     BVAuthorization();
     ~BVAuthorization();
     bool isSuperuser() const;
-    // Runs a file tool with administrator rights (or directly as the superuser) and waits for it;
-    // true only when it ended with status 0.
-    bool runFileTool(const QString &tool, const QStringList &arguments);
+    // Performs one privileged operation (through the helper, or directly as the superuser) and
+    // waits for it; true only when it succeeded.
+    bool runOperation(const QStringList &request);
+    // The protected-path rule of the helper, plus the user's own standard folders.
+    bool mayChange(const QString &path) const;
 
     mutable std::recursive_mutex m_mutex;
     std::unique_ptr<BVAuthorizationRunner> m_runner;

@@ -3,7 +3,9 @@
 #include "support/BVSystemConsole.h"
 #include "support/BVWaitLoop.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -19,8 +21,7 @@ extern char **environ;
 
 namespace {
 
-const QByteArray kReady = QByteArrayLiteral("BVAUTH_READY");
-const QByteArray kDone = QByteArrayLiteral("BVAUTH_DONE ");
+const QByteArray kReady = QByteArrayLiteral("READY");
 
 } // namespace
 
@@ -30,22 +31,34 @@ BVAuthorizationPkexecRunner::BVAuthorizationPkexecRunner(QStringList launcher)
 
 BVAuthorizationPkexecRunner::~BVAuthorizationPkexecRunner()
 {
-    closeShell();
+    closeHelper();
 }
 
-QByteArray BVAuthorizationPkexecRunner::shellQuote(const QString &word)
+QString BVAuthorizationPkexecRunner::helperPath()
 {
-    QByteArray bytes = word.toUtf8();
-    bytes.replace('\'', QByteArrayLiteral("'\\''"));
-    return '\'' + bytes + '\'';
+    const QString name = QStringLiteral("reelmark-privileged-helper");
+    if (QCoreApplication::instance()) {
+        const QString beside = QCoreApplication::applicationDirPath() + u'/' + name;
+        if (QFileInfo(beside).isExecutable())
+            return beside;
+    }
+    const QString built = QStringLiteral(BV_PRIVILEGED_HELPER_BUILT);
+    if (QFileInfo(built).isExecutable())
+        return built;
+    return QStringLiteral(BV_PRIVILEGED_HELPER_INSTALLED);
+}
+
+QStringList BVAuthorizationPkexecRunner::defaultLauncher()
+{
+    return {QStringLiteral("/usr/bin/pkexec"), helperPath()};
 }
 
 bool BVAuthorizationPkexecRunner::hasRight() const
 {
-    return m_shell > 0 && m_socket >= 0;
+    return m_helper > 0 && m_socket >= 0;
 }
 
-bool BVAuthorizationPkexecRunner::obtainRight()
+bool BVAuthorizationPkexecRunner::obtainRight(const QString &operation)
 {
     if (hasRight())
         return true;
@@ -59,6 +72,9 @@ bool BVAuthorizationPkexecRunner::obtainRight()
     std::vector<QByteArray> storage;
     for (const QString &word : m_launcher)
         storage.push_back(QFile::encodeName(word));
+    // The operation is the helper's first argument, which selects the prompt's message.
+    storage.push_back(operation.isEmpty() ? QByteArray("mkdir") : QFile::encodeName(operation));
+    storage.push_back("--serve");
     std::vector<char *> argv;
     for (QByteArray &bytes : storage)
         argv.push_back(bytes.data());
@@ -77,63 +93,63 @@ bool BVAuthorizationPkexecRunner::obtainRight()
         BVSystemConsole::log("Unable to authorize: %@", QString::fromLocal8Bit(strerror(error)));
         return false;
     }
-    m_shell = pid;
+    m_helper = pid;
     m_socket = pair[0];
     m_pending.clear();
-    // The shell answers only once the user has authenticated; a refusal ends the launcher.
+    // The helper answers only once the user has authenticated; a refusal ends the launcher.
     QByteArray line;
-    if (sendLine("echo " + kReady) && readLine(&line) && line == kReady)
+    if (readLine(&line) && line == kReady)
         return true;
-    closeShell();
+    closeHelper();
     return false;
 }
 
 void BVAuthorizationPkexecRunner::releaseRight()
 {
-    closeShell();
+    closeHelper();
 }
 
-int BVAuthorizationPkexecRunner::execute(
-    const QString &tool, const QStringList &arguments, bool wait, int *exitStatus)
+int BVAuthorizationPkexecRunner::perform(const QStringList &request, QString *message)
 {
-    if (exitStatus)
-        *exitStatus = -1;
+    message->clear();
     if (!hasRight())
         return EPERM;
-    QByteArray command = shellQuote(tool);
-    for (const QString &argument : arguments)
-        command += ' ' + shellQuote(argument);
-    command += " </dev/null >/dev/null 2>&1";
-    if (!wait) {
-        if (!sendLine(command + " &"))
-            return EPIPE;
-        return 0;
-    }
     QByteArray line;
-    if (!sendLine(command + "; echo \"" + kDone + "$?\"") || !readLine(&line) || !line.startsWith(kDone)) {
-        closeShell();
+    if (!sendRequest(request) || !readLine(&line)) {
+        closeHelper();
+        *message = QStringLiteral("The privileged helper has gone");
         return EPIPE;
     }
-    if (exitStatus) {
-        bool ok = false;
-        const int status = line.mid(kDone.size()).trimmed().toInt(&ok);
-        *exitStatus = ok ? status : -1;
+    const qsizetype space = line.indexOf(' ');
+    bool ok = false;
+    const int code = line.left(space < 0 ? line.size() : space).toInt(&ok);
+    if (!ok) {
+        closeHelper();
+        *message = QStringLiteral("The privileged helper answered: ") + QString::fromUtf8(line);
+        return EPROTO;
     }
-    return 0;
+    if (space >= 0)
+        *message = QString::fromUtf8(line.mid(space + 1));
+    return code;
 }
 
-bool BVAuthorizationPkexecRunner::sendLine(const QByteArray &line)
+bool BVAuthorizationPkexecRunner::sendRequest(const QStringList &request)
 {
-    const QByteArray bytes = line + '\n';
+    QByteArray bytes;
+    for (const QString &word : request) {
+        const QByteArray encoded = QFile::encodeName(word);
+        if (encoded.isEmpty() || encoded.contains('\0'))
+            return false;
+        bytes += encoded + '\0';
+    }
+    bytes += '\0';
     qsizetype written = 0;
     while (written < bytes.size()) {
         const ssize_t n = ::send(m_socket, bytes.constData() + written, bytes.size() - written, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            closeShell();
+        if (n <= 0)
             return false;
-        }
         written += n;
     }
     return true;
@@ -169,17 +185,17 @@ bool BVAuthorizationPkexecRunner::readLine(QByteArray *line)
     }
 }
 
-void BVAuthorizationPkexecRunner::closeShell()
+void BVAuthorizationPkexecRunner::closeHelper()
 {
     if (m_socket >= 0) {
-        // End of input makes the shell exit; tools it started in the background go on.
+        // End of input makes the helper exit.
         ::close(m_socket);
         m_socket = -1;
     }
-    if (m_shell > 0) {
+    if (m_helper > 0) {
         int status = 0;
-        while (waitpid(m_shell, &status, 0) < 0 && errno == EINTR) { }
-        m_shell = 0;
+        while (waitpid(m_helper, &status, 0) < 0 && errno == EINTR) { }
+        m_helper = 0;
     }
     m_pending.clear();
 }

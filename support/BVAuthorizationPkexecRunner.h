@@ -6,35 +6,36 @@
 
 #include <sys/types.h>
 
-// Administrator rights through polkit: one pkexec prompt starts a root shell that stays for the
-// rest of the process (or until releaseRight()) and runs each tool it is sent, so the user is asked
-// once. Commands go over a socket pair as shell words in single quotes; a waited command answers a
-// line with its exit status. The launcher is a parameter so tests can drive the protocol with an
-// ordinary shell.
+// Administrator rights through polkit: one pkexec prompt starts the project's privileged helper
+// (reelmark-privileged-helper, installed beside the programs), which stays for the rest of the
+// process (or until releaseRight()) and performs each request it is sent, so the user is asked
+// once. Requests go over a socket pair as NUL-terminated words; each answers one line. The
+// launcher is a parameter so tests can start the helper without pkexec.
 class BVAuthorizationPkexecRunner : public BVAuthorizationRunner
 {
 public:
-    explicit BVAuthorizationPkexecRunner(
-        QStringList launcher = {QStringLiteral("/usr/bin/pkexec"), QStringLiteral("/bin/sh")});
+    explicit BVAuthorizationPkexecRunner(QStringList launcher = defaultLauncher());
     ~BVAuthorizationPkexecRunner() override;
 
-    bool obtainRight() override;
+    bool obtainRight(const QString &operation) override;
     bool hasRight() const override;
     void releaseRight() override;
-    int execute(const QString &tool, const QStringList &arguments, bool wait, int *exitStatus) override;
+    int perform(const QStringList &request, QString *message) override;
 
-    // One shell word in single quotes.
-    static QByteArray shellQuote(const QString &word);
+    // The helper beside the running program, else the installed one.
+    static QString helperPath();
+    // pkexec and the helper.
+    static QStringList defaultLauncher();
 
 private:
-    bool sendLine(const QByteArray &line);
-    // Reads up to the next line feed; false when the shell has gone. Keeps the interface alive
+    bool sendRequest(const QStringList &request);
+    // Reads up to the next line feed; false when the helper has gone. Keeps the interface alive
     // while it waits on the main thread.
     bool readLine(QByteArray *line);
-    void closeShell();
+    void closeHelper();
 
     QStringList m_launcher;
-    pid_t m_shell = 0;
+    pid_t m_helper = 0;
     int m_socket = -1;
     QByteArray m_pending;
 };

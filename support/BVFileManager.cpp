@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -53,6 +54,21 @@ QString errnoText(int error)
 }
 
 // Exists without following a final symbolic link: a dangling link is still something to remove.
+// The error number of the last failed item operation on this thread: only a failure for lack of
+// permission is worth asking the administrator about.
+thread_local int t_failure = 0;
+
+bool fail(int code)
+{
+    t_failure = code;
+    return false;
+}
+
+bool isPermissionFailure()
+{
+    return t_failure == EACCES || t_failure == EPERM;
+}
+
 bool itemExists(const QString &path)
 {
     struct stat st;
@@ -75,15 +91,15 @@ bool copyItem(const QString &source, const QString &destination, QString *error)
 {
     if (!itemExists(source)) {
         *error = source + QStringLiteral(": ") + errnoText(ENOENT);
-        return false;
+        return fail(ENOENT);
     }
     if (itemExists(destination)) {
         *error = destination + QStringLiteral(": ") + errnoText(EEXIST);
-        return false;
+        return fail(EEXIST);
     }
     if (QFileInfo(source).isDir() && isInside(destination, source)) {
         *error = destination + QStringLiteral(": a folder cannot be copied into itself");
-        return false;
+        return fail(EINVAL);
     }
     std::error_code code;
     fs::copy(nativePath(source), nativePath(destination),
@@ -91,6 +107,7 @@ bool copyItem(const QString &source, const QString &destination, QString *error)
     if (!code)
         return true;
     *error = errorText(code);
+    t_failure = code.value();
     // A half-made copy would look like a finished one to anyone waiting for the destination.
     std::error_code ignored;
     fs::remove_all(nativePath(destination), ignored);
@@ -101,17 +118,21 @@ bool moveItem(const QString &source, const QString &destination, QString *error)
 {
     if (!itemExists(source)) {
         *error = source + QStringLiteral(": ") + errnoText(ENOENT);
-        return false;
+        return fail(ENOENT);
     }
     if (itemExists(destination)) {
         *error = destination + QStringLiteral(": ") + errnoText(EEXIST);
-        return false;
+        return fail(EEXIST);
     }
-    if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(destination).constData()) == 0)
+    // Never replaces what appeared meanwhile, nor moves into a folder of the destination's name.
+    if (renameat2(AT_FDCWD, QFile::encodeName(source).constData(), AT_FDCWD,
+            QFile::encodeName(destination).constData(), RENAME_NOREPLACE)
+        == 0)
         return true;
     if (errno != EXDEV) {
-        *error = errnoText(errno);
-        return false;
+        const int code = errno;
+        *error = errnoText(code);
+        return fail(code);
     }
     // Another file system: copy, then remove the original.
     if (!copyItem(source, destination, error))
@@ -120,7 +141,7 @@ bool moveItem(const QString &source, const QString &destination, QString *error)
     fs::remove_all(nativePath(source), code);
     if (code) {
         *error = errorText(code);
-        return false;
+        return fail(code.value());
     }
     return true;
 }
@@ -158,7 +179,9 @@ bool recycleItem(const QString &path, QString *error)
     QFile file(path);
     if (!file.moveToTrash()) {
         *error = file.errorString();
-        return false;
+        // Trashing renames the item: it takes write permission on its folder.
+        const bool writable = ::access(QFile::encodeName(parentFolder(path)).constData(), W_OK) == 0;
+        return fail(writable ? EIO : errno);
     }
     pathInTrash = file.fileName();
     if (isTrashFilesFolder(QFileInfo(pathInTrash).absolutePath()))
@@ -293,7 +316,7 @@ bool BVFileManager::trashFile(const QString &path, bool shouldAuth)
     QString error;
     if (recycleItem(path, &error))
         return true;
-    if (!shouldAuth) {
+    if (!shouldAuth || !isPermissionFailure()) {
         BVLog::appendLog("Error trashing file: %@.", error);
         return false;
     }
@@ -310,7 +333,8 @@ bool BVFileManager::removeFile(const QString &path, bool shouldAuth)
     fs::remove_all(nativePath(path), code);
     if (!code)
         return true;
-    if (!shouldAuth) {
+    t_failure = code.value();
+    if (!shouldAuth || !isPermissionFailure()) {
         BVLog::appendLog("Error removing file: %@.", errorText(code));
         return false;
     }
@@ -331,7 +355,8 @@ bool BVFileManager::createDirectory(const QString &path, bool shouldAuth)
     if (!code && QFileInfo(path).isDir())
         return true;
     const QString reason = code ? errorText(code) : path + QStringLiteral(": ") + errnoText(EEXIST);
-    if (!shouldAuth) {
+    t_failure = code ? code.value() : EEXIST;
+    if (!shouldAuth || !isPermissionFailure()) {
         BVLog::appendLog("Error creating folder: %@.", reason);
         return false;
     }
@@ -353,7 +378,7 @@ bool BVFileManager::copyFile(const QString &source, const QString &destination, 
     QString error;
     if (copyItem(source, destination, &error))
         return true;
-    if (!shouldAuth) {
+    if (!shouldAuth || !isPermissionFailure()) {
         BVLog::appendLog("Error copying file: %@.", error);
         return false;
     }
@@ -388,7 +413,7 @@ bool BVFileManager::moveFile(const QString &source, const QString &destination, 
         return true;
     }
     BVLog::appendLog("Error moving file: %@.", error);
-    if (!shouldAuth)
+    if (!shouldAuth || !isPermissionFailure())
         return false;
     BVLog::appendLog("Authorizing...");
     return BVAuthorization::sharedController()->authMoveFile(source, destination);

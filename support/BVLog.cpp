@@ -26,6 +26,8 @@ namespace {
 
 constexpr uint64_t kRolloverBytes = 500000;
 constexpr int kMaxWaitedWritesAtTermination = 10;
+// The longest termination waits for the writes pending when it was called.
+constexpr auto kTerminationWait = std::chrono::seconds(3);
 
 std::atomic<int> s_crashFD {-1};
 std::atomic<bool> s_writesSuspended {false};
@@ -222,15 +224,17 @@ void BVLog::createNewLog(const QString &name)
     BVLog *log = sharedController();
     {
         std::lock_guard lock(log->m_createMutex);
-        log->createNewLogLocked(name, false);
+        log->createNewLogLocked(name);
     }
-    // The system entry follows the waiting rule of appendLog, applied once the lock is released.
-    if (!BVMainThread::isMainThread() && log->m_bytesInQueue.load() <= 99)
-        finishWriting();
 }
 
-void BVLog::createNewLogLocked(const QString &name, bool fromWriter)
+void BVLog::createNewLogLocked(const QString &name)
 {
+    {
+        // A new log after termination (tests, or a process that goes on) is written as before.
+        std::lock_guard lock(m_pendingMutex);
+        m_terminated.store(false);
+    }
     {
         std::lock_guard lock(m_stateMutex);
         if (m_file) {
@@ -281,6 +285,8 @@ void BVLog::createNewLogLocked(const QString &name, bool fromWriter)
         return;
     {
         std::lock_guard lock(m_stateMutex);
+        if (m_file) // never two handles: the writer cannot open one meanwhile, but be sure
+            std::fclose(m_file);
         m_file = file;
         s_crashFD.store(fileno(file));
     }
@@ -298,14 +304,13 @@ void BVLog::createNewLogLocked(const QString &name, bool fromWriter)
     header << (sizeof(void *) == 8 ? QStringLiteral("Running in 64-bit mode")
                                    : QStringLiteral("Running in 32-bit mode"));
 
-    if (fromWriter) {
-        // Rollover on the writer: the new file starts with its header, ahead of anything queued.
-        for (const QString &entry : header)
-            writeEntry(entry);
-        return;
-    }
+    // The new file starts with its header, ahead of anything queued: the writer is held off by
+    // the creation lock meanwhile, so the header is written here, whoever creates the log.
     for (const QString &entry : header)
-        queueMessage(entry, false);
+        writeEntry(entry);
+    std::lock_guard lock(m_stateMutex);
+    if (m_file)
+        std::fflush(m_file);
 }
 
 void BVLog::queueMessage(const QString &message, bool mayWait)
@@ -314,24 +319,50 @@ void BVLog::queueMessage(const QString &message, bool mayWait)
     if (trimmed.isEmpty())
         return;
     const int64_t length = trimmed.size();
-    const int64_t queued = m_bytesInQueue.fetch_add(length) + length;
     bool schedule;
+    uint64_t sequence;
+    int64_t queued;
     {
         std::lock_guard lock(m_pendingMutex);
-        m_pending.push_back({trimmed, m_generation.load()});
+        if (m_terminated.load()) {
+            // Nothing is queued after termination: nobody would be left to write it.
+            writeAfterTermination(trimmed);
+            return;
+        }
+        queued = m_bytesInQueue.fetch_add(length) + length;
+        sequence = ++m_queuedSequence;
+        m_pending.push_back({trimmed, m_generation.load(), sequence});
         schedule = !m_drainScheduled;
         m_drainScheduled = true;
     }
     if (schedule) {
         // One drain job writes everything queued until then, so callers never pay for a job each.
-        std::lock_guard lock(m_stateMutex);
-        if (!m_writeQueue)
-            m_writeQueue = std::make_unique<BVWorkQueue>(QStringLiteral("bv.log"));
+        // The queue lives as long as the process: nothing that waits for a write holds on to it.
         m_writeQueue->async([this] { drain(); });
     }
     if (mayWait && message.size() >= 1 && message.size() <= 99 && queued <= 99
-        && !BVMainThread::isMainThread())
-        finishWriting();
+        && !BVMainThread::isMainThread() && !m_writeQueue->isCurrent())
+        waitForWritten(sequence, std::chrono::steady_clock::time_point::max());
+}
+
+bool BVLog::waitForWritten(uint64_t sequence, std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock lock(m_pendingMutex);
+    const auto done = [&] { return m_writtenSequence >= sequence; };
+    if (deadline == std::chrono::steady_clock::time_point::max()) {
+        m_writtenChanged.wait(lock, done);
+        return true;
+    }
+    return m_writtenChanged.wait_until(lock, deadline, done);
+}
+
+void BVLog::noteWritten(uint64_t sequence)
+{
+    {
+        std::lock_guard lock(m_pendingMutex);
+        m_writtenSequence = std::max(m_writtenSequence, sequence);
+    }
+    m_writtenChanged.notify_all();
 }
 
 // Runs on the write queue: writes pending messages in order until none is left.
@@ -356,10 +387,14 @@ void BVLog::drain()
             performWrite(entry.message, entry.generation);
             m_inFlight.fetch_sub(1);
         }
-        std::lock_guard lock(m_stateMutex);
-        // Flushed whenever the queue runs dry, so a crash loses nothing already written.
-        if (m_file)
-            std::fflush(m_file);
+        {
+            std::lock_guard lock(m_stateMutex);
+            // Flushed after every batch, so a crash loses nothing already written, and before
+            // waiters are told, so that what they waited for is in the file.
+            if (m_file)
+                std::fflush(m_file);
+        }
+        noteWritten(batch.back().sequence);
     }
 }
 
@@ -368,6 +403,14 @@ void BVLog::performWrite(const QString &message, uint64_t generation)
     const int64_t length = message.size();
     if (m_loggingDisabled.load() || generation != m_generation.load()) {
         m_bytesInQueue.fetch_sub(length);
+        return;
+    }
+    // Log creation and writes exclude each other: a write never opens the file a creation is
+    // about to rotate, nor a second handle beside the one it installs.
+    std::lock_guard createLock(m_createMutex);
+    if (m_terminated.load()) {
+        m_bytesInQueue.fetch_sub(length);
+        writeAfterTermination(message);
         return;
     }
     bool haveFile;
@@ -393,11 +436,28 @@ void BVLog::performWrite(const QString &message, uint64_t generation)
     }
     writeEntry(message);
     if (m_bytesWritten.load() >= kRolloverBytes) {
-        std::lock_guard lock(m_createMutex);
-        createNewLogLocked(appName(), true);
+        createNewLogLocked(appName());
         writeEntry(QStringLiteral("Log truncated at 500KB"));
     }
     m_bytesInQueue.fetch_sub(length);
+}
+
+void BVLog::writeAfterTermination(const QString &message)
+{
+    if (m_loggingDisabled.load())
+        return;
+    const QByteArray entry = entryForMessage(message).toUtf8();
+    std::lock_guard lock(m_stateMutex);
+    if (!m_terminatedPath.isEmpty()) {
+        if (FILE *file = std::fopen(QFile::encodeName(m_terminatedPath).constData(), "ae")) {
+            const size_t written = std::fwrite(entry.constData(), 1, size_t(entry.size()), file);
+            const bool closed = std::fclose(file) == 0;
+            if (written == size_t(entry.size()) && closed)
+                return;
+        }
+    }
+    std::fwrite(entry.constData(), 1, size_t(entry.size()), stderr);
+    std::fflush(stderr);
 }
 
 void BVLog::writeEntry(const QString &message)
@@ -439,43 +499,75 @@ void BVLog::appendLogAndPrint(const QString &message)
 void BVLog::finishWriting()
 {
     BVLog *log = sharedController();
-    BVWorkQueue *queue;
+    if (log->m_writeQueue->isCurrent())
+        return;
+    uint64_t sequence;
     {
-        std::lock_guard lock(log->m_stateMutex);
-        queue = log->m_writeQueue.get();
+        std::lock_guard lock(log->m_pendingMutex);
+        sequence = log->m_queuedSequence;
     }
-    if (queue && !queue->isCurrent())
-        queue->waitUntilEmpty();
+    log->waitForWritten(sequence, std::chrono::steady_clock::time_point::max());
 }
 
 void BVLog::willTerminate()
 {
     BVLog *log = sharedController();
-    std::unique_ptr<BVWorkQueue> queue;
+    if (log->m_writeQueue->isCurrent())
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + kTerminationWait;
+    uint64_t sequence;
     {
-        std::lock_guard lock(log->m_stateMutex);
-        queue = std::move(log->m_writeQueue);
-    }
-    if (queue) {
-        if (log->pendingWrites() > kMaxWaitedWritesAtTermination) {
+        std::lock_guard lock(log->m_pendingMutex);
+        sequence = log->m_queuedSequence;
+        if (log->m_queuedSequence - log->m_writtenSequence > uint64_t(kMaxWaitedWritesAtTermination)) {
             // Too much is pending to wait for at quit: every pending write is dropped.
             log->m_generation.fetch_add(1);
-            std::lock_guard lock(log->m_pendingMutex);
             for (const PendingEntry &entry : log->m_pending)
                 log->m_bytesInQueue.fetch_sub(entry.message.size());
             log->m_pending.clear();
+            log->m_writtenSequence = sequence;
         }
-        queue->waitUntilEmpty();
-        queue.reset();
     }
-    std::lock_guard lock(log->m_stateMutex);
-    log->m_appName.clear();
-    if (log->m_file) {
-        std::fclose(log->m_file);
-        log->m_file = nullptr;
-        s_crashFD.store(-1);
+    log->m_writtenChanged.notify_all();
+    // Only what was pending at the call is waited for, and not for ever.
+    if (!log->waitForWritten(sequence, deadline))
+        std::fprintf(stderr,
+            "Log: writes still pending at quit after %lld s; later entries follow directly\n",
+            static_cast<long long>(kTerminationWait.count()));
+
+    std::deque<PendingEntry> leftover;
+    uint64_t lastQueued;
+    {
+        std::lock_guard createLock(log->m_createMutex);
+        const QString current = log->currentLogPath();
+        {
+            std::lock_guard lock(log->m_pendingMutex);
+            log->m_terminated.store(true);
+            leftover.swap(log->m_pending);
+            lastQueued = log->m_queuedSequence;
+        }
+        std::lock_guard lock(log->m_stateMutex);
+        log->m_terminatedPath = QFileInfo::exists(current) ? current : QString();
+        log->m_appName.clear();
+        if (log->m_file) {
+            std::fclose(log->m_file);
+            log->m_file = nullptr;
+            s_crashFD.store(-1);
+        }
     }
-    log->m_bytesInQueue.store(0);
+    // Queued after the call: written here, in order, rather than left to a writer that may not
+    // run again before the process ends.
+    uint64_t last = 0;
+    for (const PendingEntry &entry : leftover) {
+        if (entry.generation == log->m_generation.load())
+            log->writeAfterTermination(entry.message);
+        log->m_bytesInQueue.fetch_sub(entry.message.size());
+        last = entry.sequence;
+    }
+    if (last)
+        log->noteWritten(last);
+    // The writer's batch in hand goes the same way; it is not waited for past the deadline.
+    log->waitForWritten(lastQueued, deadline);
 }
 
 void BVLog::setWritesSuspendedForTesting(bool suspended)

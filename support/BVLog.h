@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -37,9 +39,13 @@ public:
     {
         appendLogAndPrint(BVFormat::format(format, std::forward<Args>(args)...));
     }
-    // Blocks until every queued write has been performed.
+    // Blocks until every write queued before the call has been performed (later ones are not
+    // waited for, so other threads logging on cannot hold the caller).
     static void finishWriting();
-    // Application termination: waits for at most 10 pending writes, drops 11 or more, closes the file.
+    // Application termination: waits (for a few seconds at most) for the writes pending at the call
+    // when there are at most 10, drops them when there are 11 or more, then closes the file. Every
+    // later message is written at once by its caller: appended to the file, or, when that fails,
+    // to standard error.
     static void willTerminate();
 
     QString appName() const;
@@ -62,10 +68,15 @@ public:
 private:
     BVLog();
     void queueMessage(const QString &message, bool mayWait);
+    // Waits until every write up to the sequence number has been performed, or the deadline.
+    bool waitForWritten(uint64_t sequence, std::chrono::steady_clock::time_point deadline);
+    void noteWritten(uint64_t sequence);
+    // After termination: the message goes straight to the file, or to standard error.
+    void writeAfterTermination(const QString &message);
     void drain();
     void performWrite(const QString &message, uint64_t generation);
     void writeEntry(const QString &message);
-    void createNewLogLocked(const QString &name, bool fromWriter);
+    void createNewLogLocked(const QString &name);
     QString settledName(const QString &name) const;
     QString pathForGeneration(const QString &name, int generation) const;
 
@@ -84,9 +95,17 @@ private:
     {
         QString message;
         uint64_t generation;
+        uint64_t sequence;
     };
+    // Guards the pending entries, the sequence numbers and the termination state.
     mutable std::mutex m_pendingMutex;
+    std::condition_variable m_writtenChanged;
     std::deque<PendingEntry> m_pending;
+    // Every queued message gets the next number; the writer records the highest one performed.
+    uint64_t m_queuedSequence = 0;
+    uint64_t m_writtenSequence = 0;
+    std::atomic<bool> m_terminated {false};
+    QString m_terminatedPath;
     bool m_drainScheduled = false;
     std::atomic<int> m_inFlight {0};
 

@@ -14,6 +14,8 @@
 
 #include <thread>
 
+#include <time.h>
+
 namespace {
 
 QMessageBox *visibleAlert()
@@ -113,6 +115,80 @@ TEST(Alert, TimedAlertAnswersTheDefaultByItself)
     EXPECT_GE(timer.elapsed(), 280);
     BVTest::spin(std::chrono::milliseconds(20));
     EXPECT_EQ(visibleAlert(), nullptr);
+}
+
+// A waiting alert sleeps in the event loop: the main thread spends next to no processor time while
+// an alert waits 2 s for its answer (a polling wait spends most of those 2 s).
+TEST(Alert, WaitingForAnAnswerSleeps)
+{
+    const auto threadCPU = [] {
+        timespec ts;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+    };
+    QTimer::singleShot(2000, [] {
+        if (QMessageBox *box = visibleAlert())
+            box->buttons().first()->click();
+    });
+    QElapsedTimer wall;
+    wall.start();
+    const double before = threadCPU();
+    const int answer = BVAlert::alertSheetWithMessageText(
+        "Render finished", "OK", QString(), QString(), "Answered after 2 s.", nullptr, true);
+    const double spent = threadCPU() - before;
+    EXPECT_EQ(answer, 1);
+    EXPECT_GE(wall.elapsed(), 1900);
+    std::printf(
+        "main thread CPU while an alert waited %.1f s: %.3f s\n", double(wall.elapsed()) / 1000.0, spent);
+    EXPECT_LT(spent, 0.3);
+}
+
+// The wait of an alert attached to a window ends when that window goes away, as if Escape had
+// been pressed (the alternate button's answer, or 1 with "OK" alone).
+TEST(Alert, WaitEndsWhenTheParentWindowGoesAway)
+{
+    for (const bool withCancel : {true, false}) {
+        SCOPED_TRACE(withCancel);
+        auto *window = new QWidget;
+        window->resize(400, 300);
+        window->show();
+        QTimer::singleShot(200, window, [window] { delete window; });
+        QElapsedTimer wall;
+        wall.start();
+        const int answer = BVAlert::alertSheetWithMessageText("Discard the annotation?", "Discard",
+            withCancel ? QStringLiteral("Cancel") : QString(), QString(), "The drawing is lost.", window,
+            true);
+        EXPECT_EQ(answer, withCancel ? 0 : 1);
+        EXPECT_LT(wall.elapsed(), 5000);
+    }
+}
+
+// The answer of a timed alert that ends by its time-out is always the default button's, on the
+// main thread and on a background thread alike.
+TEST(Alert, TimedOutAlertAlwaysAnswersOne)
+{
+    int wrong = 0;
+    for (int i = 0; i < 40; ++i) {
+        if (BVAlert::timedAlertSheetWithMessageText(
+                "Reconnecting", "OK", "Cancel", QString(), "", nullptr, 0.005)
+            != 1)
+            ++wrong;
+    }
+    std::atomic<int> wrongInBackground {0};
+    std::atomic<bool> done {false};
+    std::thread worker([&] {
+        for (int i = 0; i < 20; ++i) {
+            if (BVAlert::timedAlertSheetWithMessageText(
+                    "Reconnecting", "OK", "Cancel", QString(), "", nullptr, 0.005)
+                != 1)
+                ++wrongInBackground;
+        }
+        done = true;
+    });
+    ASSERT_TRUE(BVTest::waitFor([&] { return done.load(); }, std::chrono::seconds(30)));
+    worker.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(wrongInBackground.load(), 0);
 }
 
 TEST(Alert, SuppressionCheckboxIsBoundToTheSetting)

@@ -68,13 +68,15 @@ TEST(Authorization, AdministratorRightIsAskedOnceAndKeptUntilAuthEnd)
     EXPECT_FALSE(auth()->isAuthorized());
     EXPECT_TRUE(auth()->authCreateDir(dir + "/one/two"));
     EXPECT_TRUE(auth()->authCreateDir(dir + "/three"));
-    EXPECT_EQ(auth()->authExecTask("/bin/true", {}), 0);
     EXPECT_EQ(runner->prompts, 1);
+    EXPECT_EQ(runner->promptedFor, QStringList {"mkdir"});
     EXPECT_TRUE(auth()->isAuthorized());
     EXPECT_TRUE(QFileInfo(dir + "/one/two").isDir());
-    ASSERT_EQ(runner->calls.size(), 3);
-    EXPECT_EQ(runner->calls[0].line(), "/bin/mkdir -p " + dir + "/one/two");
-    EXPECT_FALSE(runner->calls[2].wait);
+    ASSERT_EQ(runner->calls.size(), 2);
+    EXPECT_EQ(runner->calls[0].request, (QStringList {"mkdir", dir + "/one/two"}));
+    // With rights from the user, only the fixed file operations run: never a tool of choice.
+    EXPECT_EQ(auth()->authExecTask("/bin/true", {}), -1);
+    EXPECT_EQ(runner->calls.size(), 2);
 
     auth()->authEnd();
     EXPECT_FALSE(auth()->isAuthorized());
@@ -91,7 +93,7 @@ TEST(Authorization, RefusedPromptFailsTheCallAndAsksAgainNextTime)
     EXPECT_FALSE(auth()->authStart());
     EXPECT_FALSE(auth()->authRemoveFile(dir + "/a.mov"));
     EXPECT_EQ(auth()->authExecTask("/bin/true", {}), -1);
-    EXPECT_EQ(runner->prompts, 3);
+    EXPECT_EQ(runner->prompts, 2);
     EXPECT_TRUE(runner->calls.isEmpty());
     EXPECT_TRUE(QFileInfo::exists(dir + "/a.mov"));
 }
@@ -148,7 +150,7 @@ TEST(Authorization, PrivilegedTrashAppendsTheLocalTimeWhenTheNameIsTaken)
     const QString after = QDateTime::currentDateTime().toString("yyyyMMddHHmmss");
     ASSERT_EQ(runner->calls.size(), 3);
 
-    const QRegularExpression stamped("^/bin/mv -f " + QRegularExpression::escape(dir) + "/movie\\.mov "
+    const QRegularExpression stamped("^trash " + QRegularExpression::escape(dir) + "/movie\\.mov "
         + QRegularExpression::escape(trash) + "/movie_(\\d{14})\\.mov$");
     const QRegularExpressionMatch match = stamped.match(runner->calls[0].line());
     ASSERT_TRUE(match.hasMatch()) << runner->calls[0].line().toStdString();
@@ -157,7 +159,7 @@ TEST(Authorization, PrivilegedTrashAppendsTheLocalTimeWhenTheNameIsTaken)
     // An item without extension gets the time and no dangling dot.
     EXPECT_TRUE(QRegularExpression("/notes_\\d{14}$").match(runner->calls[1].line()).hasMatch())
         << runner->calls[1].line().toStdString();
-    EXPECT_EQ(runner->calls[2].arguments.last(), trash + "/fresh.mov");
+    EXPECT_EQ(runner->calls[2].request.last(), trash + "/fresh.mov");
 
     EXPECT_EQ(BVTest::readFile(trash + "/movie.mov"), QByteArray("older"));
     EXPECT_EQ(BVTest::readFile(trash + "/movie_" + match.captured(1) + ".mov"), QByteArray("newer"));
@@ -176,7 +178,8 @@ TEST(Authorization, FailingToolIsReportedAsFailure)
     touch(dir + "/a.txt");
     EXPECT_FALSE(auth()->authCopyFile(dir + "/a.txt", dir + "/no/such/folder/a.txt"));
     ASSERT_EQ(runner->calls.size(), 1);
-    EXPECT_EQ(runner->calls[0].line(), "/bin/cp -f -p -R " + dir + "/a.txt " + dir + "/no/such/folder/a.txt");
+    EXPECT_EQ(
+        runner->calls[0].request, (QStringList {"copy", dir + "/a.txt", dir + "/no/such/folder/a.txt"}));
 }
 
 TEST(Authorization, SuperuserRunsTheFileToolsDirectly)
@@ -195,47 +198,4 @@ TEST(Authorization, SuperuserRunsTheFileToolsDirectly)
     EXPECT_FALSE(auth()->authCopyFile(dir + "/a.txt", dir + "/missing/folder/a.txt"));
     EXPECT_EQ(runner->prompts, 0);
     EXPECT_TRUE(runner->calls.isEmpty());
-}
-
-// The root shell protocol, driven by an ordinary shell in place of the privilege prompt.
-TEST(AuthorizationPkexecRunner, RunsEachToolThroughOneShellWithExactArguments)
-{
-    BVAuthorizationPkexecRunner runner({"/bin/sh"});
-    EXPECT_FALSE(runner.hasRight());
-    ASSERT_TRUE(runner.obtainRight());
-    EXPECT_TRUE(runner.hasRight());
-
-    int status = -99;
-    EXPECT_EQ(runner.execute("/bin/sh", {"-c", "exit 5"}, true, &status), 0);
-    EXPECT_EQ(status, 5);
-
-    const QString dir = BVTest::makeTempFolder();
-    const QString tricky = dir + "/it's \"quoted\" $HOME `x` \\ ;\nline";
-    EXPECT_EQ(runner.execute("/usr/bin/touch", {tricky}, true, &status), 0);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList {QFileInfo(tricky).fileName()});
-
-    // Output is discarded: it must not be taken for the status line.
-    EXPECT_EQ(runner.execute("/bin/sh", {"-c", "echo BVAUTH_DONE 7; exit 2"}, true, &status), 0);
-    EXPECT_EQ(status, 2);
-
-    const QString marker = dir + "/async";
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_EQ(runner.execute("/bin/sh", {"-c", "sleep 0.5; touch \"$1\"", "sh", marker}, false, nullptr), 0);
-    EXPECT_LT(timer.elapsed(), 400);
-    EXPECT_TRUE(BVTest::waitFor([&] { return QFileInfo::exists(marker); }));
-
-    runner.releaseRight();
-    EXPECT_FALSE(runner.hasRight());
-    EXPECT_NE(runner.execute("/bin/true", {}, true, &status), 0);
-}
-
-TEST(AuthorizationPkexecRunner, RefusedAuthenticationHoldsNoRight)
-{
-    BVAuthorizationPkexecRunner refused({"/bin/false"});
-    EXPECT_FALSE(refused.obtainRight());
-    EXPECT_FALSE(refused.hasRight());
-    BVAuthorizationPkexecRunner missing({"/no/such/launcher"});
-    EXPECT_FALSE(missing.obtainRight());
 }

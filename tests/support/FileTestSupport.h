@@ -4,9 +4,11 @@
 // is asked to run, a console watcher, and access to the immutable attribute.
 #include "support/BVAuthorization.h"
 #include "support/BVAuthorizationRunner.h"
+#include "support/BVLocalPaths.h"
 #include "support/BVLog.h"
 #include "support/BVSystemConsole.h"
 #include "support/BVTaskEx.h"
+#include "support/helper/BVPrivilegedOperations.h"
 
 #include <QFile>
 #include <QMutex>
@@ -23,31 +25,32 @@ namespace FileTest {
 
 struct RunnerCall
 {
-    QString tool;
-    QStringList arguments;
-    bool wait = false;
-    QString line() const { return (QStringList {tool} + arguments).join(u' '); }
+    QStringList request;
+    QString line() const { return request.join(u' '); }
 };
 
-// Stands in for the privilege prompt and the root shell. Whether the user grants the right is
-// configurable; with perform set, the tool really runs (without privileges) so its effect shows.
+// Stands in for the privilege prompt and the privileged helper. Whether the user grants the right
+// is configurable; with performs set, the operation really runs (without privileges, through the
+// same code the helper runs) so its effect shows.
 class RecordingRunner : public BVAuthorizationRunner
 {
 public:
     bool grant = true;
-    bool perform = true;
+    bool performs = true;
     int prompts = 0;
     int releases = 0;
     bool held = false;
+    QStringList promptedFor;
     QList<RunnerCall> calls;
-    // Runs instead of the tool when set; answers the exit status.
+    // Runs instead of the operation when set; answers its error number.
     std::function<int(const RunnerCall &)> action;
 
-    bool obtainRight() override
+    bool obtainRight(const QString &operation) override
     {
         if (held)
             return true;
         ++prompts;
+        promptedFor.append(operation);
         held = grant;
         return held;
     }
@@ -57,20 +60,19 @@ public:
         ++releases;
         held = false;
     }
-    int execute(const QString &tool, const QStringList &arguments, bool wait, int *exitStatus) override
+    int perform(const QStringList &request, QString *message) override
     {
         if (!held)
             return EPERM;
-        RunnerCall call {tool, arguments, wait};
+        RunnerCall call {request};
         calls.append(call);
-        int status = 0;
         if (action)
-            status = action(call);
-        else if (perform)
-            status = BVTaskEx::runTaskForExitStatus(tool, arguments);
-        if (exitStatus)
-            *exitStatus = status;
-        return 0;
+            return action(call);
+        if (!performs)
+            return 0;
+        return BVPrivilegedOperations::perform(request,
+            {BVLocalPaths::userDirectory(), BVLocalPaths::trashDirectory() + QStringLiteral("/files")},
+            message);
     }
 };
 
