@@ -39,6 +39,12 @@ BVAppController::BVAppController()
     BVDocument::setUserNotificationHandler([](const QString &title, const QString &description) {
         BVGrowl::defaultController()->postGrowlNotification(title, description);
     });
+    // Every document window carries the preference backup commands.
+    connect(BVDocumentController::sharedDocumentController(), &BVDocumentController::documentsChanged, this,
+        [this] {
+            for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents())
+                addPreferenceCommands(document->menuBar());
+        });
 }
 
 BVAppController::~BVAppController()
