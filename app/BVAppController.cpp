@@ -41,6 +41,12 @@ BVAppController::BVAppController()
             BVGrowl::defaultController()->postGrowlNotification(
                 title, description, QImage(), BVGrowl::defaultNotificationName, clickContext);
         });
+    // Every document window carries the preference backup commands.
+    connect(BVDocumentController::sharedDocumentController(), &BVDocumentController::documentsChanged, this,
+        [this] {
+            for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents())
+                addPreferenceCommands(document->menuBar());
+        });
 }
 
 BVAppController::~BVAppController()

@@ -8,6 +8,10 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
+
+class QMenuBar;
+
 // The application's delegate: starts the log, registers the default settings, opens what the
 // program is given (files, addresses, image files as one sequence), carries the application-wide
 // open commands and keeps the option settings in step at launch. Main thread only.
@@ -53,6 +57,18 @@ public:
     QFileDialog *imageSequenceDialog() const { return m_imageSequenceDialog; }
     QWidget *openURLWindow() const { return m_openURLWindow; }
 
+    // Preference backup: starts prefsync with "-backup" (or "-restore") and this application's
+    // bundle identifier, without waiting for it; prefsync reports the outcome itself.
+    void backupPrefs();
+    void restorePrefs();
+    // How prefsync is started (path, arguments); replaceable so tests can see the call.
+    using TaskRunner = std::function<void(const QString &, const QStringList &)>;
+    static void setPrefsyncRunner(TaskRunner runner);
+    // prefsync beside the running program (or in its build folder); empty when it is not there.
+    static QString prefsyncPath();
+    // Adds Backup Preferences and Restore Preferences to the File menu (once per menu bar).
+    void addPreferenceCommands(QMenuBar *menuBar);
+
     // MIDI transport buttons reach the front document.
     void midiPlayPressed();
     void midiRewPressed();
@@ -60,6 +76,7 @@ public:
 
 private:
     void imageSequenceChosen(const QStringList &files, const QString &typedFPS);
+    void runPrefsync(const QString &mode, const QString &failureTitle);
 
     bool m_showOpenDialog = true;
     QPointer<QFileDialog> m_openDialog;

@@ -1,4 +1,5 @@
 #include "app/BVAppController.h"
+#include "app/BVApplicationBus.h"
 #include "app/BVCommandLine.h"
 #include "app/BVDocumentController.h"
 #include "app/BVMarkerCommand.h"
@@ -76,6 +77,8 @@ int main(int argc, char **argv)
     QApplication::setDesktopFileName(bundle.bundleIdentifier());
 
     BVAppController controller;
+    // The desktop and prefsync find this instance by its identifier on the session bus.
+    BVApplicationBus applicationBus(bundle.bundleIdentifier());
     controller.openFiles(line.files, line.sequenceFPS);
     controller.applicationDidFinishLaunching();
     const int status = app.exec();

@@ -1,10 +1,29 @@
+#include "prefsync/BVPrefSync.h"
 #include "support/BVBundle.h"
 #include "support/BVLog.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
+
+namespace {
+
+// Alerts need a display; without one, say so in one line instead of letting the toolkit abort.
+bool hasDisplay(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0)
+            return true;
+    }
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
+        return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -16,17 +35,23 @@ int main(int argc, char **argv)
             qPrintable(bundle.stringForKey(QStringLiteral("CFBundleVersion"))));
         return 0;
     }
-    // Every outcome is told in an alert, which needs the widget application; the tool itself
-    // shows no window, and an alert closing does not end it: it quits when its job is done.
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    if (argc != 3 || (std::strcmp(argv[1], "-backup") != 0 && std::strcmp(argv[1], "-restore") != 0)) {
-        std::fprintf(stderr, "Usage: prefsync -backup|-restore BUNDLE_IDENTIFIER\n");
-        return 2;
+    if (!hasDisplay(argc, argv)) {
+        std::fprintf(stderr, "prefsync: no display to show its outcome on (DISPLAY is not set)\n");
+        return 1;
     }
+
+    // A GUI program without a window of its own: every outcome is an alert, and the tool quits when
+    // its job is over, not when an alert closes.
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(bundle.stringForKey(QStringLiteral("CFBundleName")));
+    QApplication::setDesktopFileName(bundle.bundleIdentifier());
+    QApplication::setQuitOnLastWindowClosed(false);
+
     // prefsync never starts a log of its own: its lines go to the current log when one exists.
-    BVLog::appendLog("prefsync %s %s: backup and restore are not available in this build", argv[1], argv[2]);
+    BVPrefSync tool(QApplication::arguments());
+    QObject::connect(&tool, &BVPrefSync::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QTimer::singleShot(0, &tool, &BVPrefSync::applicationDidFinishLaunching);
+    const int status = app.exec();
     BVLog::finishWriting();
-    std::fprintf(stderr, "prefsync: backup and restore are not available in this build\n");
-    return 1;
+    return status;
 }
