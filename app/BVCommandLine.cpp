@@ -1,5 +1,7 @@
 #include "app/BVCommandLine.h"
 
+#include "app/BVExportCommand.h"
+
 BVCommandLine BVCommandLine::parse(const QStringList &arguments)
 {
     BVCommandLine line;
@@ -16,6 +18,14 @@ BVCommandLine BVCommandLine::parse(const QStringList &arguments)
         if (arg == QLatin1String("--probe")) {
             line.action = Action::Probe;
             line.probeArguments = arguments.mid(i + 1);
+            return line;
+        }
+        if (arg == QLatin1String("--export") || arg == QLatin1String("--trim")
+            || arg == QLatin1String("--export-frame")) {
+            line.action = arg == QLatin1String("--export") ? Action::ExportMovie
+                : arg == QLatin1String("--trim")           ? Action::Trim
+                                                           : Action::ExportFrame;
+            line.exportArguments = arguments.mid(i + 1);
             return line;
         }
         if (arg == QLatin1String("--fps")) {
@@ -47,5 +57,6 @@ QString BVCommandLine::usage()
     return QStringLiteral("Usage: reelmark [FILE or ADDRESS ...]\n"
                           "       reelmark [--fps RATE] IMAGE IMAGE ...   (played as one image sequence)\n"
                           "       reelmark --probe [--fps RATE] FILE ...\n"
-                          "       reelmark --version\n");
+                          "       reelmark --version\n")
+        + BVExportCommand::usage();
 }

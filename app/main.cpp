@@ -1,6 +1,7 @@
 #include "app/BVAppController.h"
 #include "app/BVCommandLine.h"
 #include "app/BVDocumentController.h"
+#include "app/BVExportCommand.h"
 #include "app/BVProbeCommand.h"
 #include "support/BVBundle.h"
 
@@ -53,6 +54,15 @@ int main(int argc, char **argv)
     case BVCommandLine::Action::Probe: {
         QCoreApplication app(argc, argv);
         return BVProbeCommand::run(line.probeArguments);
+    }
+    case BVCommandLine::Action::ExportMovie:
+    case BVCommandLine::Action::Trim:
+    case BVCommandLine::Action::ExportFrame: {
+        QCoreApplication app(argc, argv);
+        const auto mode = line.action == BVCommandLine::Action::ExportMovie ? BVExportCommand::Mode::Export
+            : line.action == BVCommandLine::Action::Trim                    ? BVExportCommand::Mode::Trim
+                                                         : BVExportCommand::Mode::ExportFrame;
+        return BVExportCommand::run(mode, line.exportArguments);
     }
     case BVCommandLine::Action::Open:
         break;
