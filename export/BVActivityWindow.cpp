@@ -215,6 +215,11 @@ BVActivityWindow::BVActivityWindow(BVActivityController *controller, QWidget *pa
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
     m_table->setShowGrid(false);
     m_table->setIconSize(QSize(32, 32));
+    // A dark table: the time left is written in white under the bar.
+    QPalette palette = m_table->palette();
+    palette.setColor(QPalette::Base, QColor(0x2b, 0x2b, 0x2b));
+    palette.setColor(QPalette::Text, Qt::white);
+    m_table->setPalette(palette);
     QHeaderView *header = m_table->horizontalHeader();
     header->setSectionResizeMode(BVActivityTableModel::Icon, QHeaderView::Fixed);
     header->resizeSection(BVActivityTableModel::Icon, 40);

@@ -189,7 +189,7 @@ TEST(ExportPanel, Screens)
     screenshot(panel.audioCodecSettingsWindow(), QStringLiteral("export-audio-settings.png"));
 
     BVActivityController controller;
-    const QString clip = ExportTest::makeClip({.seconds = 30, .size = QStringLiteral("640x360")});
+    const QString clip = ExportTest::makeClip({.seconds = 20, .size = QStringLiteral("320x180")});
     const QString folder = BVTest::makeTempFolder(QStringLiteral("screens"));
     std::vector<std::shared_ptr<BVActivityItemExport>> jobs;
     for (const char *name : {"Reel 1 copy", "Reel 1 trimmed"}) {

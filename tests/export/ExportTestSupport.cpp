@@ -69,8 +69,9 @@ QString makeClip(const ClipSpec &spec)
     if (spec.video) {
         args << QStringLiteral("-c:v") << spec.videoCodec;
         if (spec.videoCodec == QLatin1String("libx264"))
-            args << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-bf")
-                 << QStringLiteral("2") << QStringLiteral("-g") << QStringLiteral("12");
+            args << QStringLiteral("-preset") << QStringLiteral("veryfast") << QStringLiteral("-pix_fmt")
+                 << QStringLiteral("yuv420p") << QStringLiteral("-bf") << QStringLiteral("2")
+                 << QStringLiteral("-g") << QStringLiteral("12");
     }
     if (spec.audioRate > 0)
         args << QStringLiteral("-c:a") << QStringLiteral("aac");
