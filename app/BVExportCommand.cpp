@@ -2,7 +2,10 @@
 
 #include "export/BVAVExport.h"
 #include "export/BVExportChoices.h"
+#include "export/BVFrameExport.h"
+#include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaImageGenerator.h"
 #include "player/BVAVFoundation.h"
 #include "player/BVTimecode.h"
 #include "support/BVLog.h"
@@ -318,6 +321,50 @@ Failure runMovie(BVExportCommand::Mode mode, const QStringList &arguments)
     return {};
 }
 
+// The frame at a source timecode as the window saves it: the matte burnt in when the settings say
+// so. The annotation of a marker at that frame is drawn by the markers feature once it provides
+// its renderer.
+Failure runFrame(const QStringList &arguments)
+{
+    if (arguments.size() != 3)
+        return usageError(QStringLiteral("--export-frame needs MEDIA TC OUT"));
+    const QString suffix = QFileInfo(arguments.at(2)).suffix().toLower();
+    int format = -1;
+    if (suffix == QLatin1String("png"))
+        format = BVFrameExport::PNG;
+    else if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        format = BVFrameExport::JPEG;
+    else if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
+        format = BVFrameExport::TIFF;
+    if (format < 0)
+        return usageError(QStringLiteral("OUT must end in .png, .jpg, .jpeg, .tif or .tiff"));
+    const QFileInfo media(arguments.at(0));
+    if (!media.exists())
+        return {1, QStringLiteral("%1: no such file").arg(arguments.at(0))};
+    auto asset = MediaAsset::assetWithURL(QUrl::fromLocalFile(media.absoluteFilePath()));
+    if (!asset->waitUntilLoaded())
+        return {1, asset->error().localizedDescription()};
+    const MediaClock clock(asset);
+    const int64_t frame = clock.frameOf(arguments.at(1));
+    if (frame < 0)
+        return usageError(QStringLiteral("%1 is not a timecode of this media").arg(arguments.at(1)));
+    const QList<MediaTrack> video = asset->tracksWithMediaType(MediaType::video);
+    if (video.isEmpty())
+        return {1, QStringLiteral("the media has no pictures")};
+    BVError error;
+    std::optional<QImage> image = MediaImageGenerator::copyImageAtTime(asset, clock.timeOf(frame), &error);
+    if (!image)
+        return {1, QStringLiteral("Failed to generate frame: %1").arg(error.localizedDescription())};
+    BVUserDefaults *defaults = BVUserDefaults::standardUserDefaults();
+    const double mask = defaults->doubleForKey(QStringLiteral("mask"));
+    const QVariant burn = defaults->objectForKey(QStringLiteral("frameAspectRatioMask"));
+    const QString written = BVFrameExport::saveFrame(*image, QFileInfo(arguments.at(2)).absoluteFilePath(),
+        format, video.first().naturalSize(), mask, burn.isValid() ? burn.toBool() : true, {});
+    if (written.isEmpty())
+        return {1, QStringLiteral("%1 could not be written").arg(arguments.at(2))};
+    return {};
+}
+
 } // namespace
 
 QString BVExportCommand::usage()
@@ -340,7 +387,7 @@ int BVExportCommand::run(Mode mode, const QStringList &arguments)
     QDir().mkpath(BVLog::sharedController()->logFolder());
     Failure failure;
     if (mode == Mode::ExportFrame)
-        failure = {1, QStringLiteral("frame export is not available yet")};
+        failure = runFrame(arguments);
     else
         failure = runMovie(mode, arguments);
     if (failure.status == 2) {

@@ -150,7 +150,8 @@ bool MediaAssetTrackOutput::startReading()
     m_endTs = std::numeric_limits<int64_t>::max();
     if (m_range.isValid() && m_range.duration().isNumeric() && m_range.duration() > MediaTime::zero()) {
         m_startTs = timeInBase(m_range.start(), stream->time_base);
-        m_endTs = timeInBase(m_range.end(), stream->time_base);
+        // A range shorter than the stream's tick still holds the picture it starts in.
+        m_endTs = std::max(timeInBase(m_range.end(), stream->time_base), m_startTs + 1);
     }
     m_status.store(Status::Reading);
     if (m_startTs != std::numeric_limits<int64_t>::min() && !seekToRange())
