@@ -134,6 +134,7 @@ int main(int argc, char **argv)
         }
         std::printf("%-22s %9.2fs %9.2fs %8.2f %11.1f ms%s\n", job.name, best.seconds, tool,
             tool / best.seconds, stall, ok ? "" : "  (export FAILED)");
+        std::fflush(stdout);
     }
     std::printf("ratio = ffmpeg time / reelmark time (1 = as fast; above 1 = faster than ffmpeg)\n");
     return 0;
