@@ -1,5 +1,6 @@
 #include "app/BVCommandLine.h"
 
+#include "app/BVExportCommand.h"
 #include "app/BVMarkerCommand.h"
 
 BVCommandLine BVCommandLine::parse(const QStringList &arguments)
@@ -24,6 +25,14 @@ BVCommandLine BVCommandLine::parse(const QStringList &arguments)
             line.action = Action::Markers;
             line.markerCommand = arg;
             line.markerArguments = arguments.mid(i + 1);
+            return line;
+        }
+        if (arg == QLatin1String("--export") || arg == QLatin1String("--trim")
+            || arg == QLatin1String("--export-frame")) {
+            line.action = arg == QLatin1String("--export") ? Action::ExportMovie
+                : arg == QLatin1String("--trim")           ? Action::Trim
+                                                           : Action::ExportFrame;
+            line.exportArguments = arguments.mid(i + 1);
             return line;
         }
         if (arg == QLatin1String("--fps")) {
@@ -57,5 +66,6 @@ QString BVCommandLine::usage()
                           "       reelmark --probe [--fps RATE] FILE ...\n"
                           "       reelmark --version\n")
         + BVMarkerCommand::usage().replace(
-            QStringLiteral("Usage: reelmark"), QStringLiteral("       reelmark"));
+            QStringLiteral("Usage: reelmark"), QStringLiteral("       reelmark"))
+        + BVExportCommand::usage();
 }

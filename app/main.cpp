@@ -2,6 +2,7 @@
 #include "app/BVApplicationBus.h"
 #include "app/BVCommandLine.h"
 #include "app/BVDocumentController.h"
+#include "app/BVExportCommand.h"
 #include "app/BVMarkerCommand.h"
 #include "app/BVProbeCommand.h"
 #include "support/BVBundle.h"
@@ -59,6 +60,15 @@ int main(int argc, char **argv)
     case BVCommandLine::Action::Markers: {
         QCoreApplication app(argc, argv);
         return BVMarkerCommand::run(line.markerCommand, line.markerArguments);
+    }
+    case BVCommandLine::Action::ExportMovie:
+    case BVCommandLine::Action::Trim:
+    case BVCommandLine::Action::ExportFrame: {
+        QCoreApplication app(argc, argv);
+        const auto mode = line.action == BVCommandLine::Action::ExportMovie ? BVExportCommand::Mode::Export
+            : line.action == BVCommandLine::Action::Trim                    ? BVExportCommand::Mode::Trim
+                                                         : BVExportCommand::Mode::ExportFrame;
+        return BVExportCommand::run(mode, line.exportArguments);
     }
     case BVCommandLine::Action::Open:
         break;

@@ -302,8 +302,8 @@ void BVDocument::loadPlaybackPosition()
     }
     MediaTime target;
     if (isVelo()) {
-        target = m_mediaObject->timeOfFrame(
-            m_mediaObject->frameAtTime(MediaTime::fromSeconds(m_cloudReview->veloPlaybackPosition(), 1000000000)));
+        target = m_mediaObject->timeOfFrame(m_mediaObject->frameAtTime(
+            MediaTime::fromSeconds(m_cloudReview->veloPlaybackPosition(), 1000000000)));
     } else {
         const QVariantMap entry = BVFileSettings::entry(fileSettingsKey());
         if (!entry.contains(QStringLiteral("playbackPos"))) {

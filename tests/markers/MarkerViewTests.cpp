@@ -1,8 +1,8 @@
 // The tag strip: where tags are drawn, which tags a click or hover hits, the notifications, and
 // a picture of the whole timeline.
 #include "markers/BVMarkerView.h"
-#include "player/BVPlayheadSlider.h"
 #include "platform/defaults/BVUserDefaults.h"
+#include "player/BVPlayheadSlider.h"
 #include "support/BVNotificationCenter.h"
 
 #include <QApplication>

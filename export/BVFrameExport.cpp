@@ -1,0 +1,144 @@
+#include "export/BVFrameExport.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSaveFile>
+
+#include <cmath>
+
+QStringList BVFrameExport::formatTitles()
+{
+    return {QStringLiteral("PNG Image (*.png)"), QStringLiteral("JPEG Image (*.jpg)"),
+        QStringLiteral("TIFF Image (*.tif)")};
+}
+
+QString BVFrameExport::extension(int format)
+{
+    switch (format) {
+    case JPEG:
+        return QStringLiteral("jpg");
+    case TIFF:
+        return QStringLiteral("tif");
+    default:
+        return QStringLiteral("png");
+    }
+}
+
+BVFrameExport::Matte BVFrameExport::matteFor(const QSizeF &naturalSize, double ratio)
+{
+    const double w = naturalSize.width();
+    const double h = naturalSize.height();
+    if (ratio <= 0 || w <= 0 || h <= 0)
+        return {};
+    if (h - w / ratio < 0)
+        return {true, int(std::ceil((w - ratio * h) / 2))};
+    return {false, int(std::ceil((h - w / ratio) / 2))};
+}
+
+void BVFrameExport::burnMatte(QImage &image, const QSizeF &naturalSize, double ratio)
+{
+    const Matte matte = matteFor(naturalSize, ratio);
+    if (matte.bar <= 0)
+        return;
+    if (image.format() != QImage::Format_RGBA8888)
+        image = image.convertToFormat(QImage::Format_RGBA8888);
+    const int width = std::min(image.width(), int(naturalSize.width()));
+    const int height = std::min(image.height(), int(naturalSize.height()));
+    auto black = [&](int x, int y) {
+        if (x >= 0 && y >= 0 && x < image.width() && y < image.height())
+            image.setPixel(x, y, qRgba(0, 0, 0, 255));
+    };
+    if (matte.columns) {
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < matte.bar; ++x)
+                black(x, y);
+            for (int x = width - matte.bar; x < width; ++x)
+                black(x, y);
+        }
+    } else {
+        for (int x = 0; x < image.width(); ++x) {
+            for (int y = 0; y < matte.bar; ++y)
+                black(x, y);
+            for (int y = height - matte.bar; y < height; ++y)
+                black(x, y);
+        }
+    }
+}
+
+void BVFrameExport::compositeAnnotation(
+    QImage &image, const QSizeF &naturalSize, const AnnotationRenderer &renderer)
+{
+    if (!renderer || naturalSize.isEmpty())
+        return;
+    QImage layer(naturalSize.toSize(), QImage::Format_RGBA8888_Premultiplied);
+    layer.fill(Qt::transparent);
+    {
+        QPainter painter(&layer);
+        renderer(painter, QRectF(QPointF(0, 0), naturalSize));
+    }
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setOpacity(1);
+    // The layer has the display size; the picture keeps its stored pixels.
+    painter.drawImage(QRectF(0, 0, image.width(), image.height()), layer);
+}
+
+QByteArray BVFrameExport::encode(const QImage &source, int format, const QSizeF &naturalSize)
+{
+    QImage image = source;
+    // Display aspect in the resolution: 72 dpi across the display width.
+    if (naturalSize.width() > 0 && naturalSize.height() > 0) {
+        image.setDotsPerMeterX(int(std::lround(72 / 0.0254 * image.width() / naturalSize.width())));
+        image.setDotsPerMeterY(int(std::lround(72 / 0.0254 * image.height() / naturalSize.height())));
+    }
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format == JPEG ? "jpeg" : format == TIFF ? "tiff" : "png");
+    if (format == JPEG) {
+        writer.setQuality(85);
+        image = image.convertToFormat(QImage::Format_RGB888);
+    }
+    if (!writer.write(image))
+        return {};
+    return data;
+}
+
+QString BVFrameExport::pathForFormat(const QString &path, int format)
+{
+    const QString wanted = extension(format);
+    QString own = QFileInfo(path).suffix().toLower();
+    // The long spellings name the same formats.
+    if (own == QLatin1String("jpeg"))
+        own = QStringLiteral("jpg");
+    else if (own == QLatin1String("tiff"))
+        own = QStringLiteral("tif");
+    if (own == wanted)
+        return path;
+    return path + u'.' + wanted;
+}
+
+QString BVFrameExport::proposedName(const QString &baseName, const QString &timecode)
+{
+    QString digits = timecode;
+    digits.remove(u':').remove(u';');
+    return QStringLiteral("%1 %2.png").arg(baseName, digits);
+}
+
+QString BVFrameExport::saveFrame(QImage image, const QString &path, int format, const QSizeF &naturalSize,
+    double matteRatio, bool burnMatteOn, const AnnotationRenderer &annotation)
+{
+    image = image.convertToFormat(QImage::Format_RGBA8888);
+    if (matteRatio > 0 && burnMatteOn)
+        burnMatte(image, naturalSize, matteRatio);
+    compositeAnnotation(image, naturalSize, annotation);
+    const QByteArray data = encode(image, format, naturalSize);
+    const QString target = pathForFormat(path, format);
+    QSaveFile file(target);
+    if (data.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(data) != data.size()
+        || !file.commit())
+        return {};
+    return target;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QPainter;
+
+// Saving the frame on screen as a still image (the document's exportFrame: and saveFrame:format:):
+// the matte burnt in, the annotation drawn over it, encoded as PNG, JPEG or TIFF. No widgets.
+class BVFrameExport
+{
+public:
+    BVFrameExport() = delete;
+
+    enum Format { PNG = 0, JPEG = 1, TIFF = 2 };
+    // The format pop-up's items and the extension each carries.
+    static QStringList formatTitles();
+    static QString extension(int format);
+
+    // Draws the annotation layer (its 960 x 540 canvas scaled to the whole rectangle). The hook of
+    // the annotations feature; none draws nothing.
+    using AnnotationRenderer = std::function<void(QPainter &painter, const QRectF &target)>;
+
+    // The matte bars of a picture of natural size w x h for the ratio r: columns at left and right
+    // (wider than the matte) or rows at top and bottom, b of each. b = 0 when the ratios match.
+    struct Matte
+    {
+        bool columns = false;
+        int bar = 0;
+    };
+    static Matte matteFor(const QSizeF &naturalSize, double ratio);
+    // Sets the matte's pixels to opaque black (ratio above 0), within the natural size.
+    static void burnMatte(QImage &image, const QSizeF &naturalSize, double ratio);
+    // Draws the annotation over the picture, source-over at full opacity, through a transparent
+    // premultiplied layer of the natural size.
+    static void compositeAnnotation(
+        QImage &image, const QSizeF &naturalSize, const AnnotationRenderer &renderer);
+    // PNG; JPEG with compression factor 0.85; TIFF; any other index as PNG. The display size goes into
+    // the resolution metadata (the pixels are not resampled).
+    static QByteArray encode(const QImage &image, int format, const QSizeF &naturalSize);
+    // The path, with the format's extension appended when its own (lower-cased; "jpeg" and "tiff"
+    // count as "jpg" and "tif") differs.
+    static QString pathForFormat(const QString &path, int format);
+    // The proposed file name: "<base name> <timecode digits>.png".
+    static QString proposedName(const QString &baseName, const QString &timecode);
+    // Everything after the grab: matte (when burning is on), annotation (when embedding is on and a
+    // renderer is given), encoding, the extension rule, an atomic write. Answers the path written,
+    // empty when the file could not be written.
+    static QString saveFrame(QImage image, const QString &path, int format, const QSizeF &naturalSize,
+        double matteRatio, bool burnMatteOn, const AnnotationRenderer &annotation);
+};

@@ -1,0 +1,210 @@
+#include "ExportTestSupport.h"
+
+#include "common/BVTestSupport.h"
+#include "export/BVAVExport.h"
+#include "export/BVActivityController.h"
+#include "export/BVActivityItemExport.h"
+#include "export/BVActivityWindow.h"
+#include "export/BVCodecSettingsWindows.h"
+#include "export/BVExportPanel.h"
+#include "export/BVExportSource.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QTableView>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class FakeSource : public BVExportSource
+{
+public:
+    std::shared_ptr<MediaAsset> asset() const override { return m_asset; }
+    QSizeF naturalSize() const override { return {1920, 1080}; }
+    double fps() const override { return 25; }
+    int64_t timebase() const override { return 25; }
+    bool ntsc() const override { return false; }
+    bool dropFrame() const override { return false; }
+    QString timecodeStart() const override { return QStringLiteral("10:00:00:00"); }
+    MediaTimeRange inOutRange() const override { return range; }
+    QString title() const override { return QStringLiteral("clip"); }
+    QWidget *window() const override { return nullptr; }
+
+    std::shared_ptr<MediaAsset> m_asset;
+    MediaTimeRange range = MediaTimeRange(MediaTime(0, 0), MediaTime(0, 0));
+};
+
+QStringList items(const QComboBox *box)
+{
+    QStringList titles;
+    for (int i = 0; i < box->count(); ++i)
+        titles << box->itemText(i);
+    return titles;
+}
+
+// Saves a picture of a widget when BV_SCREENSHOT_DIR is set.
+void screenshot(QWidget *widget, const QString &name)
+{
+    const QString folder = qEnvironmentVariable("BV_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        return;
+    QDir().mkpath(folder);
+    widget->grab().save(folder + u'/' + name);
+}
+
+} // namespace
+
+TEST(ExportPanel, VideoSettingsFollowTheCodec)
+{
+    FakeSource source;
+    BVExportPanel panel(&source, nullptr);
+    BVVideoCodecSettingsWindow *w = panel.videoCodecSettingsWindow();
+    EXPECT_EQ(panel.exportVideoCodecPopUp()->count(), 8);
+    EXPECT_EQ(w->videoWidthText->text(), QStringLiteral("1920"));
+    EXPECT_EQ(w->videoHeightText->text(), QStringLiteral("1080"));
+    EXPECT_TRUE(w->videoBitrateText->isEnabled());
+    EXPECT_EQ(w->videoBitrateText->text(), QStringLiteral("5000"));
+    EXPECT_EQ(w->videoKeyFrameMatrix->checkedId(), 0);
+    EXPECT_EQ(w->videoKeyFrameText->text(), QStringLiteral("24"));
+    for (int index : {0, 2, 3, 4, 5, 6, 7}) {
+        panel.exportVideoCodecPopUp()->setCurrentIndex(index);
+        panel.changeVideoCodec();
+        EXPECT_FALSE(w->videoBitrateText->isEnabled()) << index;
+        EXPECT_FALSE(w->videoKeyFrameText->isEnabled()) << index;
+        EXPECT_FALSE(w->videoKeyFrameMatrix->button(2)->isEnabled()) << index;
+    }
+}
+
+TEST(ExportPanel, AudioSettingsFollowTheCodec)
+{
+    FakeSource source;
+    BVExportPanel panel(&source, nullptr);
+    BVAudioCodecSettingsWindow *w = panel.audioCodecSettingsWindow();
+    const struct
+    {
+        int index;
+        bool endian, floating, bitrate, size;
+        const char *bitrateText;
+        int channels;
+        const char *thirdChannel;
+        int rates;
+    } cases[] = {
+        {1, true, true, false, true, "", 8, "3.0 (L R C)", 11},
+        {2, false, false, true, false, "128", 8, "3.0 (C L R)", 9},
+        {3, false, false, false, true, "", 2, nullptr, 11},
+        {0, false, false, false, false, "", 0, nullptr, 11},
+        {4, false, false, false, false, "", 0, nullptr, 11},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.index);
+        panel.exportAudioCodecPopUp()->setCurrentIndex(c.index);
+        panel.changeAudioCodec();
+        EXPECT_EQ(w->audioEndianCheck->isEnabled(), c.endian);
+        EXPECT_EQ(w->audioFloatingPointCheck->isEnabled(), c.floating);
+        EXPECT_EQ(w->audioBitrateText->isEnabled(), c.bitrate);
+        EXPECT_EQ(w->audioSampleSizePopUp->isEnabled(), c.size);
+        EXPECT_EQ(w->audioBitrateText->text(), QLatin1String(c.bitrateText));
+        EXPECT_EQ(w->audioSampleSizePopUp->currentText(), QStringLiteral("16"));
+        EXPECT_EQ(w->audioChannelsPopUp->count(), c.channels);
+        if (c.channels) {
+            EXPECT_EQ(w->audioChannelsPopUp->currentText(), QStringLiteral("Stereo"));
+        }
+        if (c.thirdChannel) {
+            EXPECT_EQ(w->audioChannelsPopUp->itemText(3), QLatin1String(c.thirdChannel));
+        }
+        EXPECT_EQ(w->audioRateCombo->count(), c.rates);
+        EXPECT_EQ(w->audioRateCombo->currentText(), QStringLiteral("48.000"));
+    }
+    EXPECT_EQ(items(w->audioRateCombo).first(), QStringLiteral("8.000"));
+    EXPECT_EQ(items(w->audioRateCombo).at(1), QStringLiteral("11.025"));
+}
+
+TEST(ExportPanel, SettingsBecomeTheEnginesProperties)
+{
+    FakeSource source;
+    source.range = MediaTimeRange(MediaTime(10, 1), MediaTime(10, 1));
+    BVExportPanel panel(&source, nullptr);
+    BVVideoCodecSettingsWindow *v = panel.videoCodecSettingsWindow();
+    BVAudioCodecSettingsWindow *a = panel.audioCodecSettingsWindow();
+    v->videoKeyFrameMatrix->button(1)->setChecked(true);
+    v->videoKeyFrameText->setText(QStringLiteral("0"));
+    v->videoWidthText->setText(QStringLiteral("1280"));
+    v->videoHeightText->setText(QStringLiteral("720"));
+    panel.exportAudioCodecPopUp()->setCurrentIndex(2);
+    panel.changeAudioCodec();
+    a->audioChannelsPopUp->setCurrentIndex(6);
+    a->audioRateCombo->setCurrentText(QStringLiteral("44.1"));
+    auto engine = panel.makeExport(QStringLiteral("/tmp/x.mov"));
+    EXPECT_EQ(engine->timeRange, source.range);
+    EXPECT_EQ(engine->videoCodec, MediaVideoCodec::h264);
+    EXPECT_EQ(engine->videoBitrate, 5000000);
+    EXPECT_EQ(engine->videoFrameSize, QSize(1280, 720));
+    EXPECT_EQ(engine->videoKeyFrameInterval, 24u); // "every 0 frames" reads as 24
+    EXPECT_EQ(engine->videoKeyFrameDuration, 24u);
+    EXPECT_EQ(engine->audioCodec, BVAVExport::audioFormatAAC);
+    EXPECT_EQ(engine->audioLayout, 0x7C0006u);
+    EXPECT_EQ(engine->audioChannelCount, 6u);
+    EXPECT_EQ(engine->audioRate, 44100u);
+    EXPECT_EQ(engine->audioBitrate, 128000u);
+    EXPECT_EQ(engine->timecodeStart, QStringLiteral("10:00:10:00")); // the in point's source timecode
+
+    v->videoKeyFrameMatrix->button(2)->setChecked(true);
+    panel.exportAudioCodecPopUp()->setCurrentIndex(0);
+    panel.changeAudioCodec();
+    auto copy = panel.makeExport(QStringLiteral("/tmp/y.mov"));
+    EXPECT_EQ(copy->videoKeyFrameInterval, 1u);
+    EXPECT_EQ(copy->audioCodec, BVAVExport::audioCodecCopy);
+    EXPECT_EQ(copy->audioLayout, 0x650002u); // nothing listed: stereo
+    EXPECT_EQ(copy->audioChannelCount, 2u);
+
+    auto trim = panel.makeTrim(QStringLiteral("/tmp/z.mov"));
+    EXPECT_FALSE(trim->videoCodec);
+    EXPECT_EQ(trim->audioCodec, BVAVExport::audioCodecCopy);
+    EXPECT_EQ(trim->timecodeStart, QStringLiteral("10:00:10:00"));
+
+    source.range = MediaTimeRange(MediaTime(0, 1), MediaTime(10, 1));
+    EXPECT_EQ(panel.makeExport(QStringLiteral("/tmp/w.mov"))->timecodeStart, QStringLiteral("10:00:00:00"));
+}
+
+// Pictures of the panel, its settings windows and the activity window with a running and a queued
+// export (written only when BV_SCREENSHOT_DIR is set).
+TEST(ExportPanel, Screens)
+{
+    if (qEnvironmentVariableIsEmpty("BV_SCREENSHOT_DIR"))
+        GTEST_SKIP() << "BV_SCREENSHOT_DIR not set";
+    FakeSource source;
+    BVExportPanel panel(&source, nullptr);
+    panel.show();
+    screenshot(&panel, QStringLiteral("export-panel.png"));
+    panel.videoCodecSettingsWindow()->show();
+    screenshot(panel.videoCodecSettingsWindow(), QStringLiteral("export-video-settings.png"));
+    panel.exportAudioCodecPopUp()->setCurrentIndex(1);
+    panel.changeAudioCodec();
+    panel.audioCodecSettingsWindow()->show();
+    screenshot(panel.audioCodecSettingsWindow(), QStringLiteral("export-audio-settings.png"));
+
+    BVActivityController controller;
+    const QString clip = ExportTest::makeClip({.seconds = 20, .size = QStringLiteral("320x180")});
+    const QString folder = BVTest::makeTempFolder(QStringLiteral("screens"));
+    std::vector<std::shared_ptr<BVActivityItemExport>> jobs;
+    for (const char *name : {"Reel 1 copy", "Reel 1 trimmed"}) {
+        auto engine = BVAVExport::create();
+        engine->asset = MediaAsset::assetWithURL(QUrl::fromLocalFile(clip));
+        engine->outputURL = folder + u'/' + QLatin1String(name) + QStringLiteral(".mov");
+        engine->videoCodec = MediaVideoCodec::proRes422HQ;
+        jobs.push_back(BVActivityItemExport::activityItemWithAVExport(
+            engine, QStringLiteral("Export: %1").arg(QLatin1String(name))));
+        controller.addItem(jobs.back());
+    }
+    BVTest::waitFor([&] { return jobs[0]->progress() > 0.2; }, std::chrono::seconds(60));
+    BVTest::spin(std::chrono::milliseconds(5000));
+    screenshot(controller.window(), QStringLiteral("activity-window.png"));
+    controller.cancelItemAtRow(1);
+    controller.cancelItemAtRow(0);
+    BVTest::waitFor([&] { return jobs[0]->status() == BVActivityItem::Finished; }, std::chrono::seconds(30));
+}
