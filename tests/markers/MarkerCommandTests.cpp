@@ -78,14 +78,16 @@ TEST(MarkerCommand, ImportThenListThenExport)
     EXPECT_NEAR(position.value("value").toDouble() / position.value("timescale").toDouble(), 1.001, 1e-4);
 
     const QString out = BVTest::makeTempFolder() + "/out.txt";
+    // The chapters start at 2 s and 4 s of the 6 s movie. At 23.976 frame 48 starts at 2.002 s, so
+    // 2 s lies inside frame 47 (01:00:01:23) and 4 s inside frame 95 (01:00:03:23).
     o = run(QStringLiteral("--export-markers"), {QStringLiteral("fcp7"), movie(), out});
     EXPECT_EQ(o.status, 0) << o.err.toStdString();
     EXPECT_EQ(BVTest::readFile(out),
         QByteArray("Name\tType\tMarker Name\tComment\tStart\tDuration\tColor\r\n"
                    "Sequence 1\tSequence\tChapter 1\t\t01:00:00:00\t00:00:00:00\tRed\r\n"
                    "Sequence 1\tSequence\tgrade - jan\t\t01:00:01:00\t00:00:00:00\tGreen\r\n"
-                   "Sequence 1\tSequence\tChapter 2\t\t01:00:02:00\t00:00:00:00\tRed\r\n"
-                   "Sequence 1\tSequence\tChapter 3\t\t01:00:04:00\t00:00:00:00\tRed\r\n"));
+                   "Sequence 1\tSequence\tChapter 2\t\t01:00:01:23\t00:00:00:00\tRed\r\n"
+                   "Sequence 1\tSequence\tChapter 3\t\t01:00:03:23\t00:00:00:00\tRed\r\n"));
 }
 
 TEST(MarkerCommand, RefusalsAndUsage)
