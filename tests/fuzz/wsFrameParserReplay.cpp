@@ -1,25 +1,7 @@
-// Replays the checked-in fuzz corpus through the same entry the fuzzer uses, in every build.
-#include <QDir>
-#include <QFile>
-
-#include <gtest/gtest.h>
-
-#include <cstdint>
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+// Replays the checked-in WebSocket frame corpus through the fuzzer's entry, in every build.
+#include "FuzzCorpusReplay.h"
 
 TEST(WebSocketFrameParserFuzz, ReplaysTheCorpusWithoutFaults)
 {
-    const QDir corpus(QStringLiteral(BV_SOURCE_DIR "/tests/fuzz/ws_corpus"));
-    const QStringList names = corpus.entryList(QDir::Files);
-    ASSERT_GE(names.size(), 10);
-    for (const QString &name : names) {
-        QFile file(corpus.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
-        const QByteArray bytes = file.readAll();
-        EXPECT_EQ(LLVMFuzzerTestOneInput(
-                      reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())),
-            0)
-            << name.toStdString();
-    }
+    replayFuzzCorpus("ws_corpus", 10);
 }
