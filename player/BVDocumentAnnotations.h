@@ -1,5 +1,10 @@
 #pragma once
 
+#include "platform/media/MediaTime.h"
+
+class QPainter;
+class QRectF;
+
 // The annotations of a document: the freehand layer over a paused frame. Installed by whoever
 // builds documents (BVDocument::setAnnotations); the default does nothing and never holds playback
 // back. Main thread.
@@ -15,6 +20,14 @@ public:
     virtual void removeShownAnnotation() { }
     // Annotation mode with strokes drawn.
     virtual bool isAnnotating() const { return false; }
+    // Draws the stored annotation of a marker at this time (its 960 x 540 canvas scaled to the
+    // target rectangle), as frame export composites it. Draws nothing when there is none.
+    virtual void drawAnnotationAtTime(const MediaTime &time, QPainter &painter, const QRectF &target) const
+    {
+        (void)time;
+        (void)painter;
+        (void)target;
+    }
     // The document is cleaning up. No call follows.
     virtual void cleanup() { }
 };
