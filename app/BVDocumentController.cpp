@@ -1,6 +1,7 @@
 #include "app/BVDocumentController.h"
 
 #include "app/BVImageSequenceFiles.h"
+#include "markers/BVDocumentMarkerController.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVDocument.h"
 #include "player/BVImageSequence.h"
@@ -101,6 +102,7 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
         }
     }
     auto document = std::make_unique<BVDocument>();
+    BVDocumentMarkerController::install(*document);
     BVError failure;
     if (!document->readFromURL(url, type, &failure)) {
         if (display)
@@ -121,6 +123,7 @@ BVDocument *BVDocumentController::openImageSequence(const QStringList &files, do
     if (files.isEmpty())
         return nullptr;
     auto document = std::make_unique<BVDocument>();
+    BVDocumentMarkerController::install(*document);
     document->loadImageSequence(files, fps);
     BVDocument *opened = document.get();
     addDocument(std::move(document));

@@ -6,7 +6,6 @@
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaAsset.h"
 #include "player/BVAVAsset.h"
-#include "player/BVAVFoundation.h"
 #include "support/BVLog.h"
 
 #include <QCoreApplication>
@@ -95,7 +94,7 @@ struct LoadedMedia
 QJsonArray describe(const BVMarkerModel &model)
 {
     QJsonArray list;
-    const double fps = model.mediaObject()->fps();
+    const BVMediaObject &media = *model.mediaObject();
     for (const BVMarker &marker : model.markers()) {
         const MediaTime position = BVMarkers::positionOf(marker);
         QJsonObject record {
@@ -107,7 +106,7 @@ QJsonArray describe(const BVMarkerModel &model)
             {QStringLiteral("position"),
                 QJsonObject {{QStringLiteral("value"), qint64(position.value())},
                     {QStringLiteral("timescale"), position.timescale()}}},
-            {QStringLiteral("frame"), qint64(BVAVFoundation::framesAtTime(position, fps))},
+            {QStringLiteral("frame"), qint64(media.frameAtTime(position))},
         };
         if (marker->contains(BVMarkerKey::annotation))
             record.insert(QStringLiteral("annotation"),

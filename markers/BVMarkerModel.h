@@ -20,6 +20,8 @@ public:
     BVMarkerModel(BVMediaObject *media, const QString &fileKey, QObject *parent = nullptr);
 
     void setMediaObject(BVMediaObject *media) { m_media = media; }
+    // The "fileSettings" key the list is stored under (the file changed, as a playlist's does).
+    void setFileKey(const QString &fileKey) { m_store = BVMarkerStore(fileKey); }
     BVMediaObject *mediaObject() const { return m_media; }
     // A cloud file (file ID 0 or more) and its project (-1: private storage, which has no markers).
     void setVelo(qlonglong fileID, qlonglong projectID);

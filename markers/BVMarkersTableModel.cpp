@@ -3,7 +3,6 @@
 #include "markers/BVMarkerColor.h"
 #include "markers/BVMarkerModel.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVAVFoundation.h"
 #include "player/BVMediaObject.h"
 #include "player/BVTimecode.h"
 #include "support/BVLog.h"
@@ -157,7 +156,7 @@ bool BVMarkersTableModel::setData(const QModelIndex &index, const QVariant &valu
     } else if (index.column() == Timecode) {
         const int64_t frames = frameCountForText(text, displayMode());
         // A time outside the media is refused rather than stored where no frame is.
-        const MediaTime position = BVAVFoundation::timeFromFrameCount(frames, media->fps()).absolute();
+        const MediaTime position = media->timeOfFrame(frames).absolute();
         if (frames < 0 || !position.isNumeric() || MediaTime::compare(position, m_markers->duration()) > 0)
             return false;
         const QString start

@@ -491,6 +491,14 @@ void BVDocument::playbackStateChanged()
 {
     if (m_isUnloading || !m_mediaObject)
         return;
+    // An unsaved drawing holds playback back until the user drops it.
+    if (m_mediaObject->isPlaying() && m_annotations->isAnnotating()) {
+        m_mediaObject->pause(false);
+        if (m_annotations->discardUnsavedAnnotation() && m_mediaObject)
+            m_mediaObject->play();
+        syncPlayButton();
+        return;
+    }
     syncPlayButton();
     // The asset reports the end of the media here first; playerReachedEnd() follows and stops
     // there, so the end is one event.

@@ -6,6 +6,7 @@
 #include "player/BVAVAsset.h"
 #include "player/BVAVPlaybackView.h"
 #include "player/BVDocument.h"
+#include "player/BVPlayheadContainerView.h"
 #include "player/BVPlayheadSlider.h"
 #include "player/BVStatusOverlayView.h"
 #include "player/BVTimecodeHoverView.h"
@@ -252,8 +253,13 @@ void BVDocumentWindowController::buildWindow()
     m_timecodePanel = std::make_unique<BVTimecodePanel>();
     m_infoPanel = std::make_unique<QWidget>(nullptr, Qt::Tool);
     m_infoPanel->resize(320, 420);
-    m_markersWindow = std::make_unique<QWidget>(nullptr, Qt::Tool);
-    m_markersWindow->resize(420, 300);
+    // The markers feature brings its own window; the window owns it from here on.
+    if (QWidget *markers = m_document.m_markers->markersWindow()) {
+        m_markersWindow.reset(markers);
+    } else {
+        m_markersWindow = std::make_unique<QWidget>(nullptr, Qt::Tool);
+        m_markersWindow->resize(420, 300);
+    }
     for (QWidget *aux :
         {static_cast<QWidget *>(m_timecodePanel.get()), m_infoPanel.get(), m_markersWindow.get()}) {
         aux->setAttribute(Qt::WA_ShowWithoutActivating);
@@ -281,7 +287,13 @@ void BVDocumentWindowController::buildControlStrip(QWidget *parent)
     column->setContentsMargins(8, 4, 8, 4);
     column->setSpacing(2);
 
-    m_scrubber = new BVPlayheadSlider(m_controlStrip);
+    // The timeline: the scrubber, with room above it for the marker tags.
+    m_playheadContainer = new BVPlayheadContainerView(m_controlStrip);
+    auto *timeline = new QVBoxLayout(m_playheadContainer);
+    timeline->setContentsMargins(0, BVPlayheadContainerView::markerStripHeight, 0, 0);
+    timeline->setSpacing(0);
+    m_scrubber = new BVPlayheadSlider(m_playheadContainer);
+    timeline->addWidget(m_scrubber);
     m_scrubber->setRange(0, 1);
     auto fraction = [this](double value) {
         return m_scrubber->maximum() > m_scrubber->minimum()
@@ -296,7 +308,7 @@ void BVDocumentWindowController::buildControlStrip(QWidget *parent)
         [this, fraction](double value) { m_document.scrub(fraction(value)); });
     connect(
         m_scrubber, &BVPlayheadSlider::scrubbingEnded, this, [this](double) { m_document.endScrubbing(); });
-    column->addWidget(m_scrubber);
+    column->addWidget(m_playheadContainer);
 
     auto *row = new QHBoxLayout;
     row->setSpacing(2);
@@ -411,7 +423,18 @@ void BVDocumentWindowController::windowDidLoad()
         drawWaveformAsync();
     updateTitles();
     resizeWindowToFit();
-    m_document.m_markers->attachTimeline(m_scrubber, m_window.get());
+    // The timecode tip follows the pointer over the timeline.
+    BVNotificationCenter::defaultCenter().addObserver(this,
+        BVPlayheadContainerView::timelineHoverNotification, m_playheadContainer.data(),
+        [this](const BVNotification &n) {
+            if (m_scrubber)
+                showTimecodeHoverAtLocation(
+                    n.userInfo.value(QStringLiteral("x")).toDouble() - m_scrubber->x());
+        });
+    BVNotificationCenter::defaultCenter().addObserver(this,
+        BVPlayheadContainerView::timelineHoverLeaveNotification, m_playheadContainer.data(),
+        [this](const BVNotification &) { hideTimecodeHover(); });
+    m_document.m_markers->attachTimeline(m_playheadContainer, m_window.get());
     m_document.m_cloudReview->attachWindow(m_window.get());
     m_document.windowDidLoad();
 }

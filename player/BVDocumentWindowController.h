@@ -18,6 +18,7 @@
 
 class BVAVPlaybackView;
 class BVDocument;
+class BVPlayheadContainerView;
 class BVPlayheadSlider;
 class BVStatusOverlayView;
 class BVTimecodeHoverView;
@@ -160,6 +161,7 @@ private:
     QPointer<BVTimecodeHoverView> m_timecodeHover;
     QPointer<QToolButton> m_playButton;
     QList<QPointer<QToolButton>> m_transportButtons;
+    QPointer<BVPlayheadContainerView> m_playheadContainer;
     QPointer<BVPlayheadSlider> m_scrubber;
     QPointer<QPushButton> m_timeElapsed;
     QPointer<QLabel> m_duration;

@@ -44,7 +44,7 @@
 
 namespace {
 
-constexpr int kControlStripHeight = 64;
+constexpr int kControlStripHeight = 80; // the tag strip (16), the scrubber and the buttons
 
 BVUserDefaults *defaults()
 {

@@ -1,17 +1,28 @@
 // Screenshots of the player window for review: a player, the same player in full screen, two
-// cascaded windows and the alert for a file that cannot be opened. Run under an X server (Xvfb):
+// cascaded windows and the alert for a file that cannot be opened; with --markers, the timeline with
+// tags of every colour, the marker popover, the markers window, an annotation drawn and shown again,
+// and a file whose markers were imported from the command line. Run under an X server (Xvfb):
 //   bv_window_shots OUTDIR MOVIE OTHER_MOVIE NOT_A_MOVIE
+//   bv_window_shots --markers OUTDIR MOVIE IMPORTED_MOVIE
+#include "markers/BVAnnotationCanvas.h"
+#include "markers/BVDocumentAnnotationController.h"
+#include "markers/BVDocumentMarkerController.h"
+#include "markers/BVMarkerModel.h"
+#include "markers/BVMarkerPopover.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVAVAsset.h"
 #include "player/BVDocument.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMainWindow>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
 #include <QUrl>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -48,9 +59,11 @@ bool shoot(const QString &path)
     return saved;
 }
 
-std::unique_ptr<BVDocument> openShown(const QString &path)
+std::unique_ptr<BVDocument> openShown(const QString &path, bool markers = false)
 {
     auto document = std::make_unique<BVDocument>();
+    if (markers)
+        BVDocumentMarkerController::install(*document);
     if (!document->readFromURL(QUrl::fromLocalFile(path), BVDocument::movieType()))
         return nullptr;
     document->showWindows();
@@ -60,11 +73,131 @@ std::unique_ptr<BVDocument> openShown(const QString &path)
     return document;
 }
 
+BVDocumentMarkerController &markersOf(BVDocument &document)
+{
+    return *static_cast<BVDocumentMarkerController *>(document.markers());
+}
+
+bool seekTo(BVDocument &document, const MediaTime &time)
+{
+    bool done = false;
+    document.mediaObject()->seekToTime(
+        time, MediaTime::zero(), MediaTime::zero(), [&done](bool) { done = true; });
+    const bool landed = spinUntil([&done] { return done; }, 10000);
+    spin(400);
+    return landed;
+}
+
+void drag(QWidget *canvas, const QList<QPointF> &points)
+{
+    for (const QPointF &p : points) {
+        QMouseEvent move(
+            QEvent::MouseMove, p, canvas->mapToGlobal(p), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(canvas, &move);
+    }
+    QMouseEvent up(QEvent::MouseButtonRelease, points.last(), canvas->mapToGlobal(points.last()),
+        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(canvas, &up);
+}
+
+int markerShots(const QString &out, const QString &movie, const QString &imported)
+{
+    BVUserDefaults::standardUserDefaults()->setBool(false, QStringLiteral("showMarkers"));
+    auto document = openShown(movie, true);
+    if (!document)
+        return 1;
+    BVDocumentMarkerController &markers = markersOf(*document);
+    BVMarkerModel &model = markers.model();
+    // A tag of every colour, spread over the file.
+    const MediaTime length = document->mediaObject()->duration();
+    for (int color = 0; color < 11; ++color) {
+        const MediaTime at = MediaTime::fromSeconds(length.seconds() * (0.04 + 0.09 * color), 600);
+        BVMarker marker = model.makeMarker(at, QStringLiteral("Colour %1").arg(color), true);
+        marker->insert(BVMarkerKey::color, color);
+        model.insertMarker(marker);
+    }
+    model.saveMarkers();
+    markers.refreshTimeline();
+    seekTo(*document, MediaTime::fromSeconds(length.seconds() * 0.2, 600));
+    document->setInPoint();
+    seekTo(*document, MediaTime::fromSeconds(length.seconds() * 0.7, 600));
+    document->setOutPoint();
+    document->updateBufferedRange();
+    spin(500);
+    shoot(out + QStringLiteral("/timeline.png"));
+
+    const BVMarker fifth = model.markers().at(5);
+    markers.showMarkerEditViewForMarker(fifth, false, true);
+    spin(400);
+    shoot(out + QStringLiteral("/popover-display.png"));
+    markers.editCurrentMarker();
+    spin(400);
+    shoot(out + QStringLiteral("/popover-edit.png"));
+    markers.closePopover();
+
+    document->toggleMarkers();
+    spin(600);
+    shoot(out + QStringLiteral("/markers-window.png"));
+    document->toggleMarkers();
+
+    // An annotation over the frame of the fifth marker, saved, then shown again after reopening.
+    auto &annotations = *static_cast<BVDocumentAnnotationController *>(document->annotations());
+    markers.showMarkerEditViewForMarker(fifth);
+    annotations.toggleAnnotationMode(fifth);
+    spinUntil([&] { return annotations.isAnnotationModeOn(); }, 5000);
+    spin(300);
+    if (BVAnnotationCanvas *canvas = annotations.canvas()) {
+        const double w = canvas->width(), h = canvas->height();
+        QList<QPointF> circle;
+        for (int i = 0; i <= 40; ++i)
+            circle.append({w * (0.5 + 0.2 * std::cos(i * 0.157)), h * (0.5 + 0.25 * std::sin(i * 0.157))});
+        drag(canvas, circle);
+        drag(canvas, {{w * 0.15, h * 0.2}, {w * 0.3, h * 0.35}, {w * 0.4, h * 0.4}});
+    }
+    spin(300);
+    shoot(out + QStringLiteral("/annotation-drawing.png"));
+    annotations.saveAnnotation();
+    document->close();
+    document.reset();
+    spin(500);
+
+    document = openShown(movie, true);
+    if (!document)
+        return 1;
+    seekTo(*document, MediaTime::zero());
+    markersOf(*document).goToMarker(markersOf(*document).model().markers().at(5));
+    spin(1200);
+    shoot(out + QStringLiteral("/annotation-reopened.png"));
+    document->close();
+    document.reset();
+    spin(500);
+
+    if (!imported.isEmpty()) {
+        document = openShown(imported, true);
+        if (!document)
+            return 1;
+        document->toggleMarkers();
+        spin(800);
+        shoot(out + QStringLiteral("/imported.png"));
+        document->toggleMarkers();
+        document->close();
+    }
+    spin(500);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    if (argc >= 4 && QByteArray(argv[1]) == "--markers") {
+        BVUserDefaults::standardUserDefaults()->registerDefaults({{QStringLiteral("rotation"), 1},
+            {QStringLiteral("timecodeOverlay"), true}, {QStringLiteral("showMarkersWhileStopped"), true},
+            {QStringLiteral("alwaysShowControls"), false}});
+        return markerShots(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+            argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString());
+    }
     if (argc < 5) {
         std::fprintf(stderr, "usage: bv_window_shots OUTDIR MOVIE OTHER_MOVIE NOT_A_MOVIE\n");
         return 2;
