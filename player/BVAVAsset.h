@@ -55,7 +55,8 @@ public:
     // Computes the waveform data on the background queue, then sends drawWaveformForAudioAssetAsync
     // from there. Without readable audio the data stay empty.
     void populateWaveformData();
-    // Mean magnitudes of the first audio channel, 50 per second (32-bit floats); empty when none.
+    // Mean magnitudes, 50 per second (32-bit floats), of the first channel of mono and stereo audio
+    // and of all channels of more; empty when none.
     std::vector<float> waveformData() const;
     // The largest value of waveformData(), at least -90.
     float waveformNormalize() const;
@@ -68,6 +69,8 @@ public:
     QString timecodeAtTime(const MediaTime &time, const QString &startTimecode) const override;
     // The duration of the loaded asset; zero before it is loaded.
     MediaTime duration() const override;
+    // Less than the duration for a file cut short, once the player's item is ready.
+    MediaTime playableDuration() const override;
 
     // Sets isUnloading, clears the delegate, stops loading and waveform work, drops the asset, then
     // does the base cleanup.

@@ -225,6 +225,14 @@ MediaTime BVAVAsset::currentTime() const
     return m_player ? m_player->currentTime() : MediaTime::zero();
 }
 
+MediaTime BVAVAsset::playableDuration() const
+{
+    const MediaTime whole = duration();
+    if (!m_playerItem || !m_playerItem->endsEarly())
+        return whole;
+    return MediaTime::minimum(m_playerItem->playableDuration(), whole);
+}
+
 QList<MediaTimeRange> BVAVAsset::loadedTimeRanges() const
 {
     return m_playerItem ? m_playerItem->loadedTimeRanges() : BVMediaObject::loadedTimeRanges();

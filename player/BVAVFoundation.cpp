@@ -194,7 +194,10 @@ std::optional<std::vector<float>> BVAVFoundation::waveformDataForAsset(
     if (channels < 1)
         channels = 1;
     const auto bin = static_cast<int64_t>(std::ceil(sampleRate / 50));
-    const qsizetype stride = channels == 2 ? 4 : 2;
+    // Mono and stereo take the first channel of each frame; more channels (a 5.1 mix, say) take
+    // the mean magnitude of all of them, so that every channel of every frame counts.
+    const qsizetype stride = 2 * channels;
+    const int mixed = channels > 2 ? channels : 1;
 
     MediaAssetReader reader(asset, track, MediaAssetReader::Output::LinearPCM16);
     if (!reader.startReading())
@@ -213,15 +216,17 @@ std::optional<std::vector<float>> BVAVFoundation::waveformDataForAsset(
         const qsizetype samples = bytes.size() / (2 * channels);
         const char *data = bytes.constData();
         for (qsizetype i = 0; i < samples; ++i) {
-            int16_t sample;
-            std::memcpy(&sample, data + i * stride, sizeof sample);
             // Magnitudes, not signed values: the mean of a signed waveform is its DC offset, near
             // zero for any sound.
-            sum += std::abs(int32_t(sample));
+            for (int c = 0; c < mixed; ++c) {
+                int16_t sample;
+                std::memcpy(&sample, data + i * stride + c * 2, sizeof sample);
+                sum += std::abs(int32_t(sample));
+            }
             const bool binFull = count >= bin;
             ++count;
             if (binFull) {
-                const auto value = static_cast<float>(std::llabs(sum / count));
+                const auto value = static_cast<float>(std::llabs(sum / (count * mixed)));
                 values.push_back(value);
                 maximum = std::max(maximum, value);
                 sum = 0;

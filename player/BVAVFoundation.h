@@ -62,9 +62,9 @@ public:
     static bool isReadable(const std::shared_ptr<MediaAsset> &asset);
 
     // Waveform data of the first audio track: the mean magnitude of each run of
-    // ceiling(sampleRate / 50) + 1 samples of the first channel (mono, stereo) as 32-bit floats, and
-    // in *normalizeMax their maximum (at least -90). None when the asset cannot be read, has no
-    // audio, or the read fails or is cancelled through the flag.
+    // ceiling(sampleRate / 50) + 1 frames, of the first channel (mono, stereo) or of all channels
+    // (more than two), as 32-bit floats, and in *normalizeMax their maximum (at least -90). None when the
+    // asset cannot be read, has no audio, or the read fails or is cancelled through the flag.
     static std::optional<std::vector<float>> waveformDataForAsset(const std::shared_ptr<MediaAsset> &asset,
         float *normalizeMax, const std::atomic<bool> *cancel = nullptr);
 };

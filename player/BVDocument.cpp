@@ -324,6 +324,7 @@ void BVDocument::replaceMediaObject(std::unique_ptr<BVMediaObject> media)
     }
     m_isReady = false;
     m_lastSyncedFrame = -1;
+    m_toldEndsEarly = false;
     m_mediaObject = std::move(media);
     m_mediaObject->setDelegate(this);
 }
@@ -445,9 +446,36 @@ void BVDocument::mediaStatusChanged(const QString &status)
         updateBufferedRange();
         Q_EMIT mediaReady();
         updateInfoPanel();
+        reportPlayableExtent();
     }
     if (m_mediaObject && m_mediaObject->isAudioOnly())
         drawWaveformForAudioAssetAsync();
+}
+
+// A file cut short (still being written, a partial copy): the timeline shows how much of it
+// plays, and the user is told once.
+void BVDocument::reportPlayableExtent()
+{
+    const double duration = m_mediaObject->duration().seconds();
+    const bool early = m_mediaObject->endsEarly() && duration > 0;
+    Q_EMIT playableExtentChanged(early ? m_mediaObject->playableDuration().seconds() / duration : 1.0);
+    if (!early || m_toldEndsEarly)
+        return;
+    m_toldEndsEarly = true;
+    const int64_t playable = m_mediaObject->frameAtTime(m_mediaObject->playableDuration());
+    const QString name = m_fileURL.isLocalFile() ? QFileInfo(m_fileURL.toLocalFile()).fileName()
+                                                 : m_fileURL.toDisplayString();
+    const QString last = timecodeAtTime(m_mediaObject->timeOfFrame(std::max<int64_t>(playable - 1, 0)));
+    BVLog::appendLog("%@ ends early: %lld of %llu frames can be played", name, (long long)playable,
+        (unsigned long long)m_mediaObject->frameCount());
+    BVAlert::alertSheetWithMessageText(QStringLiteral("The file \"%1\" ends early.").arg(name),
+        QStringLiteral("OK"), {}, {},
+        QStringLiteral("Only %1 of its %2 frames can be played, up to %3. It may still be being written, "
+                       "or be an incomplete copy.")
+            .arg(playable)
+            .arg(m_mediaObject->frameCount())
+            .arg(last),
+        parentWindow(), false);
 }
 
 void BVDocument::setDurationField()

@@ -322,6 +322,8 @@ Q_SIGNALS:
     void inOutMarksChanged(double inFraction, double outFraction);
     // Start and end fractions of the buffered ranges, in pairs.
     void bufferedRangesChanged(const QList<double> &fractions);
+    // How much of the duration can be played, as a fraction: below 1 for a file cut short.
+    void playableExtentChanged(double fraction);
     // The status overlay's text; empty hides it.
     void statusTextChanged(const QString &text);
     void volumeChanged(float volume);
@@ -359,6 +361,7 @@ private:
     void setTransportEnabled(bool enabled);
     QString auxTitle(const QString &suffix) const;
     void setDurationField();
+    void reportPlayableExtent();
     void playAfterDelayIfWanted();
     // The pending seek of a cloud review or session, else the remembered position.
     void seekToStartPosition();
@@ -399,6 +402,7 @@ private:
     bool m_shouldUnmuteOnFocus = false;
     MediaTime m_seekOnLoad = MediaTime::invalid();
     int64_t m_lastSyncedFrame = -1;
+    bool m_toldEndsEarly = false; // the user heard that this media ends early
     QDateTime m_lastPlaybackPositionSyncDate;
     MediaTimeRange m_inOutRange {MediaTime(0, 0), MediaTime(0, 0)};
     MediaTime m_playbackResumePos = MediaTime::zero();

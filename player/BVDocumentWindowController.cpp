@@ -90,6 +90,10 @@ void BVDocumentWindowController::observeDocument()
     connect(d, &BVDocument::playheadChanged, this, &BVDocumentWindowController::setPlayhead);
     connect(d, &BVDocument::inOutMarksChanged, this, &BVDocumentWindowController::setInOutMarks);
     connect(d, &BVDocument::bufferedRangesChanged, this, &BVDocumentWindowController::setBufferedRanges);
+    connect(d, &BVDocument::playableExtentChanged, this, [this](double fraction) {
+        if (m_scrubber)
+            m_scrubber->setPlayableEnd(fraction);
+    });
     connect(d, &BVDocument::statusTextChanged, this, &BVDocumentWindowController::showStatusOverlay);
     connect(d, &BVDocument::timecodeChanged, this, [this](const QString &display) {
         if (m_timeElapsed)

@@ -158,9 +158,18 @@ void BVMediaObject::seekToTime(const MediaTime &time, const MediaTime &tolerance
     seekToTime(time, toleranceBefore, toleranceAfter, handler);
 }
 
+bool BVMediaObject::endsEarly() const
+{
+    const MediaTime playable = playableDuration();
+    return playable.isNumeric() && playable < duration();
+}
+
 void BVMediaObject::applySeekToZeroRule()
 {
-    setSeekToZeroBeforePlay(currentTime() == duration());
+    const MediaTime now = currentTime();
+    // A file cut short ends on its last whole frame.
+    setSeekToZeroBeforePlay(
+        now == duration() || (endsEarly() && frameAtTime(now) + 1 >= frameAtTime(playableDuration())));
 }
 
 uint64_t BVMediaObject::currentFrame() const

@@ -152,6 +152,10 @@ public:
     // Position and length; zero in the base class.
     virtual MediaTime currentTime() const { return MediaTime::zero(); }
     virtual MediaTime duration() const { return MediaTime::zero(); }
+    // How much can be played: the duration, or less for a file cut short (still being written, a
+    // partial copy), whose end leaves the position on its last whole frame.
+    virtual MediaTime playableDuration() const { return duration(); }
+    bool endsEarly() const;
 
     virtual void play() { }
     void pause() { pause(true); }

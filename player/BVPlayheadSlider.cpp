@@ -70,6 +70,14 @@ void BVPlayheadSlider::setBufferedTimeRanges(const QList<float> &ranges)
     update();
 }
 
+void BVPlayheadSlider::setPlayableEnd(double fraction)
+{
+    if (m_cell.playableEnd == fraction)
+        return;
+    m_cell.playableEnd = fraction;
+    update();
+}
+
 double BVPlayheadSlider::fraction() const
 {
     const double span = m_maximum - m_minimum;

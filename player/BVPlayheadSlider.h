@@ -30,6 +30,7 @@ public:
     void setOutPoint(double fraction);
     // Redraws only when the list differs from the one held.
     void setBufferedTimeRanges(const QList<float> &ranges);
+    void setPlayableEnd(double fraction);
 
     // The value at x (slider coordinates), clamped to the range.
     double valueAtX(double x) const;

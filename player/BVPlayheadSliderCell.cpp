@@ -57,6 +57,14 @@ QList<QRectF> BVPlayheadSliderCell::bufferedRects(const QRectF &bar) const
     return rects;
 }
 
+QRectF BVPlayheadSliderCell::unplayableRect(const QRectF &bar) const
+{
+    if (!std::isfinite(playableEnd) || playableEnd >= 1)
+        return {};
+    const double from = bar.x() + std::max(playableEnd, 0.0) * bar.width();
+    return {from, bar.y(), bar.right() - from, bar.height()};
+}
+
 QRectF BVPlayheadSliderCell::inBracketRect(const QRectF &bar) const
 {
     if (!(inPoint > -1))
@@ -124,6 +132,13 @@ void BVPlayheadSliderCell::draw(QPainter &painter, const QRectF &bounds, double 
     painter.setBrush(QColor(255, 255, 255, enabled ? 110 : 60));
     for (const QRectF &range : bufferedRects(bar))
         painter.drawRoundedRect(range, 2, 2);
+    // What a file cut short does not hold: hatched in red, so the end of what plays is plain.
+    if (const QRectF missing = unplayableRect(bar); !missing.isEmpty()) {
+        painter.setBrush(QColor(120, 40, 40, enabled ? 255 : 128));
+        painter.drawRect(missing);
+        painter.setBrush(QBrush(QColor(220, 90, 90, enabled ? 200 : 100), Qt::BDiagPattern));
+        painter.drawRect(missing);
+    }
     // The played part, in the accent colour, up to the playhead.
     if (enabled && fraction > 0) {
         QRectF played = bar;

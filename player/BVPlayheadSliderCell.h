@@ -21,6 +21,9 @@ public:
     double outPoint = -1;
     // Two fractions per loaded range: start, end.
     QList<float> bufferedTimeRanges;
+    // How much of the duration can be played (a file cut short: below 1); past it the bar is
+    // hatched.
+    double playableEnd = 1;
 
     // The bar inside the slider's rectangle: inset by half a knob on the left and right (and the
     // maximum-value image area on the right), centred vertically.
@@ -30,6 +33,8 @@ public:
     // The buffered rectangles drawn on `bar`; unusable values (missing, infinite, NaN) count as 0,
     // negative ones are raised to 0, and a pair of zeros draws nothing.
     QList<QRectF> bufferedRects(const QRectF &bar) const;
+    // The part of `bar` that cannot be played; empty for a whole file.
+    QRectF unplayableRect(const QRectF &bar) const;
     // The brackets' rectangles; empty when the point is not set. The out bracket never passes the
     // bar's right end.
     QRectF inBracketRect(const QRectF &bar) const;

@@ -3,6 +3,7 @@
 #include "MediaEngineTestSupport.h"
 
 #include "common/BVTestSupport.h"
+#include "platform/media/engine/MediaFrameCache.h"
 #include "platform/media/engine/MediaPlayer.h"
 #include "platform/media/engine/MediaPlayerItem.h"
 
@@ -95,6 +96,36 @@ TEST_P(FrameAccuracy, StepsForwardAndBackShowEachNeighbouringFrame)
             EXPECT_EQ(player().currentTime(), m_reference[size_t(index)].time);
             expectShowing(index, QStringLiteral("step from %1 by %2").arg(origin).arg(delta));
         }
+    }
+}
+
+TEST_P(FrameAccuracy, TheFrameAfterASoughtOneIsDecodedWithIt)
+{
+    // Seeks far apart into GOPs not decoded yet, each to a frame inside its GOP: the frame after it
+    // comes with the pass that brings the sought one, before the GOP is filled (so the first step
+    // forward waits for no full pass), and it is the right picture.
+    const int last = int(m_reference.size()) - 1;
+    const MediaStreamTiming &timing = m_session->item->timing();
+    MediaFrameCache &cache = *m_session->item->cache();
+    // Away from the first GOPs, which opening decodes, and inside a GOP (not its last frame).
+    for (int origin : {last - 30, last / 2 - 5}) {
+        const int64_t sought = timing.toTicks(m_reference[size_t(origin)].time);
+        const int64_t next = timing.toTicks(m_reference[size_t(origin + 1)].time);
+        ASSERT_TRUE(seek(player(), m_reference[size_t(origin)].time));
+        bool beforeTheFullPass = false;
+        BVTest::waitFor(
+            [&] {
+                const bool cached = cache.frameContaining(next) != nullptr;
+                beforeTheFullPass = cached && !cache.completeSpan(sought, true);
+                return cached;
+            },
+            std::chrono::milliseconds(3000));
+        // (An intra-only clip has a GOP per frame: its next frame is a pass of its own.)
+        if (QLatin1String(GetParam().variant) != QLatin1String("mjpeg")) {
+            EXPECT_TRUE(beforeTheFullPass) << "after a seek to frame " << origin;
+        }
+        ASSERT_TRUE(step(player(), 1));
+        expectShowing(origin + 1, QStringLiteral("first step forward after a seek to %1").arg(origin));
     }
 }
 

@@ -11,6 +11,7 @@
 #include "common/BVTestSupport.h"
 
 #include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -234,6 +235,43 @@ TEST(AVAsset, WaveformOfAToneIsItsMeanMagnitudeFiftyTimesASecond)
     EXPECT_NEAR(double(movieAudio->size()), 3 * 48000 / 961.0, 3);
     std::atomic<bool> cancelled {true};
     EXPECT_FALSE(BVAVFoundation::waveformDataForAsset(asset, &normalize, &cancelled).has_value());
+}
+
+TEST(AVAsset, WaveformOfSixChannelsCountsEveryChannelOfEveryFrame)
+{
+    // 5 s of 6-channel 48 kHz audio at steady levels, one per channel: 0.05, 0.10 ... 0.30 of full
+    // scale until 2.5 s; after that only the sixth channel sounds (0.30).
+    const QString path = BVTest::makeTempFolder() + QStringLiteral("/six.wav");
+    QStringList levels;
+    for (int c = 1; c <= 6; ++c)
+        levels << (c < 6 ? QStringLiteral("if(lt(t\\,2.5)\\,%1\\,0)").arg(0.05 * c) : QStringLiteral("0.30"));
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+            QStringLiteral("lavfi"), QStringLiteral("-i"),
+            QStringLiteral("aevalsrc=%1:s=48000:d=5:c=5.1").arg(levels.join(QLatin1Char('|'))),
+            QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), path});
+    ASSERT_TRUE(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0)
+        << ffmpeg.readAllStandardError().constData();
+
+    float normalize = 0;
+    const auto values = BVAVFoundation::waveformDataForAsset(
+        MediaAsset::assetWithURL(QUrl::fromLocalFile(path)), &normalize);
+    ASSERT_TRUE(values.has_value());
+    // Fifty values a second: runs of ceiling(48000 / 50) + 1 = 961 frames of all six channels.
+    EXPECT_EQ(values->size(), size_t(5 * 48000 / 961));
+    // The mean of the six levels, in 16-bit units: (0.05 + ... + 0.30) / 6 x 32768; then 0.30 / 6.
+    const double before = (0.05 + 0.10 + 0.15 + 0.20 + 0.25 + 0.30) / 6 * 32768;
+    const double after = 0.30 / 6 * 32768;
+    const size_t boundary = size_t(2.5 * 48000 / 961);
+    for (size_t i = 0; i < values->size(); ++i) {
+        if (i + 1 < boundary) {
+            ASSERT_NEAR((*values)[i], before, 3) << "bin " << i;
+        } else if (i > boundary + 1) {
+            ASSERT_NEAR((*values)[i], after, 3) << "bin " << i;
+        }
+    }
+    EXPECT_NEAR(normalize, before, 3);
 }
 
 TEST(AVAsset, CleanupStopsCallbacksAndForgetsTheMedia)

@@ -1,22 +1,24 @@
-// Gang playback between two player windows: the active window leads, the other follows commands on
-// its own rate ladder and copies positions; nothing is posted with one window open; a follower whose
-// item is not ready ignores positions; enabling twice does not double the handlers.
+// Gang playback between two player documents, without windows: the key document (its window the
+// active one) leads, the other follows commands on its own rate ladder and copies positions; nothing
+// is posted with one document open; a follower whose item is not ready ignores positions; enabling
+// twice does not double the handlers.
 #include "DocumentTestSupport.h"
 
 #include "player/BVAVFoundation.h"
 #include "support/BVNotificationCenter.h"
 
-#include <QTest>
-
 using namespace DocumentTest;
 
 namespace {
 
-bool activate(BVDocument &document)
+// What the window controllers tell the documents when the window of `document` becomes the active
+// one instead of that of `previous`.
+bool activate(BVDocument &document, BVDocument *previous = nullptr)
 {
-    document.window()->activateWindow();
-    document.window()->raise();
-    return QTest::qWaitForWindowActive(document.window());
+    if (previous)
+        previous->windowDidResignKey(false);
+    document.windowDidBecomeKey();
+    return document.isKeyDocument();
 }
 
 // Counts the posts of some notification names.
@@ -40,9 +42,9 @@ protected:
     {
         resetSettings();
         defaults()->setInteger(1, QStringLiteral("gangMode"));
-        m_leader = open(movie());
-        m_follower = open(movie(QStringLiteral("320x240"), QStringLiteral("8")));
-        ASSERT_TRUE(activate(*m_leader));
+        m_leader = openHeadless(movie());
+        m_follower = openHeadless(movie(QStringLiteral("320x240"), QStringLiteral("8")));
+        ASSERT_TRUE(activate(*m_leader, m_follower.get()));
         ASSERT_TRUE(BVTest::waitFor([this] { return m_follower->isListeningToGang(); }));
         EXPECT_FALSE(m_leader->isListeningToGang());
     }
@@ -50,7 +52,7 @@ protected:
     {
         for (auto *document : {m_follower.get(), m_leader.get()}) {
             if (document)
-                document->close();
+                document->cleanup();
         }
         m_follower.reset();
         m_leader.reset();
@@ -107,7 +109,7 @@ TEST_F(DocumentGang, FollowerStepsAndCopiesPositionsOnceEvenWhenEnabledAgain)
 
 TEST_F(DocumentGang, TheActiveWindowLeadsAndTurningGangingOffStopsListening)
 {
-    ASSERT_TRUE(activate(*m_follower));
+    ASSERT_TRUE(activate(*m_follower, m_leader.get()));
     EXPECT_TRUE(BVTest::waitFor(
         [this] { return m_leader->isListeningToGang() && !m_follower->isListeningToGang(); }));
     GangRecorder recorder({QStringLiteral("GANGSTEP+")});
@@ -128,7 +130,7 @@ TEST(DocumentGangAlone, NothingIsPostedWithOneDocumentOpen)
 {
     resetSettings();
     defaults()->setInteger(1, QStringLiteral("gangMode"));
-    auto only = open(movie());
+    auto only = openHeadless(movie());
     ASSERT_TRUE(activate(*only));
     GangRecorder recorder(
         {QStringLiteral("GANGPLAY"), QStringLiteral("GANGPAUSE"), QStringLiteral("GANGSTEP+"),
@@ -140,7 +142,7 @@ TEST(DocumentGangAlone, NothingIsPostedWithOneDocumentOpen)
     BVTest::spin(std::chrono::milliseconds(700));
     EXPECT_TRUE(recorder.posted.isEmpty()) << recorder.posted.join(u',').toStdString();
     EXPECT_FALSE(only->postGangNotification(QStringLiteral("GANGPLAY")));
-    only->close();
+    only->cleanup();
 }
 
 TEST(DocumentGangAlone, FollowerWhoseItemIsNotReadyIgnoresPositions)

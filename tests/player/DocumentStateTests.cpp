@@ -21,23 +21,6 @@ using namespace DocumentTest;
 
 namespace {
 
-// Opens a file with no window and waits until its media is ready.
-std::unique_ptr<BVDocument> openHeadless(const QString &path)
-{
-    auto document = std::make_unique<BVDocument>();
-    BVError error;
-    EXPECT_TRUE(document->readFromURL(QUrl::fromLocalFile(path), BVDocument::movieType(), &error))
-        << error.description().toStdString();
-    BVDocument *d = document.get();
-    EXPECT_TRUE(BVTest::waitFor([d] {
-        auto *asset = dynamic_cast<BVAVAsset *>(d->mediaObject());
-        return d->isReady() && asset && asset->isReadyToPlay();
-    }));
-    // The first positioning after ready (the remembered position) has landed.
-    BVTest::spin(std::chrono::milliseconds(300));
-    return document;
-}
-
 // The transport events of one document, in order.
 class EventRecorder
 {

@@ -9,6 +9,7 @@
 
 #include "common/BVTestSupport.h"
 
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QUrl>
 
@@ -94,6 +95,46 @@ std::unique_ptr<Document> open(const QString &path, const QRect &screen = QRect(
         return d->isReady() && asset && asset->isReadyToPlay();
     }));
     return document;
+}
+
+// Opens a file with no window, the document alone, and waits until its media is ready and its
+// first positioning (the remembered position) has landed.
+template<typename Document = ScreenDocument> std::unique_ptr<Document> openHeadless(const QString &path)
+{
+    auto document = std::make_unique<Document>();
+    BVError error;
+    EXPECT_TRUE(document->readFromURL(QUrl::fromLocalFile(path), BVDocument::movieType(), &error))
+        << error.description().toStdString();
+    Document *d = document.get();
+    EXPECT_TRUE(BVTest::waitFor([d] {
+        auto *asset = dynamic_cast<BVAVAsset *>(d->mediaObject());
+        return d->isReady() && asset && asset->isReadyToPlay();
+    }));
+    BVTest::spin(std::chrono::milliseconds(300));
+    return document;
+}
+
+// A key as the playback view hands it to the document: pressed, then released.
+inline bool pressKey(BVDocument &document, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    const QString text = key >= Qt::Key_A && key <= Qt::Key_Z ? QString(QChar(u'a' + (key - Qt::Key_A)))
+        : key >= Qt::Key_0 && key <= Qt::Key_9                ? QString(QChar(u'0' + (key - Qt::Key_0)))
+                                                              : QString();
+    QKeyEvent event(QEvent::KeyPress, key, modifiers, text);
+    return document.playbackKeyPressed(&event, false);
+}
+inline bool releaseKey(BVDocument &document, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    const QString text = key >= Qt::Key_A && key <= Qt::Key_Z ? QString(QChar(u'a' + (key - Qt::Key_A)))
+        : key >= Qt::Key_0 && key <= Qt::Key_9                ? QString(QChar(u'0' + (key - Qt::Key_0)))
+                                                              : QString();
+    QKeyEvent event(QEvent::KeyRelease, key, modifiers, text);
+    return document.playbackKeyPressed(&event, true);
+}
+inline void clickKey(BVDocument &document, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    pressKey(document, key, modifiers);
+    releaseKey(document, key, modifiers);
 }
 
 // Seeks and waits for the seek to land.

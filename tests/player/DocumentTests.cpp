@@ -1,6 +1,6 @@
 // The player document: opening errors, the three timecode display modes, playback-position memory
-// with its 5 % / 95 % rules and throttle, window fitting, view options from the menus, muting,
-// auxiliary windows and late callbacks after cleanup.
+// with its 5 % / 95 % rules and throttle (without a window), window fitting, view options from the menus,
+// muting, auxiliary windows and late callbacks after cleanup.
 #include "DocumentTestSupport.h"
 
 #include "player/BVAVFoundation.h"
@@ -85,7 +85,7 @@ TEST_F(Document, RemembersPositionsWithTheFivePercentRules)
 {
     const QString path = movie(QStringLiteral("320x240"), QStringLiteral("10"));
     defaults()->setBool(true, QStringLiteral("savePlaybackPos"));
-    auto document = open(path);
+    auto document = openHeadless(path);
     const MediaTime duration = document->mediaObject()->duration();
     const struct
     {
@@ -110,22 +110,22 @@ TEST_F(Document, RemembersPositionsWithTheFivePercentRules)
     document->stopPlayback(true);
     EXPECT_DOUBLE_EQ(fileEntry(path).value(QStringLiteral("naturalWidth")).toDouble(), 320);
     EXPECT_DOUBLE_EQ(fileEntry(path).value(QStringLiteral("naturalHeight")).toDouble(), 240);
-    document->close();
+    document->cleanup();
     document.reset();
 
     // Reopening resumes at 90 %.
     ASSERT_EQ(storedPosition(path), MediaTime(int64_t(double(duration.value()) * 0.9), duration.timescale()));
-    auto reopened = open(path);
+    auto reopened = openHeadless(path);
     EXPECT_TRUE(BVTest::waitFor([&] {
         return std::fabs(seconds(*reopened) - 0.9 * duration.seconds()) < 0.05;
     })) << seconds(*reopened);
-    reopened->close();
+    reopened->cleanup();
 }
 
 TEST_F(Document, UnforcedSavesComeAtMostEveryTenSeconds)
 {
     const QString path = movie(QStringLiteral("320x240"), QStringLiteral("10"));
-    auto document = open(path);
+    auto document = openHeadless(path);
     defaults()->setBool(true, QStringLiteral("savePlaybackPos"));
     // The first unforced save is written (the seek's scrubber sync makes it).
     ASSERT_TRUE(seekAndWait(*document, MediaTime(5, 1)));
@@ -147,7 +147,7 @@ TEST_F(Document, UnforcedSavesComeAtMostEveryTenSeconds)
     ASSERT_TRUE(seekAndWait(*document, MediaTime(2, 1)));
     document->savePlaybackPosition(true);
     EXPECT_EQ(storedPosition(path), second);
-    document->close();
+    document->cleanup();
 }
 
 TEST_F(Document, SavingKeepsTheOtherKeysOfTheFileEntry)
@@ -158,14 +158,14 @@ TEST_F(Document, SavingKeepsTheOtherKeysOfTheFileEntry)
                               {QStringLiteral("file:///other.mov"), QVariantMap {{QStringLiteral("x"), 1}}}},
         QStringLiteral("fileSettings"));
     defaults()->setBool(true, QStringLiteral("savePlaybackPos"));
-    auto document = open(path);
+    auto document = openHeadless(path);
     ASSERT_TRUE(seekAndWait(*document, MediaTime(5, 1)));
     document->savePlaybackPosition(true);
     const QVariantMap all = defaults()->dictionaryForKey(QStringLiteral("fileSettings"));
     EXPECT_EQ(all.value(key).toMap().value(QStringLiteral("markers")), QVariant(QVariantList {1, 2}));
     EXPECT_TRUE(all.value(key).toMap().contains(QStringLiteral("playbackPos")));
     EXPECT_TRUE(all.contains(QStringLiteral("file:///other.mov")));
-    document->close();
+    document->cleanup();
 }
 
 TEST_F(Document, WindowFitsTheMediaOrTheScreen)

@@ -1,11 +1,9 @@
-// The player document's transport: the shuttle ladder through commands and J, K, L keys, steps and
-// jumps from the keyboard, play-around with and without looping, in and out points, and typed
-// timecode in frame mode.
+// The player document's transport, without a window: the shuttle ladder through commands and J, K,
+// L keys, steps and jumps from the keyboard, play-around with and without looping, in and out
+// points, and typed timecode in frame mode.
 #include "DocumentTestSupport.h"
 
 #include "player/BVAVFoundation.h"
-
-#include <QTest>
 
 using namespace DocumentTest;
 
@@ -17,10 +15,11 @@ protected:
     void SetUp() override
     {
         resetSettings();
-        m_document = open(movie());
+        m_document = openHeadless(movie());
         ASSERT_TRUE(m_document->isReady());
-        m_view = m_document->playbackView();
-        ASSERT_NE(m_view, nullptr);
+        ASSERT_EQ(m_document->window(), nullptr);
+        QObject::connect(m_document.get(), &BVDocument::statusTextChanged,
+            [this](const QString &text) { m_statusText = text; });
     }
     void TearDown() override
     {
@@ -28,7 +27,7 @@ protected:
         // being decoded leaks them in the engine (indirect leaks only).
         BVTest::spin(std::chrono::milliseconds(1000));
         if (m_document)
-            m_document->close();
+            m_document->cleanup();
         m_document.reset();
     }
 
@@ -39,7 +38,8 @@ protected:
     }
 
     std::unique_ptr<ScreenDocument> m_document;
-    BVAVPlaybackView *m_view = nullptr;
+    // The status overlay's text, as the document tells its window.
+    QString m_statusText;
 };
 
 } // namespace
@@ -76,7 +76,7 @@ TEST_F(DocumentTransport, ShuttleStepsAlongTheRateLadderWithItsOverlayTexts)
             else
                 m_document->rewind();
             EXPECT_FLOAT_EQ(media().rate(), step.rates.at(i)) << "after command " << i;
-            EXPECT_EQ(m_document->statusOverlayText(), step.texts.at(i));
+            EXPECT_EQ(m_statusText, step.texts.at(i));
             EXPECT_TRUE(media().isPlaying());
         }
     }
@@ -87,11 +87,8 @@ TEST_F(DocumentTransport, FastForwardWhilePausedShowsErrorAndChangesNothing)
 {
     ASSERT_FALSE(media().isPlaying());
     m_document->fastForward();
-    EXPECT_EQ(m_document->statusOverlayText(), QStringLiteral("Error"));
+    EXPECT_EQ(m_statusText, QStringLiteral("Error"));
     EXPECT_FALSE(media().isPlaying());
-    // The status overlay goes by itself after 2 s.
-    EXPECT_TRUE(BVTest::waitFor(
-        [this] { return m_document->statusOverlayText().isEmpty(); }, std::chrono::seconds(4)));
 }
 
 TEST_F(DocumentTransport, KeysShuttleAndKHeldWithLPlaysAtHalfSpeed)
@@ -99,36 +96,36 @@ TEST_F(DocumentTransport, KeysShuttleAndKHeldWithLPlaysAtHalfSpeed)
     ASSERT_TRUE(seekAndWait(*m_document, MediaTime(5, 1)));
     // J pressed and released while playing at 1: -1, again -2.
     m_document->play();
-    QTest::keyClick(m_view, Qt::Key_J);
+    clickKey(*m_document, Qt::Key_J);
     EXPECT_FLOAT_EQ(media().rate(), -1);
-    QTest::keyClick(m_view, Qt::Key_J);
+    clickKey(*m_document, Qt::Key_J);
     EXPECT_FLOAT_EQ(media().rate(), -2);
     // K released pauses.
-    QTest::keyClick(m_view, Qt::Key_K);
+    clickKey(*m_document, Qt::Key_K);
     EXPECT_FALSE(media().isPlaying());
     EXPECT_FALSE(m_document->kPressed());
     // L released while paused plays.
-    QTest::keyClick(m_view, Qt::Key_L);
+    clickKey(*m_document, Qt::Key_L);
     EXPECT_TRUE(media().isPlaying());
     EXPECT_FLOAT_EQ(media().rate(), 1);
-    QTest::keyClick(m_view, Qt::Key_K);
+    clickKey(*m_document, Qt::Key_K);
     ASSERT_FALSE(media().isPlaying());
 
     // K held, L pressed: forward at 0.5 until L is released.
-    QTest::keyPress(m_view, Qt::Key_K);
+    pressKey(*m_document, Qt::Key_K);
     EXPECT_TRUE(m_document->kPressed());
-    QTest::keyPress(m_view, Qt::Key_L);
+    pressKey(*m_document, Qt::Key_L);
     EXPECT_TRUE(media().isPlaying());
     EXPECT_FLOAT_EQ(media().rate(), 0.5f);
-    QTest::keyRelease(m_view, Qt::Key_L);
+    releaseKey(*m_document, Qt::Key_L);
     EXPECT_FALSE(media().isPlaying());
     // Still holding K, J plays backwards at 0.5 until K is released.
-    QTest::keyPress(m_view, Qt::Key_J);
+    pressKey(*m_document, Qt::Key_J);
     EXPECT_FLOAT_EQ(media().rate(), -0.5f);
-    QTest::keyRelease(m_view, Qt::Key_K);
+    releaseKey(*m_document, Qt::Key_K);
     EXPECT_FALSE(media().isPlaying());
     EXPECT_FALSE(m_document->kPressed());
-    QTest::keyRelease(m_view, Qt::Key_J); // K no longer held: a plain J release shuttles down
+    releaseKey(*m_document, Qt::Key_J); // K no longer held: a plain J release shuttles down
     EXPECT_FLOAT_EQ(media().rate(), -1);
     m_document->pause();
     // Ctrl+J is not the key map's.
@@ -160,7 +157,7 @@ TEST_F(DocumentTransport, ArrowsHomeAndEndMoveThePlayhead)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(QKeySequence(c.key | c.modifiers).toString().toStdString());
-        QTest::keyClick(m_view, c.key, c.modifiers);
+        clickKey(*m_document, c.key, c.modifiers);
         const double expected = c.expectedSeconds < 0 ? media().duration().seconds() : c.expectedSeconds;
         EXPECT_TRUE(BVTest::waitFor([&] {
             return std::fabs(seconds(*m_document) - expected) < 0.5 / media().fps();
@@ -289,9 +286,16 @@ TEST_F(DocumentTransport, TypedTimecodeInTheTwoTimecodeModes)
 
 TEST_F(DocumentTransport, DigitKeysOpenTheTimecodeEntryWithTheTypedCharacter)
 {
-    EXPECT_FALSE(m_document->isTimecodeEntryOpen());
-    QTest::keyClick(m_view, Qt::Key_4, Qt::NoModifier);
-    EXPECT_TRUE(m_document->isTimecodeEntryOpen());
+    QStringList requested;
+    int done = 0;
+    QObject::connect(m_document.get(), &BVDocument::timecodeEntryRequested,
+        [&](const QString &text) { requested.append(text); });
+    QObject::connect(m_document.get(), &BVDocument::timecodeEntryDone, [&] { ++done; });
+    EXPECT_TRUE(pressKey(*m_document, Qt::Key_4));
+    EXPECT_EQ(requested, QStringList {QStringLiteral("4")});
+    // Shift and Ctrl digits are not the entry's.
+    EXPECT_FALSE(pressKey(*m_document, Qt::Key_5, Qt::ControlModifier));
+    EXPECT_EQ(requested.size(), 1);
     m_document->timecodeModified({});
-    EXPECT_FALSE(m_document->isTimecodeEntryOpen());
+    EXPECT_EQ(done, 1);
 }

@@ -37,6 +37,27 @@ TEST_F(DocumentWindow, FullScreenTakesTheMenuBarAlongAndItsKeysStillWork)
     document->close();
 }
 
+TEST_F(DocumentWindow, TheStatusOverlayShowsWhatTheDocumentSaysAndGoesAfterTwoSeconds)
+{
+    auto document = open(movie());
+    document->fastForward(); // paused: not on the ladder
+    EXPECT_EQ(document->statusOverlayText(), QStringLiteral("Error"));
+    EXPECT_TRUE(
+        BVTest::waitFor([&] { return document->statusOverlayText().isEmpty(); }, std::chrono::seconds(4)));
+    document->close();
+}
+
+TEST_F(DocumentWindow, DigitKeysOnThePictureOpenTheTimecodeEntryWithTheTypedCharacter)
+{
+    auto document = open(movie());
+    EXPECT_FALSE(document->isTimecodeEntryOpen());
+    QTest::keyClick(document->playbackView(), Qt::Key_4, Qt::NoModifier);
+    EXPECT_TRUE(document->isTimecodeEntryOpen());
+    document->timecodeModified({});
+    EXPECT_FALSE(document->isTimecodeEntryOpen());
+    document->close();
+}
+
 TEST_F(DocumentWindow, NewWindowsCascade)
 {
     auto first = open(movie());

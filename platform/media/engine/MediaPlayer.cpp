@@ -58,9 +58,12 @@ int64_t MediaPlayer::endTicksLocked() const
     const int64_t demuxed = m_item->demuxer() ? m_item->demuxer()->endTicks() : MediaStreamTiming::NoTime;
     const MediaTime duration = m_item->duration();
     int64_t end = duration.isNumeric() ? timing.toTicks(duration) : std::numeric_limits<int64_t>::max() / 4;
-    // The stream's real end, once read, wins over the container's claim.
+    // The stream's real end, once read, wins over the container's claim; so does the end of a
+    // file cut short.
     if (demuxed != MediaStreamTiming::NoTime)
         end = std::min(end, demuxed);
+    if (m_item->endsEarly())
+        end = std::min(end, m_item->playableEndTicks());
     return end;
 }
 
@@ -277,6 +280,9 @@ void MediaPlayer::seekToTime(const MediaTime &time, const MediaTime &toleranceBe
     MediaTime target = MediaTime::maximum(time, MediaTime::zero());
     if (duration.isNumeric())
         target = MediaTime::minimum(target, duration);
+    // Past the last whole picture of a file cut short: that picture, and its time.
+    if (m_item->endsEarly() && target >= m_item->playableDuration())
+        target = m_item->lastPlayableFrameTime();
     const auto nonNegative
         = [](const MediaTime &t) { return t.isNumeric() && t > MediaTime::zero() ? t : MediaTime::zero(); };
     PendingSeek seek;
@@ -531,7 +537,11 @@ void MediaPlayer::reachedBoundaryLocked(std::unique_lock<std::mutex> &lock, int6
     m_rate = 0;
     m_stalled = false;
     const MediaTime duration = m_item->duration();
-    placeLocked(atEnd && duration.isNumeric() ? duration : timing.toTime(ticks), 0);
+    // A file cut short stops on its last whole picture, which the position then names.
+    if (atEnd && m_item->endsEarly())
+        placeLocked(m_item->lastPlayableFrameTime(), 0);
+    else
+        placeLocked(atEnd && duration.isNumeric() ? duration : timing.toTime(ticks), 0);
     restartAudioLocked(ticks, 0);
     MediaCachedFramePtr frame;
     if (m_item->videoDecoder()) {

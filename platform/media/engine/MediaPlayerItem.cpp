@@ -2,6 +2,7 @@
 
 #include "platform/media/engine/MediaDemuxer.h"
 #include "platform/media/engine/MediaFrameCache.h"
+#include "platform/media/engine/MediaPlayableExtent.h"
 #include "platform/media/engine/MediaVideoDecoder.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
@@ -55,6 +56,16 @@ MediaPlayerItem::~MediaPlayerItem()
     m_decoder.reset();
     m_demuxer.reset();
     m_cache.reset();
+}
+
+MediaTime MediaPlayerItem::playableDuration() const
+{
+    return endsEarly() ? m_timing.toTime(m_playableEndTicks) : m_duration;
+}
+
+MediaTime MediaPlayerItem::lastPlayableFrameTime() const
+{
+    return endsEarly() ? m_timing.toTime(m_lastFrameTicks) : MediaTime::invalid();
 }
 
 MediaTime MediaPlayerItem::frameDuration() const
@@ -149,16 +160,32 @@ void MediaPlayerItem::open()
     };
     auto opened = std::make_shared<OpenedContext>();
     opened->context = context;
+    // A file cut short (still being written, a partial copy) is told by its index here, before
+    // the demuxer reads it: the stream that will be the primary one.
+    MediaPlayableExtent extent;
+    int scanned = -1;
+    // A local file: a path, or a file URL.
+    if (context && (url.scheme().isEmpty() || url.isLocalFile())) {
+        scanned = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (scanned >= 0
+            && (m_videoDisabled || (context->streams[scanned]->disposition & AV_DISPOSITION_ATTACHED_PIC)))
+            scanned = -1;
+        if (scanned < 0)
+            scanned = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (scanned >= 0)
+            extent = MediaPlayableExtent::scan(context, scanned);
+    }
     std::weak_ptr<MediaPlayerItem> weak = weak_from_this();
-    BVMainThread::async([weak, opened, error] {
+    BVMainThread::async([weak, opened, error, extent, scanned] {
         std::shared_ptr<MediaPlayerItem> self = weak.lock();
         if (!self)
             return;
-        self->finishOpening(std::exchange(opened->context, nullptr), error);
+        self->finishOpening(std::exchange(opened->context, nullptr), error, extent, scanned);
     });
 }
 
-void MediaPlayerItem::finishOpening(AVFormatContext *context, const BVError &error)
+void MediaPlayerItem::finishOpening(
+    AVFormatContext *context, const BVError &error, const MediaPlayableExtent &extent, int scannedStream)
 {
     if (!context || m_abort->load()) {
         avformat_close_input(&context);
@@ -208,6 +235,11 @@ void MediaPlayerItem::finishOpening(AVFormatContext *context, const BVError &err
         m_duration = m_timing.toTime(m_timing.startTicks + stream->duration);
     else if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
         m_duration = MediaTime(context->duration, AV_TIME_BASE);
+    if (extent.endsEarly() && scannedStream == primary
+        && (!m_duration.isNumeric() || m_timing.toTime(extent.endTicks) < m_duration)) {
+        m_playableEndTicks = extent.endTicks;
+        m_lastFrameTicks = extent.lastFrameTicks;
+    }
 
     m_cache = std::make_unique<MediaFrameCache>(
         m_pendingBudget ? m_pendingBudget : MediaFrameCache::DefaultBudget);

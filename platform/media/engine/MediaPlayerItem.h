@@ -18,6 +18,7 @@ class BVWorkQueue;
 class MediaDemuxer;
 class MediaFrameCache;
 class MediaVideoDecoder;
+struct MediaPlayableExtent;
 
 // One movie or audio file (a path or an http/https address) prepared for playing: it opens the media
 // in the background, then runs the demux thread, the decoded-frame cache and the video decode
@@ -44,6 +45,15 @@ public:
     Status status() const { return m_status; }
     const BVError &error() const { return m_error; }
     MediaTime duration() const { return m_duration; }
+    // A file cut short (its index names samples past its end) plays only up to the end of its
+    // last whole picture: that time, and the start of that picture. Known once ready; the
+    // duration and an invalid time for a whole file.
+    bool endsEarly() const { return m_playableEndTicks != MediaStreamTiming::NoTime; }
+    MediaTime playableDuration() const;
+    MediaTime lastPlayableFrameTime() const;
+    // In the stream's ticks; NoTime for a whole file.
+    int64_t playableEndTicks() const { return m_playableEndTicks; }
+    int64_t lastPlayableFrameTicks() const { return m_lastFrameTicks; }
     // Duration of one frame (the stream's nominal rate); invalid for audio-only media.
     MediaTime frameDuration() const;
     double nominalFrameRate() const { return m_frameRate; }
@@ -80,7 +90,8 @@ public:
 private:
     explicit MediaPlayerItem(QString url);
     void open();
-    void finishOpening(AVFormatContext *context, const BVError &error);
+    void finishOpening(
+        AVFormatContext *context, const BVError &error, const MediaPlayableExtent &extent, int scannedStream);
     void scheduleRefresh();
     void refresh();
     void post(Event event);
@@ -101,6 +112,8 @@ private:
     int m_audioStream = -1;
     AVStream *m_audio = nullptr;
     MediaStreamTiming m_timing;
+    int64_t m_playableEndTicks = MediaStreamTiming::NoTime;
+    int64_t m_lastFrameTicks = MediaStreamTiming::NoTime;
     QList<MediaTimeRange> m_loadedRanges;
     bool m_bufferEmpty = true;
     bool m_likelyToKeepUp = false;

@@ -223,10 +223,37 @@ void MediaVideoDecoder::decodeGop(
     MediaAVFramePtr frame(av_frame_alloc());
     bool cancelled = false;
     bool skipped = false;
-    // Set once the sought frame's own packet is in: the decoder is then drained at once instead of
-    // being fed the pictures after it, which it would otherwise wait for before giving the sought
-    // one out (picture reordering and the threads' pipeline). What comes out after it is dropped.
+    // Set once the sought frame's own packet is in, and the packet of the frame shown after it
+    // (the step most often made next): the decoder is then drained at once instead of being fed
+    // the pictures after them, which it would otherwise wait for before giving the sought one out
+    // (picture reordering and the threads' pipeline). What comes out after them is dropped.
     bool truncated = false;
+    // The last picture a fast pass keeps: the one after the sought frame when this GOP holds it.
+    int64_t keepUntil = skipBefore;
+    // The sought frame's packet (none when this GOP's own packets do not hold it: an open GOP's
+    // last pictures), and whether the GOP holds a later one.
+    int64_t soughtPts = MediaStreamTiming::NoTime;
+    bool hasNext = false;
+    bool fedSought = false, fedNext = false;
+    if (skipBefore != MediaStreamTiming::NoTime) {
+        const AVPacket *sought = nullptr;
+        for (const MediaPacketPtr &packet : gop.packets)
+            if (packet->pts != AV_NOPTS_VALUE && packet->pts <= skipBefore
+                && (!sought || packet->pts > sought->pts))
+                sought = packet.get();
+        const auto ends = [&](const AVPacket *packet) {
+            return packet->pts + (packet->duration > 0 ? packet->duration : m_timing.frameTicks);
+        };
+        if (sought && skipBefore < ends(sought)) {
+            soughtPts = sought->pts;
+            for (const MediaPacketPtr &packet : gop.packets)
+                if (packet->pts != AV_NOPTS_VALUE && packet->pts > soughtPts
+                    && (!hasNext || packet->pts < keepUntil)) {
+                    keepUntil = packet->pts;
+                    hasNext = true;
+                }
+        }
+    }
     // The latest picture delivered, with the duration it was given: corrected once the next
     // picture shows where it really ends.
     MediaAVFramePtr previous;
@@ -236,7 +263,7 @@ void MediaVideoDecoder::decodeGop(
         // the pool instead of making it grow, and the full pass that follows decodes them anyway.
         if (skipBefore != MediaStreamTiming::NoTime
             && (picture->best_effort_timestamp + duration <= skipBefore
-                || (truncated && picture->best_effort_timestamp > skipBefore))) {
+                || (truncated && picture->best_effort_timestamp > keepUntil))) {
             skipped = true; // the GOP has a hole now: not complete
             return;
         }
@@ -251,7 +278,7 @@ void MediaVideoDecoder::decodeGop(
             m_frameHandler();
     };
     const auto settle = [&](int64_t nextPts) {
-        if (!previous || truncated)
+        if (!previous || (truncated && nextPts > keepUntil))
             return;
         const int64_t pts = previous->best_effort_timestamp;
         // Before a skipped stretch the gap is not this picture's: keep its own duration.
@@ -310,11 +337,15 @@ void MediaVideoDecoder::decodeGop(
         if (packet->pts != AV_NOPTS_VALUE)
             covered = std::max(covered, endOf(packet));
         feed(packet, i == 0);
-        // The sought frame's own packet is in: drain now (unless the GOP ends here anyway).
-        if (skipBefore != MediaStreamTiming::NoTime && packet->pts != AV_NOPTS_VALUE
-            && packet->pts <= skipBefore && skipBefore < endOf(packet) && i + 1 < gop.packets.size()) {
-            truncated = skipped = true;
-            break;
+        // The sought frame's packet and the next one's are in: drain now (unless the GOP ends here
+        // anyway).
+        if (skipBefore != MediaStreamTiming::NoTime && packet->pts != AV_NOPTS_VALUE) {
+            fedSought = fedSought || packet->pts == soughtPts;
+            fedNext = fedNext || packet->pts == keepUntil;
+            if (fedSought && (fedNext || !hasNext) && i + 1 < gop.packets.size()) {
+                truncated = skipped = true;
+                break;
+            }
         }
     }
     // Open GOPs: the last pictures of this GOP come after the next keyframe in decoding order and
