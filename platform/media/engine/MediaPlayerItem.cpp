@@ -1,5 +1,7 @@
 #include "platform/media/engine/MediaPlayerItem.h"
 
+#include "platform/media/MediaAssetProbe.h"
+
 #include "platform/media/engine/MediaDemuxer.h"
 #include "platform/media/engine/MediaFrameCache.h"
 #include "platform/media/engine/MediaVideoDecoder.h"
@@ -129,6 +131,18 @@ void MediaPlayerItem::open()
     av_dict_free(&options);
     if (result >= 0)
         result = avformat_find_stream_info(context, nullptr);
+    // A program or transport stream's length is only estimated by FFmpeg: the real end of the stream
+    // the player will follow is read here, off the main thread.
+    std::pair<int, MediaTime> scanned {-1, MediaTime::invalid()};
+    if (result >= 0) {
+        int primary = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (primary < 0 || m_videoDisabled)
+            primary = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (primary >= 0)
+            scanned = {primary, MediaAssetProbe::scannedEnd(context, primary)};
+        if (scanned.second.isValid())
+            avformat_seek_file(context, -1, INT64_MIN, 0, INT64_MAX, AVSEEK_FLAG_BYTE);
+    }
     BVError error;
     if (result < 0) {
         error = BVError::withDescription(ErrorDomain, result,
@@ -150,15 +164,16 @@ void MediaPlayerItem::open()
     auto opened = std::make_shared<OpenedContext>();
     opened->context = context;
     std::weak_ptr<MediaPlayerItem> weak = weak_from_this();
-    BVMainThread::async([weak, opened, error] {
+    BVMainThread::async([weak, opened, error, scanned] {
         std::shared_ptr<MediaPlayerItem> self = weak.lock();
         if (!self)
             return;
-        self->finishOpening(std::exchange(opened->context, nullptr), error);
+        self->finishOpening(std::exchange(opened->context, nullptr), error, scanned);
     });
 }
 
-void MediaPlayerItem::finishOpening(AVFormatContext *context, const BVError &error)
+void MediaPlayerItem::finishOpening(
+    AVFormatContext *context, const BVError &error, const std::pair<int, MediaTime> &scanned)
 {
     if (!context || m_abort->load()) {
         avformat_close_input(&context);
@@ -204,7 +219,10 @@ void MediaPlayerItem::finishOpening(AVFormatContext *context, const BVError &err
         m_frameRate = av_q2d(rate);
         m_size = QSize(stream->codecpar->width, stream->codecpar->height);
     }
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+    const MediaTime streamStart(m_timing.startTicks * m_timing.timeBase.num, m_timing.timeBase.den);
+    if (scanned.first == primary && scanned.second.isNumeric() && scanned.second > streamStart)
+        m_duration = scanned.second - streamStart;
+    else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
         m_duration = m_timing.toTime(m_timing.startTicks + stream->duration);
     else if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
         m_duration = MediaTime(context->duration, AV_TIME_BASE);
@@ -252,6 +270,16 @@ void MediaPlayerItem::refresh()
     m_refreshPending = false;
     if (!m_demuxer)
         return;
+    if (m_status == Status::ReadyToPlay && m_demuxer->hasFailed()) {
+        // Nothing more will come: the item fails with the reason, and the player stops working on it.
+        m_status = Status::Failed;
+        m_error = BVError::withDescription(ErrorDomain, -4, QStringLiteral("The media could not be read."),
+            m_demuxer->failureReason(),
+            QStringLiteral("Check the connection, or play a local copy of the file."));
+        BVLog::appendLog("Cannot read %@: %@", m_url, m_error.description());
+        post(Event::Status);
+        return;
+    }
     const MediaDemuxer::BufferState state = m_demuxer->bufferState();
     QList<MediaTimeRange> ranges;
     for (const auto &[from, to] : m_demuxer->loadedRanges())
