@@ -149,7 +149,8 @@ void BVAppController::openFile()
     dialog->setOption(QFileDialog::ReadOnly, true);
     dialog->setNameFilters(
         {QStringLiteral("Movies, audio files and playlists (*.mov *.qt *.m4v *.mp4 *.dv *.aif "
-                        "*.aiff *.wav *.mp3 *.m4a *.m3u *.m3u8)"),
+                        "*.aiff *.wav *.mp3 *.m4a *.m3u *.m3u8 *.mxf *.mkv *.avi *.webm *.mts *.m2ts *.ts "
+                        "*.mpg *.mpeg *.vob *.wmv *.flac *.ogg *.opus *.wma)"),
             QStringLiteral("All files (*)")});
     connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList &files) {
         for (const QString &file : files)
@@ -173,7 +174,8 @@ void BVAppController::openImageSequence()
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
     dialog->setOption(QFileDialog::ReadOnly, true);
     dialog->setFileMode(QFileDialog::ExistingFiles);
-    dialog->setNameFilters({QStringLiteral("Images (*.jpg *.jpeg *.tif *.tiff *.png *.bmp)")});
+    dialog->setNameFilters({QStringLiteral("Images (*.jpg *.jpeg *.tif *.tiff *.png *.bmp *.exr *.dpx)"),
+        QStringLiteral("All files (*)")});
     auto *combo = new QComboBox(dialog);
     combo->setEditable(true);
     combo->addItems(

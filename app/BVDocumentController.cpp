@@ -3,6 +3,7 @@
 #include "app/BVImageSequenceFiles.h"
 #include "markers/BVDocumentMarkerController.h"
 #include "platform/defaults/BVUserDefaults.h"
+#include "platform/media/MediaAssetProbe.h"
 #include "player/BVDocument.h"
 #include "player/BVImageSequence.h"
 #include "support/BVError.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMainWindow>
+#include <QMimeDatabase>
 
 #include <algorithm>
 
@@ -70,10 +72,27 @@ QString BVDocumentController::typeForContentsOfURL(const QUrl &url)
         return BVDocument::audioType();
     if (movieExtensions.contains(extension))
         return BVDocument::movieType();
+    if (extension.startsWith(QLatin1String("m3u")))
+        return {};
     // An address without a known extension (a stream) plays as a movie.
-    if (!url.isLocalFile() && !extension.startsWith(QLatin1String("m3u")))
+    if (!url.isLocalFile())
         return BVDocument::movieType();
-    return {};
+    // Any other file plays when FFmpeg can open it (.opus, .wma, .mpg, .m2ts ...): sound alone as an
+    // audio file, everything else as a movie.
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {};
+    const QMimeDatabase mimeTypes;
+    const QString byName = mimeTypes.mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
+    const bool recognized = MediaAssetProbe::recognizesContents(path);
+    if (!recognized)
+        return {};
+    if (byName.startsWith(QLatin1String("audio/")))
+        return BVDocument::audioType();
+    if (byName.startsWith(QLatin1String("video/")))
+        return BVDocument::movieType();
+    const QString byContents = mimeTypes.mimeTypeForFile(path, QMimeDatabase::MatchContent).name();
+    return byContents.startsWith(QLatin1String("audio/")) ? BVDocument::audioType() : BVDocument::movieType();
 }
 
 BVDocument *BVDocumentController::openDocumentWithContentsOfURL(

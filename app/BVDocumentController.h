@@ -27,8 +27,10 @@ public:
     BVDocumentController();
     ~BVDocumentController() override;
 
-    // "QuickTime Movie" or "Audio File" for a path or address (by its extension); an empty string
-    // for files no player document opens (playlists, unknown types).
+    // "QuickTime Movie" or "Audio File" for a path or address: by its extension when that is a
+    // known one, else, for a local file, by whether FFmpeg knows its contents (sound-only types as
+    // "Audio File"). An empty string for files no player document opens (playlists, files FFmpeg
+    // does not know).
     static QString typeForContentsOfURL(const QUrl &url);
 
     // Opens the file or address as a player document, registers it and, when `display` is set,

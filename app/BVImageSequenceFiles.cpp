@@ -74,7 +74,8 @@ double frameRateForEntry(const QString &typed)
 bool isImagePath(const QString &path)
 {
     static const QStringList extensions {QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("jpg"),
-        QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("bmp")};
+        QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("bmp"), QStringLiteral("exr"),
+        QStringLiteral("dpx")};
     return extensions.contains(QFileInfo(path).suffix().toLower());
 }
 

@@ -19,7 +19,8 @@ bool playsBefore(const QString &a, const QString &b);
 // 23 and 24, 29 and 30, 59 and 60 become 24000/1001, 30000/1001 and 60000/1001; others are kept.
 double frameRateForEntry(const QString &typed);
 
-// True for the file extensions played as stills ("tif", "tiff", "jpg", "jpeg", "png", "bmp").
+// True for the file extensions played as stills ("tif", "tiff", "jpg", "jpeg", "png", "bmp", and
+// the film formats "exr" and "dpx", which FFmpeg decodes).
 bool isImagePath(const QString &path);
 
 } // namespace BVImageSequenceFiles

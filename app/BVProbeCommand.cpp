@@ -37,6 +37,8 @@ public:
     {
         if (status == BVMediaStatus::loaded)
             loaded.store(true);
+        else if (status == BVMediaStatus::unknown)
+            unusable.store(true); // nothing of it can be read: there is no point in waiting
     }
     void prepareForPlayback() override { prepared.store(true); }
     void mediaPlaybackFailed(const BVError &error) override
@@ -48,6 +50,7 @@ public:
     std::atomic<bool> loaded {false};
     std::atomic<bool> prepared {false};
     std::atomic<bool> failed {false};
+    std::atomic<bool> unusable {false};
     BVError failure;
 };
 
@@ -154,6 +157,9 @@ QJsonObject probeAsset(const QString &argument)
         line.insert(QStringLiteral("file"), argument);
         line.insert(QStringLiteral("readable"), BVAVFoundation::isReadable(asset));
         line.insert(QStringLiteral("playable"), asset->isPlayable());
+        // Every time above counts from the first picture; this is where it stands in the container.
+        const MediaTime start = asset->startTime();
+        line.insert(QStringLiteral("containerStart"), start.isNumeric() ? start.seconds() : 0.0);
     }
     media.cleanup();
     return line;
@@ -174,14 +180,21 @@ QJsonObject probeSequence(const QStringList &files, double fps)
     sequence.setFps(fps);
     sequence.loadFiles(paths);
     // "loaded" comes with the first decoded image, which gives the picture size.
-    const bool loaded = spinUntil([&] { return delegate.loaded.load(); }, sequenceTimeoutMs);
+    const bool loaded
+        = spinUntil([&] { return delegate.loaded.load() || delegate.unusable.load(); }, sequenceTimeoutMs);
     QJsonObject line;
-    if (!loaded) {
+    if (!loaded || !delegate.loaded.load()) {
         line = errorLine(files.first(), QStringLiteral("None of the images could be read"));
     } else {
         line = describe(sequence, QStringLiteral("imageSequence"));
         line.insert(QStringLiteral("file"), files.first());
         line.insert(QStringLiteral("files"), qint64(files.size()));
+        QJsonArray missing;
+        for (const auto &[index, number] : sequence.missingFrames())
+            missing.append(QJsonObject {
+                {QStringLiteral("frame"), qint64(index)}, {QStringLiteral("number"), qint64(number)}});
+        if (!missing.isEmpty())
+            line.insert(QStringLiteral("missingFrames"), missing);
         line.insert(QStringLiteral("readable"), true);
         line.insert(QStringLiteral("playable"), true);
     }
@@ -230,17 +243,19 @@ int BVProbeCommand::run(const QStringList &arguments, FILE *out)
     QDir().mkpath(BVLog::sharedController()->logFolder());
 
     // With a rate, the image files form one sequence, reported where its first file stands.
+    // Without one, a still image is a sequence of one frame at the rate sequences open at.
     QStringList images;
-    if (fps > 0)
-        for (const QString &file : files)
-            if (!isNetworkAddress(file) && QFileInfo(file).isFile() && isImageFile(file))
-                images.append(file);
+    for (const QString &file : files)
+        if (!isNetworkAddress(file) && QFileInfo(file).isFile() && isImageFile(file))
+            images.append(file);
 
     int status = 0;
     bool sequenceDone = false;
     for (const QString &file : files) {
         QJsonObject line;
-        if (images.contains(file)) {
+        if (images.contains(file) && !(fps > 0)) {
+            line = probeSequence({file}, 24);
+        } else if (images.contains(file)) {
             if (sequenceDone)
                 continue;
             sequenceDone = true;

@@ -6,7 +6,8 @@
 
 // `reelmark --probe FILE...`: prints one line of JSON per file describing the media as the media
 // object sees it once loaded. With "--fps RATE", the image files among the arguments are probed as
-// one image sequence, in the order given. Runs on the main thread of a QCoreApplication and spins
+// one image sequence, in the order given; without it each still image is an image sequence of one
+// frame. Runs on the main thread of a QCoreApplication and spins
 // its event loop while the media load.
 class BVProbeCommand
 {

@@ -447,6 +447,18 @@ void BVDocument::mediaStatusChanged(const QString &status)
         Q_EMIT mediaReady();
         updateInfoPanel();
         reportPlayableExtent();
+        if (auto *sequence = dynamic_cast<BVImageSequence *>(m_mediaObject.get());
+            sequence && !m_toldMissingFrames && !sequence->missingFrames().empty()) {
+            m_toldMissingFrames = true;
+            const std::map<uint64_t, qulonglong> missing = sequence->missingFrames();
+            BVAlert::alertSheetWithMessageText(QStringLiteral("Frames are missing from the image sequence"),
+                QStringLiteral("OK"), {}, {},
+                QStringLiteral("%1 of the numbered images are missing (%2). Each missing frame is shown as a "
+                               "marked placeholder, so that the frames after it keep their timecode.")
+                    .arg(missing.size())
+                    .arg(missingFramesText(missing)),
+                parentWindow(), false);
+        }
     }
     if (m_mediaObject && m_mediaObject->isAudioOnly())
         drawWaveformForAudioAssetAsync();
@@ -591,6 +603,22 @@ void BVDocument::mediaPlaybackFailed(const BVError &error)
     // Nobody waits for the answer: the sheet stays on the window until dismissed.
     BVAlert::alertSheetWithMessageText(error.localizedDescription(), QStringLiteral("OK"), {}, {},
         error.localizedFailureReason(), parentWindow(), false);
+}
+
+QString BVDocument::missingFramesText(const std::map<uint64_t, qulonglong> &missing)
+{
+    QStringList ranges;
+    for (auto it = missing.begin(); it != missing.end();) {
+        const qulonglong first = it->second;
+        qulonglong last = first;
+        for (++it; it != missing.end() && it->second == last + 1; ++it)
+            last = it->second;
+        ranges.append(first == last ? QString::number(first) : QStringLiteral("%1-%2").arg(first).arg(last));
+    }
+    // A long list would not fit an alert: the first ranges tell enough.
+    if (ranges.size() > 8)
+        return ranges.mid(0, 8).join(QStringLiteral(", ")) + QStringLiteral(" ...");
+    return ranges.join(QStringLiteral(", "));
 }
 
 void BVDocument::alertCannotOpen(const QUrl &url, const BVError &error)

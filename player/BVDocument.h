@@ -24,6 +24,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -92,6 +93,9 @@ public:
     // Tells the user that the file or address cannot be opened, naming it and the reason. Shown
     // without waiting.
     static void alertCannotOpen(const QUrl &url, const BVError &error);
+    // The text telling the user which numbers an image sequence lacks (frame index -> number),
+    // ranges joined ("41-43, 57"); empty without gaps.
+    static QString missingFramesText(const std::map<uint64_t, qulonglong> &missing);
     // Builds the main window (once) and shows it; the document controller calls it after opening.
     void showWindows();
     // Closes the main window; the document cleans up and emits documentClosed().
@@ -414,6 +418,7 @@ private:
     bool m_powerHeld = false;
     bool m_observing = false;
     bool m_transportEnabled = false;
+    bool m_toldMissingFrames = false; // an image sequence's gaps are reported once
     float m_volume = 1; // the volume slider's, applied to each new media object
     QList<double> m_lastBufferedRanges;
     // Shared with the queue that talks to the desktop's inhibit service.

@@ -1,5 +1,7 @@
 #include "player/BVImageSequence.h"
 
+#include "platform/media/MediaAsset.h"
+#include "platform/media/MediaImageGenerator.h"
 #include "player/BVAVFoundation.h"
 #include "player/BVFrameBufferShelf.h"
 #include "support/BVLog.h"
@@ -7,8 +9,13 @@
 #include "support/BVTimer.h"
 #include "support/BVWorkQueue.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
+#include <QPainter>
 #include <QThread>
+#include <QUrl>
 
 #include <algorithm>
 #include <chrono>
@@ -53,8 +60,14 @@ QImage decode(const QString &path, const std::function<QImage(QSize, QImage::For
             && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied))
             image = buffer(size, format);
     }
-    if (!reader.read(&image) || image.isNull())
-        return {};
+    if (!reader.read(&image) || image.isNull()) {
+        // Formats the image readers do not know (OpenEXR, DPX ...) go through FFmpeg's decoders.
+        std::optional<QImage> decoded = MediaImageGenerator::copyImageAtTime(
+            MediaAsset::assetWithURL(QUrl::fromLocalFile(path)), MediaTime::zero(), nullptr);
+        if (!decoded || decoded->isNull())
+            return {};
+        image = std::move(*decoded);
+    }
     const QImage::Format bitmap
         = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
     if (image.format() != bitmap)
@@ -87,12 +100,18 @@ void BVImageSequence::loadFiles(const QStringList &files)
     const double scaled = std::ceil(rate * 100);
     const int32_t timescale = scaled >= 1 && scaled <= INT32_MAX ? int32_t(scaled) : 2400;
     m_timescale.store(timescale);
+    std::map<uint64_t, qulonglong> missing;
+    const QStringList frames = holdingGaps(files, &missing);
+    if (!missing.empty())
+        BVLog::appendLog(
+            "Image sequence misses %li frames; they are held as placeholders", long(missing.size()));
     {
         std::lock_guard guard(m_timeMutex);
-        m_files = files;
+        m_files = frames;
+        m_missing = std::move(missing);
         m_currentTime = MediaTime(0, timescale);
         // The end of the last frame by the one frame rule, so that every frame's time is exact.
-        m_duration = sequenceTime(files.size(), timescale);
+        m_duration = sequenceTime(frames.size(), timescale);
     }
     clearCache();
     m_isReady.store(false);
@@ -110,7 +129,7 @@ void BVImageSequence::loadFiles(const QStringList &files)
     }
     setTimecodeStart(QStringLiteral("00:00:00:00"));
     m_rate.store(1);
-    setFrameCount(uint64_t(files.size()));
+    setFrameCount(uint64_t(frames.size()));
     setIsLoaded(true);
     if (files.isEmpty()) {
         BVLog::appendLog("Image sequence without files");
@@ -124,6 +143,121 @@ QStringList BVImageSequence::files() const
 {
     std::lock_guard guard(m_timeMutex);
     return m_files;
+}
+
+std::map<uint64_t, qulonglong> BVImageSequence::missingFrames() const
+{
+    std::lock_guard guard(m_timeMutex);
+    return m_missing;
+}
+
+namespace {
+
+// A file name split around its last run of digits: "shot_" 41 ".exr" for "shot_0041.exr".
+struct NumberedName
+{
+    QString folder, prefix, suffix;
+    qulonglong number = 0;
+    bool valid = false;
+};
+
+NumberedName numberedName(const QString &path)
+{
+    NumberedName name;
+    const QFileInfo info(path);
+    const QString file = info.fileName();
+    const QString stem = info.completeBaseName().isEmpty() ? file : info.completeBaseName();
+    qsizetype end = stem.size();
+    while (end > 0 && !(stem.at(end - 1).isDigit() && stem.at(end - 1).unicode() < 128))
+        --end;
+    qsizetype begin = end;
+    while (begin > 0 && stem.at(begin - 1).isDigit() && stem.at(begin - 1).unicode() < 128)
+        --begin;
+    if (begin == end || end - begin > 18)
+        return name;
+    name.folder = info.path();
+    name.prefix = stem.left(begin);
+    name.suffix = file.mid(end);
+    name.number = stem.mid(begin, end - begin).toULongLong();
+    name.valid = true;
+    return name;
+}
+
+} // namespace
+
+QStringList BVImageSequence::holdingGaps(const QStringList &files, std::map<uint64_t, qulonglong> *missing)
+{
+    if (missing)
+        missing->clear();
+    if (files.size() < 2)
+        return files;
+    std::vector<NumberedName> names;
+    names.reserve(size_t(files.size()));
+    for (const QString &file : files) {
+        names.push_back(numberedName(file));
+        const NumberedName &first = names.front();
+        const NumberedName &name = names.back();
+        if (!name.valid || name.folder != first.folder || name.prefix != first.prefix
+            || name.suffix != first.suffix)
+            return files;
+        if (names.size() > 1 && name.number <= names[names.size() - 2].number)
+            return files; // not one rising run of numbers
+    }
+    const qulonglong span = names.back().number - names.front().number + 1;
+    const qulonglong added = span - qulonglong(files.size());
+    if (added == 0 || added > qulonglong(files.size()))
+        return files;
+    QStringList frames;
+    frames.reserve(qsizetype(span));
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (i > 0) {
+            for (qulonglong n = names[size_t(i) - 1].number + 1; n < names[size_t(i)].number; ++n) {
+                if (missing)
+                    missing->emplace(uint64_t(frames.size()), n);
+                frames.append(QString());
+            }
+        }
+        frames.append(files[i]);
+    }
+    return frames;
+}
+
+QImage BVImageSequence::placeholderImage(const QSize &size, qulonglong number)
+{
+    const QSize frame = size.isEmpty() ? QSize(1920, 1080) : size;
+    QImage image(frame, QImage::Format_RGB32);
+    image.fill(QColor(48, 48, 48));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int line = std::max(2, frame.height() / 60);
+    const QColor red(220, 30, 30);
+    painter.setPen(QPen(red, line));
+    painter.drawLine(QPointF(0, 0), QPointF(frame.width(), frame.height()));
+    painter.drawLine(QPointF(frame.width(), 0), QPointF(0, frame.height()));
+    // Text needs the font system, which only a GUI application has (not the command-line jobs).
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        QFont font = painter.font();
+        font.setBold(true);
+        font.setPixelSize(std::max(8, std::min(frame.height() / 10, frame.width() / 10)));
+        painter.setFont(font);
+        const QString text = QStringLiteral("MISSING FRAME\n%1").arg(number);
+        const QRect box = painter.boundingRect(image.rect(), Qt::AlignCenter, text)
+                              .adjusted(-line * 4, -line * 2, line * 4, line * 2)
+                              .intersected(image.rect());
+        painter.fillRect(box, QColor(48, 48, 48));
+        painter.setPen(QColor(255, 255, 255));
+        painter.drawText(image.rect(), Qt::AlignCenter, text);
+    }
+    // The frame last, so that nothing covers it.
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(red);
+    painter.drawRect(0, 0, frame.width(), line);
+    painter.drawRect(0, frame.height() - line, frame.width(), line);
+    painter.drawRect(0, 0, line, frame.height());
+    painter.drawRect(frame.width() - line, 0, line, frame.height());
+    painter.end();
+    return image;
 }
 
 QList<uint64_t> BVImageSequence::cachedFrames() const
@@ -318,7 +452,7 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
         std::lock_guard guard(m_timeMutex);
         path = m_files.value(qsizetype(index));
     }
-    const QImage image = decodeFrame(path);
+    const QImage image = decodeFrame(index, path);
 
     std::lock_guard guard(m_cacheMutex);
     if (generation != m_generation)
@@ -381,8 +515,19 @@ QImage BVImageSequence::decodeImageFile(const QString &path)
     return decode(path, {});
 }
 
-QImage BVImageSequence::decodeFrame(const QString &path) const
+QImage BVImageSequence::decodeFrame(uint64_t index, const QString &path) const
 {
+    if (path.isEmpty()) {
+        std::optional<qulonglong> number;
+        {
+            std::lock_guard guard(m_timeMutex);
+            const auto it = m_missing.find(index);
+            if (it != m_missing.end())
+                number = it->second;
+        }
+        if (number)
+            return placeholderImage(naturalSize().toSize(), *number);
+    }
     return decode(path, [shelf = m_frameBuffers](QSize size, QImage::Format format) {
         return BVFrameBufferShelf::take(shelf, size, format);
     });
@@ -645,7 +790,7 @@ void BVImageSequence::seekToTime(const MediaTime &time, const MediaTime &toleran
         m_renderQueue->async([this, generation, frame, path] {
             if (m_stopCaching.load())
                 return;
-            const QImage image = decodeFrame(path);
+            const QImage image = decodeFrame(frame, path);
             {
                 std::lock_guard guard(m_cacheMutex);
                 if (generation != m_generation || image.isNull())
@@ -693,8 +838,10 @@ QImage BVImageSequence::copyCurrentFrameImage()
                 return cached.image;
         }
     }
-    if (frame < frameCount())
-        return decodeImageFile(files().value(qsizetype(frame)));
+    if (frame < frameCount()) {
+        const QString path = files().value(qsizetype(frame));
+        return path.isEmpty() ? decodeFrame(frame, path) : decodeImageFile(path);
+    }
     return {};
 }
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,10 +32,23 @@ public:
     ~BVImageSequence() override;
 
     // Takes the files in playing order at the frame rate already set (setFps), and starts decoding.
-    // Runs with the object locked.
+    // A number missing from the middle of a numbered sequence keeps its frame: the frame shows a
+    // marked placeholder (missingFrames()), so that every later frame keeps its time. Runs with
+    // the object locked.
     void loadFiles(const QStringList &files);
 
+    // The files by frame; an empty path for a missing frame.
     QStringList files() const;
+    // Frame index -> the file number missing there, in order; empty for a sequence without gaps.
+    std::map<uint64_t, qulonglong> missingFrames() const;
+    // The files with an empty entry for every number missing between two files of one numbered
+    // sequence (name, number and extension alike: "shot_0041.exr", "shot_0043.exr"); *missing
+    // receives the frame index and number of each gap frame. Gaps are held only while they add no
+    // more frames than the files themselves, so unrelated files are not padded apart.
+    static QStringList holdingGaps(const QStringList &files, std::map<uint64_t, qulonglong> *missing);
+    // The picture shown for a missing frame: a dark grey frame crossed in red, with "MISSING FRAME"
+    // and the number.
+    static QImage placeholderImage(const QSize &size, qulonglong number);
     // At least five frames (or every frame of a shorter sequence) are decoded; playing may start.
     bool isReady() const { return m_isReady.load(); }
     // Set while the cache is being cleared or torn down; every asynchronous step checks it first.
@@ -86,8 +100,9 @@ public:
     static QImage decodeImageFile(const QString &path);
 
 private:
-    // decodeImageFile() into a recycled pixel buffer of the sequence when one fits.
-    QImage decodeFrame(const QString &path) const;
+    // decodeImageFile() into a recycled pixel buffer of the sequence when one fits; the placeholder
+    // for a missing frame.
+    QImage decodeFrame(uint64_t index, const QString &path) const;
     struct CachedFrame
     {
         uint64_t index = 0;
@@ -121,6 +136,7 @@ private:
     MediaTime m_currentTime;
     MediaTime m_duration;
     QStringList m_files;
+    std::map<uint64_t, qulonglong> m_missing;
     std::atomic<int32_t> m_timescale {2400};
     std::atomic<float> m_rate {1};
     // Frames owed to the next timer tick at a rate that is no whole number (1.5: 1, 2, 1, 2 ...).

@@ -181,6 +181,13 @@ MediaTime MediaAsset::duration()
     return m_info.duration;
 }
 
+MediaTime MediaAsset::startTime()
+{
+    waitUntilLoaded();
+    std::lock_guard guard(m_mutex);
+    return m_info.startTime;
+}
+
 bool MediaAsset::isPlayable()
 {
     waitUntilLoaded();

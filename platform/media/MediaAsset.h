@@ -57,7 +57,11 @@ public:
     QList<MediaTrack> tracks();
     QList<MediaTrack> tracksWithMediaType(const QString &mediaType);
     std::optional<MediaTrack> trackWithTrackID(int32_t trackID);
+    // Counted from the first presented frame, as every time of the asset is.
     MediaTime duration();
+    // Where that first presented frame stands on the container's own clock (a transport stream's
+    // capture clock); zero for containers that start at zero.
+    MediaTime startTime();
     bool isPlayable();
     bool isReadable();
     bool isExportable();

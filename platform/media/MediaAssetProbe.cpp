@@ -2,6 +2,7 @@
 
 #include "support/BVLog.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QUrl>
@@ -14,7 +15,9 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include <cstring>
 #include <mutex>
+#include <vector>
 
 const QString MediaAssetProbe::errorDomain = QStringLiteral("MediaAssetErrorDomain");
 
@@ -259,6 +262,85 @@ MediaTrack trackForStream(const AVFormatContext *context, const AVStream *stream
     return track;
 }
 
+// The stream the player follows: the first decodable picture that is not a cover, else the first
+// decodable sound; -1 when there is neither.
+int primaryStream(const AVFormatContext *context)
+{
+    for (const AVMediaType type : {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO}) {
+        for (unsigned i = 0; i < context->nb_streams; ++i) {
+            const AVStream *stream = context->streams[i];
+            if (stream->codecpar->codec_type != type || (stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                continue;
+            if (avcodec_find_decoder(stream->codecpar->codec_id))
+                return int(i);
+        }
+    }
+    return -1;
+}
+
+MediaTime presentationStart(const AVFormatContext *context)
+{
+    const int primary = primaryStream(context);
+    if (primary < 0)
+        return MediaTime::zero();
+    const AVStream *stream = context->streams[primary];
+    const MediaTime start = timeInBase(stream->start_time, stream->time_base);
+    return start.isNumeric() && start > MediaTime::zero() ? start : MediaTime::zero();
+}
+
+// Program and transport streams carry no index: FFmpeg guesses their length from the timestamps near
+// the end, and its guess can be frames short. The end of the primary stream is read here from the
+// last megabytes of a local file (packets only, nothing decoded): the latest presented frame's end.
+} // namespace
+
+MediaTime MediaAssetProbe::scannedEnd(AVFormatContext *context, int primary)
+{
+    const char *name = context->iformat ? context->iformat->name : "";
+    if (primary < 0 || !context->pb || !(context->pb->seekable & AVIO_SEEKABLE_NORMAL)
+        || (std::strcmp(name, "mpeg") != 0 && std::strcmp(name, "mpegts") != 0))
+        return MediaTime::invalid();
+    const int64_t size = avio_size(context->pb);
+    if (size <= 0)
+        return MediaTime::invalid();
+    const AVStream *stream = context->streams[primary];
+    std::vector<AVDiscard> discards(context->nb_streams);
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        discards[i] = context->streams[i]->discard;
+        context->streams[i]->discard = int(i) == primary ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    int64_t end = AV_NOPTS_VALUE;
+    AVPacket *packet = av_packet_alloc();
+    for (int64_t window = int64_t(4) << 20; packet && end == AV_NOPTS_VALUE; window *= 4) {
+        const int64_t from = std::max<int64_t>(0, size - window);
+        if (avformat_seek_file(context, -1, INT64_MIN, from, INT64_MAX, AVSEEK_FLAG_BYTE) < 0)
+            break;
+        // Packets without a presentation time (the last ones of a program stream) are placed by
+        // their decoding time and the reordering delay seen on the packets that have both.
+        int64_t delay = 0;
+        while (av_read_frame(context, packet) >= 0) {
+            if (packet->stream_index == primary) {
+                if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE)
+                    delay = packet->pts - packet->dts;
+                const int64_t shown = packet->pts != AV_NOPTS_VALUE ? packet->pts
+                    : packet->dts != AV_NOPTS_VALUE                 ? packet->dts + delay
+                                                                    : AV_NOPTS_VALUE;
+                const int64_t frameEnd = shown + std::max<int64_t>(packet->duration, 0);
+                if (shown != AV_NOPTS_VALUE && (end == AV_NOPTS_VALUE || frameEnd > end))
+                    end = frameEnd;
+            }
+            av_packet_unref(packet);
+        }
+        if (from == 0)
+            break;
+    }
+    av_packet_free(&packet);
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        context->streams[i]->discard = discards[i];
+    return timeInBase(end, stream->time_base);
+}
+
+namespace {
+
 bool hasDecoder(const AVFormatContext *context, const MediaTrack &track)
 {
     const AVStream *stream = context->streams[track.streamIndex()];
@@ -275,6 +357,28 @@ void quietLibraryLog()
 }
 
 } // namespace
+
+bool MediaAssetProbe::recognizesContents(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray head = file.read(64 * 1024);
+    if (head.isEmpty())
+        return false;
+    const int size = int(head.size());
+    head.append(QByteArray(AVPROBE_PADDING_SIZE, '\0'));
+    const QByteArray name = QFile::encodeName(path);
+    AVProbeData data {};
+    data.filename = name.constData();
+    data.buf = reinterpret_cast<unsigned char *>(head.data());
+    data.buf_size = size;
+    int score = 0;
+    const AVInputFormat *format = av_probe_input_format3(&data, 1, &score);
+    // A score at the extension's level or below is a guess from the name (".txt" as a terminal
+    // recording); the contents themselves must say what the file is.
+    return format && score > AVPROBE_SCORE_EXTENSION;
+}
 
 BVError MediaAssetProbe::errorFromCode(int code, const QString &description, const QString &location)
 {
@@ -343,6 +447,36 @@ std::optional<MediaAssetInfo> MediaAssetProbe::probe(
     info.playable = decodable;
     info.readable = decodable;
 
+    // Times count from the first presented frame of the stream the player follows (the picture,
+    // else the sound), as the player's positions do: a transport stream whose clock starts at ten
+    // hours, or a movie whose first picture is shown after a reordering delay, starts at zero.
+    info.startTime = presentationStart(context);
+    const int primary = primaryStream(context);
+    const MediaTime streamEnd = MediaAssetProbe::scannedEnd(context, primary);
+    if (streamEnd.isNumeric()) {
+        for (MediaTrack &track : info.tracks) {
+            if (track.streamIndex() != primary || !track.timeRange().start().isNumeric())
+                continue;
+            const MediaTime start = track.timeRange().start();
+            if (streamEnd > start)
+                track.setTimeRange(MediaTimeRange(start, streamEnd - start));
+        }
+    }
+    if (info.startTime > MediaTime::zero()) {
+        for (MediaTrack &track : info.tracks) {
+            const MediaTimeRange range = track.timeRange();
+            if (!range.start().isNumeric())
+                continue;
+            const MediaTime start = MediaTime::maximum(range.start() - info.startTime, MediaTime::zero());
+            if (range.duration().isNumeric()) {
+                const MediaTime end = range.end() - info.startTime;
+                track.setTimeRange(MediaTimeRange(start, MediaTime::maximum(end - start, MediaTime::zero())));
+            } else {
+                track.setTimeRange(MediaTimeRange(start, range.duration()));
+            }
+        }
+    }
+
     // The asset lasts as long as its longest audio or video track, in that track's own timescale.
     for (const MediaTrack &track : std::as_const(info.tracks)) {
         if (track.mediaType() != MediaType::video && track.mediaType() != MediaType::audio)
@@ -391,8 +525,12 @@ std::optional<MediaAssetInfo> MediaAssetProbe::probe(
     }
     for (unsigned i = 0; i < context->nb_chapters; ++i) {
         const AVChapter *chapter = context->chapters[i];
-        const MediaTime start = timeInBase(chapter->start, chapter->time_base);
-        const MediaTime end = timeInBase(chapter->end, chapter->time_base);
+        MediaTime start = timeInBase(chapter->start, chapter->time_base);
+        MediaTime end = timeInBase(chapter->end, chapter->time_base);
+        if (info.startTime > MediaTime::zero() && start.isValid() && end.isValid()) {
+            start = MediaTime::maximum(start - info.startTime, MediaTime::zero());
+            end = MediaTime::maximum(end - info.startTime, MediaTime::zero());
+        }
         const MediaTime length
             = start.isValid() && end.isValid() && end > start ? end - start : MediaTime::zero();
         QList<MediaMetadataItem> items;

@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QMainWindow>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,66 @@ TEST_F(AppController, DocumentTypesComeFromTheExtension)
     EXPECT_EQ(C::typeForContentsOfURL(QUrl("https://example.com/live")), QStringLiteral("QuickTime Movie"));
     EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile("/m/list.m3u8")), QString());
     EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile("/m/notes.txt")), QString());
+}
+
+TEST_F(AppController, FilesOfOtherExtensionsOpenByWhatFFmpegReadsInThem)
+{
+    using C = BVDocumentController;
+    const QString folder = BVTest::makeTempFolder(QStringLiteral("types"));
+    struct Case
+    {
+        const char *name;
+        QStringList output;
+        const char *type;
+    };
+    const QStringList picture {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+        QStringLiteral("testsrc2=size=160x90:rate=25")};
+    const QStringList sound {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+        QStringLiteral("sine=frequency=440:sample_rate=48000")};
+    const Case cases[] = {
+        {"voice.opus", sound + QStringList {QStringLiteral("-c:a"), QStringLiteral("libopus")}, "Audio File"},
+        {"voice.wma", sound + QStringList {QStringLiteral("-c:a"), QStringLiteral("wmav2")}, "Audio File"},
+        {"dailies.mpg", picture + QStringList {QStringLiteral("-c:v"), QStringLiteral("mpeg2video")},
+            "QuickTime Movie"},
+        {"camera.m2ts",
+            picture
+                + QStringList {QStringLiteral("-c:v"), QStringLiteral("mpeg2video"), QStringLiteral("-f"),
+                    QStringLiteral("mpegts")},
+            "QuickTime Movie"},
+        // A movie whose name says nothing.
+        {"delivery.bin",
+            picture
+                + QStringList {QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-f"),
+                    QStringLiteral("mov")},
+            "QuickTime Movie"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = folder + QLatin1Char('/') + QLatin1String(c.name);
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+            QStringList {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} + c.output
+                + QStringList {QStringLiteral("-t"), QStringLiteral("1"), path});
+        ASSERT_TRUE(ffmpeg.waitForFinished(60000));
+        ASSERT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+        EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile(path)), QString::fromLatin1(c.type));
+    }
+    // A name FFmpeg knows does not make a file of text a movie.
+    const QString fake = folder + QStringLiteral("/fake.mpg");
+    ASSERT_TRUE(BVTest::writeFile(fake, QByteArray("just some words, no pictures\n").repeated(50)));
+    EXPECT_EQ(C::typeForContentsOfURL(QUrl::fromLocalFile(fake)), QString());
+    EXPECT_TRUE(BVImageSequenceFiles::isImagePath(QStringLiteral("/plates/shot_0001.EXR")));
+
+    // The sound file opens as a document that becomes ready, audio only.
+    BVAppController controller;
+    ASSERT_TRUE(controller.applicationOpenFile(folder + QStringLiteral("/voice.opus")));
+    BVDocumentController *documents = BVDocumentController::sharedDocumentController();
+    ASSERT_EQ(documents->documents().size(), 1);
+    BVDocument *document = documents->documents().first();
+    ASSERT_TRUE(BVTest::waitFor([&] { return document->isReady(); }));
+    EXPECT_TRUE(document->mediaObject()->isAudioOnly());
+    documents->closeAllDocuments();
+    BVTest::waitFor([&] { return documents->documents().isEmpty(); });
 }
 
 TEST_F(AppController, OpeningAFileShowsItsDocumentAndNoOpenDialog)

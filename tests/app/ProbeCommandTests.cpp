@@ -5,10 +5,13 @@
 #include "common/BVTestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -159,4 +162,144 @@ TEST(ProbeCommand, StartTimecodeComesFromATimecodeTagWithoutATimecodeTrack)
         EXPECT_EQ(m.value(QStringLiteral("dropFrame")).toBool(), c.dropFrame);
         EXPECT_EQ(m.value(QStringLiteral("timebase")).toInt(), c.timebase);
     }
+}
+
+namespace {
+
+// Runs a command-line tool to its end; answers its standard output, empty on failure.
+QByteArray runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
+        ADD_FAILURE() << program.toStdString() << ": " << process.readAllStandardError().toStdString();
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+// ffprobe's view of the first video stream: start, duration and the frames it decodes.
+struct StreamFigures
+{
+    double start = -1;
+    double duration = -1;
+    qint64 frames = -1;
+};
+
+StreamFigures ffprobeFigures(const QString &path)
+{
+    const QJsonObject stream = QJsonDocument::fromJson(
+        runTool(QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                QStringLiteral("v:0"), QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
+                QStringLiteral("stream=start_time,duration,nb_read_frames"), QStringLiteral("-of"),
+                QStringLiteral("json"), path}))
+                                   .object()
+                                   .value(QStringLiteral("streams"))
+                                   .toArray()
+                                   .at(0)
+                                   .toObject();
+    StreamFigures figures;
+    figures.start = stream.value(QStringLiteral("start_time")).toString().toDouble();
+    figures.duration = stream.value(QStringLiteral("duration")).toString().toDouble();
+    figures.frames = stream.value(QStringLiteral("nb_read_frames")).toString().toLongLong();
+    return figures;
+}
+
+double seconds(const QJsonObject &time)
+{
+    return time.value(QStringLiteral("value")).toDouble()
+        / time.value(QStringLiteral("timescale")).toDouble();
+}
+
+} // namespace
+
+TEST(ProbeCommand, TransportAndProgramStreamsCountFromTheirFirstPicture)
+{
+    const QString folder = BVTest::makeTempFolder(QStringLiteral("ts"));
+    struct Case
+    {
+        const char *name;
+        QStringList output;
+    };
+    const QStringList mpeg2 {QStringLiteral("-c:v"), QStringLiteral("mpeg2video"), QStringLiteral("-q:v"),
+        QStringLiteral("2"), QStringLiteral("-c:a"), QStringLiteral("mp2")};
+    const Case cases[] = {
+        {"ten-hour clock.ts",
+            mpeg2
+                + QStringList {QStringLiteral("-output_ts_offset"), QStringLiteral("36000"),
+                    QStringLiteral("-f"), QStringLiteral("mpegts")}},
+        {"plain.ts", mpeg2 + QStringList {QStringLiteral("-f"), QStringLiteral("mpegts")}},
+        {"program.mpg", mpeg2 + QStringList {QStringLiteral("-f"), QStringLiteral("vob")}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = folder + QLatin1Char('/') + QLatin1String(c.name);
+        runTool(QStringLiteral("ffmpeg"),
+            QStringList {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+                QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                QStringLiteral("testsrc2=size=320x180:rate=25"), QStringLiteral("-f"),
+                QStringLiteral("lavfi"), QStringLiteral("-i"),
+                QStringLiteral("sine=frequency=440:sample_rate=48000"), QStringLiteral("-t"),
+                QStringLiteral("4")}
+                + c.output + QStringList {path});
+        const StreamFigures expected = ffprobeFigures(path);
+        ASSERT_GT(expected.frames, 0);
+        const ProbeResult result = probe({path});
+        ASSERT_EQ(result.status, 0);
+        ASSERT_EQ(result.lines.size(), 1);
+        const QJsonObject m = result.lines[0];
+        EXPECT_EQ(m.value(QStringLiteral("frameCount")).toInteger(), expected.frames);
+        EXPECT_NEAR(seconds(m.value(QStringLiteral("duration")).toObject()), expected.duration, 1.0 / 25);
+        // Where the first picture stands on the container's clock: ffprobe's start of the stream.
+        EXPECT_NEAR(m.value(QStringLiteral("containerStart")).toDouble(), expected.start, 0.001);
+    }
+}
+
+TEST(ProbeCommand, AStillImageIsASequenceOfOneFrameAndUnreadableImagesAnswerAtOnce)
+{
+    const QString folder = BVTest::makeTempFolder(QStringLiteral("still"));
+    const QString still = folder + QStringLiteral("/still.png");
+    QImage image(200, 100, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    ASSERT_TRUE(image.save(still));
+    ProbeResult result = probe({still});
+    EXPECT_EQ(result.status, 0);
+    ASSERT_EQ(result.lines.size(), 1);
+    EXPECT_EQ(result.lines[0].value(QStringLiteral("kind")).toString(), QStringLiteral("imageSequence"));
+    EXPECT_EQ(result.lines[0].value(QStringLiteral("frameCount")).toInt(), 1);
+    EXPECT_EQ(result.lines[0].value(QStringLiteral("naturalWidth")).toDouble(), 200);
+
+    QStringList broken;
+    for (int i = 0; i < 3; ++i) {
+        broken.append(folder + QString::asprintf("/broken_%04d.png", i));
+        ASSERT_TRUE(BVTest::writeFile(broken.last(), QByteArray("not a picture")));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    result = probe(QStringList {QStringLiteral("--fps"), QStringLiteral("24")} + broken);
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(result.status, 1);
+    ASSERT_EQ(result.lines.size(), 1);
+    EXPECT_TRUE(result.lines[0].contains(QStringLiteral("error")));
+}
+
+TEST(ProbeCommand, AGapInANumberedSequenceIsCountedAndNamed)
+{
+    const QString folder = BVTest::makeTempFolder(QStringLiteral("gap"));
+    QStringList files;
+    for (const int n : {10, 11, 12, 14, 15}) {
+        QImage image(32, 18, QImage::Format_RGB32);
+        image.fill(QColor(n, n, n));
+        files.append(folder + QString::asprintf("/shot_%04d.png", n));
+        ASSERT_TRUE(image.save(files.last()));
+    }
+    const ProbeResult result = probe(QStringList {QStringLiteral("--fps"), QStringLiteral("25")} + files);
+    ASSERT_EQ(result.lines.size(), 1);
+    const QJsonObject s = result.lines[0];
+    EXPECT_EQ(s.value(QStringLiteral("frameCount")).toInt(), 6);
+    const QJsonArray missing = s.value(QStringLiteral("missingFrames")).toArray();
+    ASSERT_EQ(missing.size(), 1);
+    EXPECT_EQ(missing[0].toObject().value(QStringLiteral("frame")).toInt(), 3);
+    EXPECT_EQ(missing[0].toObject().value(QStringLiteral("number")).toInt(), 13);
 }

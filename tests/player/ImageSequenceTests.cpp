@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -484,4 +487,91 @@ TEST_F(ImageSequence, NothingReachesTheDelegateAfterDestruction)
         EXPECT_EQ(m_delegate->bufferedRangeUpdates, updates) << "round " << i;
         EXPECT_EQ(m_delegate->drawn().size(), drawn) << "round " << i;
     }
+}
+
+TEST_F(ImageSequence, AMissingNumberKeepsItsFrameAsAMarkedPlaceholder)
+{
+    // Files 0 to 11 without 4 and 5: the frames after the gap keep their numbers' times.
+    QStringList files = makeFrames(12, QStringLiteral("gap"));
+    ASSERT_TRUE(QFile::remove(files[4]));
+    ASSERT_TRUE(QFile::remove(files[5]));
+    files.removeAt(5);
+    files.removeAt(4);
+    loadAndWaitUntilReady(files, 24);
+    EXPECT_EQ(m_sequence->frameCount(), 12u);
+    EXPECT_EQ(m_sequence->duration(), MediaTime(1200, 2400));
+    const std::map<uint64_t, qulonglong> expectedMissing {{4, 4}, {5, 5}};
+    EXPECT_EQ(m_sequence->missingFrames(), expectedMissing);
+
+    for (const int frame : {7, 11, 3, 6}) {
+        m_sequence->seekToTime(MediaTime(frame * 100, 2400), MediaTime::zero(), MediaTime::zero(), {});
+        ASSERT_TRUE(BVTest::waitFor([&] { return m_delegate->lastDrawn() == frame; })) << frame;
+        EXPECT_EQ(frameOfImage(m_sequence->copyCurrentFrameImage()), frame);
+    }
+    // The gap shows a picture of the sequence's size, framed in red on dark grey: not a neighbour.
+    m_delegate->keepImages = true;
+    m_sequence->seekToTime(MediaTime(500, 2400), MediaTime::zero(), MediaTime::zero(), {});
+    ASSERT_TRUE(BVTest::waitFor([&] { return !m_delegate->kept().empty(); }));
+    const QImage placeholder = m_delegate->kept().back().second;
+    EXPECT_EQ(placeholder.size(), QSize(64, 36));
+    const QRgb border = placeholder.pixel(0, placeholder.height() / 2);
+    EXPECT_GT(qRed(border), 180);
+    EXPECT_LT(qGreen(border), 80);
+    const QRgb inside = placeholder.pixel(placeholder.width() / 2, 3);
+    EXPECT_LT(qRed(inside), 90);
+    EXPECT_NEAR(qRed(inside), qGreen(inside), 10);
+    EXPECT_EQ(m_sequence->currentFrame(), 5u);
+
+    // Unrelated names and runs far apart are not padded.
+    std::map<uint64_t, qulonglong> missing;
+    EXPECT_EQ(BVImageSequence::holdingGaps(
+                  {QStringLiteral("/a/x_0001.png"), QStringLiteral("/a/y_0003.png")}, &missing)
+                  .size(),
+        2);
+    EXPECT_EQ(BVImageSequence::holdingGaps(
+                  {QStringLiteral("/a/x_0001.png"), QStringLiteral("/a/x_0900.png")}, &missing)
+                  .size(),
+        2);
+    EXPECT_TRUE(missing.empty());
+    const QStringList held = BVImageSequence::holdingGaps(
+        {QStringLiteral("/a/x_0098.exr"), QStringLiteral("/a/x_0099.exr"), QStringLiteral("/a/x_0101.exr")},
+        &missing);
+    EXPECT_EQ(held,
+        (QStringList {QStringLiteral("/a/x_0098.exr"), QStringLiteral("/a/x_0099.exr"), QString(),
+            QStringLiteral("/a/x_0101.exr")}));
+    EXPECT_EQ(missing, (std::map<uint64_t, qulonglong> {{2, 100}}));
+}
+
+TEST_F(ImageSequence, OpenExrFramesDecodeThroughFFmpeg)
+{
+    // Two OpenEXR frames written by the ffmpeg tool: a red frame, then a blue one.
+    const QString folder = BVTest::makeTempFolder(QStringLiteral("exr"));
+    QStringList files;
+    const char *colours[] = {"red", "blue"};
+    for (int i = 0; i < 2; ++i) {
+        const QString path = folder + QString::asprintf("/plate_%04d.exr", i + 1);
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                QStringLiteral("lavfi"), QStringLiteral("-i"),
+                QStringLiteral("color=c=%1:s=96x54").arg(QLatin1String(colours[i])),
+                QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-pix_fmt"),
+                QStringLiteral("gbrpf32le"), QStringLiteral("-c:v"), QStringLiteral("exr"), path});
+        ASSERT_TRUE(ffmpeg.waitForFinished(30000));
+        ASSERT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+        files.append(path);
+    }
+    const QImage first = BVImageSequence::decodeImageFile(files[0]);
+    ASSERT_FALSE(first.isNull());
+    EXPECT_EQ(first.size(), QSize(96, 54));
+    const QRgb red = first.pixel(48, 27);
+    EXPECT_GT(qRed(red), 200);
+    EXPECT_LT(qBlue(red), 30);
+    const QRgb blue = BVImageSequence::decodeImageFile(files[1]).pixel(48, 27);
+    EXPECT_GT(qBlue(blue), 200);
+    EXPECT_LT(qRed(blue), 30);
+
+    load(files, 24);
+    ASSERT_TRUE(BVTest::waitFor([this] { return m_delegate->statuses.contains(BVMediaStatus::ready); }));
+    EXPECT_EQ(m_sequence->naturalSize(), QSizeF(96, 54));
 }

@@ -92,6 +92,12 @@ bool MediaDemuxer::hasFailed() const
     return m_failed;
 }
 
+QString MediaDemuxer::failureReason() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_failureReason;
+}
+
 size_t MediaDemuxer::storeBytes() const
 {
     std::lock_guard lock(m_mutex);
@@ -306,6 +312,20 @@ void MediaDemuxer::closeFillLocked(int64_t end)
 
 void MediaDemuxer::handlePacketLocked(std::unique_lock<std::mutex> &lock, int result, AVPacket *packet)
 {
+    if (result < 0 && result != AVERROR_EOF && avio_feof(m_context->pb) && m_gops.empty()
+        && !m_abort->load()) {
+        // The source ended before a single picture (or sound) could be read: a movie whose index
+        // is at its end, downloaded from a server that cannot go back to the pictures before it.
+        m_failed = true;
+        m_failureReason = QStringLiteral("Nothing of it could be read (%1).").arg(errorText(result));
+        if (m_context->pb && !(m_context->pb->seekable & AVIO_SEEKABLE_NORMAL))
+            m_failureReason += QStringLiteral(" The source cannot be read from an arbitrary position (the "
+                                              "server does not answer byte ranges), which this media needs.");
+        BVLog::appendLog("Demuxer gave up: %@", m_failureReason);
+        if (m_changeHandler)
+            m_changeHandler();
+        return;
+    }
     if (result == AVERROR_EOF || (result < 0 && avio_feof(m_context->pb))) {
         int64_t end = m_fill ? m_fill->lastEnd : m_cursorTicks;
         if (m_fill)
@@ -325,6 +345,17 @@ void MediaDemuxer::handlePacketLocked(std::unique_lock<std::mutex> &lock, int re
         m_cursorValid = false;
         if (m_consecutiveErrors > 20) {
             m_failed = true;
+            m_failureReason
+                = QStringLiteral("Reading it failed again and again (%1).").arg(errorText(result));
+            // A source that cannot jump to a position (a server without byte ranges) cannot give
+            // what lies behind the read position, such as the pictures before an index at the end.
+            if (m_context->pb && !(m_context->pb->seekable & AVIO_SEEKABLE_NORMAL))
+                m_failureReason += QStringLiteral(" The source cannot be read from an arbitrary position "
+                                                  "(the server does not answer byte ranges), which this "
+                                                  "media needs.");
+            BVLog::appendLog("Demuxer gave up: %@", m_failureReason);
+            if (m_changeHandler)
+                m_changeHandler();
             return;
         }
         // Give a stalled connection a moment before the next attempt (which seeks again).
@@ -335,7 +366,13 @@ void MediaDemuxer::handlePacketLocked(std::unique_lock<std::mutex> &lock, int re
     }
     m_consecutiveErrors = 0;
     const int stream = packet->stream_index;
-    const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    // A packet without a presentation time (program streams leave it out of most) is placed by its
+    // decoding time and the reordering delay of the last packet of its stream that had both.
+    if (stream == m_primary && packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE)
+        m_reorderDelay = packet->pts - packet->dts;
+    const int64_t pts = packet->pts != AV_NOPTS_VALUE          ? packet->pts
+        : packet->dts != AV_NOPTS_VALUE && stream == m_primary ? packet->dts + m_reorderDelay
+                                                               : packet->dts;
     if (pts == AV_NOPTS_VALUE)
         return;
     if (stream == m_audio && !m_audioPackets.count(pts)) {
@@ -355,10 +392,16 @@ void MediaDemuxer::handlePacketLocked(std::unique_lock<std::mutex> &lock, int re
         // Containers seek by decode time: a keyframe shown after the target cannot start its GOP.
         if (pts > m_seekTarget && pts > m_timing.startTicks && m_seekAttempts < 6) {
             ++m_seekAttempts;
+            const bool fromFirst = m_seekPosition <= m_timing.startTicks;
             const int64_t step = av_rescale_q(1, AVRational {1, 1}, m_timing.timeBase) << m_seekAttempts;
             m_seekPosition = std::max(m_timing.startTicks, m_seekPosition - step);
             lock.unlock();
-            av_seek_frame(m_context, m_primary, m_seekPosition, AVSEEK_FLAG_BACKWARD);
+            // Already asked for the first timestamp and still past it (a transport stream's
+            // timestamp search misses its first GOP): read from the first byte instead.
+            if (fromFirst && !(m_context->iformat->flags & AVFMT_NO_BYTE_SEEK))
+                av_seek_frame(m_context, -1, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE);
+            else
+                av_seek_frame(m_context, m_primary, m_seekPosition, AVSEEK_FLAG_BACKWARD);
             lock.lock();
             return;
         }

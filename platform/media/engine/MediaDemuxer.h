@@ -2,6 +2,8 @@
 
 #include "platform/media/engine/MediaEngineTypes.h"
 
+#include <QString>
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -74,6 +76,9 @@ public:
     std::vector<std::pair<int64_t, int64_t>> loadedRanges() const;
     BufferState bufferState() const;
     bool hasFailed() const;
+    // Why reading failed (FFmpeg's text of the last error, and what the source lacked); empty
+    // while it has not.
+    QString failureReason() const;
     size_t storeBytes() const;
 
 private:
@@ -120,6 +125,8 @@ private:
     size_t m_storeBytes = 0;
     int m_consecutiveErrors = 0;
     bool m_failed = false;
+    int64_t m_reorderDelay = 0;
+    QString m_failureReason;
     bool m_idle = false;
     BufferState m_state;
     size_t m_reportedGops = 0;

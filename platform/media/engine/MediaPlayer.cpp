@@ -125,9 +125,29 @@ void MediaPlayer::replaceCurrentItem(std::shared_ptr<MediaPlayerItem> item)
 
 void MediaPlayer::itemEvent(int event)
 {
-    if (MediaPlayerItem::Event(event) == MediaPlayerItem::Event::Status && m_item
-        && m_item->status() == MediaPlayerItem::Status::ReadyToPlay && !m_ready)
+    if (MediaPlayerItem::Event(event) != MediaPlayerItem::Event::Status || !m_item)
+        return;
+    if (m_item->status() == MediaPlayerItem::Status::ReadyToPlay && !m_ready) {
         attachItem();
+    } else if (m_item->status() == MediaPlayerItem::Status::Failed && m_ready) {
+        // The item can give nothing more: stop the clock and the presenter, keep the last picture.
+        std::optional<PendingSeek> abandoned;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_rate != 0 && !m_seek)
+                placeLocked(m_item->timing().toTime(pausedTicksLocked()), 0);
+            m_ready = false;
+            m_rate = 0;
+            abandoned = std::move(m_seek);
+            m_seek.reset();
+        }
+        m_audioOutput->setRunning(false);
+        m_audioDecoder.reset();
+        if (abandoned && abandoned->completion)
+            abandoned->completion(false);
+        notify(Event::RateChanged);
+        updateTimeObservers();
+    }
 }
 
 void MediaPlayer::attachItem()

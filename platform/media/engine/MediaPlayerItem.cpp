@@ -1,5 +1,7 @@
 #include "platform/media/engine/MediaPlayerItem.h"
 
+#include "platform/media/MediaAssetProbe.h"
+
 #include "platform/media/engine/MediaDemuxer.h"
 #include "platform/media/engine/MediaFrameCache.h"
 #include "platform/media/engine/MediaPlayableExtent.h"
@@ -140,6 +142,18 @@ void MediaPlayerItem::open()
     av_dict_free(&options);
     if (result >= 0)
         result = avformat_find_stream_info(context, nullptr);
+    // A program or transport stream's length is only estimated by FFmpeg: the real end of the stream
+    // the player will follow is read here, off the main thread.
+    std::pair<int, MediaTime> scanned {-1, MediaTime::invalid()};
+    if (result >= 0) {
+        int primary = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (primary < 0 || m_videoDisabled)
+            primary = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (primary >= 0)
+            scanned = {primary, MediaAssetProbe::scannedEnd(context, primary)};
+        if (scanned.second.isValid())
+            avformat_seek_file(context, -1, INT64_MIN, 0, INT64_MAX, AVSEEK_FLAG_BYTE);
+    }
     BVError error;
     if (result < 0) {
         error = BVError::withDescription(ErrorDomain, result,
@@ -163,29 +177,30 @@ void MediaPlayerItem::open()
     // A file cut short (still being written, a partial copy) is told by its index here, before
     // the demuxer reads it: the stream that will be the primary one.
     MediaPlayableExtent extent;
-    int scanned = -1;
+    int extentStream = -1;
     // A local file: a path, or a file URL.
     if (context && (url.scheme().isEmpty() || url.isLocalFile())) {
-        scanned = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (scanned >= 0
-            && (m_videoDisabled || (context->streams[scanned]->disposition & AV_DISPOSITION_ATTACHED_PIC)))
-            scanned = -1;
-        if (scanned < 0)
-            scanned = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        if (scanned >= 0)
-            extent = MediaPlayableExtent::scan(context, scanned);
+        extentStream = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (extentStream >= 0
+            && (m_videoDisabled
+                || (context->streams[extentStream]->disposition & AV_DISPOSITION_ATTACHED_PIC)))
+            extentStream = -1;
+        if (extentStream < 0)
+            extentStream = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (extentStream >= 0)
+            extent = MediaPlayableExtent::scan(context, extentStream);
     }
     std::weak_ptr<MediaPlayerItem> weak = weak_from_this();
-    BVMainThread::async([weak, opened, error, extent, scanned] {
+    BVMainThread::async([weak, opened, error, extent, extentStream, scanned] {
         std::shared_ptr<MediaPlayerItem> self = weak.lock();
         if (!self)
             return;
-        self->finishOpening(std::exchange(opened->context, nullptr), error, extent, scanned);
+        self->finishOpening(std::exchange(opened->context, nullptr), error, extent, extentStream, scanned);
     });
 }
 
-void MediaPlayerItem::finishOpening(
-    AVFormatContext *context, const BVError &error, const MediaPlayableExtent &extent, int scannedStream)
+void MediaPlayerItem::finishOpening(AVFormatContext *context, const BVError &error,
+    const MediaPlayableExtent &extent, int scannedStream, const std::pair<int, MediaTime> &scanned)
 {
     if (!context || m_abort->load()) {
         avformat_close_input(&context);
@@ -231,7 +246,10 @@ void MediaPlayerItem::finishOpening(
         m_frameRate = av_q2d(rate);
         m_size = QSize(stream->codecpar->width, stream->codecpar->height);
     }
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+    const MediaTime streamStart(m_timing.startTicks * m_timing.timeBase.num, m_timing.timeBase.den);
+    if (scanned.first == primary && scanned.second.isNumeric() && scanned.second > streamStart)
+        m_duration = scanned.second - streamStart;
+    else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
         m_duration = m_timing.toTime(m_timing.startTicks + stream->duration);
     else if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
         m_duration = MediaTime(context->duration, AV_TIME_BASE);
@@ -284,6 +302,16 @@ void MediaPlayerItem::refresh()
     m_refreshPending = false;
     if (!m_demuxer)
         return;
+    if (m_status == Status::ReadyToPlay && m_demuxer->hasFailed()) {
+        // Nothing more will come: the item fails with the reason, and the player stops working on it.
+        m_status = Status::Failed;
+        m_error = BVError::withDescription(ErrorDomain, -4, QStringLiteral("The media could not be read."),
+            m_demuxer->failureReason(),
+            QStringLiteral("Check the connection, or play a local copy of the file."));
+        BVLog::appendLog("Cannot read %@: %@", m_url, m_error.description());
+        post(Event::Status);
+        return;
+    }
     const MediaDemuxer::BufferState state = m_demuxer->bufferState();
     QList<MediaTimeRange> ranges;
     for (const auto &[from, to] : m_demuxer->loadedRanges())

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 class BVWorkQueue;
 class MediaDemuxer;
@@ -90,8 +91,10 @@ public:
 private:
     explicit MediaPlayerItem(QString url);
     void open();
-    void finishOpening(
-        AVFormatContext *context, const BVError &error, const MediaPlayableExtent &extent, int scannedStream);
+    // `extent`: how much of a local file can be played, read from its index (`scannedStream`'s).
+    // `scanned`: the stream whose end was read from the file, and that end on the container's clock.
+    void finishOpening(AVFormatContext *context, const BVError &error, const MediaPlayableExtent &extent,
+        int scannedStream, const std::pair<int, MediaTime> &scanned);
     void scheduleRefresh();
     void refresh();
     void post(Event event);
