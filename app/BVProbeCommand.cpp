@@ -110,6 +110,8 @@ QJsonObject describe(const BVMediaObject &media, const QString &kind)
         {QStringLiteral("frameCount"), qint64(media.frameCount())},
         {QStringLiteral("naturalWidth"), size.width()},
         {QStringLiteral("naturalHeight"), size.height()},
+        {QStringLiteral("rotation"), MediaPictureGeometry::degrees(media.pictureOrientation())},
+        {QStringLiteral("mirrored"), media.pictureOrientation().mirrored},
         {QStringLiteral("duration"),
             QJsonObject {{QStringLiteral("value"), qint64(duration.value())},
                 {QStringLiteral("timescale"), duration.timescale()},

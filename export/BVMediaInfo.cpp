@@ -6,6 +6,7 @@
 #include "support/BVFileManager.h"
 #include "support/BVLog.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -82,6 +83,40 @@ QString BVMediaInfo::trackValue(const std::shared_ptr<MediaAsset> &asset, const 
     return {};
 }
 
+QVariantList BVMediaInfo::pictureRows(const MediaTrack &track)
+{
+    const auto tr = [](const char *text) { return QCoreApplication::translate("BVMediaInfo", text); };
+    QVariantList rows;
+    const QVariantMap extensions = track.formatDescriptions().isEmpty()
+        ? QVariantMap()
+        : track.formatDescriptions().first().extensions();
+    const QString matrix = extensions.value(QStringLiteral("YCbCrMatrix")).toString();
+    if (!matrix.isEmpty()) {
+        const bool assumed = extensions.value(QStringLiteral("YCbCrMatrixAssumed")).toBool();
+        rows << row(tr("Color Matrix"), assumed ? tr("%1 (assumed: not tagged)").arg(matrix) : matrix);
+    }
+    const QString fields = extensions.value(QStringLiteral("FieldOrder")).toString();
+    if (fields == QLatin1String("progressive"))
+        rows << row(tr("Field Order"), tr("Progressive"));
+    else if (fields == QLatin1String("top"))
+        rows << row(tr("Field Order"), tr("Interlaced, top field first"));
+    else if (fields == QLatin1String("bottom"))
+        rows << row(tr("Field Order"), tr("Interlaced, bottom field first"));
+    const QString pixelAspect = extensions.value(QStringLiteral("PixelAspectRatio")).toString();
+    if (!pixelAspect.isEmpty())
+        rows << row(tr("Pixel Aspect Ratio"), pixelAspect);
+    const MediaPictureGeometry::Orientation orientation = track.preferredOrientation();
+    if (!orientation.isIdentity()) {
+        QString text = orientation.quarterTurns
+            ? tr("Rotated %1\u00B0 clockwise").arg(MediaPictureGeometry::degrees(orientation))
+            : QString();
+        if (orientation.mirrored)
+            text = text.isEmpty() ? tr("Mirrored") : tr("%1, mirrored").arg(text);
+        rows << row(tr("Orientation"), text);
+    }
+    return rows;
+}
+
 QVariantList BVMediaInfo::infoRows(const BVMediaInfoSource &source)
 {
     QVariantList rows;
@@ -150,6 +185,13 @@ QVariantList BVMediaInfo::infoRows(const BVMediaInfoSource &source)
             QString::asprintf("%0.0f x %0.0f", resolution.width(), resolution.height()));
         const double aspect = std::round(resolution.width() / resolution.height() * 100) / 100;
         rows << row(QStringLiteral("Aspect Ratio"), QString::asprintf("%0.02f", aspect));
+    }
+    // How the picture is read: its colour matrix (and whether it was assumed), field order,
+    // pixel aspect and orientation.
+    if (movie) {
+        const QList<MediaTrack> video = source.asset->tracksWithMediaType(MediaType::video);
+        if (!video.isEmpty())
+            rows << pictureRows(video.first());
     }
     // 10. Selected range
     const MediaTimeRange &range = source.inOutRange;

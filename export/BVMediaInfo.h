@@ -48,5 +48,9 @@ public:
     static std::optional<QVariantList> metadataRows(const BVMediaInfoSource &source);
     // "Video - H.264 (avc1)", "Audio - Linear PCM 16-bit 48.0KHz Stereo", "Timecode - 01:00:00:00" ...;
     // empty for media types without a row.
+    // The rows that say how a video track's pictures are read: "Color Matrix" (with "(assumed: not
+    // tagged)" when the stream does not say), "Field Order", "Pixel Aspect Ratio" and "Orientation",
+    // each only when known or not plain. Texts go through the translator.
+    static QVariantList pictureRows(const MediaTrack &track);
     static QString trackValue(const std::shared_ptr<MediaAsset> &asset, const MediaTrack &track);
 };

@@ -189,7 +189,9 @@ void BVAVAsset::loadSettings()
     const QList<MediaTrack> video = media->tracksWithMediaType(MediaType::video);
     if (!video.isEmpty()) {
         setIsAudioOnly(false);
-        setNaturalSize(video.first().naturalSize());
+        // Shown upright: a phone's portrait clip is taller than wide.
+        setPictureOrientation(video.first().preferredOrientation());
+        setNaturalSize(video.first().orientedSize());
     } else {
         setIsAudioOnly(true);
     }

@@ -13,6 +13,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cmath>
+
 const QString BVAVPlaybackView::mouseMoveNotification = QStringLiteral("BVReelmarkMouseMove");
 const QString BVAVPlaybackView::updateBoundsNotification = QStringLiteral("BVReelmarkUpdateBounds");
 
@@ -145,6 +147,30 @@ void BVAVPlaybackView::setNaturalSize(const QSizeF &size)
     updateOverlays();
 }
 
+void BVAVPlaybackView::setPictureOrientation(const MediaPictureGeometry::Orientation &orientation)
+{
+    if (m_orientation == orientation)
+        return;
+    m_orientation = orientation;
+    updateOverlays();
+}
+
+void BVAVPlaybackView::setNearestNeighbourZoom(bool nearest)
+{
+    if (m_nearestNeighbourZoom == nearest)
+        return;
+    m_nearestNeighbourZoom = nearest;
+    update();
+}
+
+void BVAVPlaybackView::setAlphaCheckerboard(bool checkerboard)
+{
+    if (m_alphaCheckerboard == checkerboard)
+        return;
+    m_alphaCheckerboard = checkerboard;
+    updateOverlays();
+}
+
 void BVAVPlaybackView::setMaskRatio(float ratio)
 {
     m_maskRatio = ratio > 0 ? ratio : 0;
@@ -168,8 +194,11 @@ QSizeF BVAVPlaybackView::pictureSize() const
 {
     {
         QMutexLocker lock(&m_imageMutex);
+        // An image (a sequence's frame) keeps its own shape, whatever size the first one had.
+        if (!m_player && !m_image.isNull() && !m_waveform)
+            return m_image.deviceIndependentSize();
         if (!m_naturalSize.isEmpty())
-            return m_naturalSize;
+            return MediaPictureGeometry::orientedSize(m_naturalSize, m_orientation);
         if (!m_image.isNull())
             return m_image.deviceIndependentSize();
     }
@@ -191,11 +220,17 @@ QRectF BVAVPlaybackView::videoRect() const
     QSizeF picture = pictureSize();
     if (waveform || m_fillMode == FillMode::Resize || picture.isEmpty())
         return bounds;
-    if (rotatesSideways())
+    if (pictureSideways())
         picture.transpose();
-    const QSizeF size = picture.scaled(bounds.size(),
+    QSizeF size = picture.scaled(bounds.size(),
         m_fillMode == FillMode::AspectFill ? Qt::KeepAspectRatioByExpanding : Qt::KeepAspectRatio);
-    return {bounds.center() - QPointF(size.width() / 2, size.height() / 2), size};
+    // On whole device pixels: a picture shown at its own size is then copied pixel for pixel
+    // instead of resampled half a pixel off.
+    const qreal ratio = devicePixelRatioF();
+    size = QSizeF(std::round(size.width() * ratio) / ratio, std::round(size.height() * ratio) / ratio);
+    const QPointF origin(std::floor((bounds.width() - size.width()) / 2 * ratio) / ratio,
+        std::floor((bounds.height() - size.height()) / 2 * ratio) / ratio);
+    return {bounds.topLeft() + origin, size};
 }
 
 QRectF BVAVPlaybackView::maskBoundsForRatio(double ratio) const
@@ -241,8 +276,24 @@ void BVAVPlaybackView::readSafeAreaSettings()
     fraction("titleSafeV", m_safeAreaOverlay->titleSafeVerticalDistance);
 }
 
+void BVAVPlaybackView::updatePictureOptions()
+{
+    if (!m_player)
+        return;
+    MediaPictureOptions options;
+    QSizeF shown = videoRect().size() * devicePixelRatioF();
+    if (pictureSideways())
+        shown.transpose();
+    options.limit = QSize(int(std::round(shown.width())), int(std::round(shown.height())));
+    if (options.limit.isEmpty())
+        options.limit = QSize();
+    options.checkerboard = m_alphaCheckerboard;
+    m_player->setPictureOptions(options);
+}
+
 void BVAVPlaybackView::updateOverlays()
 {
+    updatePictureOptions();
     const QRect video = videoRect().toAlignedRect();
     if (m_show43Safe || m_show169Safe) {
         if (!m_safeAreaOverlay) {
@@ -307,25 +358,44 @@ void BVAVPlaybackView::paintEvent(QPaintEvent *)
         return;
     }
     const QRectF target = videoRect();
+    QSizeF drawSize = target.size();
+    if (pictureSideways())
+        drawSize.transpose();
+    // Enlarged pixels stay sharp blocks when asked (so single pixels can be checked).
+    const qreal ratio = devicePixelRatioF();
+    if (m_nearestNeighbourZoom && drawSize.width() * ratio > image->width() + 0.5)
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    if (m_alphaCheckerboard && !playerImage && image->hasAlphaChannel()) {
+        // The engine composites its own pictures; an image's transparency is shown here.
+        const int square = 8;
+        const QRect area = target.toAlignedRect();
+        for (int y = area.top(); y <= area.bottom(); y += square)
+            for (int x = area.left(); x <= area.right(); x += square)
+                painter.fillRect(QRect(x, y, square, square).intersected(area),
+                    ((x - area.left()) / square + (y - area.top()) / square) % 2 ? QColor(102, 102, 102)
+                                                                                 : QColor(153, 153, 153));
+    }
     painter.save();
     painter.translate(target.center());
-    QSizeF drawSize = target.size();
+    // The user's choice turns the upright picture (Qt turns clockwise for positive angles).
     switch (m_rotation) {
     case RotationFlipHorizontal:
         painter.scale(-1, 1);
         break;
-    // The stored angles turn counter-clockwise; QPainter turns clockwise for positive angles.
-    case Rotation270:
-        painter.rotate(-270);
-        drawSize.transpose();
+    case Rotation270: // a quarter turn clockwise
+        painter.rotate(90);
         break;
-    case Rotation90:
+    case Rotation90: // a quarter turn counter-clockwise
         painter.rotate(-90);
-        drawSize.transpose();
         break;
     default:
         break;
     }
+    // The media's own orientation brings the stored picture upright first.
+    if (m_orientation.quarterTurns)
+        painter.rotate(90.0 * m_orientation.quarterTurns);
+    if (m_orientation.mirrored)
+        painter.scale(-1, 1);
     painter.drawImage(QRectF(QPointF(-drawSize.width() / 2, -drawSize.height() / 2), drawSize), *image);
     painter.restore();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/media/MediaPictureGeometry.h"
 #include "player/BVSafeAreaOverlay.h"
 
 #include <QImage>
@@ -53,9 +54,20 @@ public:
     void clearImage();
     QImage currentImage() const;
 
-    // The picture's display size (pixel aspect applied); the document sets it for a movie.
+    // The picture's display size, upright (pixel aspect and the media's orientation applied); the
+    // document sets it for a movie.
     QSizeF naturalSize() const;
     void setNaturalSize(const QSizeF &size);
+    // The turn and mirror the media's pictures need to stand upright; the user's rotation
+    // (setRotation) comes on top.
+    MediaPictureGeometry::Orientation pictureOrientation() const { return m_orientation; }
+    void setPictureOrientation(const MediaPictureGeometry::Orientation &orientation);
+    // Above 100 %, pixels are drawn as blocks (nearest neighbour) instead of smoothly.
+    bool nearestNeighbourZoom() const { return m_nearestNeighbourZoom; }
+    void setNearestNeighbourZoom(bool nearest);
+    // Transparent pictures over a checkerboard instead of black.
+    bool alphaCheckerboard() const { return m_alphaCheckerboard; }
+    void setAlphaCheckerboard(bool checkerboard);
 
     // Width / height of the widescreen matte; 0 means none. Applied by updateBounds().
     float maskRatio() const { return m_maskRatio; }
@@ -101,10 +113,15 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    // The size of the picture as shown, before rotation.
+    // The size of the picture as stored (pixel aspect applied), before any turn: the natural size
+    // for the engine's pictures, the image's own for an image (each keeps its own aspect).
     QSizeF pictureSize() const;
     bool rotatesSideways() const { return m_rotation == Rotation90 || m_rotation == Rotation270; }
+    // The user's turn and the media's together turn the stored picture sideways.
+    bool pictureSideways() const { return rotatesSideways() != m_orientation.isSideways(); }
     void readSafeAreaSettings();
+    // Tells the engine the size its pictures are drawn at, in device pixels of the stored picture.
+    void updatePictureOptions();
 
     BVAVPlaybackViewDelegate *m_delegate = nullptr;
     MediaPlayer *m_player = nullptr;
@@ -117,6 +134,9 @@ private:
 
     float m_maskRatio = 0;
     int m_rotation = RotationNone;
+    MediaPictureGeometry::Orientation m_orientation;
+    bool m_nearestNeighbourZoom = false;
+    bool m_alphaCheckerboard = false;
     bool m_show43Safe = false;
     bool m_show169Safe = false;
     QPointer<BVSafeAreaOverlay> m_safeAreaOverlay;

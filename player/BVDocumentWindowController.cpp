@@ -383,6 +383,38 @@ void BVDocumentWindowController::buildControlStrip(QWidget *parent)
     row->addWidget(m_volumeSlider);
 }
 
+void BVDocumentWindowController::fitControlStrip(int width)
+{
+    if (!m_controlStrip || !m_controlStrip->layout())
+        return;
+    // Dropped in this order as the window narrows; play/pause, the position and the duration stay.
+    const QStringList order {QStringLiteral("volume"), QStringLiteral("prevMarker"),
+        QStringLiteral("nextMarker"), QStringLiteral("skipBack"), QStringLiteral("skipNext"),
+        QStringLiteral("addMarker"), QStringLiteral("rewind"), QStringLiteral("fastForward"),
+        QStringLiteral("stepLeft"), QStringLiteral("stepRight")};
+    const auto widgetNamed = [this](const QString &name) -> QWidget * {
+        if (name == QLatin1String("volume"))
+            return m_volumeSlider;
+        for (const QPointer<QToolButton> &button : m_transportButtons)
+            if (button && button->objectName() == name)
+                return button;
+        return nullptr;
+    };
+    QLayout *layout = m_controlStrip->layout();
+    for (const QString &name : order)
+        if (QWidget *widget = widgetNamed(name))
+            widget->setVisible(true);
+    layout->invalidate();
+    for (const QString &name : order) {
+        if (layout->minimumSize().width() <= width)
+            break;
+        if (QWidget *widget = widgetNamed(name)) {
+            widget->setVisible(false);
+            layout->invalidate();
+        }
+    }
+}
+
 // Places the picture area and the strip: side by side in a window, the strip over the picture in
 // full screen.
 void BVDocumentWindowController::layoutContent()
@@ -399,6 +431,7 @@ void BVDocumentWindowController::layoutContent()
         m_playbackArea->setGeometry(0, 0, content.width(), std::max(0, content.height() - strip));
         m_controlStrip->setGeometry(0, content.height() - strip, content.width(), strip);
     }
+    fitControlStrip(content.width());
     m_playbackView->setGeometry(m_playbackArea->rect());
     if (m_timecodeHover && m_scrubber)
         m_timecodeHover->move(m_timecodeHover->x(), m_controlStrip->y() - m_timecodeHover->height() - 2);

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class BVAVPlaybackView;
 class BVDocument;
@@ -94,6 +95,11 @@ public:
     void drawWaveformForAudioAsset();
     int heightOfTitleBar() const;
     static int controlStripHeight();
+    // What the window puts around the picture, measured: borders and title bar, the menu bar and
+    // the control strip (width, height), in points.
+    QSize pictureChrome() const;
+    // The picture size in points for a size in the picture's own pixels (device pixel ratio).
+    QSizeF pointsForPixels(const QSizeF &pixels) const;
 
     // ---- Panels, the popover and the progress sheet (BVDocumentWindowController.cpp)
     void toggleSubWindow(const QString &key);
@@ -132,6 +138,12 @@ private:
     void setAudioBar();
     void applyFullScreen(bool on);
     void applyFrame(const QRect &frame, const QSizeF &aspect);
+    // Sets the window so that its picture area has `picture` points, origin kept; measures again
+    // once the window has laid out (a menu bar that wraps at the new width is taller).
+    void applyPictureSize(const QSizeF &picture, std::optional<QPoint> origin = std::nullopt);
+    // Hides the transport controls the strip has no room for, least needed first, so that nothing
+    // covers the timecode or the duration.
+    void fitControlStrip(int width);
     void drawWaveformAsync();
     void setPlaybackOutput(bool available);
     void setPlayState(bool playing);

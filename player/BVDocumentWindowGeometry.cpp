@@ -29,6 +29,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPainter>
@@ -65,6 +66,8 @@ QImage waveformImage(const std::vector<float> &values, float normalizeMax, int w
     QPainter painter(&image);
     painter.setPen(QPen(QColor::fromHsvF(0.375f, 0.75f, 0.94f, 1.0f), 1));
     const double centre = std::ceil(0.5 * h);
+    // Linear scale: a line reaches v = value x H / max above and below the centre, so values above
+    // half the maximum fill the height (the loudest parts stand out, quiet ones stay visible).
     const double scale = h / double(normalizeMax);
     const double count = double(values.size());
     int previousX = -1;
@@ -73,8 +76,7 @@ QImage waveformImage(const std::vector<float> &values, float normalizeMax, int w
         if (x == previousX)
             continue;
         previousX = x;
-        const double v
-            = double(static_cast<int16_t>(std::clamp(values[i], -32768.0f, 32767.0f))) * scale * 0.5;
+        const double v = double(static_cast<int16_t>(std::clamp(values[i], -32768.0f, 32767.0f))) * scale;
         painter.drawLine(QPointF(x, centre - v), QPointF(x, centre + v));
     }
     return image;
@@ -100,6 +102,39 @@ int BVDocumentWindowController::heightOfTitleBar() const
     if (!m_window)
         return 0;
     return int(BVWindowGeometry::heightOfTitleBar(m_window->frameGeometry(), m_window->geometry()));
+}
+
+QSize BVDocumentWindowController::pictureChrome() const
+{
+    if (!m_window || !m_window->centralWidget())
+        return {0, kControlStripHeight};
+    // The menu bar and the central area are placed by the window's layout: bring it up to date.
+    if (QLayout *layout = m_window->layout())
+        layout->activate();
+    const QRect frame = m_window->frameGeometry();
+    const QSize content = m_window->centralWidget()->size();
+    const int strip = m_fullScreen ? 0 : kControlStripHeight;
+    return {
+        std::max(0, frame.width() - content.width()), std::max(0, frame.height() - content.height()) + strip};
+}
+
+QSizeF BVDocumentWindowController::pointsForPixels(const QSizeF &pixels) const
+{
+    const qreal ratio = m_window ? m_window->devicePixelRatioF() : 1.0;
+    return ratio > 0 ? pixels / ratio : pixels;
+}
+
+void BVDocumentWindowController::applyPictureSize(const QSizeF &picture, std::optional<QPoint> origin)
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        const QSize chrome = pictureChrome();
+        const QRectF frame(origin.value_or(m_window->frameGeometry().topLeft()),
+            QSizeF(picture.width() + chrome.width(), picture.height() + chrome.height()));
+        applyFrame(frame.toAlignedRect(), picture);
+        // Measured again at the new width: done when what surrounds the picture stayed the same.
+        if (pictureChrome() == chrome)
+            break;
+    }
 }
 
 void BVDocumentWindowController::applyFrame(const QRect &frame, const QSizeF &aspect)
@@ -132,12 +167,18 @@ void BVDocumentWindowController::resizeWindowToFit()
     }
     const QVariantMap entry = BVFileSettings::entry(m_document.fileSettingsKey());
     const QSizeF natural = m_document.mediaObject() ? m_document.mediaObject()->naturalSize() : QSizeF();
-    const QSizeF size = BVWindowGeometry::sizeToFit(natural, entry, audioOnly);
-    const BVWindowGeometry::Fit fit = BVWindowGeometry::resizeWindowToFit(size, kControlStripHeight,
-        heightOfTitleBar(), m_window->frameGeometry(), m_document.availableScreenGeometry());
+    // The picture at one pixel per screen pixel, in points.
+    const QSizeF size = audioOnly ? BVWindowGeometry::sizeToFit(natural, entry, audioOnly)
+                                  : pointsForPixels(BVWindowGeometry::sizeToFit(natural, entry, audioOnly));
     m_window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     m_window->setMinimumSize(300, kControlStripHeight + 60);
-    applyFrame(fit.frame.toAlignedRect(), fit.aspectRatio);
+    const QSize chrome = pictureChrome();
+    const BVWindowGeometry::Fit fit = BVWindowGeometry::resizeWindowToFit(
+        size, chrome, m_window->frameGeometry(), m_document.availableScreenGeometry());
+    if (fit.fitToScreen)
+        applyFrame(fit.frame.toAlignedRect(), fit.aspectRatio);
+    else
+        applyPictureSize(fit.aspectRatio, fit.frame.topLeft().toPoint());
     if (m_window->isVisible())
         m_window->raise();
     if (fit.fitToScreen) {
@@ -167,10 +208,8 @@ void BVDocumentWindowController::setActualSize()
     const QSizeF natural = m_document.mediaObject()->naturalSize();
     if (natural.width() <= 0 || natural.height() <= 0)
         return;
-    applyFrame(BVWindowGeometry::setActualSize(
-                   natural, kControlStripHeight, heightOfTitleBar(), m_window->frameGeometry())
-                   .toAlignedRect(),
-        natural);
+    // One pixel of the picture per pixel of the screen.
+    applyPictureSize(pointsForPixels(natural));
     updateViewOptions();
 }
 
@@ -181,10 +220,11 @@ void BVDocumentWindowController::setHalfSize()
     const QSizeF natural = m_document.mediaObject()->naturalSize();
     if (natural.width() <= 0 || natural.height() <= 0)
         return;
-    applyFrame(BVWindowGeometry::setHalfSize(natural, kControlStripHeight, heightOfTitleBar(),
-                   m_window->frameGeometry(), m_window->minimumSize())
-                   .toAlignedRect(),
-        natural);
+    const QSize chrome = pictureChrome();
+    const QRectF half = BVWindowGeometry::setHalfSize(pointsForPixels(natural), chrome.height(), 0,
+        m_window->frameGeometry(), m_window->minimumSize() - QSize(chrome.width(), 0));
+    // The minimum may have widened it: the picture then keeps half its height only if it fits.
+    applyPictureSize(QSizeF(half.width(), half.height() - chrome.height()));
     if (m_playbackView)
         m_playbackView->updateBounds();
     updateViewOptions();
@@ -223,8 +263,9 @@ void BVDocumentWindowController::keepPictureAspect()
     const QSizeF picture = m_document.mediaObject()->naturalSize();
     if (picture.width() <= 0 || picture.height() <= 0)
         return;
-    const QSizeF wanted = BVWindowGeometry::windowWillResize(content, picture,
-        kControlStripHeight + (m_menuBar && m_menuBar->isVisible() ? m_menuBar->height() : 0));
+    // What surrounds the picture inside the window (menu bar, strip), as laid out now.
+    const int around = m_playbackArea ? m_window->height() - m_playbackArea->height() : kControlStripHeight;
+    const QSizeF wanted = BVWindowGeometry::windowWillResize(content, picture, around);
     if (std::abs(wanted.height() - content.height()) < 2)
         return;
     m_requestedContentSize = wanted.toSize();
@@ -283,8 +324,12 @@ void BVDocumentWindowController::updateViewOptions()
     if (!m_playbackView || m_document.isUnloading())
         return;
     if (m_document.mediaObject() && m_document.mediaObject()->naturalSize().width() > 0
-        && !m_document.mediaObject()->isAudioOnly())
+        && !m_document.mediaObject()->isAudioOnly()) {
+        m_playbackView->setPictureOrientation(m_document.mediaObject()->pictureOrientation());
         m_playbackView->setNaturalSize(m_document.mediaObject()->naturalSize());
+    }
+    m_playbackView->setNearestNeighbourZoom(defaults()->boolForKey(QStringLiteral("nearestNeighbourZoom")));
+    m_playbackView->setAlphaCheckerboard(defaults()->boolForKey(QStringLiteral("alphaCheckerboard")));
     setRotation(int(defaults()->integerForKey(QStringLiteral("rotation"))));
     setWidescreenMatteRatio(defaults()->floatForKey(QStringLiteral("mask")));
     setSafeAreaOverlay(defaults()->boolForKey(QStringLiteral("safe43Overlay")),

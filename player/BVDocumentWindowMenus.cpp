@@ -14,6 +14,7 @@
 #include <QMenuBar>
 
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -180,8 +181,23 @@ void BVDocumentWindowController::buildMenus()
     QMenu *rotation = view->addMenu(QStringLiteral("Rotation"));
     addCheckGroup(rotation, QStringLiteral("changeRotation"),
         {{QStringLiteral("None"), 1}, {QStringLiteral("Flip Horizontally"), 2},
-            {QStringLiteral("Rotate 90\u00B0 Left"), 3}, {QStringLiteral("Rotate 90\u00B0 Right"), 4}},
+            {QStringLiteral("Rotate 90\u00B0 Right"), 3}, {QStringLiteral("Rotate 90\u00B0 Left"), 4}},
         [this](int tag) { m_document.changeRotation(tag); });
+    // How pixels are drawn: enlarged as blocks, transparency over a checkerboard.
+    const QList<std::tuple<QString, QString, QString>> drawing {
+        {QStringLiteral("toggleNearestNeighbourZoom"), QStringLiteral("Show Pixels Above 100%"),
+            QStringLiteral("nearestNeighbourZoom")},
+        {QStringLiteral("toggleAlphaCheckerboard"), QStringLiteral("Transparency Checkerboard"),
+            QStringLiteral("alphaCheckerboard")},
+    };
+    for (const auto &[name, title, key] : drawing) {
+        auto *toggle = addCommand(view, name, title, [this, key] {
+            defaults()->setBool(!defaults()->boolForKey(key), key);
+            updateViewOptions();
+            updateMenuChecks();
+        });
+        toggle->setCheckable(true);
+    }
     auto *safe43 = addCommand(view, QStringLiteral("toggle43Overlay"), QStringLiteral("4:3 Safe Area"),
         [this] { m_document.toggle43Overlay(); });
     safe43->setCheckable(true);
@@ -233,6 +249,8 @@ void BVDocumentWindowController::updateMenuChecks()
         {QStringLiteral("toggleTimecodeOverlay"), QStringLiteral("timecodeOverlay")},
         {QStringLiteral("toggle43Overlay"), QStringLiteral("safe43Overlay")},
         {QStringLiteral("toggle169Overlay"), QStringLiteral("safe169Overlay")},
+        {QStringLiteral("toggleNearestNeighbourZoom"), QStringLiteral("nearestNeighbourZoom")},
+        {QStringLiteral("toggleAlphaCheckerboard"), QStringLiteral("alphaCheckerboard")},
         {QStringLiteral("toggleInfo"), QStringLiteral("showInfo")},
         {QStringLiteral("toggleTimecode"), QStringLiteral("showTimecode")},
         {QStringLiteral("toggleMarkers"), QStringLiteral("showMarkers")}};

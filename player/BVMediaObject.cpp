@@ -93,6 +93,18 @@ void BVMediaObject::setNaturalSize(const QSizeF &size)
     m_naturalSize = size;
 }
 
+MediaPictureGeometry::Orientation BVMediaObject::pictureOrientation() const
+{
+    std::lock_guard guard(m_propertyMutex);
+    return m_pictureOrientation;
+}
+
+void BVMediaObject::setPictureOrientation(const MediaPictureGeometry::Orientation &orientation)
+{
+    std::lock_guard guard(m_propertyMutex);
+    m_pictureOrientation = orientation;
+}
+
 MediaTimeRange BVMediaObject::playbackRange() const
 {
     std::lock_guard guard(m_propertyMutex);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaFrameRate.h"
+#include "platform/media/MediaPictureGeometry.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/MediaTimedMetadataGroup.h"
 #include "support/BVError.h"
@@ -121,9 +122,12 @@ public:
     void setTimecodeStart(const QString &timecode);
     uint64_t frameCount() const { return m_frameCount.load(); }
     void setFrameCount(uint64_t count) { m_frameCount.store(count); }
-    // Pixel size of the picture; zero for audio.
+    // Size of the picture as shown (pixel aspect and orientation applied); zero for audio.
     QSizeF naturalSize() const;
     void setNaturalSize(const QSizeF &size);
+    // The turn and mirror that bring the stored pictures upright (a movie's display matrix).
+    MediaPictureGeometry::Orientation pictureOrientation() const;
+    void setPictureOrientation(const MediaPictureGeometry::Orientation &orientation);
 
     // While its duration is above zero, play starts at its start; a zero range means none.
     MediaTimeRange playbackRange() const;
@@ -245,6 +249,7 @@ private:
     mutable std::mutex m_propertyMutex; // guards the members below
     QString m_timecodeStart;
     QSizeF m_naturalSize {0, 0};
+    MediaPictureGeometry::Orientation m_pictureOrientation;
     MediaTimeRange m_playbackRange;
     QList<MediaMetadataItem> m_metadata;
     QList<MediaTimedMetadataGroup> m_chapters;

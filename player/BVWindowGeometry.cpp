@@ -24,13 +24,20 @@ QSizeF BVWindowGeometry::sizeToFit(
 BVWindowGeometry::Fit BVWindowGeometry::resizeWindowToFit(const QSizeF &size, double stripHeight,
     double titleBarHeight, const QRectF &currentFrame, const QRectF &screen)
 {
-    double width = size.width();
+    return resizeWindowToFit(size, QSizeF(0, stripHeight + titleBarHeight), currentFrame, screen);
+}
+
+BVWindowGeometry::Fit BVWindowGeometry::resizeWindowToFit(
+    const QSizeF &size, const QSizeF &chrome, const QRectF &currentFrame, const QRectF &screen)
+{
+    double pictureWidth = size.width();
     double height = size.height();
-    if (width < minimumFitWidth && width > 0) {
-        height *= minimumFitWidth / width;
-        width = minimumFitWidth;
+    if (pictureWidth < minimumFitWidth && pictureWidth > 0) {
+        height *= minimumFitWidth / pictureWidth;
+        pictureWidth = minimumFitWidth;
     }
-    const double frameHeight = height + stripHeight + titleBarHeight;
+    const double width = pictureWidth + chrome.width();
+    const double frameHeight = height + chrome.height();
 
     Fit fit;
     // A window larger than its screen would hang off it: fill the screen instead. The screen's
@@ -53,7 +60,7 @@ BVWindowGeometry::Fit BVWindowGeometry::resizeWindowToFit(const QSizeF &size, do
         origin.setY(std::clamp(origin.y(), screen.top(), screen.top() + screen.height() - frameHeight));
     }
     fit.frame = QRectF(origin, QSizeF(width, frameHeight));
-    fit.aspectRatio = QSizeF(width, height);
+    fit.aspectRatio = QSizeF(pictureWidth, height);
     return fit;
 }
 

@@ -35,6 +35,10 @@ public:
     // grows to the left (never past the screen's left edge); media larger than the screen fit it.
     static Fit resizeWindowToFit(const QSizeF &size, double stripHeight, double titleBarHeight,
         const QRectF &currentFrame, const QRectF &screen);
+    // The same with `chrome`, everything the window puts around the picture (borders, title bar,
+    // menu bar, strip) as measured; the fit's aspectRatio is then the picture area's size.
+    static Fit resizeWindowToFit(
+        const QSizeF &size, const QSizeF &chrome, const QRectF &currentFrame, const QRectF &screen);
     // The audio bar a window becomes when there is no picture to fit: 620 wide, strip + 20 high.
     static QRectF audioBarFrame(const QRectF &currentFrame, double stripHeight);
     // `setActualSize:`: the natural size plus strip and title bar, keeping the origin.

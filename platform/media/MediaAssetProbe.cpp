@@ -13,6 +13,7 @@ extern "C" {
 #include <libavutil/bswap.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <cstring>
@@ -182,10 +183,46 @@ MediaTrack trackForStream(const AVFormatContext *context, const AVStream *stream
         const QString name = videoFormatName(par);
         if (!name.isEmpty())
             format.setExtension(QStringLiteral("FormatName"), name);
+        // The container's pixel aspect ('pasp' ...) first, the codec's when the container has none.
+        const AVRational aspect = av_guess_sample_aspect_ratio(
+            const_cast<AVFormatContext *>(context), const_cast<AVStream *>(stream), nullptr);
         double width = par->width;
-        if (par->sample_aspect_ratio.num > 0 && par->sample_aspect_ratio.den > 0)
-            width = width * par->sample_aspect_ratio.num / par->sample_aspect_ratio.den;
+        if (aspect.num > 0 && aspect.den > 0)
+            width = width * aspect.num / aspect.den;
         track.setNaturalSize(QSizeF(width, par->height));
+        if (aspect.num > 0 && aspect.den > 0 && aspect.num != aspect.den)
+            format.setExtension(
+                QStringLiteral("PixelAspectRatio"), QStringLiteral("%1:%2").arg(aspect.num).arg(aspect.den));
+        const uint8_t *matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+        track.setPreferredOrientation(
+            MediaPictureGeometry::orientationForDisplayMatrix(reinterpret_cast<const int32_t *>(matrix)));
+        // The colour matrix as tagged; untagged pictures get the one their size suggests.
+        const QString matrixName = MediaPictureGeometry::matrixName(par->color_space);
+        const AVPixFmtDescriptor *pixels = av_pix_fmt_desc_get(AVPixelFormat(par->format));
+        const bool rgb = pixels && (pixels->flags & AV_PIX_FMT_FLAG_RGB);
+        if (!rgb && par->width > 0 && par->height > 0) {
+            format.setExtension(QStringLiteral("YCbCrMatrix"),
+                !matrixName.isEmpty() ? matrixName
+                    : MediaPictureGeometry::untaggedIsBT709(par->width, par->height)
+                    ? QStringLiteral("BT.709")
+                    : QStringLiteral("BT.601"));
+            format.setExtension(QStringLiteral("YCbCrMatrixAssumed"), matrixName.isEmpty());
+        }
+        switch (par->field_order) {
+        case AV_FIELD_PROGRESSIVE:
+            format.setExtension(QStringLiteral("FieldOrder"), QStringLiteral("progressive"));
+            break;
+        case AV_FIELD_TT:
+        case AV_FIELD_TB:
+            format.setExtension(QStringLiteral("FieldOrder"), QStringLiteral("top"));
+            break;
+        case AV_FIELD_BB:
+        case AV_FIELD_BT:
+            format.setExtension(QStringLiteral("FieldOrder"), QStringLiteral("bottom"));
+            break;
+        default:
+            break;
+        }
         AVRational rate = stream->avg_frame_rate;
         if (rate.num <= 0 || rate.den <= 0)
             rate = stream->r_frame_rate;

@@ -2,10 +2,11 @@
 
 #include "platform/media/MediaAssetProbe.h"
 #include "platform/media/MediaAssetTrackOutput.h"
+#include "platform/media/engine/MediaFrameConverter.h"
 
 extern "C" {
+#include <libavutil/error.h>
 #include <libavutil/frame.h>
-#include <libswscale/swscale.h>
 }
 
 std::optional<QImage> MediaImageGenerator::copyImageAtTime(
@@ -36,19 +37,16 @@ std::optional<QImage> MediaImageGenerator::copyImageAtTime(
         return std::nullopt;
     }
     const AVFrame *frame = sample->frame();
-    QImage image(frame->width, frame->height, QImage::Format_RGBA8888);
-    SwsContext *scaler
-        = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
-            frame->height, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-    if (!scaler) {
+    // The same conversion as the picture on screen: the frame's colour matrix (or the one its size
+    // suggests), accurate rounding, dithering from more than 8 bits.
+    MediaFrameConverter converter;
+    const std::shared_ptr<const QImage> converted = converter.convert(frame);
+    if (!converted) {
         if (error)
             *error = MediaAssetProbe::errorFromCode(
                 AVERROR(EINVAL), QStringLiteral("The picture could not be converted."), asset->location());
         return std::nullopt;
     }
-    uint8_t *planes[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
-    sws_freeContext(scaler);
+    QImage image = converted->convertToFormat(QImage::Format_RGBA8888);
     return image;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaFormatDescription.h"
+#include "platform/media/MediaPictureGeometry.h"
 #include "platform/media/MediaTime.h"
 
 #include <QList>
@@ -41,9 +42,18 @@ public:
     {
         m_formatDescriptions = descriptions;
     }
-    // Display size of the picture (sample aspect ratio applied); zero for non-video tracks.
+    // Display size of the picture (sample aspect ratio applied, before the preferred orientation);
+    // zero for non-video tracks.
     QSizeF naturalSize() const { return m_naturalSize; }
     void setNaturalSize(const QSizeF &size) { m_naturalSize = size; }
+    // The turn and mirror the track's display matrix asks for; the identity when it has none.
+    const MediaPictureGeometry::Orientation &preferredOrientation() const { return m_orientation; }
+    void setPreferredOrientation(const MediaPictureGeometry::Orientation &orientation)
+    {
+        m_orientation = orientation;
+    }
+    // The natural size once oriented: the size the picture is shown at.
+    QSizeF orientedSize() const { return MediaPictureGeometry::orientedSize(m_naturalSize, m_orientation); }
     // Frames per second the track is meant to play at; 0 for non-video tracks.
     float nominalFrameRate() const { return m_nominalFrameRate; }
     void setNominalFrameRate(float rate) { m_nominalFrameRate = rate; }
@@ -76,6 +86,7 @@ private:
     QString m_mediaType;
     QList<MediaFormatDescription> m_formatDescriptions;
     QSizeF m_naturalSize;
+    MediaPictureGeometry::Orientation m_orientation;
     float m_nominalFrameRate = 0;
     int m_rateNum = 0;
     int m_rateDen = 0;

@@ -429,9 +429,13 @@ void MediaPlayer::presenterLoop()
             m_item->videoDecoder()->setPlayhead(ticks, 0, false, 0);
             m_item->cache()->trim(ticks, 0);
             // Paused between two presenter ticks: catch up with the frame at the position.
-            if (!m_shown.frame || !m_shown.frame->contains(ticks))
+            if (!m_shown.frame || !m_shown.frame->contains(ticks)) {
                 if (MediaCachedFramePtr frame = m_item->cache()->frameContaining(ticks))
                     show(lock, frame);
+            } else if (m_reconvert) {
+                const MediaCachedFramePtr frame = m_shown.frame;
+                show(lock, frame);
+            }
         }
     }
 }
@@ -586,8 +590,10 @@ void MediaPlayer::reachedBoundaryLocked(std::unique_lock<std::mutex> &lock, int6
 void MediaPlayer::show(std::unique_lock<std::mutex> &lock, const MediaCachedFramePtr &frame)
 {
     MediaFrameCache *cache = m_item->cache();
+    const MediaPictureOptions options = m_pictureOptions;
+    m_reconvert = false;
     lock.unlock();
-    std::shared_ptr<const QImage> image = m_converter->convert(frame->frame.get());
+    std::shared_ptr<const QImage> image = m_converter->convert(frame->frame.get(), options);
     lock.lock();
     if (!m_ready || m_item->cache() != cache)
         return;
@@ -608,6 +614,24 @@ MediaPlayer::Picture MediaPlayer::currentPicture() const
     if (!m_shown.frame || !m_item)
         return {};
     return {m_shown.image, m_item->timing().toTime(m_shown.frame->pts)};
+}
+
+void MediaPlayer::setPictureOptions(const MediaPictureOptions &options)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (options == m_pictureOptions)
+            return;
+        m_pictureOptions = options;
+        m_reconvert = true;
+    }
+    m_wake.notify_all();
+}
+
+MediaPictureOptions MediaPlayer::pictureOptions() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_pictureOptions;
 }
 
 void MediaPlayer::setFrameAvailableHandler(std::function<void()> handler)

@@ -3,6 +3,7 @@
 #include "platform/media/MediaTime.h"
 #include "platform/media/engine/MediaClock.h"
 #include "platform/media/engine/MediaFrameCache.h"
+#include "platform/media/engine/MediaFrameConverter.h"
 
 #include <QImage>
 
@@ -17,7 +18,6 @@
 class BVTimer;
 class MediaAudioDecoder;
 class MediaAudioOutput;
-class MediaFrameConverter;
 class MediaPlayerItem;
 
 // Plays one MediaPlayerItem: rates from -32 to 32 (any float; negative plays backwards), seeks with
@@ -82,6 +82,10 @@ public:
     MediaTime currentImageTime() const { return currentPicture().time; }
     // Called (coalesced) when a new picture is available.
     void setFrameAvailableHandler(std::function<void()> handler);
+    // How pictures are converted (the size they are shown at ...). A change converts the picture
+    // on screen again while paused.
+    void setPictureOptions(const MediaPictureOptions &options);
+    MediaPictureOptions pictureOptions() const;
 
     int addPeriodicTimeObserver(const MediaTime &interval, std::function<void(const MediaTime &)> observer);
     void removeTimeObserver(int token);
@@ -145,6 +149,8 @@ private:
     MediaTime m_position = MediaTime::zero();
     std::optional<PendingSeek> m_seek;
     Shown m_shown;
+    MediaPictureOptions m_pictureOptions;
+    bool m_reconvert = false; // the options changed since the picture on screen was made
     std::function<void()> m_frameHandler;
     std::atomic<bool> m_framePostPending {false};
     Statistics m_statistics;
