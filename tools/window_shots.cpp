@@ -4,6 +4,7 @@
 // and a file whose markers were imported from the command line. Run under an X server (Xvfb):
 //   bv_window_shots OUTDIR MOVIE OTHER_MOVIE NOT_A_MOVIE
 //   bv_window_shots --markers OUTDIR MOVIE IMPORTED_MOVIE
+//   bv_window_shots --timecode OUTDIR MOVIE TIMECODE   (typed on the keyboard into the paused window)
 #include "markers/BVAnnotationCanvas.h"
 #include "markers/BVDocumentAnnotationController.h"
 #include "markers/BVDocumentMarkerController.h"
@@ -15,6 +16,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -186,6 +188,40 @@ int markerShots(const QString &out, const QString &movie, const QString &importe
     return 0;
 }
 
+// Keys as the keyboard gives them: to whichever widget has the focus at that moment (the digits
+// typed over the picture open the entry field, which takes the rest).
+void typeKeys(const QString &text)
+{
+    for (const QChar c : text) {
+        const int key = c == QLatin1Char('\n') ? Qt::Key_Return : c.toUpper().unicode();
+        const QString typed = c == QLatin1Char('\n') ? QString() : QString(c);
+        QWidget *target = QApplication::focusWidget();
+        if (!target)
+            target = QApplication::activeWindow();
+        if (!target)
+            return;
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, typed);
+        QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, typed);
+        QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : target, &release);
+        spin(60);
+    }
+}
+
+int timecodeShot(const QString &out, const QString &movie, const QString &timecode)
+{
+    auto document = openShown(movie);
+    if (!document)
+        return 1;
+    document->windowDidBecomeKey();
+    typeKeys(timecode + QLatin1Char('\n'));
+    spin(1500);
+    shoot(out + QStringLiteral("/typed-timecode.png"));
+    document->close();
+    spin(500);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -197,6 +233,12 @@ int main(int argc, char **argv)
             {QStringLiteral("alwaysShowControls"), false}});
         return markerShots(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
             argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString());
+    }
+    if (argc >= 5 && QByteArray(argv[1]) == "--timecode") {
+        BVUserDefaults::standardUserDefaults()->registerDefaults(
+            {{QStringLiteral("timecodeOverlay"), true}, {QStringLiteral("alwaysShowControls"), true}});
+        return timecodeShot(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+            QString::fromLocal8Bit(argv[4]));
     }
     if (argc < 5) {
         std::fprintf(stderr, "usage: bv_window_shots OUTDIR MOVIE OTHER_MOVIE NOT_A_MOVIE\n");
