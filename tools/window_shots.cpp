@@ -193,7 +193,7 @@ int markerShots(const QString &out, const QString &movie, const QString &importe
 void typeKeys(const QString &text)
 {
     for (const QChar c : text) {
-        const int key = c == QLatin1Char('\n') ? Qt::Key_Return : c.toUpper().unicode();
+        const int key = c == QLatin1Char('\n') ? int(Qt::Key_Return) : int(c.toUpper().unicode());
         const QString typed = c == QLatin1Char('\n') ? QString() : QString(c);
         QWidget *target = QApplication::focusWidget();
         if (!target)
