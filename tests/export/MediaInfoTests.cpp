@@ -63,9 +63,12 @@ TEST(MediaInfo, RowsOfAGeneratedClip)
     rows.removeAt(4);
     expected << QStringLiteral("Size: ") + BVFileManager::formatFileSize(size)
              << QStringLiteral("Data Rate: ") + BVFileManager::formatFileSize(size / 4) + QStringLiteral("/s")
-             << QStringLiteral("Resolution: 80 x 16") << QStringLiteral("Aspect Ratio: 5.00")
-             << QStringLiteral("--") << QStringLiteral("Number of Tracks: 3")
-             << QStringLiteral("Track 1: Video - H.264")
+             << QStringLiteral("Resolution: 80 x 16")
+             << QStringLiteral("Aspect Ratio: 5.00")
+             // An untagged picture under 1280 wide and at most 576 high is read as BT.601.
+             << QStringLiteral("Color Matrix: BT.601 (assumed: not tagged)")
+             << QStringLiteral("Field Order: Progressive") << QStringLiteral("--")
+             << QStringLiteral("Number of Tracks: 3") << QStringLiteral("Track 1: Video - H.264")
              << QStringLiteral("Track 2: Audio - AAC 48.0KHz Stereo")
              << QStringLiteral("Track 3: Timecode - 10:00:00:00");
     EXPECT_EQ(rows, expected);

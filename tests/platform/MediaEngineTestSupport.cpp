@@ -54,10 +54,11 @@ QImage convert(SwsContext **context, const AVFrame *frame)
 {
     const auto format = AVPixelFormat(frame->format);
     *context = sws_getCachedContext(*context, frame->width, frame->height, format, frame->width,
-        frame->height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        frame->height, AV_PIX_FMT_BGRA,
+        SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP | SWS_BILINEAR, nullptr, nullptr, nullptr);
     int colorspace = frame->colorspace;
     if (colorspace == AVCOL_SPC_UNSPECIFIED)
-        colorspace = frame->height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+        colorspace = frame->width >= 1280 || frame->height > 576 ? SWS_CS_ITU709 : SWS_CS_ITU601;
     const bool fullRange = frame->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P
         || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P;
     sws_setColorspaceDetails(*context, sws_getCoefficients(colorspace), fullRange,
