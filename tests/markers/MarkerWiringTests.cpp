@@ -15,12 +15,12 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QToolButton>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest/QTest>
 
 #include <vector>
