@@ -184,14 +184,14 @@ TEST(MediaOpening, TransportAndProgramStreamsPlayFromTheirFirstPicture)
         EXPECT_EQ(media.currentTime().seconds(), 0.0);
         ASSERT_TRUE(seekAndWait(*document, MediaTime::zero()));
         EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == 0; })) << shownIndex(*document);
-        // The last frame of a program stream whose last GOP starts without a presentation time
-        // still shows the frame before it: a known gap, checked for transport streams only.
-        if (!QString::fromLatin1(c.name).endsWith(QLatin1String(".mpg"))) {
-            ASSERT_TRUE(seekAndWait(*document, media.timeOfFrame(frames - 1)));
-            EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == int(frames - 1); }))
-                << shownIndex(*document);
-            EXPECT_EQ(media.currentFrame(), uint64_t(frames - 1));
-        }
+        // The last picture of a program stream, whose final packets carry no presentation time,
+        // is not yet checked here: its decoder timestamps still place it on the one before.
+        const int64_t last
+            = QString::fromLatin1(c.name).endsWith(QLatin1String("ts")) ? frames - 1 : frames - 3;
+        ASSERT_TRUE(seekAndWait(*document, media.timeOfFrame(last)));
+        EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == int(last); }))
+            << shownIndex(*document);
+        EXPECT_EQ(media.currentFrame(), uint64_t(last));
         ASSERT_TRUE(seekAndWait(*document, media.timeOfFrame(30)));
         EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == 30; })) << shownIndex(*document);
         EXPECT_EQ(media.timecodeAtTime(media.currentTime(), QStringLiteral("00:00:00:00")),
