@@ -275,6 +275,9 @@ void BVDocumentAnnotationController::showAnnotation(const QString &svg)
     if (BVAnnotationCanvas *canvas = ensureCanvas()) {
         canvas->showAnnotation(svg);
         canvas->raise();
+        // Painted now: a layer that was only asked to update could stay unpainted over a picture
+        // that is not changing (a paused frame).
+        canvas->repaint();
         if (BVAVPlaybackView *view = m_markers->document().playbackView())
             view->updateOverlays();
     }
