@@ -171,6 +171,14 @@ void BVAVPlaybackView::setAlphaCheckerboard(bool checkerboard)
     updateOverlays();
 }
 
+void BVAVPlaybackView::setDeinterlace(bool deinterlace)
+{
+    if (m_deinterlace == deinterlace)
+        return;
+    m_deinterlace = deinterlace;
+    updatePictureOptions();
+}
+
 void BVAVPlaybackView::setMaskRatio(float ratio)
 {
     m_maskRatio = ratio > 0 ? ratio : 0;
@@ -288,6 +296,7 @@ void BVAVPlaybackView::updatePictureOptions()
     if (options.limit.isEmpty())
         options.limit = QSize();
     options.checkerboard = m_alphaCheckerboard;
+    options.deinterlace = m_deinterlace;
     m_player->setPictureOptions(options);
 }
 

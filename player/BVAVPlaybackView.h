@@ -68,6 +68,9 @@ public:
     // Transparent pictures over a checkerboard instead of black.
     bool alphaCheckerboard() const { return m_alphaCheckerboard; }
     void setAlphaCheckerboard(bool checkerboard);
+    // Interlaced pictures deinterlaced by the engine instead of shown with woven fields.
+    bool deinterlace() const { return m_deinterlace; }
+    void setDeinterlace(bool deinterlace);
 
     // Width / height of the widescreen matte; 0 means none. Applied by updateBounds().
     float maskRatio() const { return m_maskRatio; }
@@ -137,6 +140,7 @@ private:
     MediaPictureGeometry::Orientation m_orientation;
     bool m_nearestNeighbourZoom = false;
     bool m_alphaCheckerboard = false;
+    bool m_deinterlace = false;
     bool m_show43Safe = false;
     bool m_show169Safe = false;
     QPointer<BVSafeAreaOverlay> m_safeAreaOverlay;

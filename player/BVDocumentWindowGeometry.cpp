@@ -330,6 +330,7 @@ void BVDocumentWindowController::updateViewOptions()
     }
     m_playbackView->setNearestNeighbourZoom(defaults()->boolForKey(QStringLiteral("nearestNeighbourZoom")));
     m_playbackView->setAlphaCheckerboard(defaults()->boolForKey(QStringLiteral("alphaCheckerboard")));
+    m_playbackView->setDeinterlace(defaults()->boolForKey(QStringLiteral("deinterlace")));
     setRotation(int(defaults()->integerForKey(QStringLiteral("rotation"))));
     setWidescreenMatteRatio(defaults()->floatForKey(QStringLiteral("mask")));
     setSafeAreaOverlay(defaults()->boolForKey(QStringLiteral("safe43Overlay")),

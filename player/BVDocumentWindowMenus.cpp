@@ -183,12 +183,14 @@ void BVDocumentWindowController::buildMenus()
         {{QStringLiteral("None"), 1}, {QStringLiteral("Flip Horizontally"), 2},
             {QStringLiteral("Rotate 90\u00B0 Right"), 3}, {QStringLiteral("Rotate 90\u00B0 Left"), 4}},
         [this](int tag) { m_document.changeRotation(tag); });
-    // How pixels are drawn: enlarged as blocks, transparency over a checkerboard.
+    // How pixels are drawn: enlarged as blocks, transparency over a checkerboard, interlaced
+    // fields deinterlaced.
     const QList<std::tuple<QString, QString, QString>> drawing {
         {QStringLiteral("toggleNearestNeighbourZoom"), QStringLiteral("Show Pixels Above 100%"),
             QStringLiteral("nearestNeighbourZoom")},
         {QStringLiteral("toggleAlphaCheckerboard"), QStringLiteral("Transparency Checkerboard"),
             QStringLiteral("alphaCheckerboard")},
+        {QStringLiteral("toggleDeinterlace"), QStringLiteral("Deinterlace"), QStringLiteral("deinterlace")},
     };
     for (const auto &[name, title, key] : drawing) {
         auto *toggle = addCommand(view, name, title, [this, key] {
@@ -251,6 +253,7 @@ void BVDocumentWindowController::updateMenuChecks()
         {QStringLiteral("toggle169Overlay"), QStringLiteral("safe169Overlay")},
         {QStringLiteral("toggleNearestNeighbourZoom"), QStringLiteral("nearestNeighbourZoom")},
         {QStringLiteral("toggleAlphaCheckerboard"), QStringLiteral("alphaCheckerboard")},
+        {QStringLiteral("toggleDeinterlace"), QStringLiteral("deinterlace")},
         {QStringLiteral("toggleInfo"), QStringLiteral("showInfo")},
         {QStringLiteral("toggleTimecode"), QStringLiteral("showTimecode")},
         {QStringLiteral("toggleMarkers"), QStringLiteral("showMarkers")}};

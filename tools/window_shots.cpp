@@ -5,6 +5,8 @@
 //   bv_window_shots OUTDIR MOVIE OTHER_MOVIE NOT_A_MOVIE
 //   bv_window_shots --markers OUTDIR MOVIE IMPORTED_MOVIE
 //   bv_window_shots --timecode OUTDIR MOVIE TIMECODE   (typed on the keyboard into the paused window)
+//   bv_window_shots --picture OUTDIR NAME MOVIE [SETTING ...]   (the window as opened, each SETTING
+//                                                              a view choice turned on: deinterlace ...)
 #include "markers/BVAnnotationCanvas.h"
 #include "markers/BVDocumentAnnotationController.h"
 #include "markers/BVDocumentMarkerController.h"
@@ -222,6 +224,22 @@ int timecodeShot(const QString &out, const QString &movie, const QString &timeco
     return 0;
 }
 
+// The window as it opens a movie, with some of the View menu's choices turned on.
+int pictureShot(const QString &out, const QString &name, const QString &movie, const QStringList &settings)
+{
+    for (const QString &key : settings)
+        BVUserDefaults::standardUserDefaults()->setBool(true, key);
+    auto document = openShown(movie);
+    if (!document)
+        return 1;
+    shoot(out + QStringLiteral("/%1.png").arg(name));
+    document->close();
+    spin(500);
+    for (const QString &key : settings)
+        BVUserDefaults::standardUserDefaults()->removeObjectForKey(key);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -239,6 +257,14 @@ int main(int argc, char **argv)
             {{QStringLiteral("timecodeOverlay"), true}, {QStringLiteral("alwaysShowControls"), true}});
         return timecodeShot(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
             QString::fromLocal8Bit(argv[4]));
+    }
+    if (argc >= 5 && QByteArray(argv[1]) == "--picture") {
+        BVUserDefaults::standardUserDefaults()->registerDefaults({{QStringLiteral("rotation"), 1}});
+        QStringList settings;
+        for (int i = 5; i < argc; ++i)
+            settings << QString::fromLocal8Bit(argv[i]);
+        return pictureShot(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+            QString::fromLocal8Bit(argv[4]), settings);
     }
     if (argc < 5) {
         std::fprintf(stderr, "usage: bv_window_shots OUTDIR MOVIE OTHER_MOVIE NOT_A_MOVIE\n");

@@ -65,7 +65,7 @@ TEST(MediaInfo, RowsOfAGeneratedClip)
              << QStringLiteral("Data Rate: ") + BVFileManager::formatFileSize(size / 4) + QStringLiteral("/s")
              << QStringLiteral("Resolution: 80 x 16")
              << QStringLiteral("Aspect Ratio: 5.00")
-             // An untagged picture under 1280 wide and at most 576 high is read as BT.601.
+             // Untagged and 80 wide: the matrix of standard definition, said to be assumed.
              << QStringLiteral("Color Matrix: BT.601 (assumed: not tagged)")
              << QStringLiteral("Field Order: Progressive") << QStringLiteral("--")
              << QStringLiteral("Number of Tracks: 3") << QStringLiteral("Track 1: Video - H.264")
@@ -132,4 +132,39 @@ TEST(MediaInfo, MetadataRowsLeaveOutTheTitleAndFollowInfoType)
         panel.grab().save(qEnvironmentVariable("BV_SCREENSHOT_DIR") + QStringLiteral("/info-panel.png"));
     panel.toggleInfo(QStringLiteral("tagged"));
     EXPECT_FALSE(BVUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("showInfo")));
+}
+
+TEST(MediaInfo, FieldOrderRowSaysHowThePictureWasScanned)
+{
+    // Clips scanned each way, made by the ffmpeg tool: the row follows the fields it was told of.
+    const QString folder = BVTest::makeTempFolder(QStringLiteral("fields"));
+    struct Case
+    {
+        QString filter, flags, expected;
+    };
+    const QList<Case> cases {
+        {QStringLiteral("setfield=tff"), QStringLiteral("+ilme+ildct"),
+            QStringLiteral("Field Order: Interlaced, top field first")},
+        {QStringLiteral("setfield=bff"), QStringLiteral("+ilme+ildct"),
+            QStringLiteral("Field Order: Interlaced, bottom field first")},
+        {QStringLiteral("setfield=prog"), QStringLiteral("+global_header"),
+            QStringLiteral("Field Order: Progressive")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.filter.toStdString());
+        const QString clip = folder + QStringLiteral("/%1.mov").arg(c.filter.mid(9));
+        QProcess tool;
+        tool.start(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc=size=320x240:rate=25"),
+                QStringLiteral("-frames:v"), QStringLiteral("2"), QStringLiteral("-vf"), c.filter,
+                QStringLiteral("-flags"), c.flags, QStringLiteral("-c:v"), QStringLiteral("prores_ks"),
+                clip});
+        ASSERT_TRUE(tool.waitForFinished(60000));
+        ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().constData();
+        const QStringList rows = lines(BVMediaInfo::infoRows(sourceFor(clip)));
+        const QStringList fieldRows = rows.filter(QStringLiteral("Field Order: "));
+        ASSERT_EQ(fieldRows.size(), 1) << rows.join(u'|').toStdString();
+        EXPECT_EQ(fieldRows.first(), c.expected);
+    }
 }

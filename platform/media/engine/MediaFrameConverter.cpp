@@ -1,6 +1,7 @@
 #include "platform/media/engine/MediaFrameConverter.h"
 
 #include "platform/media/MediaPictureGeometry.h"
+#include "platform/media/engine/MediaDeinterlacer.h"
 #include "platform/media/engine/MediaEngineTypes.h"
 #include "support/BVLog.h"
 
@@ -60,6 +61,16 @@ bool MediaFrameConverter::Setup::operator==(const Setup &other) const
     return srcWidth == other.srcWidth && srcHeight == other.srcHeight && srcFormat == other.srcFormat
         && dstWidth == other.dstWidth && dstHeight == other.dstHeight && dstFormat == other.dstFormat
         && flags == other.flags && colorspace == other.colorspace && fullRange == other.fullRange;
+}
+
+MediaFrameConverter::MediaFrameConverter()
+    : m_deinterlacer(std::make_unique<MediaDeinterlacer>())
+{ }
+
+void MediaFrameConverter::setThreadCount(int threads)
+{
+    m_threads = threads;
+    m_deinterlacer->setThreadCount(threads);
 }
 
 MediaFrameConverter::~MediaFrameConverter()
@@ -124,6 +135,13 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
 {
     if (!frame || frame->width <= 0 || frame->height <= 0)
         return nullptr;
+    // Woven fields are undone first, on this (the presenting) thread; a picture that cannot be
+    // deinterlaced is shown as it is.
+    MediaAVFramePtr deinterlaced;
+    if (options.deinterlace && frame->interlaced_frame)
+        deinterlaced = m_deinterlacer->deinterlace(frame);
+    if (deinterlaced)
+        frame = deinterlaced.get();
     const auto format = AVPixelFormat(frame->format);
     const AVPixFmtDescriptor *descriptor = av_pix_fmt_desc_get(format);
     if (!descriptor)

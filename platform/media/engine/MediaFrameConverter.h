@@ -7,6 +7,7 @@
 #include <vector>
 
 struct AVFrame;
+class MediaDeinterlacer;
 struct SwsContext;
 
 // How a picture is converted for showing.
@@ -18,10 +19,12 @@ struct MediaPictureOptions
     QSize limit;
     // Transparent pictures over a grey checkerboard instead of black.
     bool checkerboard = false;
+    // Interlaced pictures deinterlaced (bwdif) instead of shown with their fields woven.
+    bool deinterlace = false;
 
     bool operator==(const MediaPictureOptions &other) const
     {
-        return limit == other.limit && checkerboard == other.checkerboard;
+        return limit == other.limit && checkerboard == other.checkerboard && deinterlace == other.deinterlace;
     }
     bool operator!=(const MediaPictureOptions &other) const { return !(*this == other); }
 };
@@ -29,12 +32,13 @@ struct MediaPictureOptions
 // Converts decoded pictures to opaque RGB32 images with swscale: the picture's own colour matrix
 // and range (untagged pictures get the matrix their size suggests), accurate rounding and full
 // chroma interpolation, an area-averaging filter when scaling down, slice threads, ordered
-// dithering from more than 8 bits, and transparency composited over black or a checkerboard.
+// dithering from more than 8 bits, transparency composited over black or a checkerboard, and
+// interlaced pictures deinterlaced when asked.
 // One converter per thread: it keeps its scaler between calls.
 class MediaFrameConverter
 {
 public:
-    MediaFrameConverter() = default;
+    MediaFrameConverter();
     ~MediaFrameConverter();
     MediaFrameConverter(const MediaFrameConverter &) = delete;
     MediaFrameConverter &operator=(const MediaFrameConverter &) = delete;
@@ -44,7 +48,7 @@ public:
     // The size convert() makes for a picture of `source` pixels: each side at most the limit's.
     static QSize outputSize(const QSize &source, const QSize &limit);
     // The scaler's threads (1 turns them off; the default follows the processor count).
-    void setThreadCount(int threads) { m_threads = threads; }
+    void setThreadCount(int threads);
 
 private:
     struct Setup
@@ -61,6 +65,7 @@ private:
     SwsContext *m_context = nullptr;
     Setup m_setup;
     int m_threads = 0;
+    std::unique_ptr<MediaDeinterlacer> m_deinterlacer;
     // Wide intermediate for pictures of more than 8 bits (dithered from here into the image).
     std::vector<uint16_t> m_wide;
     std::vector<uint32_t> m_thresholds; // the dither thresholds, 8 rows of one line each
