@@ -1,6 +1,8 @@
 #include "app/BVDocumentController.h"
 
 #include "app/BVImageSequenceFiles.h"
+#include "export/BVActivityController.h"
+#include "export/BVDocumentExporter.h"
 #include "markers/BVDocumentMarkerController.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaAssetProbe.h"
@@ -122,6 +124,7 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
     }
     auto document = std::make_unique<BVDocument>();
     BVDocumentMarkerController::install(*document);
+    BVDocumentExporter::install(*document, m_activity);
     BVError failure;
     if (!document->readFromURL(url, type, &failure)) {
         if (display)
@@ -143,6 +146,7 @@ BVDocument *BVDocumentController::openImageSequence(const QStringList &files, do
         return nullptr;
     auto document = std::make_unique<BVDocument>();
     BVDocumentMarkerController::install(*document);
+    BVDocumentExporter::install(*document, m_activity);
     document->loadImageSequence(files, fps);
     BVDocument *opened = document.get();
     addDocument(std::move(document));

@@ -114,8 +114,12 @@ BVInfoPanel::BVInfoPanel(QWidget *parent)
 
 void BVInfoPanel::populateInfo(const BVMediaInfoSource &source)
 {
-    const std::optional<QVariantList> meta = BVMediaInfo::metadataRows(source);
-    m_model->setRows(BVMediaInfo::infoRows(source), meta ? *meta : m_model->metaArray());
+    showRows(BVMediaInfo::infoRows(source), BVMediaInfo::metadataRows(source));
+}
+
+void BVInfoPanel::showRows(const QVariantList &infoArray, const std::optional<QVariantList> &metaArray)
+{
+    m_model->setRows(infoArray, metaArray ? *metaArray : m_model->metaArray());
     const QSignalBlocker blocker(m_infoType);
     m_infoType->setCurrentIndex(
         BVUserDefaults::standardUserDefaults()->integerForKey(infoTypeKey) == 0 ? 0 : 1);
