@@ -135,8 +135,11 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
     }
     BVDocument *opened = document.get();
     addDocument(std::move(document));
-    if (display)
+    if (display) {
         opened->showWindows();
+        // Its window and menus exist only now: what the application adds to them goes in.
+        Q_EMIT documentsChanged();
+    }
     return opened;
 }
 
@@ -151,6 +154,7 @@ BVDocument *BVDocumentController::openImageSequence(const QStringList &files, do
     BVDocument *opened = document.get();
     addDocument(std::move(document));
     opened->showWindows();
+    Q_EMIT documentsChanged();
     return opened;
 }
 

@@ -30,6 +30,8 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 BVDocumentExporter::BVDocumentExporter(BVDocument &document, BVActivityController *activity)
     : m_document(document)
     , m_activity(activity)
@@ -311,6 +313,8 @@ void BVDocumentExporter::attachInfoPanel(QWidget *panel)
     auto *layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(info);
+    // Room for the values beside their labels.
+    panel->resize(std::max(panel->width(), 420), std::max(panel->height(), 460));
     m_infoPanel = info;
     if (m_document.isLoaded())
         populateInfo();

@@ -4,6 +4,7 @@
 //   bv_export_shots OUTDIR MOVIE
 #include "export/BVAVExport.h"
 #include "export/BVActivityController.h"
+#include "export/BVActivityWindow.h"
 #include "export/BVCodecSettingsWindows.h"
 #include "export/BVDocumentExporter.h"
 #include "export/BVExportChoices.h"
