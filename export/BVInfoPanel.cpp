@@ -93,7 +93,7 @@ BVInfoPanel::BVInfoPanel(QWidget *parent)
     m_table->verticalHeader()->hide();
     m_table->setShowGrid(false);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->horizontalHeader()->resizeSection(0, 140);
+    m_table->horizontalHeader()->resizeSection(0, 170);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->verticalHeader()->setDefaultSectionSize(20);
     QPalette palette = m_table->palette();
