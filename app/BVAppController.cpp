@@ -3,11 +3,14 @@
 #include "app/BVDocumentController.h"
 #include "app/BVGrowl.h"
 #include "app/BVImageSequenceFiles.h"
+#include "export/BVActivityController.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVDocument.h"
 #include "support/BVError.h"
 #include "support/BVLog.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -15,6 +18,8 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -41,11 +46,20 @@ BVAppController::BVAppController()
             BVGrowl::defaultController()->postGrowlNotification(
                 title, description, QImage(), BVGrowl::defaultNotificationName, clickContext);
         });
-    // Every document window carries the preference backup commands.
+    // One queue of exports for the application; documents queue theirs in it.
+    m_activity = new BVActivityController(this);
+    m_activity->setNotifier([](const QString &title, const QString &description) {
+        BVGrowl::defaultController()->postGrowlNotification(
+            title, description, QImage(), BVGrowl::defaultNotificationName, QVariant());
+    });
+    BVDocumentController::sharedDocumentController()->setActivityController(m_activity);
+    // Every document window carries the preference backup and activity commands.
     connect(BVDocumentController::sharedDocumentController(), &BVDocumentController::documentsChanged, this,
         [this] {
-            for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents())
+            for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents()) {
                 addPreferenceCommands(document->menuBar());
+                addActivityCommands(document->menuBar());
+            }
         });
 }
 
@@ -274,4 +288,53 @@ void BVAppController::midiFFPressed()
 {
     if (BVDocument *document = BVDocumentController::sharedDocumentController()->currentDocument())
         document->fastForward();
+}
+
+// ---- The activity window and quitting
+
+bool BVAppController::applicationShouldTerminate()
+{
+    return !m_activity || m_activity->applicationShouldTerminate(QApplication::activeWindow());
+}
+
+void BVAppController::terminate()
+{
+    if (!applicationShouldTerminate())
+        return;
+    BVDocumentController::sharedDocumentController()->closeAllDocuments();
+    QCoreApplication::quit();
+}
+
+void BVAppController::addActivityCommands(QMenuBar *menuBar)
+{
+    if (!menuBar || menuBar->findChild<QAction *>(QStringLiteral("toggleActivityWindow")))
+        return;
+    QMenu *file = nullptr;
+    QMenu *window = nullptr;
+    for (QAction *action : menuBar->actions()) {
+        const QString title = action->text().remove(QLatin1Char('&'));
+        if (action->menu() && title == QLatin1String("File"))
+            file = action->menu();
+        else if (action->menu() && title == QLatin1String("Window"))
+            window = action->menu();
+    }
+    if (!window)
+        window = menuBar->addMenu(QStringLiteral("&Window"));
+    auto *activity = new QAction(QStringLiteral("Activity"), menuBar);
+    activity->setObjectName(QStringLiteral("toggleActivityWindow"));
+    activity->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+A")));
+    connect(activity, &QAction::triggered, this, [this] {
+        if (m_activity)
+            m_activity->toggleActivityWindow();
+    });
+    window->addAction(activity);
+    if (!file)
+        return;
+    auto *quit = new QAction(QStringLiteral("Quit"), menuBar);
+    quit->setObjectName(QStringLiteral("terminate"));
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+    connect(quit, &QAction::triggered, this, &BVAppController::terminate, Qt::QueuedConnection);
+    file->addSeparator();
+    file->addAction(quit);
 }

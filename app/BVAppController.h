@@ -10,6 +10,7 @@
 
 #include <functional>
 
+class BVActivityController;
 class QMenuBar;
 
 // The application's delegate: starts the log, registers the default settings, opens what the
@@ -37,8 +38,15 @@ public:
     bool applicationShouldOpenUntitledFile() const { return false; }
     // Refreshes the option settings and, unless a file was opened, acts on "startupAction".
     void applicationDidFinishLaunching();
-    // Nothing long-running can be interrupted yet: quitting is always allowed.
-    bool applicationShouldTerminate() const { return true; }
+    // While an export or another job of the activity window works, asks first; true when the
+    // application may quit (the jobs are cancelled then).
+    bool applicationShouldTerminate();
+    // The Quit command: asks as above, then closes every document and ends the run.
+    void terminate();
+    // The application's activity window and its queue of long jobs.
+    BVActivityController *activityController() const { return m_activity; }
+    // Adds Activity to the Window menu and Quit to the File menu (once per menu bar).
+    void addActivityCommands(QMenuBar *menuBar);
     bool showOpenDialog() const { return m_showOpenDialog; }
 
     // ---- Menu commands
@@ -84,4 +92,5 @@ private:
     QPointer<QComboBox> m_imageSequenceFPSCombo;
     QPointer<QWidget> m_openURLWindow;
     QPointer<QLineEdit> m_openURLText;
+    BVActivityController *m_activity = nullptr;
 };

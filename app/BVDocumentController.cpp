@@ -1,6 +1,8 @@
 #include "app/BVDocumentController.h"
 
 #include "app/BVImageSequenceFiles.h"
+#include "export/BVActivityController.h"
+#include "export/BVDocumentExporter.h"
 #include "markers/BVDocumentMarkerController.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaAssetProbe.h"
@@ -122,6 +124,7 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
     }
     auto document = std::make_unique<BVDocument>();
     BVDocumentMarkerController::install(*document);
+    BVDocumentExporter::install(*document, m_activity);
     BVError failure;
     if (!document->readFromURL(url, type, &failure)) {
         if (display)
@@ -132,8 +135,11 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
     }
     BVDocument *opened = document.get();
     addDocument(std::move(document));
-    if (display)
+    if (display) {
         opened->showWindows();
+        // Its window and menus exist only now: what the application adds to them goes in.
+        Q_EMIT documentsChanged();
+    }
     return opened;
 }
 
@@ -143,10 +149,12 @@ BVDocument *BVDocumentController::openImageSequence(const QStringList &files, do
         return nullptr;
     auto document = std::make_unique<BVDocument>();
     BVDocumentMarkerController::install(*document);
+    BVDocumentExporter::install(*document, m_activity);
     document->loadImageSequence(files, fps);
     BVDocument *opened = document.get();
     addDocument(std::move(document));
     opened->showWindows();
+    Q_EMIT documentsChanged();
     return opened;
 }
 

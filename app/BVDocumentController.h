@@ -1,7 +1,10 @@
 #pragma once
 
+#include "export/BVActivityController.h"
+
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QUrl>
 
@@ -55,6 +58,10 @@ public:
     void noteNewRecentDocumentURL(const QUrl &url);
     void clearRecentDocuments();
 
+    // The application's queue of exports, where new documents queue theirs; not owned.
+    void setActivityController(BVActivityController *activity) { m_activity = activity; }
+    BVActivityController *activityController() const { return m_activity; }
+
 Q_SIGNALS:
     void documentsChanged();
     void recentDocumentsChanged();
@@ -63,4 +70,5 @@ private:
     void documentClosed(BVDocument *document);
 
     std::vector<std::unique_ptr<BVDocument>> m_documents;
+    QPointer<BVActivityController> m_activity;
 };

@@ -355,11 +355,8 @@ Failure runFrame(const QStringList &arguments)
     std::optional<QImage> image = MediaImageGenerator::copyImageAtTime(asset, clock.timeOf(frame), &error);
     if (!image)
         return {1, QStringLiteral("Failed to generate frame: %1").arg(error.localizedDescription())};
-    BVUserDefaults *defaults = BVUserDefaults::standardUserDefaults();
-    const double mask = defaults->doubleForKey(QStringLiteral("mask"));
-    const QVariant burn = defaults->objectForKey(QStringLiteral("frameAspectRatioMask"));
-    const QString written = BVFrameExport::saveFrame(*image, QFileInfo(arguments.at(2)).absoluteFilePath(),
-        format, video.first().naturalSize(), mask, burn.isValid() ? burn.toBool() : true, {});
+    const QString written = BVFrameExport::saveFrameWithSettings(
+        *image, QFileInfo(arguments.at(2)).absoluteFilePath(), format, video.first().naturalSize(), {});
     if (written.isEmpty())
         return {1, QStringLiteral("%1 could not be written").arg(arguments.at(2))};
     return {};

@@ -206,7 +206,8 @@ QString BVExportPanel::chooseFile(const QString &proposedName, QWidget *accessor
     }
     const bool accepted = dialog.exec() == QDialog::Accepted;
     if (accessory) {
-        accessory->setParent(this);
+        // Out of the dialog before it goes; the panel itself stands alone again.
+        accessory->setParent(accessory == this ? nullptr : this);
         accessory->hide();
     }
     return accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first() : QString();

@@ -1,5 +1,7 @@
 #include "export/BVFrameExport.h"
 
+#include "platform/defaults/BVUserDefaults.h"
+
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
@@ -141,4 +143,18 @@ QString BVFrameExport::saveFrame(QImage image, const QString &path, int format, 
         || !file.commit())
         return {};
     return target;
+}
+
+QString BVFrameExport::saveFrameWithSettings(QImage image, const QString &path, int format,
+    const QSizeF &naturalSize, const AnnotationRenderer &annotation)
+{
+    BVUserDefaults *defaults = BVUserDefaults::standardUserDefaults();
+    const QVariant burn = defaults->objectForKey(QStringLiteral("frameAspectRatioMask"));
+    return saveFrame(std::move(image), path, format, naturalSize,
+        defaults->doubleForKey(QStringLiteral("mask")), burn.isValid() ? burn.toBool() : true, annotation);
+}
+
+bool BVFrameExport::embedsAnnotation()
+{
+    return BVUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("frameEmbedAnnotation"));
 }

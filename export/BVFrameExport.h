@@ -53,4 +53,10 @@ public:
     // empty when the file could not be written.
     static QString saveFrame(QImage image, const QString &path, int format, const QSizeF &naturalSize,
         double matteRatio, bool burnMatteOn, const AnnotationRenderer &annotation);
+    // As saveFrame with the user's settings: the matte ratio "mask" and "frameAspectRatioMask"
+    // (default on). The window and the command line save frames through it.
+    static QString saveFrameWithSettings(QImage image, const QString &path, int format,
+        const QSizeF &naturalSize, const AnnotationRenderer &annotation);
+    // "frameEmbedAnnotation": draw the annotation into exported frames (default off).
+    static bool embedsAnnotation();
 };

@@ -93,7 +93,7 @@ BVInfoPanel::BVInfoPanel(QWidget *parent)
     m_table->verticalHeader()->hide();
     m_table->setShowGrid(false);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->horizontalHeader()->resizeSection(0, 140);
+    m_table->horizontalHeader()->resizeSection(0, 170);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->verticalHeader()->setDefaultSectionSize(20);
     QPalette palette = m_table->palette();
@@ -114,8 +114,12 @@ BVInfoPanel::BVInfoPanel(QWidget *parent)
 
 void BVInfoPanel::populateInfo(const BVMediaInfoSource &source)
 {
-    const std::optional<QVariantList> meta = BVMediaInfo::metadataRows(source);
-    m_model->setRows(BVMediaInfo::infoRows(source), meta ? *meta : m_model->metaArray());
+    showRows(BVMediaInfo::infoRows(source), BVMediaInfo::metadataRows(source));
+}
+
+void BVInfoPanel::showRows(const QVariantList &infoArray, const std::optional<QVariantList> &metaArray)
+{
+    m_model->setRows(infoArray, metaArray ? *metaArray : m_model->metaArray());
     const QSignalBlocker blocker(m_infoType);
     m_infoType->setCurrentIndex(
         BVUserDefaults::standardUserDefaults()->integerForKey(infoTypeKey) == 0 ? 0 : 1);

@@ -43,6 +43,8 @@ public:
 
     // Rebuilds both lists (the metadata list only for a local movie) and reloads the table.
     void populateInfo(const BVMediaInfoSource &source);
+    // Shows rows built elsewhere (on a background queue); no metadata list keeps the previous one.
+    void showRows(const QVariantList &infoArray, const std::optional<QVariantList> &metaArray);
     // Shows the panel titled "<title> - Info" when hidden, hides it when shown; keeps "showInfo".
     void toggleInfo(const QString &title);
     QTableView *infoTableView() const { return m_table; }

@@ -110,6 +110,36 @@ void BVDocument::setTimecodeOutput(std::unique_ptr<BVDocumentTimecodeOutput> out
     m_timecodeOutput = output ? std::move(output) : std::make_unique<BVDocumentTimecodeOutput>();
 }
 
+void BVDocument::setExport(std::unique_ptr<BVDocumentExport> exporter)
+{
+    m_export = exporter ? std::move(exporter) : std::make_unique<BVDocumentExport>();
+}
+
+void BVDocument::updateInfoPanel()
+{
+    m_export->populateInfo();
+}
+
+void BVDocument::exportMovie()
+{
+    m_export->exportMovie();
+}
+
+void BVDocument::trim()
+{
+    m_export->trim();
+}
+
+void BVDocument::exportFrame(bool alternate)
+{
+    m_export->exportFrame(alternate);
+}
+
+void BVDocument::saveFrame(const QString &path, int format)
+{
+    m_export->saveFrame(path, format);
+}
+
 void BVDocument::loadMarkers()
 {
     m_markers->loadMarkers();
@@ -712,6 +742,7 @@ void BVDocument::cleanup()
     m_annotations->cleanup();
     m_cloudReview->cleanup();
     m_session->cleanup();
+    m_export->cleanup();
     m_alive.reset();
     // Cleanup may run inside the window's own close event: the controller goes after it.
     if (m_windowController)

@@ -3,12 +3,14 @@
 #include "platform/media/MediaTime.h"
 #include "player/BVDocumentAnnotations.h"
 #include "player/BVDocumentCloudReview.h"
+#include "player/BVDocumentExport.h"
 #include "player/BVDocumentMarkers.h"
 #include "player/BVDocumentSession.h"
 #include "player/BVDocumentTimecodeOutput.h"
 #include "player/BVMediaObject.h"
 #include "player/BVTransportEvent.h"
 #include "support/BVError.h"
+#include "support/BVTimeEstimate.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -169,8 +171,12 @@ public:
     void setProgress(double value);
     void endProgress();
     void cancelProgress();
-    // A desktop notification from this document; a click on it reveals the file.
-    void postUserNotification(const QString &title, const QString &text);
+    // The estimate the progress sheet shows; a job the document started makes a new one (total 1).
+    BVTimeEstimate &timeEstimate() { return m_timeEstimate; }
+    void startTimeEstimate();
+    // A desktop notification from this document; a click on it reveals the file (the document's
+    // own unless another is named).
+    void postUserNotification(const QString &title, const QString &text, const QString &revealedFile = {});
     void growlAlertClicked(const BVNotification &notification);
 
     // ---- Transport and keys (BVDocumentTransport.cpp)
@@ -282,11 +288,13 @@ public:
     void setCloudReview(std::unique_ptr<BVDocumentCloudReview> cloudReview);
     void setSession(std::unique_ptr<BVDocumentSession> session);
     void setTimecodeOutput(std::unique_ptr<BVDocumentTimecodeOutput> output);
+    void setExport(std::unique_ptr<BVDocumentExport> exporter);
     BVDocumentMarkers *markers() const { return m_markers.get(); }
     BVDocumentAnnotations *annotations() const { return m_annotations.get(); }
     BVDocumentCloudReview *cloudReview() const { return m_cloudReview.get(); }
     BVDocumentSession *session() const { return m_session.get(); }
     BVDocumentTimecodeOutput *timecodeOutput() const { return m_timecodeOutput.get(); }
+    BVDocumentExport *exporter() const { return m_export.get(); }
 
     // The design's operations of the features, forwarded to their slots.
     void loadMarkers();
@@ -298,7 +306,11 @@ public:
     bool isInSession() const;
     bool isSessionOwner() const;
     // Refreshes the information panel after the media or the in/out points changed.
-    virtual void updateInfoPanel() { }
+    virtual void updateInfoPanel();
+    void exportMovie();
+    void trim();
+    void exportFrame(bool alternate = false);
+    void saveFrame(const QString &path, int format);
 
     // What features read of the document. Times follow the program's one frame rule.
     MediaTime currentTime() const;
@@ -395,6 +407,8 @@ private:
     std::unique_ptr<BVDocumentCloudReview> m_cloudReview = std::make_unique<BVDocumentCloudReview>();
     std::unique_ptr<BVDocumentSession> m_session = std::make_unique<BVDocumentSession>();
     std::unique_ptr<BVDocumentTimecodeOutput> m_timecodeOutput = std::make_unique<BVDocumentTimecodeOutput>();
+    std::unique_ptr<BVDocumentExport> m_export = std::make_unique<BVDocumentExport>();
+    BVTimeEstimate m_timeEstimate = BVTimeEstimate::timeEstimateWithTotal(1.0);
     QUrl m_fileURL;
     QString m_typeName;
     Playlist *m_playlist = nullptr;

@@ -340,10 +340,12 @@ void BVDocument::playAfterDelayIfWanted()
 
 // ---- Notifications, the metadata editor and the progress sheet
 
-void BVDocument::postUserNotification(const QString &title, const QString &text)
+void BVDocument::postUserNotification(const QString &title, const QString &text, const QString &revealedFile)
 {
     // A click on it reveals this document's file; the context tells whose notification it was.
-    const QString context = m_fileURL.isLocalFile() ? m_fileURL.toLocalFile() : QString();
+    const QString context = !revealedFile.isEmpty() ? revealedFile
+        : m_fileURL.isLocalFile()                   ? m_fileURL.toLocalFile()
+                                                    : QString();
     if (!context.isEmpty())
         m_postedClickContexts.insert(context);
     if (s_userNotificationHandler)
@@ -389,6 +391,7 @@ void BVDocument::sendToTagsmith()
 void BVDocument::startProgress()
 {
     m_loggedProgressTenth = -1;
+    startTimeEstimate();
     if (m_windowController)
         m_windowController->startProgress();
 }
@@ -407,8 +410,16 @@ void BVDocument::setProgress(double value)
         m_loggedProgressTenth = tenth;
         BVLog::appendLog("progress: %f", value);
     }
+    m_timeEstimate.setCurrentValue(value);
     if (m_windowController)
-        m_windowController->setProgress(value);
+        m_windowController->setProgress(
+            value, QStringLiteral("%1 remaining").arg(m_timeEstimate.timeRemaining()));
+}
+
+void BVDocument::startTimeEstimate()
+{
+    m_timeEstimate = BVTimeEstimate::timeEstimateWithTotal(1.0);
+    m_timeEstimate.start();
 }
 
 void BVDocument::endProgress()

@@ -677,6 +677,9 @@ bool BVDocument::validateMenuItem(QAction *item) const
         const auto platformAsset = asset->asset();
         exportable = platformAsset && asset->isLoaded() && platformAsset->isExportable();
     }
+    // A frame can be saved from every medium that has pictures.
+    if (name.startsWith(QLatin1String("exportFrame")))
+        return m_mediaObject && m_isLoaded && hasVideo();
     if (name == QLatin1String("sendToTagsmith") || name.startsWith(QLatin1String("export"))
         || name == QLatin1String("trim"))
         return exportable;

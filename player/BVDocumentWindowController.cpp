@@ -257,6 +257,7 @@ void BVDocumentWindowController::buildWindow()
     m_timecodePanel = std::make_unique<BVTimecodePanel>();
     m_infoPanel = std::make_unique<QWidget>(nullptr, Qt::Tool);
     m_infoPanel->resize(320, 420);
+    m_document.exporter()->attachInfoPanel(m_infoPanel.get());
     // The markers feature brings its own window; the window owns it from here on.
     if (QWidget *markers = m_document.m_markers->markersWindow()) {
         m_markersWindow.reset(markers);
@@ -734,6 +735,9 @@ void BVDocumentWindowController::startProgress()
         auto *layout = new QVBoxLayout(sheet);
         m_progressBar = new QProgressBar(sheet);
         m_progressTimeEstimate = new QLabel(sheet);
+        sheet->setObjectName(QStringLiteral("progressWindow"));
+        m_progressBar->setObjectName(QStringLiteral("progressBar"));
+        m_progressTimeEstimate->setObjectName(QStringLiteral("progressTimeEstimate"));
         auto *cancel = new QPushButton(QStringLiteral("Cancel"), sheet);
         layout->addWidget(m_progressBar);
         layout->addWidget(m_progressTimeEstimate);
@@ -746,7 +750,6 @@ void BVDocumentWindowController::startProgress()
     m_progressBar->setRange(0, 1000);
     m_progressBar->setValue(0);
     m_progressTimeEstimate->setText(QStringLiteral("Unknown time remaining"));
-    m_progressClock.start();
     m_progressWindow->show();
 }
 
@@ -756,19 +759,13 @@ void BVDocumentWindowController::setIndeterminateProgress()
         m_progressBar->setRange(0, 0);
 }
 
-void BVDocumentWindowController::setProgress(double value)
+void BVDocumentWindowController::setProgress(double value, const QString &text)
 {
     if (!m_progressBar)
         return;
     m_progressBar->setRange(0, 1000);
     m_progressBar->setValue(int(value * 1000));
-    if (value <= 0 || !m_progressClock.isValid())
-        return;
-    const double elapsed = double(m_progressClock.elapsed()) / 1000.0;
-    const long remaining = std::lround(elapsed / value * (1 - value));
-    m_progressTimeEstimate->setText(QStringLiteral("%1 remaining")
-                                        .arg(QString::asprintf("%02li:%02li:%02li", remaining / 3600,
-                                            (remaining / 60) % 60, remaining % 60)));
+    m_progressTimeEstimate->setText(text);
 }
 
 void BVDocumentWindowController::endProgress()

@@ -110,7 +110,8 @@ public:
     bool isTimecodeEntryOpen() const;
     void startProgress();
     void setIndeterminateProgress();
-    void setProgress(double value);
+    // The bar at value (0 to 1) with the estimate's text beneath it.
+    void setProgress(double value, const QString &text);
     void endProgress();
     void updateTitles();
 
@@ -183,7 +184,6 @@ private:
     QPointer<QWidget> m_progressWindow;
     QPointer<QProgressBar> m_progressBar;
     QPointer<QLabel> m_progressTimeEstimate;
-    QElapsedTimer m_progressClock;
     std::unique_ptr<BVTimecodePanel> m_timecodePanel;
     std::unique_ptr<QWidget> m_infoPanel;
     std::unique_ptr<QWidget> m_markersWindow;

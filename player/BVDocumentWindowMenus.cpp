@@ -82,6 +82,20 @@ void BVDocumentWindowController::buildMenus()
         [this] { m_document.sendToTagsmith(); });
     file->addSeparator();
     addCommand(
+        file, QStringLiteral("exportMovie"), QStringLiteral("Export..."),
+        [this] { m_document.exportMovie(); }, QKeySequence(QStringLiteral("Ctrl+E")));
+    addCommand(
+        file, QStringLiteral("trim"), QStringLiteral("Trim..."), [this] { m_document.trim(); },
+        QKeySequence(QStringLiteral("Ctrl+Shift+T")));
+    addCommand(
+        file, QStringLiteral("exportFrame"), QStringLiteral("Export Frame..."),
+        [this] { m_document.exportFrame(false); }, QKeySequence(QStringLiteral("Ctrl+Shift+E")));
+    // The alternate command: straight to the desktop, without a panel and without pausing.
+    addCommand(
+        file, QStringLiteral("exportFrameToDesktop"), QStringLiteral("Export Frame to Desktop"),
+        [this] { m_document.exportFrame(true); }, QKeySequence(QStringLiteral("Ctrl+Alt+Shift+E")));
+    file->addSeparator();
+    addCommand(
         file, QStringLiteral("close"), QStringLiteral("Close"), [this] { m_document.close(); },
         QKeySequence::Close);
 

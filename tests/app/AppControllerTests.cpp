@@ -4,6 +4,9 @@
 #include "app/BVAppController.h"
 #include "app/BVDocumentController.h"
 #include "app/BVImageSequenceFiles.h"
+#include "export/BVActivityController.h"
+#include "export/BVActivityWindow.h"
+#include "export/BVDocumentExporter.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/BVDocument.h"
 #include "player/BVImageSequence.h"
@@ -12,10 +15,12 @@
 
 #include "common/BVTestSupport.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -188,6 +193,34 @@ TEST_F(AppController, OpeningAFileShowsItsDocumentAndNoOpenDialog)
 
     controller.applicationDidFinishLaunching();
     EXPECT_EQ(controller.openDialog(), nullptr);
+
+    document->close();
+    EXPECT_TRUE(BVTest::waitFor([documents] { return documents->documents().isEmpty(); }));
+}
+
+TEST_F(AppController, DocumentsExportIntoTheApplicationsActivityWindow)
+{
+    BVAppController controller;
+    ASSERT_NE(controller.activityController(), nullptr);
+    const QString movie = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), "2"});
+    ASSERT_TRUE(controller.applicationOpenFile(movie));
+    BVDocumentController *documents = BVDocumentController::sharedDocumentController();
+    ASSERT_EQ(documents->documents().size(), 1);
+    BVDocument *document = documents->documents().first();
+    // The document's export feature queues in the application's one activity controller.
+    EXPECT_NE(dynamic_cast<BVDocumentExporter *>(document->exporter()), nullptr);
+    EXPECT_EQ(documents->activityController(), controller.activityController());
+    // Window > Activity shows the window and hides it again; nothing runs, so quitting needs no question.
+    QAction *activity = document->menuBar()->findChild<QAction *>(QStringLiteral("toggleActivityWindow"));
+    ASSERT_NE(activity, nullptr);
+    activity->trigger();
+    EXPECT_TRUE(controller.activityController()->window()->isVisible());
+    activity->trigger();
+    EXPECT_FALSE(controller.activityController()->window()->isVisible());
+    EXPECT_NE(document->menuBar()->findChild<QAction *>(QStringLiteral("terminate")), nullptr);
+    // The preference commands are in its menus too.
+    EXPECT_NE(document->menuBar()->findChild<QAction *>(QStringLiteral("backupPrefs")), nullptr);
+    EXPECT_TRUE(controller.applicationShouldTerminate());
 
     document->close();
     EXPECT_TRUE(BVTest::waitFor([documents] { return documents->documents().isEmpty(); }));
