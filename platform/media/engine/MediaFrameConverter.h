@@ -63,6 +63,7 @@ private:
     int m_threads = 0;
     // Wide intermediate for pictures of more than 8 bits (dithered from here into the image).
     std::vector<uint16_t> m_wide;
+    std::vector<uint32_t> m_thresholds; // the dither thresholds, 8 rows of one line each
     // The latest images handed out: once released they are written again rather than allocated
     // (fresh memory for every picture shown costs page faults).
     std::vector<std::shared_ptr<QImage>> m_recent;
