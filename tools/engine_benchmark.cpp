@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -339,8 +340,40 @@ int main(int argc, char **argv)
             e.player->pause();
         }
         spinUntil([] { return false; }, 1000);
-        std::printf("%d players: peak memory %ld MB, resident %ld MB\n", players, peakKbSelf() / 1024,
-            residentKbSelf() / 1024);
+        const size_t cached = std::accumulate(engines.begin(), engines.end(), size_t(0),
+            [](size_t sum, const std::unique_ptr<Engine> &e) { return sum + e->item->cacheBytes(); });
+        std::printf(
+            "%d players: peak memory %ld MB, resident %ld MB; frame cache %zu MB of the shared %zu MB "
+            "(%zu MB each)\n",
+            players, peakKbSelf() / 1024, residentKbSelf() / 1024, cached >> 20,
+            MediaFrameCache::sharedBudget() >> 20, engines.front()->item->cacheBudget() >> 20);
+        engines.clear();
+        if (useMpv) {
+            // The same work for as many mpv processes, one per player: the sum of their peaks.
+            std::vector<std::unique_ptr<Mpv>> mpvs;
+            const auto idle
+                = [](const QJsonObject &message) { return Mpv::isEvent(message, "playback-restart"); };
+            for (int i = 0; i < players; ++i) {
+                mpvs.push_back(std::make_unique<Mpv>());
+                Mpv &m = *mpvs.back();
+                if (!m.start())
+                    break;
+                m.timed(QJsonArray {QStringLiteral("loadfile"), path}, idle);
+                for (double at : {0.7, 0.2, 0.45})
+                    m.timed(QJsonArray {QStringLiteral("seek"), seconds * at + double(i),
+                                QStringLiteral("absolute+exact")},
+                        idle);
+                for (int k = 0; k < 5; ++k)
+                    m.timed(QJsonArray {QStringLiteral("frame-back-step")}, idle);
+                m.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("pause"), false});
+                spinUntil([] { return false; }, 3000);
+                m.command(QJsonArray {QStringLiteral("set_property"), QStringLiteral("pause"), true});
+            }
+            long mpvPeak = 0;
+            for (const auto &m : mpvs)
+                mpvPeak += m->peakKb();
+            std::printf("%d mpv processes: peak memory %ld MB together\n", int(mpvs.size()), mpvPeak / 1024);
+        }
         return 0;
     }
 

@@ -57,6 +57,62 @@ TEST(MediaFrameCache, InsertingPastTheBudgetEvictsTheGopsFarthestFromThePlayhead
     EXPECT_FALSE(cache.frameContaining(15));
 }
 
+// Restores the shared budget a test changes.
+struct SharedBudgetScope
+{
+    explicit SharedBudgetScope(size_t bytes)
+        : saved(MediaFrameCache::sharedBudget())
+    {
+        MediaFrameCache::setSharedBudget(bytes);
+    }
+    ~SharedBudgetScope() { MediaFrameCache::setSharedBudget(saved); }
+    size_t saved;
+};
+
+TEST(MediaFrameCache, CachesWithoutABudgetOfTheirOwnDivideTheSharedBudget)
+{
+    constexpr size_t MiB = size_t(1) << 20;
+    constexpr size_t gop = 10 * (MiB + 4096);
+    SharedBudgetScope scope(240 * MiB);
+    MediaFrameCache first;
+    EXPECT_EQ(first.budget(), 240 * MiB);
+    first.trim(0, 1);
+    for (int64_t key = 0; key < 200; key += 10)
+        addGop(first, key, 10);
+    EXPECT_GE(first.bytes(), 200 * MiB);
+    {
+        MediaFrameCache second;
+        MediaFrameCache third;
+        MediaFrameCache ownBudget(100 * MiB);
+        EXPECT_EQ(second.budget(), 80 * MiB);
+        EXPECT_EQ(first.budget(), 80 * MiB);
+        EXPECT_EQ(ownBudget.budget(), 100 * MiB);
+        // The first gave back what exceeds its share as soon as the others opened, keeping the
+        // GOP at its playhead and dropping the farthest ahead.
+        EXPECT_LE(first.bytes(), 80 * MiB + gop);
+        EXPECT_TRUE(first.frameContaining(5));
+        EXPECT_FALSE(first.frameContaining(195));
+        addGop(second, 0, 10);
+        EXPECT_TRUE(second.frameContaining(5));
+    }
+    // The others closed: the share grows back.
+    EXPECT_EQ(first.budget(), 240 * MiB);
+    // A smaller shared budget applies at once; a share never falls below the minimum.
+    MediaFrameCache::setSharedBudget(60 * MiB);
+    EXPECT_LE(first.bytes(), 60 * MiB + gop);
+    MediaFrameCache::setSharedBudget(MiB);
+    EXPECT_EQ(first.budget(), MediaFrameCache::MinimumShare);
+    // A budget of its own takes the cache out of the sharing, and 0 puts it back.
+    MediaFrameCache::setSharedBudget(200 * MiB);
+    MediaFrameCache other;
+    EXPECT_EQ(other.budget(), 100 * MiB);
+    first.setBudget(20 * MiB);
+    EXPECT_EQ(other.budget(), 200 * MiB);
+    EXPECT_LE(first.bytes(), 20 * MiB + gop);
+    first.setBudget(0);
+    EXPECT_EQ(other.budget(), 100 * MiB);
+}
+
 TEST(MediaFrameCache, IncompleteGopsServeTheirFramesButNoSpan)
 {
     MediaFrameCache cache;
@@ -168,6 +224,37 @@ TEST(MediaPlayerMemory, SeveralPlayersKeepTheirCachesWithinTheBudget)
         EXPECT_LE(session->item->cacheBytes(), session->item->cacheBudget() + gop);
         EXPECT_GT(session->item->cacheBytes(), 0u);
     }
+}
+
+TEST(MediaPlayerMemory, OpenPlayersShareOneBudget)
+{
+    constexpr size_t MiB = size_t(1) << 20;
+    SharedBudgetScope scope(120 * MiB);
+    const QString path
+        = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), QStringLiteral("6")});
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (int i = 0; i < 2; ++i) {
+        sessions.push_back(open(path));
+        ASSERT_EQ(sessions.back()->item->status(), MediaPlayerItem::Status::ReadyToPlay);
+    }
+    size_t total = 0;
+    for (const auto &session : sessions) {
+        EXPECT_EQ(session->item->cacheBudget(), 60 * MiB);
+        for (double seconds : {4.5, 1.2, 0.4})
+            ASSERT_TRUE(seek(*session->player, MediaTime::fromSeconds(seconds, 1000)));
+        ASSERT_TRUE(step(*session->player, -1));
+        BVTest::spin(std::chrono::milliseconds(300));
+    }
+    for (const auto &session : sessions) {
+        const size_t gop = size_t(48) * size_t(session->item->presentationSize().width())
+            * size_t(session->item->presentationSize().height()) * 3 / 2;
+        EXPECT_LE(session->item->cacheBytes(), 60 * MiB + gop);
+        total += session->item->cacheBytes();
+    }
+    EXPECT_GT(total, 0u);
+    // Closing one gives its share to the other.
+    sessions.pop_back();
+    EXPECT_EQ(sessions.front()->item->cacheBudget(), 120 * MiB);
 }
 
 } // namespace

@@ -1,23 +1,106 @@
 #include "platform/media/engine/MediaFrameCache.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <set>
+
+namespace {
+
+// The caches dividing the shared budget. Lock order: this registry, then a cache's own mutex.
+struct SharedBudget
+{
+    std::mutex mutex;
+    std::set<MediaFrameCache *> sharers;
+    std::atomic<size_t> total {MediaFrameCache::DefaultBudget};
+    std::atomic<size_t> count {0};
+};
+
+SharedBudget &sharedBudgetState()
+{
+    // Never destroyed: a cache may outlive the other statics.
+    static SharedBudget *state = new SharedBudget;
+    return *state;
+}
+
+} // namespace
+
+MediaFrameCache::MediaFrameCache()
+{
+    SharedBudget &shared = sharedBudgetState();
+    {
+        std::lock_guard lock(shared.mutex);
+        shared.sharers.insert(this);
+        shared.count = shared.sharers.size();
+    }
+    rebalanceShares(this);
+}
 
 MediaFrameCache::MediaFrameCache(size_t budgetBytes)
-    : m_budget(budgetBytes)
+    : m_ownBudget(std::max<size_t>(budgetBytes, 1))
 { }
+
+MediaFrameCache::~MediaFrameCache()
+{
+    SharedBudget &shared = sharedBudgetState();
+    std::lock_guard lock(shared.mutex);
+    if (shared.sharers.erase(this))
+        shared.count = shared.sharers.size();
+}
+
+void MediaFrameCache::setSharedBudget(size_t bytes)
+{
+    sharedBudgetState().total = bytes;
+    rebalanceShares(nullptr);
+}
+
+size_t MediaFrameCache::sharedBudget()
+{
+    return sharedBudgetState().total;
+}
+
+void MediaFrameCache::rebalanceShares(const MediaFrameCache *except)
+{
+    SharedBudget &shared = sharedBudgetState();
+    std::lock_guard registry(shared.mutex);
+    for (MediaFrameCache *cache : shared.sharers) {
+        if (cache == except)
+            continue;
+        std::lock_guard lock(cache->m_mutex);
+        cache->trimLocked(cache->m_playhead, cache->m_direction);
+    }
+}
 
 void MediaFrameCache::setBudget(size_t bytes)
 {
-    std::lock_guard lock(m_mutex);
-    m_budget = bytes;
-    trimLocked(m_playhead, m_direction);
+    SharedBudget &shared = sharedBudgetState();
+    {
+        std::lock_guard registry(shared.mutex);
+        if (bytes == 0)
+            shared.sharers.insert(this);
+        else
+            shared.sharers.erase(this);
+        shared.count = shared.sharers.size();
+        std::lock_guard lock(m_mutex);
+        m_ownBudget = bytes;
+        trimLocked(m_playhead, m_direction);
+    }
+    rebalanceShares(this);
 }
 
 size_t MediaFrameCache::budget() const
 {
     std::lock_guard lock(m_mutex);
-    return m_budget;
+    return budgetLocked();
+}
+
+size_t MediaFrameCache::budgetLocked() const
+{
+    if (m_ownBudget)
+        return m_ownBudget;
+    const SharedBudget &shared = sharedBudgetState();
+    const size_t count = std::max<size_t>(shared.count.load(), 1);
+    return std::max(shared.total.load() / count, MinimumShare);
 }
 
 size_t MediaFrameCache::bytes() const
@@ -62,7 +145,7 @@ void MediaFrameCache::insert(
     group.bytes += entry->bytes;
     m_bytes += entry->bytes;
     group.frames[pts] = std::move(entry);
-    if (m_bytes > m_budget)
+    if (m_bytes > budgetLocked())
         trimLocked(m_playhead, m_direction);
 }
 
@@ -215,7 +298,8 @@ void MediaFrameCache::trim(int64_t playhead, int direction)
 
 void MediaFrameCache::trimLocked(int64_t playhead, int direction)
 {
-    while (m_bytes > m_budget && m_groups.size() > 1) {
+    const size_t budget = budgetLocked();
+    while (m_bytes > budget && m_groups.size() > 1) {
         auto protectedGroup = m_groups.upper_bound(playhead);
         if (protectedGroup != m_groups.begin())
             --protectedGroup;

@@ -34,10 +34,25 @@ public:
     // Room for two GOPs of two seconds of 1080p pictures and the one being decoded: what stepping
     // across a GOP and reverse play need. Players of smaller pictures or shorter GOPs cache more time.
     static constexpr size_t DefaultBudget = size_t(320) << 20;
+    // The least a cache of the shared budget gets however many players are open: the GOP at the
+    // playhead and the picture being decoded, below which stepping would decode over and over.
+    static constexpr size_t MinimumShare = size_t(48) << 20;
 
-    explicit MediaFrameCache(size_t budgetBytes = DefaultBudget);
+    // Without a budget of its own the cache takes an equal share of the shared budget, which every
+    // cache of the process (every open player) divides among them.
+    MediaFrameCache();
+    explicit MediaFrameCache(size_t budgetBytes);
+    ~MediaFrameCache();
+    MediaFrameCache(const MediaFrameCache &) = delete;
+    MediaFrameCache &operator=(const MediaFrameCache &) = delete;
 
+    // Bytes of decoded frames all sharing caches hold together (default DefaultBudget); the shares
+    // shrink at once, a cache over its share evicting down to it. Any thread.
+    static void setSharedBudget(size_t bytes);
+    static size_t sharedBudget();
+    // A budget of its own (0: back to a share of the shared budget).
     void setBudget(size_t bytes);
+    // The budget of its own, or its share.
     size_t budget() const;
     size_t bytes() const;
 
@@ -83,10 +98,13 @@ private:
     static size_t frameBytes(const AVFrame *frame);
     const Group *groupContaining(int64_t ticks) const;
     void trimLocked(int64_t playhead, int direction);
+    size_t budgetLocked() const;
+    // Every sharing cache trims to its (new) share.
+    static void rebalanceShares(const MediaFrameCache *except);
 
     mutable std::mutex m_mutex;
     std::map<int64_t, Group> m_groups;
-    size_t m_budget;
+    size_t m_ownBudget = 0;
     size_t m_bytes = 0;
     size_t m_lastGopBytes = 0;
     int64_t m_playhead = 0;

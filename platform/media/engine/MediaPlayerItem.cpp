@@ -103,7 +103,8 @@ void MediaPlayerItem::setCacheBudget(size_t bytes)
 
 size_t MediaPlayerItem::cacheBudget() const
 {
-    return m_cache ? m_cache->budget() : (m_pendingBudget ? m_pendingBudget : MediaFrameCache::DefaultBudget);
+    return m_cache ? m_cache->budget()
+                   : (m_pendingBudget ? m_pendingBudget : MediaFrameCache::sharedBudget());
 }
 
 size_t MediaPlayerItem::cacheBytes() const
@@ -259,8 +260,12 @@ void MediaPlayerItem::finishOpening(AVFormatContext *context, const BVError &err
         m_lastFrameTicks = extent.lastFrameTicks;
     }
 
-    m_cache = std::make_unique<MediaFrameCache>(
-        m_pendingBudget ? m_pendingBudget : MediaFrameCache::DefaultBudget);
+    // Items with pictures divide the shared budget; sound alone caches no pictures.
+    if (m_pendingBudget || m_videoStream < 0)
+        m_cache = std::make_unique<MediaFrameCache>(
+            m_pendingBudget ? m_pendingBudget : MediaFrameCache::MinimumShare);
+    else
+        m_cache = std::make_unique<MediaFrameCache>();
     m_demuxer = std::make_unique<MediaDemuxer>(context, primary, m_audioStream, m_timing, m_abort);
     if (m_videoStream >= 0) {
         m_decoder = std::make_unique<MediaVideoDecoder>(stream, m_timing, *m_demuxer, *m_cache);

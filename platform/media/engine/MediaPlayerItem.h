@@ -70,7 +70,8 @@ public:
     int addObserver(std::function<void(Event)> observer);
     void removeObserver(int token);
 
-    // Decoded frames kept around the playhead: bytes, default MediaFrameCache::DefaultBudget.
+    // Decoded frames kept around the playhead, in bytes: by default an equal share of
+    // MediaFrameCache::sharedBudget() among the open items with pictures; 0 goes back to the share.
     void setCacheBudget(size_t bytes);
     size_t cacheBudget() const;
     size_t cacheBytes() const;
