@@ -37,29 +37,6 @@ namespace {
 
 using namespace DocumentTest;
 
-// The index the bars of a picture spell; -1 when there is none.
-int pictureIndex(const QImage &image)
-{
-    if (image.isNull() || image.width() < 16 || image.height() < 1)
-        return -1;
-    int value = 0;
-    const int y = image.height() / 2;
-    for (int bit = 0; bit < 16; ++bit) {
-        const int x = (bit * 4 + 2) * image.width() / 64;
-        value = value * 2 + (qGray(image.pixel(x, y)) > 128 ? 1 : 0);
-    }
-    return value;
-}
-
-int shownIndex(BVDocument &document)
-{
-    auto *asset = dynamic_cast<BVAVAsset *>(document.mediaObject());
-    if (!asset || !asset->player())
-        return -1;
-    const std::shared_ptr<const QImage> image = asset->player()->currentImage();
-    return image ? pictureIndex(*image) : -1;
-}
-
 // Four seconds at 25 fps, 64 x 16, no timecode track: frame n starts at n / 25 s.
 QString barcodeClip()
 {

@@ -34,20 +34,6 @@ namespace {
 
 using namespace DocumentTest;
 
-// The index the bars of a picture spell; -1 when there is no picture.
-int pictureIndex(const QImage &image)
-{
-    if (image.isNull() || image.width() < 16 || image.height() < 1)
-        return -1;
-    int value = 0;
-    const int y = image.height() / 2;
-    for (int bit = 0; bit < 16; ++bit) {
-        const int x = (bit * 4 + 2) * image.width() / 64;
-        value = value * 2 + (qGray(image.pixel(x, y)) > 128 ? 1 : 0);
-    }
-    return value;
-}
-
 // The labels of a clip counted from its start one frame at a time; at drop-frame rates the first
 // `dropped` labels of each minute not divisible by ten are skipped.
 std::vector<QString> countLabels(int timebase, int dropped, int h, int m, int s, int f, int64_t frames)
@@ -71,15 +57,6 @@ std::vector<QString> countLabels(int timebase, int dropped, int h, int m, int s,
             f = dropped;
     }
     return labels;
-}
-
-int shownIndex(BVDocument &document)
-{
-    auto *asset = dynamic_cast<BVAVAsset *>(document.mediaObject());
-    if (!asset || !asset->player())
-        return -1;
-    const std::shared_ptr<const QImage> image = asset->player()->currentImage();
-    return image ? pictureIndex(*image) : -1;
 }
 
 // Waits until the picture holds a frame other than `before` (or any frame when before is -1) and

@@ -3,12 +3,14 @@
 // Opening player documents on generated media for the document tests.
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaTime.h"
+#include "platform/media/engine/MediaPlayer.h"
 #include "player/BVAVAsset.h"
 #include "player/BVAVPlaybackView.h"
 #include "player/BVDocument.h"
 
 #include "common/BVTestSupport.h"
 
+#include <QImage>
 #include <QKeyEvent>
 #include <QMainWindow>
 #include <QUrl>
@@ -19,6 +21,30 @@
 #include <memory>
 
 namespace DocumentTest {
+
+// The index the bars of a barcode clip's picture spell (16 bars, most significant first, white for
+// 1); -1 when there is no picture.
+inline int pictureIndex(const QImage &image)
+{
+    if (image.isNull() || image.width() < 16 || image.height() < 1)
+        return -1;
+    int value = 0;
+    const int y = image.height() / 2;
+    for (int bit = 0; bit < 16; ++bit) {
+        const int x = (bit * 4 + 2) * image.width() / 64;
+        value = value * 2 + (qGray(image.pixel(x, y)) > 128 ? 1 : 0);
+    }
+    return value;
+}
+
+// The index of the picture a movie document's player shows now; -1 when none.
+inline int shownIndex(BVDocument &document)
+{
+    auto *asset = dynamic_cast<BVAVAsset *>(document.mediaObject());
+    const std::shared_ptr<const QImage> image
+        = asset && asset->player() ? asset->player()->currentImage() : nullptr;
+    return image ? pictureIndex(*image) : -1;
+}
 
 // A document on a screen of a chosen size (the offscreen screen is small).
 class ScreenDocument : public BVDocument

@@ -33,29 +33,6 @@ QByteArray runTool(const QString &program, const QStringList &arguments)
     return process.readAllStandardOutput();
 }
 
-// The index the 16 bars of a barcode picture spell (most significant bit first); -1 without one.
-int pictureIndex(const QImage &image)
-{
-    if (image.isNull() || image.width() < 16)
-        return -1;
-    int value = 0;
-    const int y = image.height() / 2;
-    for (int bit = 0; bit < 16; ++bit) {
-        const int x = (bit * 4 + 2) * image.width() / 64;
-        value = value * 2 + (qGray(image.pixel(x, y)) > 128 ? 1 : 0);
-    }
-    return value;
-}
-
-int shownIndex(BVDocument &document)
-{
-    auto *asset = dynamic_cast<BVAVAsset *>(document.mediaObject());
-    if (!asset || !asset->player())
-        return -1;
-    const std::shared_ptr<const QImage> image = asset->player()->currentImage();
-    return image ? pictureIndex(*image) : -1;
-}
-
 // The text of the alert shown, waiting for it; closes it.
 QString takeAlertText(std::chrono::milliseconds timeout)
 {

@@ -20,26 +20,6 @@ using namespace DocumentTest;
 
 namespace {
 
-// The index the 16 bars of a picture spell (most significant first); -1 without a picture.
-int pictureIndex(const QImage &image)
-{
-    if (image.isNull() || image.width() < 16)
-        return -1;
-    int value = 0;
-    for (int bit = 0; bit < 16; ++bit)
-        value
-            = value * 2 + (qGray(image.pixel((bit * 4 + 2) * image.width() / 64, image.height() / 2)) > 128);
-    return value;
-}
-
-int shownIndex(BVDocument &document)
-{
-    auto *asset = dynamic_cast<BVAVAsset *>(document.mediaObject());
-    const std::shared_ptr<const QImage> image
-        = asset && asset->player() ? asset->player()->currentImage() : nullptr;
-    return image ? pictureIndex(*image) : -1;
-}
-
 // The standard output of a tool; none when it fails.
 std::optional<QString> run(const QString &program, const QStringList &arguments)
 {
