@@ -130,7 +130,13 @@ int markerShots(const QString &out, const QString &movie, const QString &importe
     spin(500);
     shoot(out + QStringLiteral("/timeline.png"));
 
-    const BVMarker fifth = model.markers().at(5);
+    // The popover of a marker that can be edited (chapters only show theirs).
+    BVMarker fifth = model.markers().at(5);
+    for (const BVMarker &marker : model.markers())
+        if (marker->value(BVMarkerKey::canEdit).toBool() && marker != model.markers().first()) {
+            fifth = marker;
+            break;
+        }
     markers.showMarkerEditViewForMarker(fifth, false, true);
     spin(400);
     shoot(out + QStringLiteral("/popover-display.png"));
@@ -169,7 +175,11 @@ int markerShots(const QString &out, const QString &movie, const QString &importe
     if (!document)
         return 1;
     seekTo(*document, MediaTime::zero());
-    markersOf(*document).goToMarker(markersOf(*document).model().markers().at(5));
+    for (const BVMarker &marker : markersOf(*document).model().markers())
+        if (!marker->value(BVMarkerKey::annotation).toString().isEmpty()) {
+            markersOf(*document).goToMarker(marker);
+            break;
+        }
     spin(1200);
     shoot(out + QStringLiteral("/annotation-reopened.png"));
     document->close();
