@@ -2,7 +2,7 @@
 // deinterlaced, transparency over black or a checkerboard, and an image sequence whose pictures
 // change size. Clips are made by the ffmpeg tool from pictures this test draws, so every
 // expectation comes from the picture drawn, not from the player.
-#include "DocumentTestSupport.h"
+#include "PictureTestSupport.h"
 
 #include "player/BVDocumentWindowController.h"
 
@@ -11,46 +11,14 @@
 #include <QProcess>
 
 using namespace DocumentTest;
+using namespace PictureTest;
 
 namespace {
 
-QString folder()
-{
-    static const QString path = BVTest::makeTempFolder(QStringLiteral("kinds"));
-    return path;
-}
-
-bool runFfmpeg(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("ffmpeg"),
-        QStringList {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-            QStringLiteral("-nostdin"), QStringLiteral("-y")}
-            + arguments);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
-        ADD_FAILURE() << "ffmpeg failed: " << process.readAllStandardError().constData();
-        return false;
-    }
-    return true;
-}
-
-// A clip of three frames of `picture`, encoded with the given ffmpeg output arguments.
+// A clip of three frames of `picture` at this test's rate.
 QString clipOf(const QImage &picture, const QString &name, const QStringList &output)
 {
-    const QString still = folder() + QStringLiteral("/%1.png").arg(name);
-    EXPECT_TRUE(picture.save(still));
-    const QString path = folder() + QStringLiteral("/%1.mov").arg(name);
-    runFfmpeg(
-        QStringList {QStringLiteral("-loop"), QStringLiteral("1"), QStringLiteral("-i"), still,
-            QStringLiteral("-frames:v"), QStringLiteral("3"), QStringLiteral("-r"), QStringLiteral("25")}
-        + output + QStringList {path});
-    return path;
-}
-
-QImage grabView(BVDocument &document)
-{
-    BVTest::spin(std::chrono::milliseconds(100));
-    return document.playbackView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return PictureTest::clipOf(picture, name, output, 25);
 }
 
 // Waits until the view's pixel at `at` satisfies `wanted`.

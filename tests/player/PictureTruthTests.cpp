@@ -3,7 +3,7 @@
 // the container, the display matrix, fine detail scaled down without moiré, transparency, and a
 // control strip whose timecode and duration nothing covers. Clips are made by the ffmpeg tool from
 // pictures this test draws, so every expectation comes from the picture, not from the player.
-#include "DocumentTestSupport.h"
+#include "PictureTestSupport.h"
 
 #include "player/BVDocumentWindowController.h"
 
@@ -20,47 +20,14 @@
 #include <algorithm>
 
 using namespace DocumentTest;
+using namespace PictureTest;
 
 namespace {
 
-QString folder()
-{
-    static const QString path = BVTest::makeTempFolder(QStringLiteral("picture"));
-    return path;
-}
-
-bool runFfmpeg(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("ffmpeg"),
-        QStringList {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-            QStringLiteral("-nostdin"), QStringLiteral("-y")}
-            + arguments);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
-        ADD_FAILURE() << "ffmpeg failed: " << process.readAllStandardError().constData();
-        return false;
-    }
-    return true;
-}
-
-// A clip of three frames of `picture`, encoded with the given ffmpeg output arguments.
+// A clip of three frames of `picture` at this test's rate.
 QString clipOf(const QImage &picture, const QString &name, const QStringList &output)
 {
-    const QString still = folder() + QStringLiteral("/%1.png").arg(name);
-    EXPECT_TRUE(picture.save(still));
-    const QString path = folder() + QStringLiteral("/%1.mov").arg(name);
-    runFfmpeg(
-        QStringList {QStringLiteral("-loop"), QStringLiteral("1"), QStringLiteral("-i"), still,
-            QStringLiteral("-frames:v"), QStringLiteral("3"), QStringLiteral("-r"), QStringLiteral("24")}
-        + output + QStringList {path});
-    return path;
-}
-
-// The view as it is drawn now.
-QImage grabView(BVDocument &document)
-{
-    BVTest::spin(std::chrono::milliseconds(100));
-    return document.playbackView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return PictureTest::clipOf(picture, name, output, 24);
 }
 
 // Waits until the view shows a picture whose pixel at `at` (view coordinates) is not black.
