@@ -34,31 +34,6 @@ namespace {
 
 using namespace DocumentTest;
 
-// The labels of a clip counted from its start one frame at a time; at drop-frame rates the first
-// `dropped` labels of each minute not divisible by ten are skipped.
-std::vector<QString> countLabels(int timebase, int dropped, int h, int m, int s, int f, int64_t frames)
-{
-    std::vector<QString> labels;
-    const QChar separator = dropped > 0 ? u';' : u':';
-    for (int64_t i = 0; i < frames; ++i) {
-        labels.push_back(
-            QString::asprintf("%02d:%02d:%02d", h, m, s) + separator + QString::asprintf("%02d", f));
-        if (++f < timebase)
-            continue;
-        f = 0;
-        if (++s < 60)
-            continue;
-        s = 0;
-        if (++m == 60) {
-            m = 0;
-            h = (h + 1) % 24;
-        }
-        if (dropped > 0 && m % 10 != 0)
-            f = dropped;
-    }
-    return labels;
-}
-
 // Waits until the picture holds a frame other than `before` (or any frame when before is -1) and
 // stays on it; answers it.
 int settledIndex(BVDocument &document, int before = -2)

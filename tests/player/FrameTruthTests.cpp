@@ -23,32 +23,6 @@ namespace {
 
 using namespace DocumentTest;
 
-// Every label of a clip, counted from its start label one frame at a time; at drop-frame rates the
-// first `dropped` labels of each minute not divisible by ten are skipped.
-std::vector<QString> countLabels(int timebase, int dropped, int h, int m, int s, int f, int64_t frames)
-{
-    std::vector<QString> labels;
-    labels.reserve(size_t(frames));
-    const QChar separator = dropped > 0 ? u';' : u':';
-    for (int64_t i = 0; i < frames; ++i) {
-        labels.push_back(
-            QString::asprintf("%02d:%02d:%02d", h, m, s) + separator + QString::asprintf("%02d", f));
-        if (++f < timebase)
-            continue;
-        f = 0;
-        if (++s < 60)
-            continue;
-        s = 0;
-        if (++m == 60) {
-            m = 0;
-            h = (h + 1) % 24;
-        }
-        if (dropped > 0 && m % 10 != 0)
-            f = dropped;
-    }
-    return labels;
-}
-
 struct Clip
 {
     const char *rate;
