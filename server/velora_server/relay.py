@@ -97,6 +97,25 @@ async def _messages(ws):
             break
 
 
+async def _relay(request, room, answer, greeting=None, farewell=None):
+    """Keeps one socket in a room while it is open: `greeting` goes to the room when it joins,
+    each message it sends goes through `answer(ws, message)`, and `farewell` goes to the others
+    after it has left."""
+    hub = request.app["service"].hub
+    ws = await _open(request)
+    hub.join(room, ws)
+    try:
+        if greeting is not None:
+            await hub.send(room, greeting)
+        async for message in _messages(ws):
+            await answer(ws, message)
+    finally:
+        hub.leave(room, ws)
+        if farewell is not None:
+            await hub.send(room, farewell)
+    return ws
+
+
 async def comment_stream(request):
     service = request.app["service"]
     text = request.match_info["file"]
@@ -107,15 +126,12 @@ async def comment_stream(request):
         "SELECT 1 FROM files WHERE id = ? AND removed = 0", (file_id,)))
     if not exists:
         raise web.HTTPNotFound(text="No such file\n")
-    hub, room = service.hub, ("comments", file_id)
-    ws = await _open(request)
-    hub.join(room, ws)
-    try:
-        async for message in _messages(ws):
-            await hub.send(room, message, exclude=ws)
-    finally:
-        hub.leave(room, ws)
-    return ws
+    room = ("comments", file_id)
+
+    async def answer(ws, message):
+        await service.hub.send(room, message, exclude=ws)
+
+    return await _relay(request, room, answer)
 
 
 async def session_socket(request):
@@ -123,17 +139,14 @@ async def session_socket(request):
     token = request.match_info["token"]
     if not await _known_token(service, token):
         raise web.HTTPNotFound(text="No such session\n")
-    hub, room = service.hub, ("session", token)
-    ws = await _open(request)
-    hub.join(room, ws)
-    try:
-        async for message in _messages(ws):
-            await hub.send(room, message, exclude=ws)
-            if message == "KTCREQ":
-                await hub.send(("remote", token), message)
-    finally:
-        hub.leave(room, ws)
-    return ws
+    room = ("session", token)
+
+    async def answer(ws, message):
+        await service.hub.send(room, message, exclude=ws)
+        if message == "KTCREQ":
+            await service.hub.send(("remote", token), message)
+
+    return await _relay(request, room, answer)
 
 
 async def remote_socket(request):
@@ -141,20 +154,15 @@ async def remote_socket(request):
     token = request.match_info["token"]
     if not await _known_token(service, token):
         raise web.HTTPNotFound(text="No such session\n")
-    hub, room = service.hub, ("remote", token)
-    ws = await _open(request)
-    hub.join(room, ws)
-    try:
-        await hub.send(room, "KCONNECT")
-        async for message in _messages(ws):
-            if message == "KPING":
-                await _send(ws, "KPONG")
-            elif message not in ("KPONG", "KCONNECT", "KDISCONNECT"):
-                await hub.send(room, message, exclude=ws)
-    finally:
-        hub.leave(room, ws)
-        await hub.send(room, "KDISCONNECT")
-    return ws
+    room = ("remote", token)
+
+    async def answer(ws, message):
+        if message == "KPING":
+            await _send(ws, "KPONG")
+        elif message not in ("KPONG", "KCONNECT", "KDISCONNECT"):
+            await service.hub.send(room, message, exclude=ws)
+
+    return await _relay(request, room, answer, greeting="KCONNECT", farewell="KDISCONNECT")
 
 
 def routes(app):
