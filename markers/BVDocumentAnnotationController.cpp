@@ -9,6 +9,8 @@
 #include "player/BVDocument.h"
 #include "player/BVMediaObject.h"
 #include "support/BVAlert.h"
+#include "support/BVMainThread.h"
+#include "support/BVWorkQueue.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -25,6 +27,15 @@ BVDocumentAnnotationController::BVDocumentAnnotationController(BVDocumentMarkerC
 BVDocumentAnnotationController::~BVDocumentAnnotationController()
 {
     cleanup();
+    // Waits for a read or write under way; what it hands back finds this object gone.
+    m_diskQueue.reset();
+}
+
+BVWorkQueue &BVDocumentAnnotationController::diskQueue()
+{
+    if (!m_diskQueue)
+        m_diskQueue = std::make_unique<BVWorkQueue>(QStringLiteral("com.brightvane.Reelmark.annotations"));
+    return *m_diskQueue;
 }
 
 void BVDocumentAnnotationController::cleanup()
@@ -75,6 +86,7 @@ bool BVDocumentAnnotationController::discardUnsavedAnnotation()
 
 void BVDocumentAnnotationController::removeShownAnnotation()
 {
+    ++m_showGeneration;
     // Only a shown drawing goes: one being drawn is dropped by discarding it.
     if (m_canvas && !m_canvas->canDrawAnnotations())
         m_canvas->clearAnnotation();
@@ -215,15 +227,29 @@ void BVDocumentAnnotationController::saveAnnotation()
         return;
     }
     if (!document.isVelo()) {
+        // The marker takes the drawing once it is on disk.
         const QString uuid = BVMarkers::UUIDString();
-        QString error;
-        if (!BVAnnotationCache::writeAnnotation(uuid, svg, &error)) {
-            BVAlert::alertSheetWithMessageText(
-                QStringLiteral("Error writing annotation to disk"), error, parent);
-        } else {
-            marker->insert(BVMarkerKey::annotation, uuid);
-            m_markers->model().saveMarker(marker);
-        }
+        QPointer<BVDocumentAnnotationController> self(this);
+        diskQueue().async([self, uuid, svg, marker] {
+            QString error;
+            const bool written = BVAnnotationCache::writeAnnotation(uuid, svg, &error);
+            BVMainThread::async([self, uuid, marker, written, error] {
+                if (!self || self->m_cleanedUp)
+                    return;
+                if (!written) {
+                    BVAlert::alertSheetWithMessageText(QStringLiteral("Error writing annotation to disk"),
+                        error, self->m_markers->document().parentWindow());
+                    return;
+                }
+                if (!self->m_markers->model().markers().contains(marker)) {
+                    // The marker went while its drawing was written.
+                    self->diskQueue().async([uuid] { BVAnnotationCache::removeAnnotation(uuid); });
+                    return;
+                }
+                marker->insert(BVMarkerKey::annotation, uuid);
+                self->m_markers->model().saveMarker(marker);
+            });
+        });
     }
     // The drawing stays on the picture until the playhead moves.
     endAnnotationMode();
@@ -260,14 +286,24 @@ void BVDocumentAnnotationController::showAnnotationWithUUID(const QString &uuid)
     if (isAnnotationModeOn())
         return;
     removeShownAnnotation();
-    QString svg;
-    QString error;
-    if (!BVAnnotationCache::readAnnotation(uuid, &svg, &error)) {
-        BVAlert::alertSheetWithMessageText(
-            QStringLiteral("Unable to display annotation"), error, m_markers->document().parentWindow());
-        return;
-    }
-    showAnnotation(svg);
+    const uint64_t generation = m_showGeneration;
+    QPointer<BVDocumentAnnotationController> self(this);
+    diskQueue().async([self, uuid, generation] {
+        QString svg;
+        QString error;
+        const bool read = BVAnnotationCache::readAnnotation(uuid, &svg, &error);
+        BVMainThread::async([self, generation, read, svg, error] {
+            if (!self || self->m_cleanedUp || generation != self->m_showGeneration
+                || self->isAnnotationModeOn())
+                return;
+            if (!read) {
+                BVAlert::alertSheetWithMessageText(QStringLiteral("Unable to display annotation"), error,
+                    self->m_markers->document().parentWindow());
+                return;
+            }
+            self->showAnnotation(svg);
+        });
+    });
 }
 
 void BVDocumentAnnotationController::showAnnotation(const QString &svg)

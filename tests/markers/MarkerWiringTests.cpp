@@ -326,6 +326,8 @@ TEST(MarkerWiring, AnnotationModeTheDiscardQuestionAndASavedDrawing)
             Qt::LeftButton);
         EXPECT_FALSE(annotations.isAnnotationModeOn());
         const BVMarker marker = markers.model().markers().at(0);
+        EXPECT_TRUE(BVTest::waitFor([&] { return marker->contains(BVMarkerKey::annotation); }))
+            << "the marker takes the drawing once it is written";
         uuid = marker->value(BVMarkerKey::annotation).toString();
         ASSERT_EQ(uuid.size(), 36);
         ASSERT_TRUE(BVAnnotationCache::readAnnotation(uuid, &svg));
@@ -345,6 +347,11 @@ TEST(MarkerWiring, AnnotationModeTheDiscardQuestionAndASavedDrawing)
         [&] { return annotations.canvas() && !annotations.canvas()->svgSource().isEmpty(); }));
     EXPECT_EQ(annotations.canvas()->svgSource(), svg);
     EXPECT_TRUE(annotations.canvas()->isVisible());
+    // A drawing still being read when the playhead leaves its marker stays off the picture.
+    annotations.showAnnotationWithUUID(uuid);
+    annotations.removeShownAnnotation();
+    QTest::qWait(300);
+    EXPECT_TRUE(annotations.canvas()->svgSource().isEmpty());
     document->close();
 }
 
