@@ -1,5 +1,6 @@
-// The catalogue of the service's operations: each checks the login, then posts its parameters to
-// the API path with the context that routes the reply to its callbacks.
+// The catalogue of the service's operations: each posts its parameters to the API path with the
+// context that routes the reply to its callbacks; the post checks the login first (a signed-out
+// client reports "Invalid username or password" to its delegate and sends nothing).
 #include "cloud/BVVelora.h"
 
 #include "support/BVFormat.h"
@@ -16,8 +17,6 @@ QString number(long value)
 
 void BVVelora::populateProjects(bool privateStorage)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/projects"),
         {{QStringLiteral("privateStorage"), BVFormat::format("%i", int(privateStorage))}},
         QStringLiteral("projects"));
@@ -39,8 +38,6 @@ bool BVVelora::createProject(
 
 void BVVelora::populateDepartmentsForProjectID(long projectID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/projects/departments"), {{QStringLiteral("project_id"), number(projectID)}},
         QStringLiteral("projects/departments"));
 }
@@ -69,8 +66,6 @@ QVariantMap fileListParams(long projectID, bool thumbnails, bool folders, const 
 void BVVelora::populateVideoFilesForProjectID(long projectID, bool thumbnails, bool folders,
     const QString &parentFolder, long departmentID, bool showDepts, bool showCommentStreams)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params
         = fileListParams(projectID, thumbnails, folders, parentFolder, departmentID, showDepts);
     if (showCommentStreams)
@@ -98,8 +93,6 @@ void BVVelora::populateAudioVideoFilesForProjectID(long projectID, bool thumbnai
 void BVVelora::populateFilesForProjectID(long projectID, bool thumbnails, bool folders,
     const QString &parentFolder, long departmentID, bool showDepts, const QString &appID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params
         = fileListParams(projectID, thumbnails, folders, parentFolder, departmentID, showDepts);
     if (!appID.isEmpty())
@@ -116,8 +109,6 @@ void BVVelora::populateFilesForApp(const QString &appID, const QString &folder)
 void BVVelora::populateFoldersForProjectID(
     long projectID, const QString &parentFolder, long departmentID, bool subfolders)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params {
         {QStringLiteral("project_id"), number(projectID)}, {QStringLiteral("dept"), number(departmentID)}};
     if (subfolders)
@@ -129,8 +120,6 @@ void BVVelora::populateFoldersForProjectID(
 
 void BVVelora::populateRevisionsForFile(long fileID, bool thumbnails)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params {{QStringLiteral("file_id"), number(fileID)}};
     if (thumbnails)
         params.insert(QStringLiteral("thumbs"), QStringLiteral("1"));
@@ -139,8 +128,6 @@ void BVVelora::populateRevisionsForFile(long fileID, bool thumbnails)
 
 void BVVelora::populateAllEventsSinceDate(const std::optional<QDateTime> &date)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params;
     if (date && date->isValid())
         params.insert(QStringLiteral("since"),
@@ -151,8 +138,6 @@ void BVVelora::populateAllEventsSinceDate(const std::optional<QDateTime> &date)
 void BVVelora::createCommentStream(const QString &title, long projectID, long departmentID,
     const QString &folder, double fps, const QString &timecode, bool dropFrame)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/commentstream/create"),
         {
             {QStringLiteral("project_id"), number(projectID)},
@@ -168,15 +153,11 @@ void BVVelora::createCommentStream(const QString &title, long projectID, long de
 
 void BVVelora::getFile(long fileID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/file"), {{QStringLiteral("file_id"), number(fileID)}}, QStringLiteral("file"));
 }
 
 void BVVelora::removeFile(long fileID, const QString &appID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/apps/files/remove"),
         {{QStringLiteral("file_id"), number(fileID)}, {QStringLiteral("app_id"), appID}},
         QStringLiteral("files/remove"));
@@ -193,8 +174,6 @@ void BVVelora::generateURLForFileWithID(long fileID)
 
 void BVVelora::createFolder(const QString &name, long projectID, long departmentID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QString folder = name;
     if (m_program == Program::Reelmark)
         folder.replace(QLatin1Char('+'), QLatin1Char(' '));
@@ -206,8 +185,6 @@ void BVVelora::createFolder(const QString &name, long projectID, long department
 
 void BVVelora::createFolders(const QStringList &names, long projectID, long departmentID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/folders/create"),
         {{QStringLiteral("folder"), names.join(QLatin1Char(';'))},
             {QStringLiteral("dept"), number(departmentID)},
@@ -234,8 +211,6 @@ void BVVelora::uploadThumbnailImage(const QImage &image, long fileID)
 
 void BVVelora::metadataForFile(long fileID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/files/metadata"), {{QStringLiteral("file_id"), number(fileID)}},
         QStringLiteral("files/metadata"));
 }
@@ -250,8 +225,6 @@ QString BVVelora::metadataString(const QVariantMap &metadata)
 
 void BVVelora::setMetadata(const QVariantMap &metadata, long fileID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/files/metadata"),
         {{QStringLiteral("file_id"), number(fileID)}, {QStringLiteral("metadata"), metadataString(metadata)}},
         QStringLiteral("files/metadata"));
@@ -259,8 +232,6 @@ void BVVelora::setMetadata(const QVariantMap &metadata, long fileID)
 
 void BVVelora::approveFile(long fileID, const QString &comment)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params {{QStringLiteral("file_id"), number(fileID)}};
     if (!comment.isEmpty())
         params.insert(QStringLiteral("comment"), comment);
@@ -269,8 +240,6 @@ void BVVelora::approveFile(long fileID, const QString &comment)
 
 void BVVelora::rejectFile(long fileID, const QString &comment)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params {{QStringLiteral("file_id"), number(fileID)}};
     if (!comment.isEmpty())
         params.insert(QStringLiteral("comment"), comment);
@@ -279,16 +248,12 @@ void BVVelora::rejectFile(long fileID, const QString &comment)
 
 void BVVelora::commentsForFileID(long fileID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/comments"), {{QStringLiteral("file_id"), number(fileID)}},
         QStringLiteral("comments"));
 }
 
 void BVVelora::postComment(const QString &body, const QString &timecode, long fileID, int colorID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params {{QStringLiteral("file_id"), number(fileID)}, {QStringLiteral("body"), body},
         {QStringLiteral("timecode"), timecode}};
     if (colorID >= 0)
@@ -298,8 +263,6 @@ void BVVelora::postComment(const QString &body, const QString &timecode, long fi
 
 void BVVelora::editComment(const QString &body, const QString &timecode, long commentID, int colorID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params {{QStringLiteral("comment_id"), number(commentID)}, {QStringLiteral("body"), body}};
     if (!timecode.isEmpty())
         params.insert(QStringLiteral("timecode"), timecode);
@@ -310,16 +273,12 @@ void BVVelora::editComment(const QString &body, const QString &timecode, long co
 
 void BVVelora::removeComment(long commentID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/comments/remove"), {{QStringLiteral("comment_id"), number(commentID)}},
         QStringLiteral("comments/remove"));
 }
 
 void BVVelora::savePlaybackPosition(double seconds, long fileID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/files/playbackpos"),
         {{QStringLiteral("position"), BVFormat::format("%f", seconds)},
             {QStringLiteral("file_id"), number(fileID)}},
@@ -328,30 +287,22 @@ void BVVelora::savePlaybackPosition(double seconds, long fileID)
 
 void BVVelora::setSyncIP(const QString &address)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/sync/localip"), {{QStringLiteral("ip"), address}}, QStringLiteral("sync/localip"));
 }
 
 void BVVelora::getRemoteControlToken()
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/remote/token"), {}, QStringLiteral("remote/token"));
 }
 
 void BVVelora::sessionsForProject(long projectID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/sessions"), {{QStringLiteral("project_id"), number(projectID)}},
         QStringLiteral("sessions"));
 }
 
 void BVVelora::createSession(const QString &name, const QList<long> &participants, long projectID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QStringList ids;
     for (const long id : participants)
         ids.append(number(id));
@@ -363,8 +314,6 @@ void BVVelora::createSession(const QString &name, const QList<long> &participant
 
 void BVVelora::setFileID(long fileID, long sessionID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/sessions/fileid"),
         {{QStringLiteral("file_id"), number(fileID)}, {QStringLiteral("session_id"), number(sessionID)}},
         QStringLiteral("sessions/fileid"));
@@ -372,24 +321,18 @@ void BVVelora::setFileID(long fileID, long sessionID)
 
 void BVVelora::removeSession(long sessionID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/sessions/remove"), {{QStringLiteral("id"), number(sessionID)}},
         QStringLiteral("sessions/remove"));
 }
 
 void BVVelora::usersForProject(long projectID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/users"), {{QStringLiteral("project_id"), number(projectID)}},
         QStringLiteral("users"));
 }
 
 void BVVelora::relationshipsForFile(long fileID, const QStringList &types)
 {
-    if (!validateUsernameAndPassword())
-        return;
     QVariantMap params {{QStringLiteral("file_id"), number(fileID)}};
     if (!types.isEmpty())
         params.insert(QStringLiteral("linktypes"), types.join(QLatin1Char(',')));
@@ -398,16 +341,12 @@ void BVVelora::relationshipsForFile(long fileID, const QStringList &types)
 
 void BVVelora::annotationWithID(long annotationID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/annotation"), {{QStringLiteral("annotation_id"), number(annotationID)}},
         QStringLiteral("annotation"));
 }
 
 void BVVelora::setAnnotation(const QString &annotation, long commentID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/annotation"),
         {{QStringLiteral("comment_id"), number(commentID)}, {QStringLiteral("data"), annotation}},
         QStringLiteral("annotation"));
@@ -415,24 +354,18 @@ void BVVelora::setAnnotation(const QString &annotation, long commentID)
 
 void BVVelora::removeAnnotationWithID(long annotationID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/annotation/remove"), {{QStringLiteral("annotation_id"), number(annotationID)}},
         QStringLiteral("annotation/remove"));
 }
 
 void BVVelora::canUploadToProject(long projectID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/files/canupload"), {{QStringLiteral("project_id"), number(projectID)}},
         QStringLiteral("files/canupload"));
 }
 
 void BVVelora::checkUniqueProjectID(const QString &uniqueProjectID)
 {
-    if (!validateUsernameAndPassword())
-        return;
     post(QStringLiteral("/uniqueprojectid"), {{QStringLiteral("unique_project_id"), uniqueProjectID}},
         QStringLiteral("uniqueprojectid"));
 }

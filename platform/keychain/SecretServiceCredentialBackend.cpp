@@ -20,14 +20,22 @@ const SecretSchema *schema()
     return &s;
 }
 
-GHashTable *newAttributes()
-{
-    return g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free);
-}
-
 void setAttribute(GHashTable *attributes, const char *name, const QString &value)
 {
     g_hash_table_insert(attributes, g_strdup(name), g_strdup(value.toUtf8().constData()));
+}
+
+// The attributes naming an item: its service, and its account and generic text when given.
+GHashTable *newAttributes(
+    const QString &service, const QString *account = nullptr, const QString *generic = nullptr)
+{
+    GHashTable *attributes = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free);
+    setAttribute(attributes, "service", service);
+    if (account)
+        setAttribute(attributes, "account", *account);
+    if (generic)
+        setAttribute(attributes, "generic", *generic);
+    return attributes;
 }
 
 QString attribute(GHashTable *attributes, const char *name)
@@ -99,6 +107,15 @@ SecretService *SecretServiceCredentialBackend::service(GCancellable *cancellable
     return service;
 }
 
+SecretService *SecretServiceCredentialBackend::reachableService(GCancellable *cancellable)
+{
+    QString reason;
+    SecretService *s = service(cancellable, &reason);
+    if (!s)
+        BVLog::appendLog("Secret Service: not reachable: %@", reason);
+    return s;
+}
+
 bool SecretServiceCredentialBackend::probe(QString *reason)
 {
     Call call(this);
@@ -141,14 +158,10 @@ bool SecretServiceCredentialBackend::find(
 bool SecretServiceCredentialBackend::list(const QString &serviceName, int limit, QList<CredentialItem> *items)
 {
     Call call(this);
-    QString reason;
-    SecretService *s = service(call.cancellable(), &reason);
-    if (!s) {
-        BVLog::appendLog("Secret Service: not reachable: %@", reason);
+    SecretService *s = reachableService(call.cancellable());
+    if (!s)
         return false;
-    }
-    GHashTable *attributes = newAttributes();
-    setAttribute(attributes, "service", serviceName);
+    GHashTable *attributes = newAttributes(serviceName);
     GError *error = nullptr;
     const auto flags
         = SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
@@ -189,15 +202,10 @@ bool SecretServiceCredentialBackend::list(const QString &serviceName, int limit,
 bool SecretServiceCredentialBackend::store(const CredentialItem &item, bool replaceGeneric)
 {
     Call call(this);
-    QString reason;
-    SecretService *s = service(call.cancellable(), &reason);
-    if (!s) {
-        BVLog::appendLog("Secret Service: not reachable: %@", reason);
+    SecretService *s = reachableService(call.cancellable());
+    if (!s)
         return false;
-    }
-    GHashTable *match = newAttributes();
-    setAttribute(match, "service", item.service);
-    setAttribute(match, "account", item.account);
+    GHashTable *match = newAttributes(item.service, &item.account);
     GError *error = nullptr;
     GList *existing = secret_service_search_sync(
         s, schema(), match, SecretSearchFlags(SECRET_SEARCH_UNLOCK), call.cancellable(), &error);
@@ -213,20 +221,14 @@ bool SecretServiceCredentialBackend::store(const CredentialItem &item, bool repl
         secret_item_set_secret_sync(secretItem, value, call.cancellable(), &error);
         ok = !failed(error, "replacing a secret");
         if (ok && replaceGeneric) {
-            GHashTable *attributes = newAttributes();
-            setAttribute(attributes, "service", item.service);
-            setAttribute(attributes, "account", item.account);
-            setAttribute(attributes, "generic", item.generic);
+            GHashTable *attributes = newAttributes(item.service, &item.account, &item.generic);
             secret_item_set_attributes_sync(secretItem, schema(), attributes, call.cancellable(), &error);
             g_hash_table_unref(attributes);
             ok = !failed(error, "replacing attributes");
         }
     } else {
-        GHashTable *attributes = newAttributes();
-        setAttribute(attributes, "service", item.service);
-        setAttribute(attributes, "account", item.account);
-        if (!item.generic.isEmpty())
-            setAttribute(attributes, "generic", item.generic);
+        GHashTable *attributes
+            = newAttributes(item.service, &item.account, item.generic.isEmpty() ? nullptr : &item.generic);
         const QByteArray label
             = (item.service + QStringLiteral(" (") + item.account + QLatin1Char(')')).toUtf8();
         secret_service_store_sync(s, schema(), attributes, SECRET_COLLECTION_DEFAULT, label.constData(),
@@ -243,15 +245,10 @@ bool SecretServiceCredentialBackend::store(const CredentialItem &item, bool repl
 bool SecretServiceCredentialBackend::remove(const QString &serviceName, const QString &account)
 {
     Call call(this);
-    QString reason;
-    SecretService *s = service(call.cancellable(), &reason);
-    if (!s) {
-        BVLog::appendLog("Secret Service: not reachable: %@", reason);
+    SecretService *s = reachableService(call.cancellable());
+    if (!s)
         return false;
-    }
-    GHashTable *match = newAttributes();
-    setAttribute(match, "service", serviceName);
-    setAttribute(match, "account", account);
+    GHashTable *match = newAttributes(serviceName, &account);
     GError *error = nullptr;
     secret_service_clear_sync(s, schema(), match, call.cancellable(), &error);
     g_hash_table_unref(match);

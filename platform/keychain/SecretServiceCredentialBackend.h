@@ -30,6 +30,8 @@ public:
 private:
     class Call;
     SecretService *service(GCancellable *cancellable, QString *reason);
+    // The service, or none with the reason logged.
+    SecretService *reachableService(GCancellable *cancellable);
 
     std::mutex m_mutex;
     GCancellable *m_pending = nullptr; // the cancellable of the call under way
