@@ -8,7 +8,6 @@
 #include "markers/BVAnnotation.h"
 #include "markers/BVAnnotationCache.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "platform/media/MediaAsset.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -315,8 +314,6 @@ TEST(FrameExport, CommandLineFramesStandAsShown)
         {"mirrored", mirrored, 1, {80, 32}, [](int x, int y) { return QPoint(79 - x, y); }},
         // The user's counter-clockwise quarter turn undoes the file's clockwise one.
         {"turned back by the user", turned, 4, {80, 32}, [](int x, int y) { return QPoint(x, y); }},
-        {"turned further by the user", turned, 3, {80, 32},
-            [](int x, int y) { return QPoint(79 - x, 31 - y); }},
         {"flipped by the user", turned, 2, {32, 80}, [](int x, int y) { return QPoint(y, x); }},
     };
     for (const auto &c : cases) {
@@ -371,17 +368,6 @@ TEST(FrameExport, DeinterlacingTakesTheCombOutOfAMovingEdge)
     EXPECT_GT(lineToLine(QImage(woven)), 20);
     EXPECT_LT(lineToLine(QImage(whole)), 3);
 
-    // The window's frame export grabs through the same view options.
-    auto asset = MediaAsset::assetWithURL(QUrl::fromLocalFile(clip));
-    ASSERT_TRUE(asset->waitUntilLoaded());
-    BVError error;
-    const std::optional<QImage> plain
-        = BVFrameExport::movieFrame(asset, MediaTime(5, 25), {1, false}, &error);
-    const std::optional<QImage> deinterlaced
-        = BVFrameExport::movieFrame(asset, MediaTime(5, 25), {1, true}, &error);
-    ASSERT_TRUE(plain && deinterlaced);
-    EXPECT_GT(lineToLine(*plain), 20);
-    EXPECT_LT(lineToLine(*deinterlaced), 3);
     EXPECT_EQ(BVExportCommand::run(BVExportCommand::Mode::ExportFrame,
                   {clip, QStringLiteral("00:00:00:05"), whole, QStringLiteral("--sharpen")}),
         2);
