@@ -3,9 +3,11 @@
 #include "export/BVAVExport.h"
 #include "export/BVExportChoices.h"
 #include "export/BVFrameExport.h"
+#include "markers/BVDocumentAnnotationController.h"
+#include "markers/BVMarkerStore.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaAsset.h"
-#include "platform/media/MediaImageGenerator.h"
+#include "platform/media/MediaFrameRate.h"
 #include "player/BVAVFoundation.h"
 #include "player/BVTimecode.h"
 #include "support/BVLog.h"
@@ -14,10 +16,12 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csignal>
@@ -321,14 +325,49 @@ Failure runMovie(BVExportCommand::Mode mode, const QStringList &arguments)
     return {};
 }
 
-// The frame at a source timecode as the window saves it: the matte burnt in when the settings say
-// so. The annotation of a marker at that frame is drawn by the markers feature once it provides
-// its renderer.
+// The drawing of a marker on the frame, found and drawn as the window's frame export does: the
+// markers stored for the file, the frame counted by the media's frame rule. Null when none.
+QImage annotationLayer(
+    const QString &mediaPath, const std::shared_ptr<MediaAsset> &asset, int64_t frame, const QSizeF &size)
+{
+    if (!BVFrameExport::embedsAnnotation() || size.isEmpty())
+        return {};
+    const QList<BVMarker> markers
+        = BVMarkerStore(BVMarkerStore::keyForURL(QUrl::fromLocalFile(mediaPath))).storedMarkers();
+    if (markers.isEmpty())
+        return {};
+    const MediaFrameRate rate = BVAVFoundation::frameRateForAsset(asset);
+    QImage layer(size.toSize(), QImage::Format_RGBA8888_Premultiplied);
+    layer.fill(Qt::transparent);
+    bool drawn = false;
+    {
+        QPainter painter(&layer);
+        drawn = BVDocumentAnnotationController::drawStoredAnnotation(
+            markers, frame,
+            [rate](const MediaTime &position) { return std::max<int64_t>(0, rate.frameAtTime(position)); },
+            painter, QRectF(QPointF(0, 0), size));
+    }
+    return drawn ? layer : QImage();
+}
+
+// The frame at a source timecode as the window saves it: upright by the file's orientation, turned
+// by the "rotation" setting, deinterlaced when asked (the command line has no view to follow), the
+// matte burnt in and the annotation of a marker at that frame drawn when the settings say so.
 Failure runFrame(const QStringList &arguments)
 {
-    if (arguments.size() != 3)
+    BVFrameExport::ViewOptions view;
+    QStringList positional;
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--deinterlace"))
+            view.deinterlace = true;
+        else if (argument.startsWith(QLatin1String("--")))
+            return usageError(QStringLiteral("unknown option %1").arg(argument));
+        else
+            positional << argument;
+    }
+    if (positional.size() != 3)
         return usageError(QStringLiteral("--export-frame needs MEDIA TC OUT"));
-    const QString suffix = QFileInfo(arguments.at(2)).suffix().toLower();
+    const QString suffix = QFileInfo(positional.at(2)).suffix().toLower();
     int format = -1;
     if (suffix == QLatin1String("png"))
         format = BVFrameExport::PNG;
@@ -338,27 +377,33 @@ Failure runFrame(const QStringList &arguments)
         format = BVFrameExport::TIFF;
     if (format < 0)
         return usageError(QStringLiteral("OUT must end in .png, .jpg, .jpeg, .tif or .tiff"));
-    const QFileInfo media(arguments.at(0));
+    const QFileInfo media(positional.at(0));
     if (!media.exists())
-        return {1, QStringLiteral("%1: no such file").arg(arguments.at(0))};
+        return {1, QStringLiteral("%1: no such file").arg(positional.at(0))};
     auto asset = MediaAsset::assetWithURL(QUrl::fromLocalFile(media.absoluteFilePath()));
     if (!asset->waitUntilLoaded())
         return {1, asset->error().localizedDescription()};
     const MediaClock clock(asset);
-    const int64_t frame = clock.frameOf(arguments.at(1));
+    const int64_t frame = clock.frameOf(positional.at(1));
     if (frame < 0)
-        return usageError(QStringLiteral("%1 is not a timecode of this media").arg(arguments.at(1)));
+        return usageError(QStringLiteral("%1 is not a timecode of this media").arg(positional.at(1)));
     const QList<MediaTrack> video = asset->tracksWithMediaType(MediaType::video);
     if (video.isEmpty())
         return {1, QStringLiteral("the media has no pictures")};
+    view.rotation = int(BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("rotation")));
     BVError error;
-    std::optional<QImage> image = MediaImageGenerator::copyImageAtTime(asset, clock.timeOf(frame), &error);
+    std::optional<QImage> image = BVFrameExport::movieFrame(asset, clock.timeOf(frame), view, &error);
     if (!image)
         return {1, QStringLiteral("Failed to generate frame: %1").arg(error.localizedDescription())};
+    const QSizeF size = BVFrameExport::rotatedSize(video.first().orientedSize(), view.rotation);
+    const QImage layer = annotationLayer(media.absoluteFilePath(), asset, frame, size);
+    BVFrameExport::AnnotationRenderer renderer;
+    if (!layer.isNull())
+        renderer = [layer](QPainter &painter, const QRectF &target) { painter.drawImage(target, layer); };
     const QString written = BVFrameExport::saveFrameWithSettings(
-        *image, QFileInfo(arguments.at(2)).absoluteFilePath(), format, video.first().naturalSize(), {});
+        *image, QFileInfo(positional.at(2)).absoluteFilePath(), format, size, renderer);
     if (written.isEmpty())
-        return {1, QStringLiteral("%1 could not be written").arg(arguments.at(2))};
+        return {1, QStringLiteral("%1 could not be written").arg(positional.at(2))};
     return {};
 }
 
@@ -373,8 +418,12 @@ QString BVExportCommand::usage()
         "                [--channels mono|stereo|quad|3.0|4.0|5.0|5.1|7.1] [--audio-rate KHZ]\n"
         "                [--audio-bitrate KBITS] [--audio-bits N] [--big-endian] [--float]\n"
         "       reelmark --trim MEDIA OUT --in TC --out TC   (stream copy)\n"
-        "       reelmark --export-frame MEDIA TC OUT.png|.jpg|.tif\n"
-        "         TC: a source timecode as displayed; the out point's frame is the first one left out.\n");
+        "       reelmark --export-frame MEDIA TC OUT.png|.jpg|.tif [--deinterlace]\n"
+        "         TC: a source timecode as displayed; the out point's frame is the first one left out.\n"
+        "         The frame is saved as the window saves it: upright, turned by the \"rotation\" setting,\n"
+        "         the matte burnt in (\"mask\", \"frameAspectRatioMask\") and the drawing of a marker on\n"
+        "         that frame drawn over it (\"frameEmbedAnnotation\"). Interlaced pictures keep their\n"
+        "         woven fields unless --deinterlace is given.\n");
 }
 
 int BVExportCommand::run(Mode mode, const QStringList &arguments)

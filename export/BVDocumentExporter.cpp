@@ -6,8 +6,8 @@
 #include "export/BVInfoPanel.h"
 #include "export/BVMediaInfo.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "platform/media/MediaImageGenerator.h"
 #include "player/BVAVAsset.h"
+#include "player/BVAVPlaybackView.h"
 #include "player/BVDocument.h"
 #include "player/BVImageSequence.h"
 #include "support/BVAlert.h"
@@ -69,6 +69,12 @@ double BVDocumentExporter::fps() const
 {
     const BVMediaObject *media = m_document.mediaObject();
     return media ? media->fps() : 0;
+}
+
+MediaFrameRate BVDocumentExporter::frameRate() const
+{
+    const BVMediaObject *media = m_document.mediaObject();
+    return media ? media->frameRate() : MediaFrameRate();
 }
 
 int64_t BVDocumentExporter::timebase() const
@@ -234,7 +240,13 @@ void BVDocumentExporter::saveFrame(const QString &path, int format)
     if (m_cleanedUp || !media || path.isEmpty())
         return;
     const MediaTime time = m_document.currentTime();
-    const QSizeF size = naturalSize();
+    // The picture as the view shows it: its turn or flip and its deinterlacing.
+    BVFrameExport::ViewOptions view;
+    if (const BVAVPlaybackView *shown = m_document.playbackView()) {
+        view.rotation = shown->rotation();
+        view.deinterlace = shown->deinterlace();
+    }
+    const QSizeF size = BVFrameExport::rotatedSize(naturalSize(), view.rotation);
     // The annotation is drawn here, where the annotations live; the grab and the encoding go to
     // the background queue.
     const QImage layer = annotationLayer(time, size);
@@ -246,7 +258,7 @@ void BVDocumentExporter::saveFrame(const QString &path, int format)
     std::shared_ptr<MediaAsset> movie;
     QImage still;
     if (auto *sequence = dynamic_cast<BVImageSequence *>(media)) {
-        still = sequence->copyCurrentFrameImage();
+        still = BVFrameExport::rotatedForView(sequence->copyCurrentFrameImage(), view.rotation);
         if (still.isNull()) {
             frameNotGenerated(BVError::withDescription(QStringLiteral("BVReelmark"), 0,
                 QStringLiteral("The sequence has no frame at this position.")));
@@ -255,11 +267,11 @@ void BVDocumentExporter::saveFrame(const QString &path, int format)
     } else if (media->isAudioOnly() || !(movie = asset())) {
         return; // nothing to picture
     }
-    m_queue->async([this, alive, movie, still, time, path, format, size, renderer] {
+    m_queue->async([this, alive, movie, still, time, view, path, format, size, renderer] {
         QImage image = still;
         if (movie) {
             BVError error;
-            std::optional<QImage> grabbed = MediaImageGenerator::copyImageAtTime(movie, time, &error);
+            std::optional<QImage> grabbed = BVFrameExport::movieFrame(movie, time, view, &error);
             if (!grabbed) {
                 BVMainThread::async([this, alive, error] {
                     if (alive.lock())

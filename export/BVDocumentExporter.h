@@ -45,6 +45,7 @@ public:
     std::shared_ptr<MediaAsset> asset() const override;
     QSizeF naturalSize() const override;
     double fps() const override;
+    MediaFrameRate frameRate() const override;
     int64_t timebase() const override;
     bool ntsc() const override;
     bool dropFrame() const override;

@@ -6,7 +6,6 @@
 #include "export/BVCodecSettingsWindows.h"
 #include "export/BVExportChoices.h"
 #include "export/BVExportSource.h"
-#include "player/BVAVFoundation.h"
 #include "player/BVTimecode.h"
 #include "support/BVAlert.h"
 
@@ -22,6 +21,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -116,14 +116,24 @@ void BVExportPanel::changeAudioCodec()
     w.audioRateCombo->setCurrentText(QStringLiteral("48.000"));
 }
 
+int64_t BVExportPanel::framesAt(const MediaTime &time) const
+{
+    // The frame the in point shows, by the media's exact rate: a float rate loses a frame now and
+    // then far into a 29.97 or 23.976 clip.
+    MediaFrameRate rate = m_source->frameRate();
+    if (!rate.isValid())
+        rate = MediaFrameRate::fromFps(m_source->fps());
+    return std::max<int64_t>(0, rate.frameAtTime(time));
+}
+
 QString BVExportPanel::startTimecode() const
 {
     const MediaTimeRange range = m_source->inOutRange();
     const QString start = m_source->timecodeStart();
     if (!hasInOut(range) || range.start() == MediaTime::zero())
         return start;
-    const int64_t frames = int64_t(BVAVFoundation::framesAtTime(range.start(), m_source->fps()));
-    return BVTimecode::timecode(start, frames, m_source->timebase(), m_source->ntsc(), m_source->dropFrame());
+    return BVTimecode::timecode(
+        start, framesAt(range.start()), m_source->timebase(), m_source->ntsc(), m_source->dropFrame());
 }
 
 std::shared_ptr<BVAVExport> BVExportPanel::makeExport(const QString &path) const
@@ -176,9 +186,8 @@ std::shared_ptr<BVAVExport> BVExportPanel::makeTrim(const QString &path) const
     engine->videoCodec = std::nullopt;
     engine->audioCodec = BVAVExport::audioCodecCopy;
     engine->dropFrame = m_source->dropFrame();
-    const int64_t frames = int64_t(BVAVFoundation::framesAtTime(engine->timeRange.start(), m_source->fps()));
-    engine->timecodeStart = BVTimecode::timecode(
-        m_source->timecodeStart(), frames, m_source->timebase(), m_source->ntsc(), m_source->dropFrame());
+    engine->timecodeStart = BVTimecode::timecode(m_source->timecodeStart(),
+        framesAt(engine->timeRange.start()), m_source->timebase(), m_source->ntsc(), m_source->dropFrame());
     return engine;
 }
 

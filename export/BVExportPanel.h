@@ -3,12 +3,14 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 
 class BVAVExport;
 class BVActivityController;
 class BVAudioCodecSettingsWindow;
 class BVExportSource;
+class MediaTime;
 class BVVideoCodecSettingsWindow;
 class QComboBox;
 
@@ -43,6 +45,8 @@ public:
 private:
     QString chooseFile(const QString &proposedName, QWidget *accessory);
     QString startTimecode() const;
+    // The frame at a time of the media, counted by its frame rule.
+    int64_t framesAt(const MediaTime &time) const;
 
     BVExportSource *m_source;
     QPointer<BVActivityController> m_activity;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaFrameRate.h"
 #include "platform/media/MediaTime.h"
 
 #include <QSizeF>
@@ -20,6 +21,9 @@ public:
     // The display size of the picture (pixel aspect applied).
     virtual QSizeF naturalSize() const = 0;
     virtual double fps() const = 0;
+    // The exact rate frames and times convert through (the media's own; by default the one the
+    // decimal rate stands for).
+    virtual MediaFrameRate frameRate() const { return MediaFrameRate::fromFps(fps()); }
     virtual int64_t timebase() const = 0;
     virtual bool ntsc() const = 0;
     virtual bool dropFrame() const = 0;

@@ -1,12 +1,15 @@
 #include "export/BVFrameExport.h"
 
 #include "platform/defaults/BVUserDefaults.h"
+#include "platform/media/MediaImageGenerator.h"
+#include "player/BVAVPlaybackView.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
 #include <QSaveFile>
+#include <QTransform>
 
 #include <cmath>
 
@@ -28,6 +31,39 @@ QString BVFrameExport::extension(int format)
     }
 }
 
+QImage BVFrameExport::rotatedForView(const QImage &upright, int rotation)
+{
+    switch (rotation) {
+    case BVAVPlaybackView::RotationFlipHorizontal:
+        return upright.mirrored(true, false);
+    case BVAVPlaybackView::Rotation270: // shown a quarter turn clockwise
+        return upright.transformed(QTransform().rotate(90));
+    case BVAVPlaybackView::Rotation90: // shown a quarter turn counter-clockwise
+        return upright.transformed(QTransform().rotate(270));
+    default:
+        return upright;
+    }
+}
+
+QSizeF BVFrameExport::rotatedSize(const QSizeF &size, int rotation)
+{
+    if (rotation == BVAVPlaybackView::Rotation270 || rotation == BVAVPlaybackView::Rotation90)
+        return size.transposed();
+    return size;
+}
+
+std::optional<QImage> BVFrameExport::movieFrame(
+    const std::shared_ptr<MediaAsset> &asset, const MediaTime &time, const ViewOptions &view, BVError *error)
+{
+    MediaImageGenerator::Options options;
+    options.upright = true;
+    options.deinterlace = view.deinterlace;
+    std::optional<QImage> image = MediaImageGenerator::copyImageAtTime(asset, time, options, error);
+    if (image)
+        *image = rotatedForView(*image, view.rotation);
+    return image;
+}
+
 BVFrameExport::Matte BVFrameExport::matteFor(const QSizeF &naturalSize, double ratio)
 {
     const double w = naturalSize.width();
@@ -46,24 +82,29 @@ void BVFrameExport::burnMatte(QImage &image, const QSizeF &naturalSize, double r
         return;
     if (image.format() != QImage::Format_RGBA8888)
         image = image.convertToFormat(QImage::Format_RGBA8888);
-    const int width = std::min(image.width(), int(naturalSize.width()));
-    const int height = std::min(image.height(), int(naturalSize.height()));
+    // The natural size in points is the whole bitmap: the bars run to the bitmap's edges.
+    const int width = image.width();
+    const int height = image.height();
+    // Display points to stored pixels on the barred axis (1 for square pixels).
+    const double scale
+        = matte.columns ? image.width() / naturalSize.width() : image.height() / naturalSize.height();
+    const int bar = scale == 1 ? matte.bar : int(std::ceil(matte.bar * scale - 1e-9));
     auto black = [&](int x, int y) {
         if (x >= 0 && y >= 0 && x < image.width() && y < image.height())
             image.setPixel(x, y, qRgba(0, 0, 0, 255));
     };
     if (matte.columns) {
         for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < matte.bar; ++x)
+            for (int x = 0; x < bar; ++x)
                 black(x, y);
-            for (int x = width - matte.bar; x < width; ++x)
+            for (int x = width - bar; x < width; ++x)
                 black(x, y);
         }
     } else {
         for (int x = 0; x < image.width(); ++x) {
-            for (int y = 0; y < matte.bar; ++y)
+            for (int y = 0; y < bar; ++y)
                 black(x, y);
-            for (int y = height - matte.bar; y < height; ++y)
+            for (int y = height - bar; y < height; ++y)
                 black(x, y);
         }
     }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "platform/media/MediaAsset.h"
+#include "platform/media/MediaTime.h"
+#include "support/BVError.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QSizeF>
@@ -7,6 +11,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 class QPainter;
 
@@ -22,6 +28,24 @@ public:
     static QStringList formatTitles();
     static QString extension(int format);
 
+    // What the playback view does to the picture beyond the media's own orientation: the user's
+    // "rotation" (1 none, 2 flip horizontally, 3 a quarter turn clockwise, 4 a quarter turn
+    // counter-clockwise, as the view applies it) and deinterlacing.
+    struct ViewOptions
+    {
+        int rotation = 1;
+        bool deinterlace = false;
+    };
+    // The upright picture turned or flipped by the view's rotation; pixels are moved, not resampled.
+    static QImage rotatedForView(const QImage &upright, int rotation);
+    // A display size once the view's rotation is applied (sides swapped for a quarter turn).
+    static QSizeF rotatedSize(const QSizeF &size, int rotation);
+    // The exact frame of a movie at the time as the window shows it: upright by the track's display
+    // matrix, deinterlaced when asked, then turned by the view's rotation. Blocking: call off the
+    // main thread. None (and *error) when there is no picture.
+    static std::optional<QImage> movieFrame(const std::shared_ptr<MediaAsset> &asset, const MediaTime &time,
+        const ViewOptions &view, BVError *error);
+
     // Draws the annotation layer (its 960 x 540 canvas scaled to the whole rectangle). The hook of
     // the annotations feature; none draws nothing.
     using AnnotationRenderer = std::function<void(QPainter &painter, const QRectF &target)>;
@@ -34,7 +58,9 @@ public:
         int bar = 0;
     };
     static Matte matteFor(const QSizeF &naturalSize, double ratio);
-    // Sets the matte's pixels to opaque black (ratio above 0), within the natural size.
+    // Sets the matte's pixels to opaque black (ratio above 0), within the natural size. The bars are
+    // measured on the display size and cover the same part of the picture in stored pixels (a
+    // picture of non-square pixels has fewer columns than display points).
     static void burnMatte(QImage &image, const QSizeF &naturalSize, double ratio);
     // Draws the annotation over the picture, source-over at full opacity, through a transparent
     // premultiplied layer of the natural size.

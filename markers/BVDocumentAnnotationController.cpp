@@ -329,11 +329,18 @@ void BVDocumentAnnotationController::drawAnnotationAtTime(
     const BVMediaObject *media = document.mediaObject();
     if (!media || document.isVelo() || !time.isNumeric())
         return;
-    const int64_t frame = media->frameAtTime(time);
-    for (const BVMarker &marker : m_markers->model().markers()) {
+    drawStoredAnnotation(
+        m_markers->model().markers(), media->frameAtTime(time),
+        [media](const MediaTime &position) { return media->frameAtTime(position); }, painter, target);
+}
+
+bool BVDocumentAnnotationController::drawStoredAnnotation(const QList<BVMarker> &markers, int64_t frame,
+    const std::function<int64_t(const MediaTime &)> &frameAt, QPainter &painter, const QRectF &target)
+{
+    for (const BVMarker &marker : markers) {
         const MediaTime position = BVMarkers::positionOf(marker);
-        if (!BVMarkers::hasAnnotation(*marker, false) || !BVMarkers::isNavigable(position)
-            || media->frameAtTime(position) != frame)
+        if (!marker || !BVMarkers::hasAnnotation(*marker, false) || !BVMarkers::isNavigable(position)
+            || frameAt(position) != frame)
             continue;
         QString svg;
         if (!BVAnnotationCache::readAnnotation(marker->value(BVMarkerKey::annotation).toString(), &svg))
@@ -345,6 +352,7 @@ void BVDocumentAnnotationController::drawAnnotationAtTime(
         painter.setRenderHint(QPainter::Antialiasing);
         renderer.render(&painter, target);
         painter.restore();
-        return;
+        return true;
     }
+    return false;
 }

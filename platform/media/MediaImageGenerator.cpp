@@ -4,6 +4,8 @@
 #include "platform/media/MediaAssetTrackOutput.h"
 #include "platform/media/engine/MediaFrameConverter.h"
 
+#include <QTransform>
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
@@ -11,6 +13,12 @@ extern "C" {
 
 std::optional<QImage> MediaImageGenerator::copyImageAtTime(
     const std::shared_ptr<MediaAsset> &asset, const MediaTime &time, BVError *error)
+{
+    return copyImageAtTime(asset, time, Options(), error);
+}
+
+std::optional<QImage> MediaImageGenerator::copyImageAtTime(
+    const std::shared_ptr<MediaAsset> &asset, const MediaTime &time, const Options &options, BVError *error)
 {
     const QList<MediaTrack> video
         = asset ? asset->tracksWithMediaType(MediaType::video) : QList<MediaTrack>();
@@ -40,7 +48,9 @@ std::optional<QImage> MediaImageGenerator::copyImageAtTime(
     // The same conversion as the picture on screen: the frame's colour matrix (or the one its size
     // suggests), accurate rounding, dithering from more than 8 bits.
     MediaFrameConverter converter;
-    const std::shared_ptr<const QImage> converted = converter.convert(frame);
+    MediaPictureOptions pictureOptions;
+    pictureOptions.deinterlace = options.deinterlace;
+    const std::shared_ptr<const QImage> converted = converter.convert(frame, pictureOptions);
     if (!converted) {
         if (error)
             *error = MediaAssetProbe::errorFromCode(
@@ -48,5 +58,18 @@ std::optional<QImage> MediaImageGenerator::copyImageAtTime(
         return std::nullopt;
     }
     QImage image = converted->convertToFormat(QImage::Format_RGBA8888);
+    if (options.upright)
+        image = orientedImage(image, video.first().preferredOrientation());
     return image;
+}
+
+QImage MediaImageGenerator::orientedImage(
+    const QImage &image, const MediaPictureGeometry::Orientation &orientation)
+{
+    QImage turned = orientation.mirrored ? image.mirrored(true, false) : image;
+    if (orientation.quarterTurns % 4 != 0) {
+        // Quarter turns of a raster image move whole pixels (y downward: positive is clockwise).
+        turned = turned.transformed(QTransform().rotate(90.0 * (orientation.quarterTurns % 4)));
+    }
+    return turned;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaPictureGeometry.h"
 #include "platform/media/MediaTime.h"
 #include "support/BVError.h"
 
@@ -19,4 +20,19 @@ public:
     // stored pixel size, as RGBA. None (and *error) when there is no such picture.
     static std::optional<QImage> copyImageAtTime(
         const std::shared_ptr<MediaAsset> &asset, const MediaTime &time, BVError *error);
+
+    // How the picture is made: as stored, or as the player shows it.
+    struct Options
+    {
+        // Mirrored and turned by the track's display matrix, so that it stands upright.
+        bool upright = false;
+        // Woven fields of an interlaced picture undone (bwdif), as the view does when asked.
+        bool deinterlace = false;
+    };
+    static std::optional<QImage> copyImageAtTime(const std::shared_ptr<MediaAsset> &asset,
+        const MediaTime &time, const Options &options, BVError *error);
+
+    // A stored picture brought upright: mirrored left to right first (when asked), then turned
+    // clockwise by the quarter turns. Pixels are moved, never resampled.
+    static QImage orientedImage(const QImage &image, const MediaPictureGeometry::Orientation &orientation);
 };

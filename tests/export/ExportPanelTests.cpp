@@ -26,18 +26,55 @@ class FakeSource : public BVExportSource
 public:
     std::shared_ptr<MediaAsset> asset() const override { return m_asset; }
     QSizeF naturalSize() const override { return {1920, 1080}; }
-    double fps() const override { return 25; }
-    int64_t timebase() const override { return 25; }
-    bool ntsc() const override { return false; }
-    bool dropFrame() const override { return false; }
-    QString timecodeStart() const override { return QStringLiteral("10:00:00:00"); }
+    double fps() const override { return rate; }
+    int64_t timebase() const override { return base; }
+    bool ntsc() const override { return isNtsc; }
+    bool dropFrame() const override { return drop; }
+    QString timecodeStart() const override { return start; }
+    MediaFrameRate frameRate() const override
+    {
+        return exact.isValid() ? exact : BVExportSource::frameRate();
+    }
     MediaTimeRange inOutRange() const override { return range; }
     QString title() const override { return QStringLiteral("clip"); }
     QWidget *window() const override { return nullptr; }
 
     std::shared_ptr<MediaAsset> m_asset;
     MediaTimeRange range = MediaTimeRange(MediaTime(0, 0), MediaTime(0, 0));
+    double rate = 25;
+    int64_t base = 25;
+    bool isNtsc = false;
+    bool drop = false;
+    QString start = QStringLiteral("10:00:00:00");
+    MediaFrameRate exact; // the stream's own rate; none: the one the decimal rate stands for
 };
+
+// The label `frames` frames after a start label, counted one frame at a time: at 30 frames a
+// second, drop-frame counting skips the labels ;00 and ;01 at the start of every minute but each
+// tenth.
+QString countOn(int hours, int minutes, int seconds, int frames, int64_t count, int timebase, bool drop)
+{
+    for (int64_t i = 0; i < count; ++i) {
+        if (++frames < timebase)
+            continue;
+        frames = 0;
+        if (++seconds == 60) {
+            seconds = 0;
+            if (++minutes == 60) {
+                minutes = 0;
+                hours = (hours + 1) % 24;
+            }
+            if (drop && minutes % 10 != 0)
+                frames = 2;
+        }
+    }
+    return QStringLiteral("%1:%2:%3%4%5")
+        .arg(hours, 2, 10, QLatin1Char('0'))
+        .arg(minutes, 2, 10, QLatin1Char('0'))
+        .arg(seconds, 2, 10, QLatin1Char('0'))
+        .arg(QChar(drop ? u';' : u':'))
+        .arg(frames, 2, 10, QLatin1Char('0'));
+}
 
 QStringList items(const QComboBox *box)
 {
@@ -207,4 +244,47 @@ TEST(ExportPanel, Screens)
     controller.cancelItemAtRow(1);
     controller.cancelItemAtRow(0);
     BVTest::waitFor([&] { return jobs[0]->status() == BVActivityItem::Finished; }, std::chrono::seconds(30));
+}
+
+// In points far into NTSC clips name their source timecode by the exact rate: an in point at the
+// start of frame 17982 of a 29.97 drop-frame clip from 01:00:00;00 is ten minutes in, 01:10:00;00.
+TEST(ExportPanel, InPointsFarIntoNtscClipsGiveTheirSourceTimecode)
+{
+    FakeSource source;
+    source.rate = 29.97;
+    source.base = 30;
+    source.isNtsc = true;
+    source.drop = true;
+    source.start = QStringLiteral("01:00:00;00");
+    BVExportPanel panel(&source, nullptr);
+    for (int64_t frame :
+        {int64_t(17982), int64_t(1799), int64_t(17983), int64_t(107892 + 1800), int64_t(215784)}) {
+        SCOPED_TRACE(frame);
+        // The exact start of the frame, as the document's in point holds it.
+        source.range = MediaTimeRange(MediaTime(frame * 1001, 30000), MediaTime(30 * 1001, 30000));
+        const QString expected = countOn(1, 0, 0, 0, frame, 30, true);
+        EXPECT_EQ(panel.makeExport(QStringLiteral("/tmp/df.mov"))->timecodeStart, expected);
+        EXPECT_EQ(panel.makeTrim(QStringLiteral("/tmp/df-trim.mov"))->timecodeStart, expected);
+    }
+
+    source.rate = 23.976;
+    source.base = 24;
+    source.drop = false;
+    source.start = QStringLiteral("00:59:50:00");
+    for (int64_t frame : {int64_t(86399), int64_t(345601)}) {
+        SCOPED_TRACE(frame);
+        source.range = MediaTimeRange(MediaTime(frame * 1001, 24000), MediaTime(24 * 1001, 24000));
+        EXPECT_EQ(panel.makeTrim(QStringLiteral("/tmp/ntsc.mov"))->timecodeStart,
+            countOn(0, 59, 50, 0, frame, 24, false));
+    }
+
+    // A camera's rate a hair above 29.97 (1000000/33366): counted by the decimal rate the in point
+    // of frame 17982 would fall a frame short; the media's own rate names it.
+    source.exact = MediaFrameRate(1000000, 33366);
+    source.rate = source.exact.fps();
+    source.base = 30;
+    source.start = QStringLiteral("00:00:00:00");
+    source.range = MediaTimeRange(MediaTime(17982 * 33366, 1000000), MediaTime(33366 * 30, 1000000));
+    EXPECT_EQ(panel.makeExport(QStringLiteral("/tmp/camera.mov"))->timecodeStart,
+        countOn(0, 0, 0, 0, 17982, 30, false));
 }
