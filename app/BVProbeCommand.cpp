@@ -103,6 +103,7 @@ QJsonObject describe(const BVMediaObject &media, const QString &kind)
     return QJsonObject {
         {QStringLiteral("kind"), kind},
         {QStringLiteral("fps"), std::round(media.fps() * 1e6) / 1e6},
+        {QStringLiteral("variableFrameRate"), media.hasVariableFrameRate()},
         {QStringLiteral("timebase"), qint64(media.timebase())},
         {QStringLiteral("ntsc"), media.ntsc()},
         {QStringLiteral("dropFrame"), media.dropFrame()},

@@ -347,6 +347,7 @@ void BVDocumentExporter::populateInfo()
     }
     source.metadata = media->metadata();
     source.fps = media->fps();
+    source.frameIndex = media->frameIndex();
     source.frameCount = media->frameCount();
     source.timebase = media->timebase();
     source.ntsc = media->ntsc();

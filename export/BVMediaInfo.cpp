@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -150,7 +151,10 @@ QVariantList BVMediaInfo::infoRows(const BVMediaInfoSource &source)
         rows << row(QStringLiteral("Path"), QFileInfo(path).path());
     }
     // 3, 4. Frame rate and duration
-    rows << row(QStringLiteral("Frame Rate"), QString::asprintf("%0.2f", source.fps));
+    // Variable-rate footage names the rate its timecode counts in, and says it varies.
+    rows << row(QStringLiteral("Frame Rate"),
+        source.frameIndex ? QString::asprintf("%0.2f (variable)", source.fps)
+                          : QString::asprintf("%0.2f", source.fps));
     rows << row(QStringLiteral("Duration"), frameText(source.frameCount, source));
     // 5. Creation date
     const QDateTime created = sequence ? firstFile.birthTime()
@@ -197,7 +201,11 @@ QVariantList BVMediaInfo::infoRows(const BVMediaInfoSource &source)
     const MediaTimeRange &range = source.inOutRange;
     if (range.isValid() && range.duration().isNumeric() && range.duration() > MediaTime::zero())
         rows << row(QStringLiteral("Selected Range"),
-            frameText(BVAVFoundation::framesAtTime(range.duration(), source.fps), source));
+            frameText(source.frameIndex ? uint64_t(std::max<int64_t>(0,
+                          source.frameIndex->frameAtTime(range.end())
+                              - source.frameIndex->frameAtTime(range.start())))
+                                        : BVAVFoundation::framesAtTime(range.duration(), source.fps),
+                source));
     // 11. Separator
     rows << QVariantMap {{QStringLiteral("type"), QStringLiteral("separator")}};
     // 12, 13. Tracks, numbered among all tracks

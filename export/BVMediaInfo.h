@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaFrameIndex.h"
 #include "platform/media/MediaMetadataItem.h"
 #include "platform/media/MediaTime.h"
 
@@ -21,6 +22,9 @@ struct BVMediaInfoSource
     std::shared_ptr<MediaAsset> asset; // movie or audio file
     QList<MediaMetadataItem> metadata; // the media's common metadata
     double fps = 0;
+    // Footage whose frames do not come at a constant rate: its real frames (fps is then the rate
+    // its timecode counts in). None for constant-rate media.
+    std::shared_ptr<const MediaFrameIndex> frameIndex;
     uint64_t frameCount = 0;
     int64_t timebase = 30;
     bool ntsc = false;

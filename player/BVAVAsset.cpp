@@ -199,6 +199,14 @@ void BVAVAsset::loadSettings()
         setFrameRate(BVAVFoundation::frameRateForAsset(media));
     populateMetadata();
     populateChapters();
+    // Variable-rate footage: its real frames, as many as there are.
+    const std::shared_ptr<const MediaFrameIndex> index
+        = video.isEmpty() ? nullptr : video.first().frameIndex();
+    setFrameIndex(index);
+    if (index) {
+        setFrameCount(uint64_t(index->count()));
+        return;
+    }
     // The picture's frames: audio that outlasts the video adds none.
     MediaTime length = media->duration();
     if (!video.isEmpty() && video.first().timeRange().duration().isNumeric()

@@ -39,13 +39,34 @@ bool BVMediaObject::ntsc() const
     return std::ceil(fps()) != std::floor(fps());
 }
 
+std::shared_ptr<const MediaFrameIndex> BVMediaObject::frameIndex() const
+{
+    std::lock_guard guard(m_propertyMutex);
+    return m_frameIndex;
+}
+
+void BVMediaObject::setFrameIndex(std::shared_ptr<const MediaFrameIndex> index)
+{
+    std::lock_guard guard(m_propertyMutex);
+    m_hasFrameIndex.store(index != nullptr);
+    m_frameIndex = std::move(index);
+}
+
 int64_t BVMediaObject::frameAtTime(const MediaTime &time) const
 {
+    if (m_hasFrameIndex.load()) {
+        if (const std::shared_ptr<const MediaFrameIndex> index = frameIndex())
+            return std::max<int64_t>(0, index->frameAtTime(time));
+    }
     return std::max<int64_t>(0, frameRate().frameAtTime(time));
 }
 
 MediaTime BVMediaObject::timeOfFrame(int64_t frame) const
 {
+    if (m_hasFrameIndex.load()) {
+        if (const std::shared_ptr<const MediaFrameIndex> index = frameIndex())
+            return index->timeOfFrame(frame);
+    }
     return frameRate().timeOfFrame(frame);
 }
 

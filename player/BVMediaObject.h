@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/media/MediaFrameIndex.h"
 #include "platform/media/MediaFrameRate.h"
 #include "platform/media/MediaPictureGeometry.h"
 #include "platform/media/MediaTime.h"
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <type_traits>
 #include <utility>
@@ -101,6 +103,11 @@ public:
     MediaFrameRate frameRate() const;
     // Sets the exact rate (from the stream) and fps with it.
     void setFrameRate(const MediaFrameRate &rate);
+    // Footage whose frames do not come at a constant rate: its real frames, through which frames
+    // and times then convert (fps() stays the rate timecode counts in). None for constant-rate media.
+    std::shared_ptr<const MediaFrameIndex> frameIndex() const;
+    void setFrameIndex(std::shared_ptr<const MediaFrameIndex> index);
+    bool hasVariableFrameRate() const { return m_hasFrameIndex.load(); }
     // Ceiling of fps.
     int64_t timebase() const;
     // Ceiling of fps differs from its floor.
@@ -239,6 +246,7 @@ private:
     std::atomic<double> m_fps {0};
     std::atomic<int64_t> m_rateNumerator {0};
     std::atomic<int64_t> m_rateDenominator {0};
+    std::atomic<bool> m_hasFrameIndex {false};
     std::atomic<bool> m_dropFrame {false};
     std::atomic<uint64_t> m_frameCount {0};
     std::atomic<bool> m_shouldPlayWhenLoaded {false};
@@ -254,6 +262,7 @@ private:
     QList<MediaMetadataItem> m_metadata;
     QList<MediaTimedMetadataGroup> m_chapters;
     QList<MediaTimeRange> m_loadedTimeRanges;
+    std::shared_ptr<const MediaFrameIndex> m_frameIndex;
 
     mutable std::recursive_mutex m_lock;
 };

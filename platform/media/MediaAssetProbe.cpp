@@ -1,5 +1,6 @@
 #include "platform/media/MediaAssetProbe.h"
 
+#include "platform/media/MediaFrameIndex.h"
 #include "support/BVLog.h"
 
 #include <QFile>
@@ -229,6 +230,7 @@ MediaTrack trackForStream(const AVFormatContext *context, const AVStream *stream
         if (rate.num > 0 && rate.den > 0) {
             track.setFrameRate(rate.num, rate.den);
             track.setNominalFrameRate(float(double(rate.num) / rate.den));
+            track.setAverageFrameRate(double(rate.num) / rate.den);
         }
         break;
     }
@@ -323,6 +325,34 @@ MediaTime presentationStart(const AVFormatContext *context)
     const AVStream *stream = context->streams[primary];
     const MediaTime start = timeInBase(stream->start_time, stream->time_base);
     return start.isNumeric() && start > MediaTime::zero() ? start : MediaTime::zero();
+}
+
+// Footage whose frames do not come at a constant rate (a phone's) gets the index of its real frames,
+// read from a local file's packets: its frames then follow that index, and timecode counts them at
+// the nominal rate. Program and transport streams are left to their constant rate: their clocks say
+// nothing about phones, and reading them whole would take long.
+void indexVariableRate(AVFormatContext *context, int primary, MediaTrack &track, const QString &location,
+    const std::atomic<bool> *cancel)
+{
+    const char *name = context->iformat ? context->iformat->name : "";
+    const AVStream *stream = context->streams[primary];
+    if (track.mediaType() != MediaType::video || !QFileInfo(location).isFile()
+        || std::strcmp(name, "mpeg") == 0 || std::strcmp(name, "mpegts") == 0
+        || !MediaFrameIndex::ratesSuggestVariable(stream->r_frame_rate.num, stream->r_frame_rate.den,
+            stream->avg_frame_rate.num, stream->avg_frame_rate.den))
+        return;
+    std::shared_ptr<const MediaFrameIndex> index = MediaFrameIndex::scan(context, primary, cancel);
+    const MediaFrameRate average(track.frameRateNumerator(), track.frameRateDenominator());
+    if (!index || index->followsRate(average))
+        return; // the constant rule already puts every frame where it is
+    const MediaFrameRate nominal
+        = MediaFrameIndex::nominalRate(av_q2d(stream->r_frame_rate), index->averageRate());
+    track.setFrameIndex(index);
+    track.setAverageFrameRate(index->averageRate());
+    track.setFrameRate(int(nominal.numerator()), int(nominal.denominator()));
+    track.setNominalFrameRate(float(nominal.fps()));
+    BVLog::appendLog("Variable frame rate: %@ frames, %@ fps on average, timecode at %@ fps",
+        qlonglong(index->count()), index->averageRate(), nominal.fps());
 }
 
 // Program and transport streams carry no index: FFmpeg guesses their length from the timestamps near
@@ -489,6 +519,9 @@ std::optional<MediaAssetInfo> MediaAssetProbe::probe(
     // hours, or a movie whose first picture is shown after a reordering delay, starts at zero.
     info.startTime = presentationStart(context);
     const int primary = primaryStream(context);
+    for (MediaTrack &track : info.tracks)
+        if (track.streamIndex() == primary)
+            indexVariableRate(context, primary, track, location, cancel);
     const MediaTime streamEnd = MediaAssetProbe::scannedEnd(context, primary);
     if (streamEnd.isNumeric()) {
         for (MediaTrack &track : info.tracks) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaFormatDescription.h"
+#include "platform/media/MediaFrameIndex.h"
 #include "platform/media/MediaPictureGeometry.h"
 #include "platform/media/MediaTime.h"
 
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 // Media types of tracks, as the platform names them.
 namespace MediaType {
@@ -65,6 +67,15 @@ public:
         m_rateNum = numerator;
         m_rateDen = denominator;
     }
+    // A picture track whose frames do not come at a constant rate: its real frames (the frame
+    // rule of the track), and frameRate() is then the rate its timecode counts in. None for
+    // constant-rate video and other tracks.
+    const std::shared_ptr<const MediaFrameIndex> &frameIndex() const { return m_frameIndex; }
+    void setFrameIndex(std::shared_ptr<const MediaFrameIndex> index) { m_frameIndex = std::move(index); }
+    bool hasVariableFrameRate() const { return m_frameIndex != nullptr; }
+    // Frames per second on average; 0 for non-video tracks.
+    double averageFrameRate() const { return m_averageFrameRate; }
+    void setAverageFrameRate(double rate) { m_averageFrameRate = rate; }
     const MediaTimeRange &timeRange() const { return m_timeRange; }
     void setTimeRange(const MediaTimeRange &range) { m_timeRange = range; }
     // Bits per second; 0 when unknown.
@@ -90,6 +101,8 @@ private:
     float m_nominalFrameRate = 0;
     int m_rateNum = 0;
     int m_rateDen = 0;
+    std::shared_ptr<const MediaFrameIndex> m_frameIndex;
+    double m_averageFrameRate = 0;
     MediaTimeRange m_timeRange;
     float m_estimatedDataRate = 0;
     QString m_languageCode;

@@ -82,6 +82,8 @@ TEST(ProbeCommand, DescribesMoviesAudioAndErrorsLineByLine)
     EXPECT_EQ(chapters[2].toObject().value(QStringLiteral("title")).toString(), QStringLiteral("Chapter 3"));
     EXPECT_NEAR(chapters[2].toObject().value(QStringLiteral("time")).toDouble(), 2.0, 0.001);
     EXPECT_FALSE(m.value(QStringLiteral("audioOnly")).toBool());
+    // A movie at an even rate says so.
+    EXPECT_EQ(m.value(QStringLiteral("variableFrameRate")), QJsonValue(false));
     EXPECT_TRUE(m.value(QStringLiteral("readable")).toBool());
     EXPECT_TRUE(m.value(QStringLiteral("playable")).toBool());
 
@@ -302,4 +304,25 @@ TEST(ProbeCommand, AGapInANumberedSequenceIsCountedAndNamed)
     ASSERT_EQ(missing.size(), 1);
     EXPECT_EQ(missing[0].toObject().value(QStringLiteral("frame")).toInt(), 3);
     EXPECT_EQ(missing[0].toObject().value(QStringLiteral("number")).toInt(), 13);
+}
+
+TEST(ProbeCommand, VariableRateFootageSaysSoAndCountsItsRealFrames)
+{
+    // 40 frames on a 30 fps clock, every fourth held for three frames of it: 1.6 s in all.
+    const QString path = BVTest::makeTempFolder(QStringLiteral("vfr")) + QStringLiteral("/held.mov");
+    runTool(QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+            QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc2=size=64x32:rate=30"),
+            QStringLiteral("-vf"), QStringLiteral("setpts='(N+2*floor(N/4))/30/TB'"),
+            QStringLiteral("-frames:v"), QStringLiteral("40"), QStringLiteral("-fps_mode"),
+            QStringLiteral("passthrough"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+            QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-pix_fmt"),
+            QStringLiteral("yuv420p"), path});
+    const ProbeResult result = probe({path});
+    EXPECT_EQ(result.status, 0);
+    ASSERT_EQ(result.lines.size(), 1);
+    const QJsonObject m = result.lines[0];
+    EXPECT_EQ(m.value(QStringLiteral("variableFrameRate")), QJsonValue(true));
+    EXPECT_EQ(m.value(QStringLiteral("fps")).toDouble(), 30);
+    EXPECT_EQ(m.value(QStringLiteral("frameCount")).toInt(), 40);
 }

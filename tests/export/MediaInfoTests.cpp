@@ -6,6 +6,9 @@
 #include "support/BVFileManager.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTableView>
 
@@ -167,4 +170,67 @@ TEST(MediaInfo, FieldOrderRowSaysHowThePictureWasScanned)
         ASSERT_EQ(fieldRows.size(), 1) << rows.join(u'|').toStdString();
         EXPECT_EQ(fieldRows.first(), c.expected);
     }
+}
+
+TEST(MediaInfo, VariableRateFootageSaysSoAndCountsItsRealFrames)
+{
+    // 40 frames on a 30 fps clock, every fourth held for three frames of it.
+    const QString clip = BVTest::makeTempFolder(QStringLiteral("vfr")) + QStringLiteral("/held.mov");
+    QProcess tool;
+    tool.start(QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+            QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc2=size=80x16:rate=30"),
+            QStringLiteral("-vf"), QStringLiteral("setpts='(N+2*floor(N/4))/30/TB'"),
+            QStringLiteral("-frames:v"), QStringLiteral("40"), QStringLiteral("-fps_mode"),
+            QStringLiteral("passthrough"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+            QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-pix_fmt"),
+            QStringLiteral("yuv420p"), QStringLiteral("-video_track_timescale"), QStringLiteral("90000"),
+            clip});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    ASSERT_EQ(tool.exitCode(), 0);
+    // The frames starting inside the selected range, as ffprobe reads them.
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+            QStringLiteral("v:0"), QStringLiteral("-show_entries"), QStringLiteral("packet=pts_time"),
+            QStringLiteral("-of"), QStringLiteral("json"), clip});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    const double in = 0.2, out = 0.8;
+    int inRange = 0;
+    for (const QJsonValue &packet : QJsonDocument::fromJson(probe.readAllStandardOutput())
+                                        .object()
+                                        .value(QStringLiteral("packets"))
+                                        .toArray()) {
+        const double time = packet.toObject().value(QStringLiteral("pts_time")).toString().toDouble();
+        inRange += time >= in - 1e-6 && time < out - 1e-6 ? 1 : 0;
+    }
+    ASSERT_GT(inRange, 0);
+
+    BVMediaInfoSource source = sourceFor(clip);
+    const QList<MediaTrack> video = source.asset->tracksWithMediaType(MediaType::video);
+    ASSERT_EQ(video.size(), 1);
+    source.frameIndex = video.first().frameIndex();
+    ASSERT_NE(source.frameIndex, nullptr);
+    source.fps = 30;
+    source.timebase = 30;
+    source.frameCount = 40;
+    source.timecodeDisplay = 2;
+    source.inOutRange = MediaTimeRange(MediaTime(1, 5), MediaTime(3, 5));
+    const QStringList rows = lines(BVMediaInfo::infoRows(source));
+    EXPECT_TRUE(rows.contains(QStringLiteral("Frame Rate: 30.00 (variable)"))) << qPrintable(rows.join(u'|'));
+    EXPECT_TRUE(rows.contains(QStringLiteral("Duration: 40")));
+    EXPECT_EQ(
+        rows.at(rows.indexOf(QStringLiteral("--")) - 1), QStringLiteral("Selected Range: %1").arg(inRange));
+    if (!qEnvironmentVariableIsEmpty("BV_SCREENSHOT_DIR")) {
+        BVInfoPanel panel;
+        panel.populateInfo(source);
+        panel.model()->reload();
+        panel.resize(420, 520);
+        panel.grab().save(
+            qEnvironmentVariable("BV_SCREENSHOT_DIR") + QStringLiteral("/info-panel-variable.png"));
+    }
+
+    // Constant-rate footage keeps the plain row.
+    BVMediaInfoSource constant = sourceFor(ExportTest::makeClip({}));
+    EXPECT_TRUE(lines(BVMediaInfo::infoRows(constant)).contains(QStringLiteral("Frame Rate: 25.00")));
 }

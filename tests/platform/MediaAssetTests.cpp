@@ -1,19 +1,27 @@
 // The asset layer: loading keys in the background, tracks and their format descriptions (the
-// timecode track's flags and frame quanta), chapters, metadata, and the track reader.
+// timecode track's flags and frame quanta), the real frames of variable-rate footage, chapters,
+// metadata, and the track reader.
 #include "platform/media/MediaAsset.h"
 #include "platform/media/MediaAssetReader.h"
+#include "platform/media/MediaFrameIndex.h"
 #include "support/BVMainThread.h"
 
 #include "common/BVTestSupport.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -34,6 +42,59 @@ QList<QString> mediaTypes(const QList<MediaTrack> &tracks)
     for (const MediaTrack &track : tracks)
         types.append(track.mediaType());
     return types;
+}
+
+QByteArray runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
+        ADD_FAILURE() << program.toStdString() << ": " << process.readAllStandardError().toStdString();
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+// 40 frames on a 30 fps clock at the given presentation times (an expression of the frame number
+// N, in frames of 1/30 s), in a movie of 90 kHz ticks.
+QString clipWithTimes(const QString &name, const QString &frameExpression)
+{
+    const QString path = BVTest::makeTempFolder(QStringLiteral("rates")) + QLatin1Char('/') + name;
+    runTool(QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+            QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc2=size=64x32:rate=30"),
+            QStringLiteral("-vf"), QStringLiteral("setpts='(%1)/30/TB'").arg(frameExpression),
+            QStringLiteral("-frames:v"), QStringLiteral("40"), QStringLiteral("-fps_mode"),
+            QStringLiteral("passthrough"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+            QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-bf"),
+            QStringLiteral("2"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"),
+            QStringLiteral("-video_track_timescale"), QStringLiteral("90000"), path});
+    return path;
+}
+
+// The presentation times ffprobe reads from the first video stream's packets, sorted, counted from
+// the stream's start.
+std::vector<double> packetTimes(const QString &path)
+{
+    const QJsonObject probe = QJsonDocument::fromJson(
+        runTool(QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                QStringLiteral("packet=pts_time:stream=start_time"), QStringLiteral("-of"),
+                QStringLiteral("json"), path}))
+                                  .object();
+    const double start = probe.value(QStringLiteral("streams"))
+                             .toArray()
+                             .at(0)
+                             .toObject()
+                             .value(QStringLiteral("start_time"))
+                             .toString()
+                             .toDouble();
+    std::vector<double> times;
+    for (const QJsonValue &packet : probe.value(QStringLiteral("packets")).toArray())
+        times.push_back(packet.toObject().value(QStringLiteral("pts_time")).toString().toDouble() - start);
+    std::sort(times.begin(), times.end());
+    return times;
 }
 
 } // namespace
@@ -254,4 +315,74 @@ TEST(MediaAssetReader, CancelledReadStopsWithCancelledStatus)
     MediaAssetReader video(wav, MediaTrack(), MediaAssetReader::Output::LinearPCM16);
     EXPECT_FALSE(video.startReading());
     EXPECT_EQ(video.status(), MediaAssetReader::Status::Failed);
+}
+
+TEST(MediaAsset, VariableRateFootageCarriesItsRealFramesAndItsNominalRate)
+{
+    // Every fourth frame held for three frames of the 30 fps clock.
+    const QString path = clipWithTimes(QStringLiteral("held.mov"), QStringLiteral("N+2*floor(N/4)"));
+    const std::vector<double> expected = packetTimes(path);
+    ASSERT_EQ(expected.size(), size_t(40));
+    auto asset = loadedAsset(path);
+    const QList<MediaTrack> video = asset->tracksWithMediaType(MediaType::video);
+    ASSERT_EQ(video.size(), 1);
+    const std::shared_ptr<const MediaFrameIndex> index = video.first().frameIndex();
+    ASSERT_NE(index, nullptr);
+    ASSERT_EQ(index->count(), 40);
+    for (int64_t k = 0; k < 40; ++k) {
+        EXPECT_NEAR(index->timeOfFrame(k).seconds(), expected[size_t(k)], 1e-6) << "frame " << k;
+        EXPECT_EQ(index->frameAtTime(MediaTime::fromSeconds(expected[size_t(k)], 90000)), k);
+    }
+    // 30 fps is what its clock says and a standard rate: timecode counts in it.
+    EXPECT_EQ(video.first().frameRateNumerator(), 30);
+    EXPECT_EQ(video.first().frameRateDenominator(), 1);
+    EXPECT_NEAR(video.first().averageFrameRate(), 40 / asset->duration().seconds(), 1e-6);
+    EXPECT_NEAR(index->duration().seconds(), asset->duration().seconds(), 1e-6);
+
+    // Frames at an even 30 fps need no index.
+    auto constant = loadedAsset(clipWithTimes(QStringLiteral("even.mov"), QStringLiteral("N")));
+    ASSERT_EQ(constant->tracksWithMediaType(MediaType::video).size(), 1);
+    EXPECT_EQ(constant->tracksWithMediaType(MediaType::video).first().frameIndex(), nullptr);
+}
+
+TEST(MediaFrameIndex, NamesTheFrameWhoseIntervalHoldsATime)
+{
+    // Frames at 0, 3, 4 and 10 ticks of 1/10 s, ending at 12.
+    const MediaFrameIndex index({0, 3, 4, 10}, 12, 1, 10);
+    EXPECT_EQ(index.count(), 4);
+    EXPECT_EQ(index.duration(), MediaTime(12, 10));
+    EXPECT_EQ(index.timeOfFrame(2), MediaTime(4, 10));
+    EXPECT_EQ(index.timeOfFrame(4), MediaTime(12, 10)); // the end
+    EXPECT_EQ(index.timeOfFrame(5), MediaTime(14, 10)); // on at the last frame's length
+    EXPECT_EQ(index.frameAtTime(MediaTime(0, 1)), 0);
+    EXPECT_EQ(index.frameAtTime(MediaTime(299, 1000)), 0);
+    EXPECT_EQ(index.frameAtTime(MediaTime(3, 10)), 1);
+    // Less than a thousandth of a frame short of a start names that frame; more does not.
+    // (frame 3 starts at 1 s after a frame of 0.6 s)
+    EXPECT_EQ(index.frameAtTime(MediaTime(9995, 10000)), 3);
+    EXPECT_EQ(index.frameAtTime(MediaTime(9993, 10000)), 2);
+    EXPECT_EQ(index.frameAtTime(MediaTime(11, 10)), 3);
+    EXPECT_EQ(index.frameAtTime(MediaTime(12, 10)), 4);
+    EXPECT_EQ(index.frameAtTime(MediaTime(-1, 10)), -1);
+    // The constant rule of 10 fps would put frame 1 at 0.1 s, inside real frame 0.
+    EXPECT_FALSE(index.followsRate(MediaFrameRate(10, 1)));
+    EXPECT_TRUE(MediaFrameIndex({0, 1, 2, 3}, 4, 1, 10).followsRate(MediaFrameRate(10, 1)));
+    // Ticks of 1/1000 s rounded down at 29.97 still follow it; at 20 fps there would be a frame less.
+    const MediaFrameIndex milliseconds({0, 33, 66, 100}, 133, 1, 1000);
+    EXPECT_TRUE(milliseconds.followsRate(MediaFrameRate(30000, 1001)));
+    EXPECT_FALSE(milliseconds.followsRate(MediaFrameRate(20, 1)));
+    // A start rounded up past the constant rule's start of its frame does not.
+    EXPECT_FALSE(MediaFrameIndex({0, 33, 67, 100}, 133, 1, 1000).followsRate(MediaFrameRate(30000, 1001)));
+}
+
+TEST(MediaFrameIndex, NominalRateIsTheStreamsStandardRateOrTheNextOneAboveTheAverage)
+{
+    EXPECT_EQ(MediaFrameIndex::nominalRate(30, 21.4), MediaFrameRate(30, 1));
+    EXPECT_EQ(MediaFrameIndex::nominalRate(30000.0 / 1001, 29.6), MediaFrameRate(30000, 1001));
+    EXPECT_EQ(MediaFrameIndex::nominalRate(90000, 41.54), MediaFrameRate(48, 1));
+    EXPECT_EQ(MediaFrameIndex::nominalRate(0, 29.61), MediaFrameRate(30000, 1001));
+    EXPECT_EQ(MediaFrameIndex::nominalRate(24, 29.98), MediaFrameRate(30, 1));
+    EXPECT_TRUE(MediaFrameIndex::ratesSuggestVariable(30, 1, 600, 29));
+    EXPECT_FALSE(MediaFrameIndex::ratesSuggestVariable(30000, 1001, 30000, 1001));
+    EXPECT_FALSE(MediaFrameIndex::ratesSuggestVariable(0, 0, 25, 1));
 }

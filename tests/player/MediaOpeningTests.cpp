@@ -1,6 +1,7 @@
-// What reviewers open: transport and program streams whose clocks do not start at zero, and a
-// network movie that cannot be read. Expected figures come from ffprobe and from the pictures: the
-// clips carry their frame index in their pixels.
+// What reviewers open: transport and program streams whose clocks do not start at zero, phone
+// footage whose frames do not come at a constant rate, and a network movie that cannot be read.
+// Expected figures come from ffprobe and from the pictures: the clips carry their frame index in
+// their pixels.
 #include "DocumentTestSupport.h"
 
 #include "platform/media/engine/MediaPlayer.h"
@@ -17,6 +18,8 @@
 #include <QTcpSocket>
 
 #include <sys/resource.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -161,14 +164,27 @@ TEST(MediaOpening, TransportAndProgramStreamsPlayFromTheirFirstPicture)
         EXPECT_EQ(media.currentTime().seconds(), 0.0);
         ASSERT_TRUE(seekAndWait(*document, MediaTime::zero()));
         EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == 0; })) << shownIndex(*document);
-        // The last picture of a program stream, whose final packets carry no presentation time,
-        // is not yet checked here: its decoder timestamps still place it on the one before.
-        const int64_t last
-            = QString::fromLatin1(c.name).endsWith(QLatin1String("ts")) ? frames - 1 : frames - 3;
-        ASSERT_TRUE(seekAndWait(*document, media.timeOfFrame(last)));
-        EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == int(last); }))
-            << shownIndex(*document);
-        EXPECT_EQ(media.currentFrame(), uint64_t(last));
+        // The last pictures (a program stream's final packets carry no presentation time) and
+        // the last picture of each GOP of 12, which its decoder gives out only when drained.
+        for (const int64_t frame :
+            {frames - 1, frames - 2, frames - 3, int64_t(11), int64_t(23), frames - 4}) {
+            ASSERT_TRUE(seekAndWait(*document, media.timeOfFrame(frame)));
+            EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == int(frame); }))
+                << "frame " << frame << " shows " << shownIndex(*document);
+            EXPECT_EQ(media.currentFrame(), uint64_t(frame));
+        }
+        // Steps from the last frame back and forth land on every real picture.
+        ASSERT_TRUE(seekAndWait(*document, media.timeOfFrame(frames - 1)));
+        for (int64_t frame = frames - 2; frame >= frames - 14; --frame) {
+            document->stepLeft();
+            EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == int(frame); }))
+                << "step back to " << frame << " shows " << shownIndex(*document);
+        }
+        for (int64_t frame = frames - 13; frame < frames; ++frame) {
+            document->stepRight();
+            EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == int(frame); }))
+                << "step to " << frame << " shows " << shownIndex(*document);
+        }
         ASSERT_TRUE(seekAndWait(*document, media.timeOfFrame(30)));
         EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == 30; })) << shownIndex(*document);
         EXPECT_EQ(media.timecodeAtTime(media.currentTime(), QStringLiteral("00:00:00:00")),
@@ -209,5 +225,106 @@ TEST(MediaOpening, ANetworkMovieThatCannotBeReadSaysWhyAndStopsWorking)
     if (document->mediaObject()) {
         EXPECT_FALSE(document->mediaObject()->isPlaying());
     }
+    document->cleanup();
+}
+
+TEST(MediaOpening, VariableRateFootageStepsThroughItsRealFramesCountedAtItsNominalRate)
+{
+    resetSettings();
+    // Phone-like footage: 60 barcode frames on a 30 fps clock, every third and every seventh frame
+    // held one frame longer (the average rate is near 21 fps).
+    const QString path = BVTest::makeTempFolder(QStringLiteral("vfr")) + QStringLiteral("/phone.mov");
+    runTool(QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+            QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("color=black:size=64x16:rate=30"),
+            QStringLiteral("-vf"),
+            QStringLiteral("geq=lum='if(bitand(N\\,pow(2\\,15-floor(X/4)))\\,235\\,16)':cb=128:cr=128,"
+                           "setpts='(N+floor(N/3)+floor(N/7))/30/TB'"),
+            QStringLiteral("-frames:v"), QStringLiteral("60"), QStringLiteral("-fps_mode"),
+            QStringLiteral("passthrough"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+            QStringLiteral("-qp"), QStringLiteral("0"), QStringLiteral("-preset"), QStringLiteral("veryfast"),
+            QStringLiteral("-g"), QStringLiteral("24"), QStringLiteral("-bf"), QStringLiteral("2"),
+            QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-video_track_timescale"),
+            QStringLiteral("90000"), path});
+    const QJsonObject probe = QJsonDocument::fromJson(
+        runTool(QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                QStringLiteral("frame=best_effort_timestamp_time,pkt_duration_time:stream=start_time,"
+                               "duration,r_frame_rate"),
+                QStringLiteral("-of"), QStringLiteral("json"), path}))
+                                  .object();
+    const QJsonObject stream = probe.value(QStringLiteral("streams")).toArray().at(0).toObject();
+    std::vector<double> starts;
+    double end = 0;
+    for (const QJsonValue &value : probe.value(QStringLiteral("frames")).toArray()) {
+        const QJsonObject frame = value.toObject();
+        const double start = frame.value(QStringLiteral("best_effort_timestamp_time")).toString().toDouble();
+        starts.push_back(start);
+        end = std::max(end, start + frame.value(QStringLiteral("pkt_duration_time")).toString().toDouble());
+    }
+    ASSERT_EQ(starts.size(), size_t(60));
+    std::sort(starts.begin(), starts.end());
+    const double first = stream.value(QStringLiteral("start_time")).toString().toDouble();
+    ASSERT_EQ(stream.value(QStringLiteral("r_frame_rate")).toString(), QStringLiteral("30/1"));
+    // Irregular indeed: frame 3 starts where a 30 fps clock would put frame 4.
+    ASSERT_NEAR(starts[3] - first, 4.0 / 30, 1e-6);
+
+    auto document = open(path);
+    ASSERT_TRUE(document->isReady());
+    BVMediaObject &media = *document->mediaObject();
+    EXPECT_TRUE(media.hasVariableFrameRate());
+    EXPECT_EQ(media.frameCount(), uint64_t(starts.size()));
+    EXPECT_NEAR(media.duration().seconds(), end - first, 1e-6);
+    EXPECT_NEAR(
+        media.duration().seconds(), stream.value(QStringLiteral("duration")).toString().toDouble(), 1e-6);
+    // Timecode counts at the stream's nominal rate.
+    EXPECT_EQ(media.fps(), 30.0);
+    EXPECT_EQ(media.timebase(), 30);
+    for (size_t k = 0; k < starts.size(); ++k)
+        EXPECT_NEAR(media.timeOfFrame(int64_t(k)).seconds(), starts[k] - first, 1e-6) << "frame " << k;
+
+    // Real frame k is labelled with the k-th label at 30 fps, counted from the start timecode.
+    const std::vector<QString> labels = countLabels(30, 0, 0, 0, 0, 0, int64_t(starts.size()));
+    ASSERT_TRUE(seekAndWait(*document, MediaTime::zero()));
+    ASSERT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == 0; }));
+    EXPECT_EQ(document->updateTimecode(), labels[0]);
+    for (int k = 1; k < int(starts.size()); ++k) {
+        document->stepRight();
+        EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == k; }))
+            << "step to " << k << " shows " << shownIndex(*document);
+        EXPECT_EQ(media.currentFrame(), uint64_t(k));
+        EXPECT_NEAR(media.currentTime().seconds(), starts[size_t(k)] - first, 1e-6);
+        EXPECT_EQ(document->updateTimecode(), labels[size_t(k)]) << "frame " << k;
+    }
+    // Past the last frame nothing moves.
+    document->stepRight();
+    BVTest::spin(std::chrono::milliseconds(200));
+    EXPECT_EQ(shownIndex(*document), int(starts.size()) - 1);
+    for (int k = int(starts.size()) - 2; k >= 0; --k) {
+        document->stepLeft();
+        EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == k; }))
+            << "step back to " << k << " shows " << shownIndex(*document);
+        EXPECT_EQ(document->updateTimecode(), labels[size_t(k)]) << "frame " << k;
+    }
+    // A typed timecode names the real frame that carries that label.
+    ASSERT_TRUE(seekAndWait(*document, media.timeForTimecode(labels[40])));
+    EXPECT_TRUE(BVTest::waitFor([&] { return shownIndex(*document) == 40; })) << shownIndex(*document);
+    document->cleanup();
+}
+
+TEST(MediaOpening, ConstantRateFootageKeepsItsConstantFrameRule)
+{
+    resetSettings();
+    const QString path = BVTest::sampleMedia(QStringLiteral("barcode"),
+        {QStringLiteral("--rate"), QStringLiteral("30000/1001"), QStringLiteral("--frames"),
+            QStringLiteral("48"), QStringLiteral("--name"), QStringLiteral("cfr-2997.mov")});
+    ASSERT_FALSE(path.isEmpty());
+    auto document = open(path);
+    ASSERT_TRUE(document->isReady());
+    BVMediaObject &media = *document->mediaObject();
+    EXPECT_FALSE(media.hasVariableFrameRate());
+    EXPECT_EQ(media.frameCount(), uint64_t(48));
+    EXPECT_EQ(media.timeOfFrame(47), MediaTime(47 * 1001, 30000));
     document->cleanup();
 }

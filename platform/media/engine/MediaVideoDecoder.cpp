@@ -289,6 +289,11 @@ void MediaVideoDecoder::decodeGop(
     };
     const auto receive = [&] {
         while (avcodec_receive_frame(m_codec, frame.get()) == 0) {
+            // A picture given out without a time follows the one before it: a program stream's
+            // decoder times its pictures by the packets that push them out, and the last one of a
+            // GOP comes out when the decoder is drained, with no packet.
+            if (frame->best_effort_timestamp == AV_NOPTS_VALUE && previous)
+                frame->best_effort_timestamp = previous->best_effort_timestamp + previousDuration;
             const int64_t pts = frame->best_effort_timestamp;
             if (pts == AV_NOPTS_VALUE || pts < gop.key || pts >= gop.end) {
                 av_frame_unref(frame.get());
