@@ -17,6 +17,7 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -225,11 +226,17 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
     dst->format = setup.dstFormat;
     dst->width = width;
     dst->height = height;
-    // Planes with each line a multiple of 64 bytes.
-    const int sampleBytes = wide ? 2 : 1;
-    const int stride = (width * sampleBytes + 63) / 64 * 64;
+    // 16-bit planes, each line a multiple of 64 bytes.
+    const int stride = (width * 2 + 63) / 64 * 64;
     const int planes = alpha ? 4 : 3;
-    if (wide || planar) {
+    if (planar && !wide) {
+        // The three planes side by side in each line of the image itself, packed in place.
+        dst->buf[0] = borrowedBuffer(image->bits(), size_t(image->sizeInBytes()));
+        for (int p = 0; p < planes; ++p) {
+            dst->data[p] = image->bits() + size_t(p) * width;
+            dst->linesize[p] = int(image->bytesPerLine());
+        }
+    } else if (wide) {
         m_planes.resize(size_t(stride) * size_t(height) * size_t(planes));
         dst->buf[0] = borrowedBuffer(m_planes.data(), m_planes.size());
         for (int p = 0; p < planes; ++p) {
@@ -253,16 +260,17 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
     }
 
     const bool checker = options.checkerboard;
-    const auto pack = [&](int from, int to) {
-        if (wide)
-            packWide(*dst, *image, alpha, checker, from, to);
-        else if (planar)
-            packPlanar(*dst, *image, from, to);
-    };
     if (planar) {
         // Each half on its own scaler, in bands packed while they are still in the cache.
         const int middle = height / 2;
         const auto half = [&](SwsContext *context, int from, int to) {
+            std::vector<uint8_t> line(wide ? 0 : size_t(width) * 3);
+            const auto pack = [&](int first, int last) {
+                if (wide)
+                    packWide(*dst, *image, alpha, checker, first, last);
+                else
+                    packPlanar(*image, line.data(), first, last);
+            };
             if (sws_frame_start(context, dst, frame) < 0)
                 return false;
             bool ok = sws_send_slice(context, 0, unsigned(frame->height)) >= 0;
@@ -290,7 +298,7 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
     if (sws_scale_frame(m_context, dst, frame) < 0)
         return nullptr;
     if (wide) {
-        pack(0, height);
+        packWide(*dst, *image, alpha, checker, 0, height);
     } else if (alpha) {
         for (int y = 0; y < height; ++y) {
             auto *line = reinterpret_cast<uint32_t *>(image->scanLine(y));
@@ -308,16 +316,16 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
     return image;
 }
 
-void MediaFrameConverter::packPlanar(const AVFrame &planes, QImage &image, int from, int to)
+void MediaFrameConverter::packPlanar(QImage &image, uint8_t *line, int from, int to)
 {
     const int width = image.width();
     for (int y = from; y < to; ++y) {
-        auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
-        const uint8_t *g = planes.data[0] + size_t(y) * planes.linesize[0];
-        const uint8_t *b = planes.data[1] + size_t(y) * planes.linesize[1];
-        const uint8_t *r = planes.data[2] + size_t(y) * planes.linesize[2];
+        uint8_t *row = image.scanLine(y);
+        std::memcpy(line, row, size_t(width) * 3);
+        const uint8_t *g = line, *b = line + width, *r = line + 2 * width;
+        auto *pixels = reinterpret_cast<uint32_t *>(row);
         for (int x = 0; x < width; ++x)
-            line[x] = 0xff000000u | uint32_t(r[x]) << 16 | uint32_t(g[x]) << 8 | b[x];
+            pixels[x] = 0xff000000u | uint32_t(r[x]) << 16 | uint32_t(g[x]) << 8 | b[x];
     }
 }
 

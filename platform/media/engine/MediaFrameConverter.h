@@ -35,7 +35,8 @@ struct MediaPictureOptions
 // chroma interpolation, an area-averaging filter when scaling down, slice threads, ordered
 // dithering from more than 8 bits, transparency composited over black or a checkerboard, and
 // interlaced pictures deinterlaced when asked. Pictures over 1080p shown at their own size are
-// converted to planar RGB and packed, in bands, half of them on a thread of the converter's own.
+// converted to planar RGB (8-bit: inside the image's own lines) and packed, in bands, half of them
+// on a thread of the converter's own.
 // One converter per thread: it keeps its scaler between calls.
 class MediaFrameConverter
 {
@@ -68,8 +69,9 @@ private:
     bool prepare(const Setup &setup);
     // The two single-threaded scalers of the planar path.
     bool prepareHalves(const Setup &setup);
-    // Packs the rows [from, to) of planar 8-bit G, B, R into the image.
-    static void packPlanar(const AVFrame &planes, QImage &image, int from, int to);
+    // Packs the rows [from, to) of the image, each holding planar 8-bit G, B, R side by side, in
+    // place (through `line`, room for one line of the three).
+    static void packPlanar(QImage &image, uint8_t *line, int from, int to);
     // Dithers the rows [from, to) of planar 16-bit G, B, R (and A, composited) into the image.
     void packWide(const AVFrame &planes, QImage &image, bool alpha, bool checker, int from, int to) const;
     // An image handed out earlier that nobody holds any more, of the picture's size, if any.
@@ -83,8 +85,8 @@ private:
     std::unique_ptr<BVWorkQueue> m_helper;
     int m_threads = 0;
     std::unique_ptr<MediaDeinterlacer> m_deinterlacer;
-    // Planar intermediate: 16-bit for pictures of more than 8 bits (dithered from here into the
-    // image), 8-bit for the planar path.
+    // 16-bit planar intermediate for pictures of more than 8 bits (dithered from here into the
+    // image).
     std::vector<uint8_t> m_planes;
     std::vector<uint32_t> m_thresholds; // the dither thresholds, 8 rows of one line each
     // The latest images handed out: once released they are written again rather than allocated

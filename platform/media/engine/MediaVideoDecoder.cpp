@@ -106,8 +106,9 @@ bool MediaVideoDecoder::waitForRoom(const MediaGop &gop, uint64_t generation, bo
     std::unique_lock lock(m_mutex);
     if (m_stopping || abandoned(&gop, generation) || m_target.keyframesOnly != keyframesOnly)
         return false;
-    // The playhead wants a frame of another GOP first (reverse play past the window).
-    if (!gop.contains(m_target.ticks) && !m_cache.frameContaining(m_target.ticks))
+    // The frame at the playhead is missing (a seek behind what this pass has given, reverse play
+    // past the window): this pass cannot give it any more.
+    if (!m_cache.frameContaining(m_target.ticks))
         return false;
     m_wake.wait_for(lock, std::chrono::milliseconds(4));
     return true;

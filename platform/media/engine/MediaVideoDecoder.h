@@ -61,8 +61,8 @@ private:
     void decodeGop(const MediaGop &gop, bool keyframesOnly, uint64_t generation, int64_t skipBefore);
     bool abandoned(const MediaGop *gop, uint64_t generation) const;
     // Waits a moment for the cache to make room for a frame ahead of the playhead; false when the
-    // pass is to be given up instead (stopping, a jump elsewhere, a change of mode, or the playhead
-    // wanting a frame of another GOP).
+    // pass is to be given up instead (stopping, a jump elsewhere, a change of mode, or the frame
+    // at the playhead missing).
     bool waitForRoom(const MediaGop &gop, uint64_t generation, bool keyframesOnly);
 
     AVStream *m_stream;
