@@ -97,7 +97,8 @@ struct PreviousConverter
             av_opt_set_int(context, "sws_flags",
                 SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP | SWS_BILINEAR, 0);
             av_opt_set_int(context, "threads", std::clamp(int(std::thread::hardware_concurrency()), 1, 4), 0);
-            sws_init_context(context, nullptr, nullptr);
+            if (sws_init_context(context, nullptr, nullptr) < 0)
+                std::abort();
             sws_setColorspaceDetails(context, sws_getCoefficients(SWS_CS_ITU709), 0,
                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
         }

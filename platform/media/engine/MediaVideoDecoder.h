@@ -40,7 +40,7 @@ public:
     uint64_t fastPasses() const { return m_fastPasses.load(); }
 
     // The most frame threads for pictures over 1080p, whatever the processor count.
-    static constexpr int LargeFrameThreads = 3;
+    static constexpr int LargeFrameThreads = 2;
     // What the pool keeps beyond the cache's frames: the decoder's own references and the
     // pictures in flight.
     static constexpr size_t DecoderAllowance = size_t(64) << 20;
