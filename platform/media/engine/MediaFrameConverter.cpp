@@ -289,10 +289,9 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
         if (!m_helper)
             m_helper = std::make_unique<BVWorkQueue>(QStringLiteral("Picture conversion"));
         std::atomic<bool> lowerDone {false};
-        BVWorkGroup group;
-        group.async(*m_helper, [&] { lowerDone = half(m_halves[1], middle, height); });
+        m_helperJobs.async(*m_helper, [&] { lowerDone = half(m_halves[1], middle, height); });
         const bool upperDone = half(m_halves[0], 0, middle);
-        group.wait();
+        m_helperJobs.wait();
         return upperDone && lowerDone ? image : nullptr;
     }
     if (sws_scale_frame(m_context, dst, frame) < 0)

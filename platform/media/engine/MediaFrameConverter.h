@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/BVWorkGroup.h"
+
 #include <QImage>
 #include <QSize>
 
@@ -81,7 +83,9 @@ private:
     Setup m_setup;
     SwsContext *m_halves[2] = {nullptr, nullptr};
     Setup m_halvesSetup;
-    // Runs the lower half of a planar conversion.
+    // Runs the lower half of a planar conversion. The group outlives the queue's thread, which
+    // may still be leaving it when wait() returns.
+    BVWorkGroup m_helperJobs;
     std::unique_ptr<BVWorkQueue> m_helper;
     int m_threads = 0;
     std::unique_ptr<MediaDeinterlacer> m_deinterlacer;

@@ -40,8 +40,9 @@ bool MediaVideoDecoder::open()
     if (!m_codec || avcodec_parameters_to_context(m_codec, m_stream->codecpar) < 0)
         return false;
     m_codec->pkt_timebase = m_stream->time_base;
-    // Every frame thread holds pictures of its own beside the cache; for pictures over 1080p two
-    // threads of them hold as much as a whole second of 1080p, so their number stays low there.
+    // Every frame thread holds pictures of its own beside the cache (at 4K, 12 MB each and more):
+    // for pictures over 1080p their number is fixed, so that a player's memory does not grow with
+    // the processor count.
     const bool large = int64_t(m_codec->width) * m_codec->height > int64_t(2048) * 1152;
     m_codec->thread_count
         = std::clamp(int(std::thread::hardware_concurrency()) + 1, 2, large ? LargeFrameThreads : 5);
@@ -303,9 +304,12 @@ void MediaVideoDecoder::decodeGop(
             skipped = true; // the GOP has a hole now: not complete
             return;
         }
+        MediaAVFramePtr reference(av_frame_clone(picture));
+        if (!reference)
+            return;
         if (!keyframesOnly) {
             const int64_t pts = picture->best_effort_timestamp;
-            const size_t bytes = MediaFrameCache::frameBytes(picture);
+            const size_t bytes = MediaFrameCache::frameBytes(reference.get());
             MediaFrameCache::Admission admission;
             while ((admission = m_cache.admission(gop.key, pts, duration, bytes))
                 == MediaFrameCache::Admission::Wait) {
@@ -319,9 +323,6 @@ void MediaVideoDecoder::decodeGop(
                 return;
             }
         }
-        MediaAVFramePtr reference(av_frame_clone(picture));
-        if (!reference)
-            return;
         m_cache.insert(
             std::move(reference), picture->best_effort_timestamp, duration, gop.key, keyframesOnly);
         // Called under the lock, so that once setFrameHandler() returns no old handler still runs.
