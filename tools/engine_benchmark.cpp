@@ -342,11 +342,16 @@ int main(int argc, char **argv)
         spinUntil([] { return false; }, 1000);
         const size_t cached = std::accumulate(engines.begin(), engines.end(), size_t(0),
             [](size_t sum, const std::unique_ptr<Engine> &e) { return sum + e->item->cacheBytes(); });
+        // Decoded frames, converted pictures and idle pool buffers stay within the shared budget;
+        // the rest (codec threads and their own pictures, demuxer read-ahead, libraries) is the
+        // fixed overhead, here per player with the process's own start-up share included.
+        const long peakMb = peakKbSelf() / 1024;
+        const long budgetMb = long(MediaFrameCache::sharedBudget() >> 20);
         std::printf(
-            "%d players: peak memory %ld MB, resident %ld MB; frame cache %zu MB of the shared %zu MB "
-            "(%zu MB each)\n",
-            players, peakKbSelf() / 1024, residentKbSelf() / 1024, cached >> 20,
-            MediaFrameCache::sharedBudget() >> 20, engines.front()->item->cacheBudget() >> 20);
+            "%d players: peak memory %ld MB, resident %ld MB; frame cache %zu MB of the shared %ld MB "
+            "(%zu MB each); overhead beyond the budget %ld MB per player\n",
+            players, peakMb, residentKbSelf() / 1024, cached >> 20, budgetMb,
+            engines.front()->item->cacheBudget() >> 20, std::max(peakMb - budgetMb, 0L) / players);
         engines.clear();
         if (useMpv) {
             // The same work for as many mpv processes, one per player: the sum of their peaks.

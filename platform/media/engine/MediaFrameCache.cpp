@@ -109,6 +109,33 @@ size_t MediaFrameCache::bytes() const
     return m_bytes;
 }
 
+void MediaFrameCache::setPictureBytes(size_t bytes)
+{
+    std::lock_guard lock(m_mutex);
+    if (bytes == m_pictureBytes)
+        return;
+    m_pictureBytes = bytes;
+    trimLocked(m_playhead, m_direction);
+}
+
+size_t MediaFrameCache::frameLimit() const
+{
+    std::lock_guard lock(m_mutex);
+    return limitLocked();
+}
+
+size_t MediaFrameCache::limitLocked() const
+{
+    const size_t budget = budgetLocked();
+    return budget > m_pictureBytes ? budget - m_pictureBytes : 0;
+}
+
+bool MediaFrameCache::gopsThinned() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastGopThinned;
+}
+
 size_t MediaFrameCache::lastGopBytes() const
 {
     std::lock_guard lock(m_mutex);
@@ -153,9 +180,15 @@ void MediaFrameCache::beginGroup(int64_t gopKey)
 {
     std::lock_guard lock(m_mutex);
     m_fillingKey = gopKey;
+    // Decoded again for frames it lost: complete once more when every frame has been through.
+    auto it = m_groups.find(gopKey);
+    if (it != m_groups.end() && it->second.thinned) {
+        it->second.complete = false;
+        it->second.thinned = false;
+    }
 }
 
-void MediaFrameCache::markComplete(int64_t gopKey, int64_t gopEnd, bool keyframeOnly)
+void MediaFrameCache::markComplete(int64_t gopKey, int64_t gopEnd, bool keyframeOnly, bool thinned)
 {
     std::lock_guard lock(m_mutex);
     m_fillingKey = MediaStreamTiming::NoTime;
@@ -163,6 +196,7 @@ void MediaFrameCache::markComplete(int64_t gopKey, int64_t gopEnd, bool keyframe
     if (it == m_groups.end())
         return;
     it->second.complete = true;
+    it->second.thinned = it->second.thinned || thinned;
     it->second.keyframeOnly = keyframeOnly;
     it->second.end = gopEnd;
     // A full decode of a GOP supersedes keyframe-only pictures of it.
@@ -177,6 +211,7 @@ void MediaFrameCache::markComplete(int64_t gopKey, int64_t gopEnd, bool keyframe
             }
         }
         m_lastGopBytes = it->second.bytes;
+        m_lastGopThinned = it->second.thinned;
     }
     trimLocked(m_playhead, m_direction);
 }
@@ -205,6 +240,61 @@ std::optional<std::pair<int64_t, int64_t>> MediaFrameCache::completeSpan(int64_t
     if (!it->second.complete || ticks >= it->second.end || (fullOnly && it->second.keyframeOnly))
         return std::nullopt;
     return std::make_pair(it->first, it->second.end);
+}
+
+bool MediaFrameCache::lostFrame(int64_t ticks) const
+{
+    std::lock_guard lock(m_mutex);
+    const Group *group = groupContaining(ticks);
+    if (!group || !group->thinned)
+        return false;
+    auto it = group->frames.upper_bound(ticks);
+    return it == group->frames.begin() || !std::prev(it)->second->contains(ticks)
+        || std::prev(it)->second->keyframeOnly;
+}
+
+int64_t MediaFrameCache::evictionScore(int64_t start, int64_t end, int64_t playhead, int direction)
+{
+    const bool behindForward = end <= playhead;
+    const int64_t distance = behindForward ? playhead - end : std::max<int64_t>(start - playhead, 0);
+    const bool behind = (direction > 0 && behindForward) || (direction < 0 && !behindForward);
+    // Behind the direction of play counts double: it is needed again only after a turn.
+    return behind ? distance * 2 + 1 : distance;
+}
+
+bool MediaFrameCache::isKeptWhole(std::map<int64_t, Group>::const_iterator it, int64_t playhead) const
+{
+    if (it->first == m_fillingKey)
+        return true;
+    auto atPlayhead = m_groups.upper_bound(playhead);
+    if (atPlayhead != m_groups.begin())
+        --atPlayhead;
+    return it == atPlayhead;
+}
+
+MediaFrameCache::Admission MediaFrameCache::admission(
+    int64_t gopKey, int64_t pts, int64_t duration, size_t bytes) const
+{
+    std::lock_guard lock(m_mutex);
+    const int64_t end = pts + std::max<int64_t>(duration, 1);
+    if (m_bytes + bytes <= limitLocked() || (pts <= m_playhead && m_playhead < end))
+        return Admission::Keep;
+    // A frame decoded again takes the place of its former self.
+    if (auto group = m_groups.find(gopKey); group != m_groups.end() && group->second.frames.count(pts))
+        return Admission::Keep;
+    const int64_t score = evictionScore(pts, end, m_playhead, m_direction);
+    for (auto it = m_groups.begin(); it != m_groups.end(); ++it) {
+        if (it->second.frames.empty())
+            continue;
+        // Whole GOPs away from the playhead go before any frame of the one at it.
+        if (!isKeptWhole(it, m_playhead))
+            return Admission::Keep;
+        for (const auto &[framePts, frame] : it->second.frames)
+            if (framePts != pts && evictionScore(frame->pts, frame->end(), m_playhead, m_direction) > score)
+                return Admission::Keep;
+    }
+    const bool ahead = m_direction >= 0 ? pts >= m_playhead : end <= m_playhead;
+    return ahead ? Admission::Wait : Admission::Drop;
 }
 
 size_t MediaFrameCache::bytesAhead(int64_t playhead, int direction) const
@@ -298,25 +388,18 @@ void MediaFrameCache::trim(int64_t playhead, int direction)
 
 void MediaFrameCache::trimLocked(int64_t playhead, int direction)
 {
-    const size_t budget = budgetLocked();
-    while (m_bytes > budget && m_groups.size() > 1) {
-        auto protectedGroup = m_groups.upper_bound(playhead);
-        if (protectedGroup != m_groups.begin())
-            --protectedGroup;
+    const size_t limit = limitLocked();
+    while (m_bytes > limit && m_groups.size() > 1) {
         auto victim = m_groups.end();
         int64_t worst = -1;
         for (auto it = m_groups.begin(); it != m_groups.end(); ++it) {
-            if (it == protectedGroup || it->first == m_fillingKey)
+            if (isKeptWhole(it, playhead))
                 continue;
             const Group &group = it->second;
             const int64_t end = group.complete
                 ? group.end
                 : (group.frames.empty() ? it->first : group.frames.rbegin()->second->end());
-            const bool behindForward = end <= playhead;
-            const int64_t distance = behindForward ? playhead - end : it->first - playhead;
-            const bool behind = (direction > 0 && behindForward) || (direction < 0 && !behindForward);
-            // Behind the direction of play counts double: it is needed again only after a turn.
-            const int64_t score = behind ? distance * 2 + 1 : distance;
+            const int64_t score = evictionScore(it->first, end, playhead, direction);
             if (score > worst) {
                 worst = score;
                 victim = it;
@@ -326,6 +409,31 @@ void MediaFrameCache::trimLocked(int64_t playhead, int direction)
             break;
         m_bytes -= victim->second.bytes;
         m_groups.erase(victim);
+    }
+    // Still over: the GOPs left keep a window of frames around the playhead.
+    while (m_bytes > limit) {
+        Group *victimGroup = nullptr;
+        auto victim = std::map<int64_t, std::shared_ptr<MediaCachedFrame>>::iterator();
+        int64_t worst = -1;
+        for (auto &[key, group] : m_groups) {
+            for (auto it = group.frames.begin(); it != group.frames.end(); ++it) {
+                const MediaCachedFrame &frame = *it->second;
+                if (frame.contains(playhead))
+                    continue;
+                const int64_t score = evictionScore(frame.pts, frame.end(), playhead, direction);
+                if (score > worst) {
+                    worst = score;
+                    victim = it;
+                    victimGroup = &group;
+                }
+            }
+        }
+        if (!victimGroup)
+            break;
+        victimGroup->bytes -= victim->second->bytes;
+        m_bytes -= victim->second->bytes;
+        victimGroup->frames.erase(victim);
+        victimGroup->thinned = true;
     }
 }
 
@@ -341,7 +449,7 @@ std::vector<std::pair<int64_t, int64_t>> MediaFrameCache::completeRanges() const
     std::lock_guard lock(m_mutex);
     std::vector<std::pair<int64_t, int64_t>> ranges;
     for (const auto &[key, group] : m_groups) {
-        if (!group.complete)
+        if (!group.complete || group.thinned)
             continue;
         if (!ranges.empty() && ranges.back().second == key)
             ranges.back().second = group.end;

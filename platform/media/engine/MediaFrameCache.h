@@ -26,8 +26,11 @@ using MediaCachedFramePtr = std::shared_ptr<const MediaCachedFrame>;
 
 // The cache of decoded frames around the playhead, grouped by GOP (keyframe timestamp). A GOP is
 // "complete" once every frame of it has been decoded; only complete GOPs are trusted for stepping.
-// Memory is bounded by a budget: whole GOPs farthest from the playhead go first, those behind the
-// direction of play before those ahead. Used by the decoder, presenter and player threads at once.
+// Memory is bounded by a budget, which the converted pictures the player holds count against too:
+// whole GOPs farthest from the playhead go first, those behind the direction of play before those
+// ahead. A GOP larger than what is left is "thinned": it keeps a window of frames around the
+// playhead and loses the farthest, and a frame it lost is decoded again from the keyframe. Used by
+// the decoder, presenter and player threads at once.
 class MediaFrameCache
 {
 public:
@@ -55,16 +58,34 @@ public:
     // The budget of its own, or its share.
     size_t budget() const;
     size_t bytes() const;
+    // Bytes of converted pictures the player holds beside the cache: they count against the budget.
+    void setPictureBytes(size_t bytes);
+    // What the decoded frames may take: the budget less the pictures.
+    size_t frameLimit() const;
+    // The bytes a decoded picture takes in the cache.
+    static size_t frameBytes(const AVFrame *frame);
+
+    // Where a frame about to be inserted stands: kept (it fits, or something farther from the
+    // playhead goes for it), dropped (it lies behind the playhead in the direction of play and would
+    // be the first to go) or waiting (it lies ahead: it fits once the playhead moves on).
+    enum class Admission { Keep, Drop, Wait };
+    Admission admission(int64_t gopKey, int64_t pts, int64_t duration, size_t bytes) const;
 
     // Decoder thread: adds a frame (the cache takes the reference).
     void insert(MediaAVFramePtr frame, int64_t pts, int64_t duration, int64_t gopKey, bool keyframeOnly);
     // Decoder thread: the GOP whose frames come next (NoTime: none). It is never evicted while it
     // fills, so a GOP marked complete has no holes.
     void beginGroup(int64_t gopKey);
-    // Decoder thread: every frame of the GOP [key, end) is in.
-    void markComplete(int64_t gopKey, int64_t gopEnd, bool keyframeOnly);
+    // Decoder thread: every frame of the GOP [key, end) has been decoded; `thinned` when some were
+    // not kept (dropped for the budget).
+    void markComplete(int64_t gopKey, int64_t gopEnd, bool keyframeOnly, bool thinned = false);
     // The complete GOP span containing the ticks, if any; `fullOnly` ignores keyframe-only GOPs.
+    // A thinned GOP is complete too: what it lost is decoded again when wanted (see lostFrame()).
     std::optional<std::pair<int64_t, int64_t>> completeSpan(int64_t ticks, bool fullOnly) const;
+    // The GOP at the ticks was thinned and the frame there is one it lost.
+    bool lostFrame(int64_t ticks) const;
+    // The last complete GOP had to be thinned: GOPs do not fit the budget whole.
+    bool gopsThinned() const;
     // Bytes of complete GOPs lying entirely ahead of the playhead in the direction (> 0 forward).
     size_t bytesAhead(int64_t playhead, int direction) const;
     // Bytes of the GOPs (complete or not) starting in [from, to).
@@ -83,7 +104,7 @@ public:
     // around the playhead last given here.
     void trim(int64_t playhead, int direction);
     void clear();
-    // Contiguous spans of complete GOPs, in ticks.
+    // Contiguous spans of complete GOPs that hold all their frames, in ticks.
     std::vector<std::pair<int64_t, int64_t>> completeRanges() const;
 
 private:
@@ -93,12 +114,18 @@ private:
         int64_t end = 0;
         bool complete = false;
         bool keyframeOnly = false;
+        // Frames of it went for the budget.
+        bool thinned = false;
         size_t bytes = 0;
     };
-    static size_t frameBytes(const AVFrame *frame);
     const Group *groupContaining(int64_t ticks) const;
     void trimLocked(int64_t playhead, int direction);
     size_t budgetLocked() const;
+    size_t limitLocked() const;
+    // How soon the span [start, end) goes: the higher the sooner.
+    static int64_t evictionScore(int64_t start, int64_t end, int64_t playhead, int direction);
+    // The GOPs trimming never evicts whole: the one at the playhead and the one filling.
+    bool isKeptWhole(std::map<int64_t, Group>::const_iterator it, int64_t playhead) const;
     // Every sharing cache trims to its (new) share.
     static void rebalanceShares(const MediaFrameCache *except);
 
@@ -107,6 +134,8 @@ private:
     size_t m_ownBudget = 0;
     size_t m_bytes = 0;
     size_t m_lastGopBytes = 0;
+    bool m_lastGopThinned = false;
+    size_t m_pictureBytes = 0;
     int64_t m_playhead = 0;
     int m_direction = 0;
     int64_t m_fillingKey = MediaStreamTiming::NoTime;

@@ -4,6 +4,8 @@
 #include "platform/media/engine/MediaDeinterlacer.h"
 #include "platform/media/engine/MediaEngineTypes.h"
 #include "support/BVLog.h"
+#include "support/BVWorkGroup.h"
+#include "support/BVWorkQueue.h"
 
 extern "C" {
 #include <libavutil/buffer.h>
@@ -14,6 +16,8 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -76,6 +80,8 @@ void MediaFrameConverter::setThreadCount(int threads)
 MediaFrameConverter::~MediaFrameConverter()
 {
     sws_freeContext(m_context);
+    for (SwsContext *context : m_halves)
+        sws_freeContext(context);
 }
 
 QSize MediaFrameConverter::outputSize(const QSize &source, const QSize &limit)
@@ -87,7 +93,8 @@ QSize MediaFrameConverter::outputSize(const QSize &source, const QSize &limit)
 
 std::shared_ptr<QImage> MediaFrameConverter::reusableImage(int width, int height)
 {
-    constexpr size_t Kept = 3;
+    // The one on the screen and the one being written.
+    constexpr size_t Kept = 2;
     for (std::shared_ptr<QImage> &image : m_recent) {
         // Only this converter holds it; writing it detaches from any copy a viewer kept.
         if (image.use_count() == 1 && image->width() == width && image->height() == height) {
@@ -102,32 +109,57 @@ std::shared_ptr<QImage> MediaFrameConverter::reusableImage(int width, int height
     return image;
 }
 
+size_t MediaFrameConverter::heldBytes() const
+{
+    size_t total = m_planes.capacity() + m_thresholds.capacity() * sizeof(uint32_t);
+    for (const std::shared_ptr<QImage> &image : m_recent)
+        total += size_t(image->sizeInBytes());
+    return total;
+}
+
+SwsContext *MediaFrameConverter::createContext(const Setup &setup, int threads)
+{
+    SwsContext *context = sws_alloc_context();
+    if (!context)
+        return nullptr;
+    av_opt_set_int(context, "srcw", setup.srcWidth, 0);
+    av_opt_set_int(context, "srch", setup.srcHeight, 0);
+    av_opt_set_int(context, "src_format", setup.srcFormat, 0);
+    av_opt_set_int(context, "dstw", setup.dstWidth, 0);
+    av_opt_set_int(context, "dsth", setup.dstHeight, 0);
+    av_opt_set_int(context, "dst_format", setup.dstFormat, 0);
+    av_opt_set_int(context, "sws_flags", setup.flags, 0);
+    av_opt_set_int(context, "threads", threads, 0);
+    if (sws_init_context(context, nullptr, nullptr) < 0) {
+        sws_freeContext(context);
+        return nullptr;
+    }
+    // Pictures say which matrix and range they use (full-range RGB out).
+    sws_setColorspaceDetails(context, sws_getCoefficients(setup.colorspace), setup.fullRange,
+        sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    return context;
+}
+
 bool MediaFrameConverter::prepare(const Setup &setup)
 {
     if (m_context && setup == m_setup)
         return true;
     sws_freeContext(m_context);
-    m_context = sws_alloc_context();
     m_setup = setup;
-    if (!m_context)
-        return false;
-    av_opt_set_int(m_context, "srcw", setup.srcWidth, 0);
-    av_opt_set_int(m_context, "srch", setup.srcHeight, 0);
-    av_opt_set_int(m_context, "src_format", setup.srcFormat, 0);
-    av_opt_set_int(m_context, "dstw", setup.dstWidth, 0);
-    av_opt_set_int(m_context, "dsth", setup.dstHeight, 0);
-    av_opt_set_int(m_context, "dst_format", setup.dstFormat, 0);
-    av_opt_set_int(m_context, "sws_flags", setup.flags, 0);
-    av_opt_set_int(m_context, "threads", m_threads > 0 ? m_threads : defaultThreads(), 0);
-    if (sws_init_context(m_context, nullptr, nullptr) < 0) {
-        sws_freeContext(m_context);
-        m_context = nullptr;
-        return false;
+    m_context = createContext(setup, m_threads > 0 ? m_threads : defaultThreads());
+    return m_context != nullptr;
+}
+
+bool MediaFrameConverter::prepareHalves(const Setup &setup)
+{
+    if (m_halves[0] && m_halves[1] && setup == m_halvesSetup)
+        return true;
+    m_halvesSetup = setup;
+    for (SwsContext *&context : m_halves) {
+        sws_freeContext(context);
+        context = createContext(setup, 1);
     }
-    // Pictures say which matrix and range they use (full-range RGB out).
-    sws_setColorspaceDetails(m_context, sws_getCoefficients(setup.colorspace), setup.fullRange,
-        sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    return true;
+    return m_halves[0] && m_halves[1];
 }
 
 std::shared_ptr<const QImage> MediaFrameConverter::convert(
@@ -150,6 +182,12 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
     const bool wide = descriptor->comp[0].depth > 8;
     const QSize source(frame->width, frame->height);
     const QSize size = outputSize(source, options.limit);
+    const bool down = size != source;
+    // Large YUV pictures at their own size go through planar RGB (the packed full-chroma output
+    // of swscale dithers every line sequentially, too slow for them), in bands on two threads.
+    const bool planar = !down && !alpha && !(descriptor->flags & AV_PIX_FMT_FLAG_RGB)
+        && (descriptor->flags & AV_PIX_FMT_FLAG_PLANAR) && descriptor->nb_components == 3
+        && int64_t(source.width()) * source.height() > LargePicturePixels;
 
     Setup setup;
     setup.srcWidth = source.width();
@@ -157,11 +195,11 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
     setup.srcFormat = format;
     setup.dstWidth = size.width();
     setup.dstHeight = size.height();
-    setup.dstFormat = wide ? (alpha ? AV_PIX_FMT_GBRAP16 : AV_PIX_FMT_GBRP16) : AV_PIX_FMT_BGRA;
+    setup.dstFormat = wide ? (alpha ? AV_PIX_FMT_GBRAP16 : AV_PIX_FMT_GBRP16)
+                           : (planar ? AV_PIX_FMT_GBRP : AV_PIX_FMT_BGRA);
     // Scaling down averages the pixels each output pixel covers (no moiré on fine detail);
     // otherwise the filter only interpolates the chroma (linearly: a bicubic one costs three
     // times as much for no visible gain on chroma).
-    const bool down = size != source;
     setup.flags
         = SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP | (down ? SWS_AREA : SWS_BILINEAR);
     setup.colorspace = frame->colorspace;
@@ -170,7 +208,7 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
                                                                                               : SWS_CS_ITU601;
     setup.fullRange = frame->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P
         || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P;
-    if (!prepare(setup)) {
+    if (!(planar ? prepareHalves(setup) : prepare(setup))) {
         BVLog::appendLog("Cannot convert pictures of format %s", av_get_pix_fmt_name(format));
         return nullptr;
     }
@@ -189,14 +227,21 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
     dst->width = width;
     dst->height = height;
     // 16-bit planes, each line a multiple of 64 bytes.
-    const int wideStride = (width + 31) / 32 * 32;
+    const int stride = (width * 2 + 63) / 64 * 64;
     const int planes = alpha ? 4 : 3;
-    if (wide) {
-        m_wide.resize(size_t(wideStride) * size_t(height) * size_t(planes));
-        dst->buf[0] = borrowedBuffer(reinterpret_cast<uint8_t *>(m_wide.data()), m_wide.size() * 2);
+    if (planar && !wide) {
+        // The three planes side by side in each line of the image itself, packed in place.
+        dst->buf[0] = borrowedBuffer(image->bits(), size_t(image->sizeInBytes()));
         for (int p = 0; p < planes; ++p) {
-            dst->data[p] = reinterpret_cast<uint8_t *>(m_wide.data() + size_t(p) * wideStride * height);
-            dst->linesize[p] = wideStride * 2;
+            dst->data[p] = image->bits() + size_t(p) * width;
+            dst->linesize[p] = int(image->bytesPerLine());
+        }
+    } else if (wide) {
+        m_planes.resize(size_t(stride) * size_t(height) * size_t(planes));
+        dst->buf[0] = borrowedBuffer(m_planes.data(), m_planes.size());
+        for (int p = 0; p < planes; ++p) {
+            dst->data[p] = m_planes.data() + size_t(p) * stride * height;
+            dst->linesize[p] = stride;
         }
     } else {
         dst->buf[0] = borrowedBuffer(image->bits(), size_t(image->sizeInBytes()));
@@ -205,48 +250,54 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
     }
     if (!dst->buf[0])
         return nullptr;
-    if (sws_scale_frame(m_context, dst, frame) < 0)
-        return nullptr;
-
-    const bool checker = options.checkerboard;
     if (wide) {
-        // 16 bits to 8 with an ordered dither: v8 = floor(v16 x 255 / 65535 + threshold).
-        const uint16_t *g = m_wide.data();
-        const uint16_t *b = g + size_t(wideStride) * height;
-        const uint16_t *r = b + size_t(wideStride) * height;
-        const uint16_t *a = alpha ? r + size_t(wideStride) * height : nullptr;
-        // The thresholds of each of the 8 dither rows along a whole line: the loop below then
-        // runs on plain arrays, which the compiler vectorises.
+        // The thresholds of each of the 8 dither rows along a whole line: the loops then run on
+        // plain arrays, which the compiler vectorises.
         m_thresholds.resize(size_t(8) * size_t(width));
         for (int row = 0; row < 8; ++row)
             for (int x = 0; x < width; ++x)
                 m_thresholds[size_t(row) * width + x] = uint32_t(Bayer[row][x & 7]) * 1024 + 512;
-        for (int y = 0; y < height; ++y) {
-            auto *line = reinterpret_cast<uint32_t *>(image->scanLine(y));
-            const size_t row = size_t(y) * wideStride;
-            const uint8_t *bayer = Bayer[y & 7];
-            if (!a) {
-                const uint32_t *t = m_thresholds.data() + size_t(y & 7) * width;
-                const uint16_t *rl = r + row, *gl = g + row, *bl = b + row;
-                for (int x = 0; x < width; ++x) {
-                    const uint32_t rr = (uint32_t(rl[x]) * 255 + t[x]) >> 16;
-                    const uint32_t gg = (uint32_t(gl[x]) * 255 + t[x]) >> 16;
-                    const uint32_t bb = (uint32_t(bl[x]) * 255 + t[x]) >> 16;
-                    line[x] = 0xff000000u | rr << 16 | gg << 8 | bb;
-                }
-                continue;
+    }
+
+    const bool checker = options.checkerboard;
+    if (planar) {
+        // Each half on its own scaler, in bands packed while they are still in the cache.
+        const int middle = height / 2;
+        const auto half = [&](SwsContext *context, int from, int to) {
+            std::vector<uint8_t> line(wide ? 0 : size_t(width) * 3);
+            const auto pack = [&](int first, int last) {
+                if (wide)
+                    packWide(*dst, *image, alpha, checker, first, last);
+                else
+                    packPlanar(*image, line.data(), first, last);
+            };
+            if (sws_frame_start(context, dst, frame) < 0)
+                return false;
+            bool ok = sws_send_slice(context, 0, unsigned(frame->height)) >= 0;
+            constexpr int Band = 32;
+            for (int y = from; ok && y < to; y += Band) {
+                const int rows = std::min(Band, to - y);
+                ok = sws_receive_slice(context, unsigned(y), unsigned(rows)) >= 0;
+                if (ok)
+                    pack(y, y + rows);
             }
-            for (int x = 0; x < width; ++x) {
-                const uint64_t t = uint64_t(bayer[x & 7]) * 1024 + 512;
-                const uint64_t opacity = a[row + x];
-                const uint64_t under = uint64_t(background(checker, x, y)) * 257 * (65535 - opacity);
-                const auto mix = [&](uint16_t value) {
-                    const uint64_t v16 = (uint64_t(value) * opacity + under + 32767) / 65535;
-                    return uint32_t((v16 * 255 + t) >> 16);
-                };
-                line[x] = 0xff000000u | mix(r[row + x]) << 16 | mix(g[row + x]) << 8 | mix(b[row + x]);
-            }
-        }
+            sws_frame_end(context);
+            return ok;
+        };
+        if (m_threads == 1)
+            return half(m_halves[0], 0, middle) && half(m_halves[1], middle, height) ? image : nullptr;
+        if (!m_helper)
+            m_helper = std::make_unique<BVWorkQueue>(QStringLiteral("Picture conversion"));
+        std::atomic<bool> lowerDone {false};
+        m_helperJobs.async(*m_helper, [&] { lowerDone = half(m_halves[1], middle, height); });
+        const bool upperDone = half(m_halves[0], 0, middle);
+        m_helperJobs.wait();
+        return upperDone && lowerDone ? image : nullptr;
+    }
+    if (sws_scale_frame(m_context, dst, frame) < 0)
+        return nullptr;
+    if (wide) {
+        packWide(*dst, *image, alpha, checker, 0, height);
     } else if (alpha) {
         for (int y = 0; y < height; ++y) {
             auto *line = reinterpret_cast<uint32_t *>(image->scanLine(y));
@@ -262,4 +313,54 @@ std::shared_ptr<const QImage> MediaFrameConverter::convert(
         }
     }
     return image;
+}
+
+void MediaFrameConverter::packPlanar(QImage &image, uint8_t *line, int from, int to)
+{
+    const int width = image.width();
+    for (int y = from; y < to; ++y) {
+        uint8_t *row = image.scanLine(y);
+        std::memcpy(line, row, size_t(width) * 3);
+        const uint8_t *g = line, *b = line + width, *r = line + 2 * width;
+        auto *pixels = reinterpret_cast<uint32_t *>(row);
+        for (int x = 0; x < width; ++x)
+            pixels[x] = 0xff000000u | uint32_t(r[x]) << 16 | uint32_t(g[x]) << 8 | b[x];
+    }
+}
+
+void MediaFrameConverter::packWide(
+    const AVFrame &planes, QImage &image, bool alpha, bool checker, int from, int to) const
+{
+    // 16 bits to 8 with an ordered dither: v8 = floor(v16 x 255 / 65535 + threshold).
+    const int width = image.width();
+    for (int y = from; y < to; ++y) {
+        auto *line = reinterpret_cast<uint32_t *>(image.scanLine(y));
+        const auto row = [&](int plane) {
+            return reinterpret_cast<const uint16_t *>(
+                planes.data[plane] + size_t(y) * planes.linesize[plane]);
+        };
+        const uint16_t *g = row(0), *b = row(1), *r = row(2);
+        if (!alpha) {
+            const uint32_t *t = m_thresholds.data() + size_t(y & 7) * width;
+            for (int x = 0; x < width; ++x) {
+                const uint32_t rr = (uint32_t(r[x]) * 255 + t[x]) >> 16;
+                const uint32_t gg = (uint32_t(g[x]) * 255 + t[x]) >> 16;
+                const uint32_t bb = (uint32_t(b[x]) * 255 + t[x]) >> 16;
+                line[x] = 0xff000000u | rr << 16 | gg << 8 | bb;
+            }
+            continue;
+        }
+        const uint16_t *a = row(3);
+        const uint8_t *bayer = Bayer[y & 7];
+        for (int x = 0; x < width; ++x) {
+            const uint64_t t = uint64_t(bayer[x & 7]) * 1024 + 512;
+            const uint64_t opacity = a[x];
+            const uint64_t under = uint64_t(background(checker, x, y)) * 257 * (65535 - opacity);
+            const auto mix = [&](uint16_t value) {
+                const uint64_t v16 = (uint64_t(value) * opacity + under + 32767) / 65535;
+                return uint32_t((v16 * 255 + t) >> 16);
+            };
+            line[x] = 0xff000000u | mix(r[x]) << 16 | mix(g[x]) << 8 | mix(b[x]);
+        }
+    }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/BVWorkGroup.h"
+
 #include <QImage>
 #include <QSize>
 
@@ -7,6 +9,7 @@
 #include <vector>
 
 struct AVFrame;
+class BVWorkQueue;
 class MediaDeinterlacer;
 struct SwsContext;
 
@@ -33,7 +36,9 @@ struct MediaPictureOptions
 // and range (untagged pictures get the matrix their size suggests), accurate rounding and full
 // chroma interpolation, an area-averaging filter when scaling down, slice threads, ordered
 // dithering from more than 8 bits, transparency composited over black or a checkerboard, and
-// interlaced pictures deinterlaced when asked.
+// interlaced pictures deinterlaced when asked. Pictures over 1080p shown at their own size are
+// converted to planar RGB (8-bit: inside the image's own lines) and packed, in bands, half of them
+// on a thread of the converter's own.
 // One converter per thread: it keeps its scaler between calls.
 class MediaFrameConverter
 {
@@ -49,6 +54,10 @@ public:
     static QSize outputSize(const QSize &source, const QSize &limit);
     // The scaler's threads (1 turns them off; the default follows the processor count).
     void setThreadCount(int threads);
+    // Bytes of the pictures and working buffers the converter keeps between calls.
+    size_t heldBytes() const;
+    // Pictures of more pixels than this (over 1080p) take the planar path at their own size.
+    static constexpr int64_t LargePicturePixels = int64_t(2048) * 1152;
 
 private:
     struct Setup
@@ -58,16 +67,31 @@ private:
         int flags = 0, colorspace = 0, fullRange = 0;
         bool operator==(const Setup &other) const;
     };
+    static SwsContext *createContext(const Setup &setup, int threads);
     bool prepare(const Setup &setup);
+    // The two single-threaded scalers of the planar path.
+    bool prepareHalves(const Setup &setup);
+    // Packs the rows [from, to) of the image, each holding planar 8-bit G, B, R side by side, in
+    // place (through `line`, room for one line of the three).
+    static void packPlanar(QImage &image, uint8_t *line, int from, int to);
+    // Dithers the rows [from, to) of planar 16-bit G, B, R (and A, composited) into the image.
+    void packWide(const AVFrame &planes, QImage &image, bool alpha, bool checker, int from, int to) const;
     // An image handed out earlier that nobody holds any more, of the picture's size, if any.
     std::shared_ptr<QImage> reusableImage(int width, int height);
 
     SwsContext *m_context = nullptr;
     Setup m_setup;
+    SwsContext *m_halves[2] = {nullptr, nullptr};
+    Setup m_halvesSetup;
+    // Runs the lower half of a planar conversion. The group outlives the queue's thread, which
+    // may still be leaving it when wait() returns.
+    BVWorkGroup m_helperJobs;
+    std::unique_ptr<BVWorkQueue> m_helper;
     int m_threads = 0;
     std::unique_ptr<MediaDeinterlacer> m_deinterlacer;
-    // Wide intermediate for pictures of more than 8 bits (dithered from here into the image).
-    std::vector<uint16_t> m_wide;
+    // 16-bit planar intermediate for pictures of more than 8 bits (dithered from here into the
+    // image).
+    std::vector<uint8_t> m_planes;
     std::vector<uint32_t> m_thresholds; // the dither thresholds, 8 rows of one line each
     // The latest images handed out: once released they are written again rather than allocated
     // (fresh memory for every picture shown costs page faults).

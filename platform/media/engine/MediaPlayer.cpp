@@ -597,6 +597,8 @@ void MediaPlayer::show(std::unique_lock<std::mutex> &lock, const MediaCachedFram
     lock.lock();
     if (!m_ready || m_item->cache() != cache)
         return;
+    // The converted pictures count against the cache's budget.
+    cache->setPictureBytes(m_converter->heldBytes());
     m_shown = {frame, image};
     ++m_statistics.presentedFrames;
     if (!m_framePostPending.exchange(true)) {

@@ -40,7 +40,12 @@ bool MediaVideoDecoder::open()
     if (!m_codec || avcodec_parameters_to_context(m_codec, m_stream->codecpar) < 0)
         return false;
     m_codec->pkt_timebase = m_stream->time_base;
-    m_codec->thread_count = std::clamp(int(std::thread::hardware_concurrency()) + 1, 2, 5);
+    // Every frame thread holds pictures of its own beside the cache (at 4K, 12 MB each and more):
+    // for pictures over 1080p their number is fixed, so that a player's memory does not grow with
+    // the processor count.
+    const bool large = int64_t(m_codec->width) * m_codec->height > int64_t(2048) * 1152;
+    m_codec->thread_count
+        = std::clamp(int(std::thread::hardware_concurrency()) + 1, 2, large ? LargeFrameThreads : 5);
     m_pool.install(m_codec);
     if (avcodec_open2(m_codec, codec, nullptr) < 0) {
         BVLog::appendLog("Cannot open the %s decoder", codec->name);
@@ -97,24 +102,50 @@ bool MediaVideoDecoder::abandoned(const MediaGop *gop, uint64_t generation) cons
     return !gop || !gop->contains(m_jumpTicks.load());
 }
 
-bool MediaVideoDecoder::nextWanted(const Target &target, int64_t *wanted) const
+bool MediaVideoDecoder::waitForRoom(const MediaGop &gop, uint64_t generation, bool keyframesOnly)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_stopping || abandoned(&gop, generation) || m_target.keyframesOnly != keyframesOnly)
+        return false;
+    // The frame at the playhead is missing (a seek behind what this pass has given, reverse play
+    // past the window): this pass cannot give it any more.
+    if (!m_cache.frameContaining(m_target.ticks))
+        return false;
+    m_wake.wait_for(lock, std::chrono::milliseconds(4));
+    return true;
+}
+
+bool MediaVideoDecoder::nextWanted(const Target &target, int64_t *wanted)
 {
     const int64_t end = m_demuxer.endTicks();
     const bool full = !target.keyframesOnly;
-    const size_t budget = m_cache.budget();
+    const size_t budget = m_cache.frameLimit();
     const auto pastEnd = [&](int64_t t) { return end != MediaStreamTiming::NoTime && t >= end; };
     int64_t t = std::max(target.ticks, m_timing.startTicks);
     if (pastEnd(t) && end != MediaStreamTiming::NoTime)
         t = end - 1;
 
     auto span = m_cache.completeSpan(t, full);
-    if (!span) {
+    // A GOP thinned to a window around the playhead is decoded again for a frame it lost, once per
+    // playhead (a frame that decoding cannot give is not asked for over and over).
+    const bool lost = span && full && m_cache.lostFrame(t);
+    if (!lost)
+        m_windowMiss = MediaStreamTiming::NoTime;
+    if (!span || (lost && t != m_windowMiss)) {
+        if (lost)
+            m_windowMiss = t;
         *wanted = t;
         return true;
     }
     const size_t gopBytes = std::max<size_t>(m_cache.lastGopBytes(), 1);
+    const bool thinned = m_cache.gopsThinned();
     const auto roomFor = [&](int direction) {
-        return m_cache.bytesAhead(target.ticks, direction) + gopBytes <= budget * 55 / 100;
+        const size_t ahead = m_cache.bytesAhead(target.ticks, direction);
+        // GOPs that do not fit whole stream through the window: the next one is decoded as soon as
+        // none lies ahead, its frames coming in as the playhead makes room.
+        if (thinned)
+            return ahead == 0;
+        return ahead + gopBytes <= budget * 55 / 100;
     };
     const auto before = [&](std::pair<int64_t, int64_t> s) {
         return target.keyframesOnly ? std::min(s.first - 1, t - target.stride) : s.first - 1;
@@ -167,8 +198,9 @@ void MediaVideoDecoder::run()
                 return;
             target = m_target;
         }
-        // The decoder's own references and the pictures in flight come on top of the cache.
-        m_pool.setCapacity(m_cache.budget() + (size_t(64) << 20));
+        // Idle buffers count against the budget with the cache's frames; the decoder's own
+        // references and the pictures in flight have an allowance on top.
+        m_pool.setCapacity(m_cache.frameLimit() + DecoderAllowance);
         int64_t wanted = 0;
         if (!nextWanted(target, &wanted)) {
             std::unique_lock lock(m_mutex);
@@ -258,7 +290,12 @@ void MediaVideoDecoder::decodeGop(
     // picture shows where it really ends.
     MediaAVFramePtr previous;
     int64_t previousDuration = 0;
+    // Frames not kept for the budget (the GOP is then thinned), and a wait for room given up.
+    bool dropped = false;
+    bool stalled = false;
     const auto deliver = [&](const AVFrame *picture, int64_t duration) {
+        if (stalled)
+            return;
         // Pictures on the way to a sought frame are not kept: their buffers go straight back to
         // the pool instead of making it grow, and the full pass that follows decodes them anyway.
         if (skipBefore != MediaStreamTiming::NoTime
@@ -270,6 +307,22 @@ void MediaVideoDecoder::decodeGop(
         MediaAVFramePtr reference(av_frame_clone(picture));
         if (!reference)
             return;
+        if (!keyframesOnly) {
+            const int64_t pts = picture->best_effort_timestamp;
+            const size_t bytes = MediaFrameCache::frameBytes(reference.get());
+            MediaFrameCache::Admission admission;
+            while ((admission = m_cache.admission(gop.key, pts, duration, bytes))
+                == MediaFrameCache::Admission::Wait) {
+                if (!waitForRoom(gop, generation, keyframesOnly)) {
+                    stalled = true;
+                    return;
+                }
+            }
+            if (admission == MediaFrameCache::Admission::Drop) {
+                dropped = true;
+                return;
+            }
+        }
         m_cache.insert(
             std::move(reference), picture->best_effort_timestamp, duration, gop.key, keyframesOnly);
         // Called under the lock, so that once setFrameHandler() returns no old handler still runs.
@@ -334,7 +387,7 @@ void MediaVideoDecoder::decodeGop(
     for (size_t i = 0; i < gop.packets.size(); ++i) {
         if (keyframesOnly && i > 0)
             break;
-        if (m_stopping || abandoned(&gop, generation)) {
+        if (m_stopping || stalled || abandoned(&gop, generation)) {
             cancelled = true;
             break;
         }
@@ -370,6 +423,7 @@ void MediaVideoDecoder::decodeGop(
         }
     }
     m_codec->skip_frame = AVDISCARD_DEFAULT;
+    cancelled = cancelled || stalled;
     if (!cancelled) {
         avcodec_send_packet(m_codec, nullptr);
         receive();
@@ -378,8 +432,8 @@ void MediaVideoDecoder::decodeGop(
             settle(keyframesOnly || gop.end <= pts ? pts + previousDuration : gop.end);
         }
     }
-    if (!cancelled && !skipped) {
-        m_cache.markComplete(gop.key, gop.end, keyframesOnly);
+    if (!cancelled && !stalled && !skipped) {
+        m_cache.markComplete(gop.key, gop.end, keyframesOnly, dropped);
         if (gop.key == m_fastPassGop)
             m_fastPassGop = MediaStreamTiming::NoTime;
     } else
