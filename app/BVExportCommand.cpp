@@ -7,6 +7,7 @@
 #include "markers/BVMarkerStore.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaFrameIndex.h"
 #include "platform/media/MediaFrameRate.h"
 #include "player/BVAVFoundation.h"
 #include "player/BVTimecode.h"
@@ -54,6 +55,7 @@ struct MediaClock
     int64_t startFrame = 0;
     int rateNum = 0;
     int rateDen = 1;
+    std::shared_ptr<const MediaFrameIndex> realFrames;
 
     explicit MediaClock(const std::shared_ptr<MediaAsset> &asset)
     {
@@ -69,6 +71,8 @@ struct MediaClock
             rateNum = video.first().frameRateNumerator();
             rateDen = video.first().frameRateDenominator();
         }
+        if (!video.isEmpty())
+            realFrames = video.first().frameIndex();
     }
     // Frames from the first frame to a displayed source timecode; -1 when it is not one.
     int64_t frameOf(const QString &timecode) const
@@ -77,9 +81,12 @@ struct MediaClock
             return -1;
         return BVTimecode::frameCountFromTimecode(timecode, timebase, ntsc, dropFrame, startFrame);
     }
-    // The exact start of a frame, from the stream's rational rate.
+    // The exact start of a frame: the real frame of variable-rate footage, else from the
+    // stream's rational rate.
     MediaTime timeOf(int64_t frame) const
     {
+        if (realFrames)
+            return realFrames->timeOfFrame(frame);
         if (rateNum > 0)
             return MediaTime(frame * rateDen, rateNum);
         return BVAVFoundation::timeFromFrameCount(frame, fps);
@@ -337,6 +344,9 @@ QImage annotationLayer(
     if (markers.isEmpty())
         return {};
     const MediaFrameRate rate = BVAVFoundation::frameRateForAsset(asset);
+    const QList<MediaTrack> video = asset->tracksWithMediaType(MediaType::video);
+    const std::shared_ptr<const MediaFrameIndex> realFrames
+        = video.isEmpty() ? nullptr : video.first().frameIndex();
     QImage layer(size.toSize(), QImage::Format_RGBA8888_Premultiplied);
     layer.fill(Qt::transparent);
     bool drawn = false;
@@ -344,7 +354,10 @@ QImage annotationLayer(
         QPainter painter(&layer);
         drawn = BVDocumentAnnotationController::drawStoredAnnotation(
             markers, frame,
-            [rate](const MediaTime &position) { return std::max<int64_t>(0, rate.frameAtTime(position)); },
+            [rate, realFrames](const MediaTime &position) {
+                return std::max<int64_t>(
+                    0, realFrames ? realFrames->frameAtTime(position) : rate.frameAtTime(position));
+            },
             painter, QRectF(QPointF(0, 0), size));
     }
     return drawn ? layer : QImage();

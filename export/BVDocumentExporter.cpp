@@ -77,6 +77,12 @@ MediaFrameRate BVDocumentExporter::frameRate() const
     return media ? media->frameRate() : MediaFrameRate();
 }
 
+int64_t BVDocumentExporter::frameAtTime(const MediaTime &time) const
+{
+    const BVMediaObject *media = m_document.mediaObject();
+    return media ? media->frameAtTime(time) : BVExportSource::frameAtTime(time);
+}
+
 int64_t BVDocumentExporter::timebase() const
 {
     const BVMediaObject *media = m_document.mediaObject();

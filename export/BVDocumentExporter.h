@@ -46,6 +46,7 @@ public:
     QSizeF naturalSize() const override;
     double fps() const override;
     MediaFrameRate frameRate() const override;
+    int64_t frameAtTime(const MediaTime &time) const override;
     int64_t timebase() const override;
     bool ntsc() const override;
     bool dropFrame() const override;

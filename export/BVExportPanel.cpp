@@ -118,12 +118,9 @@ void BVExportPanel::changeAudioCodec()
 
 int64_t BVExportPanel::framesAt(const MediaTime &time) const
 {
-    // The frame the in point shows, by the media's exact rate: a float rate loses a frame now and
-    // then far into a 29.97 or 23.976 clip.
-    MediaFrameRate rate = m_source->frameRate();
-    if (!rate.isValid())
-        rate = MediaFrameRate::fromFps(m_source->fps());
-    return std::max<int64_t>(0, rate.frameAtTime(time));
+    // The frame the in point shows, by the media's own frame rule: a float rate loses a frame now
+    // and then far into a 29.97 or 23.976 clip, and variable-rate footage counts its real frames.
+    return std::max<int64_t>(0, m_source->frameAtTime(time));
 }
 
 QString BVExportPanel::startTimecode() const

@@ -24,6 +24,15 @@ public:
     // The exact rate frames and times convert through (the media's own; by default the one the
     // decimal rate stands for).
     virtual MediaFrameRate frameRate() const { return MediaFrameRate::fromFps(fps()); }
+    // The frame showing at a time: by the exact rate, or by the real frames of variable-rate
+    // footage when the media counts them.
+    virtual int64_t frameAtTime(const MediaTime &time) const
+    {
+        MediaFrameRate rate = frameRate();
+        if (!rate.isValid())
+            rate = MediaFrameRate::fromFps(fps());
+        return rate.frameAtTime(time);
+    }
     virtual int64_t timebase() const = 0;
     virtual bool ntsc() const = 0;
     virtual bool dropFrame() const = 0;

@@ -19,6 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 class FakeSource : public BVExportSource
@@ -35,6 +38,15 @@ public:
     {
         return exact.isValid() ? exact : BVExportSource::frameRate();
     }
+    int64_t frameAtTime(const MediaTime &time) const override
+    {
+        if (realFrameStarts.empty())
+            return BVExportSource::frameAtTime(time);
+        // Starts in thirtieths of a second; a hair of tolerance for the time's own rounding.
+        const double ticks = time.seconds() * 30 + 1e-6;
+        const auto after = std::upper_bound(realFrameStarts.begin(), realFrameStarts.end(), ticks);
+        return int64_t(after - realFrameStarts.begin()) - 1;
+    }
     MediaTimeRange inOutRange() const override { return range; }
     QString title() const override { return QStringLiteral("clip"); }
     QWidget *window() const override { return nullptr; }
@@ -47,6 +59,7 @@ public:
     bool drop = false;
     QString start = QStringLiteral("10:00:00:00");
     MediaFrameRate exact; // the stream's own rate; none: the one the decimal rate stands for
+    std::vector<double> realFrameStarts; // variable-rate footage: each real frame's start, in 1/30 s
 };
 
 // The label `frames` frames after a start label, counted one frame at a time: at 30 frames a
@@ -287,4 +300,25 @@ TEST(ExportPanel, InPointsFarIntoNtscClipsGiveTheirSourceTimecode)
     source.range = MediaTimeRange(MediaTime(17982 * 33366, 1000000), MediaTime(33366 * 30, 1000000));
     EXPECT_EQ(panel.makeExport(QStringLiteral("/tmp/camera.mov"))->timecodeStart,
         countOn(0, 0, 0, 0, 17982, 30, false));
+}
+
+// Variable-rate footage counts its real frames: an in point at the 40th real frame starts the
+// export at the 40th label after the start, wherever the average rate would put it.
+TEST(ExportPanel, VariableRateInPointsCountRealFrames)
+{
+    FakeSource source;
+    source.rate = 30;
+    source.base = 30;
+    source.start = QStringLiteral("00:00:00:00");
+    // Frames of 1/30 s with every third one held twice as long (a phone dropping frames).
+    int64_t start = 0;
+    for (int k = 0; k < 90; ++k) {
+        source.realFrameStarts.push_back(double(start));
+        start += (k % 3 == 2) ? 2 : 1;
+    }
+    BVExportPanel panel(&source, nullptr);
+    source.range = MediaTimeRange(MediaTime(int64_t(source.realFrameStarts[40]), 30), MediaTime(30, 30));
+    EXPECT_EQ(panel.makeExport(QStringLiteral("/tmp/vfr.mov"))->timecodeStart, QStringLiteral("00:00:01:10"));
+    EXPECT_EQ(
+        panel.makeTrim(QStringLiteral("/tmp/vfr-trim.mov"))->timecodeStart, QStringLiteral("00:00:01:10"));
 }
