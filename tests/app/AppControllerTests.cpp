@@ -16,12 +16,16 @@
 #include "common/BVTestSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -50,6 +54,37 @@ QStringList names(const QStringList &paths)
     for (const QString &path : paths)
         result.append(QFileInfo(path).fileName());
     return result;
+}
+
+// A job the test ends by hand.
+class ManualItem : public BVActivityItem
+{
+public:
+    using BVActivityItem::BVActivityItem;
+    void end(int status) { setStatus(status); }
+};
+
+// Clicks the named button of the next alert that shows and notes its text; a timer that keeps
+// looking until stopped.
+QTimer *answerAlerts(const QString &button, QStringList *seen)
+{
+    auto *timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [button, seen] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            for (QAbstractButton *candidate : box->buttons()) {
+                if (candidate->text() == button) {
+                    seen->append(box->text());
+                    candidate->click();
+                    return;
+                }
+            }
+        }
+    });
+    timer->start(20);
+    return timer;
 }
 
 } // namespace
@@ -292,4 +327,39 @@ TEST_F(AppController, RecentDocumentsLeaveOutStillsAndCachedCloudFiles)
         documents->noteNewRecentDocumentURL(QUrl::fromLocalFile(QStringLiteral("/m/%1.mov").arg(i)));
     EXPECT_EQ(documents->recentDocumentURLs().size(), BVDocumentController::maximumRecentDocumentCount);
     EXPECT_EQ(documents->recentDocumentURLs().first(), QUrl::fromLocalFile("/m/19.mov"));
+}
+
+TEST_F(AppController, QuittingAsksWhileAJobStillWorksAndCancelsThemAll)
+{
+    BVAppController controller;
+    BVActivityController *activity = controller.activityController();
+    auto running = std::make_shared<ManualItem>(QStringLiteral("Download: a.mov"));
+    auto queued = std::make_shared<ManualItem>(QStringLiteral("Download: b.mov"));
+    activity->addItem(running);
+    activity->addItem(queued);
+    activity->window()->hide();
+
+    QStringList seen;
+    std::unique_ptr<QTimer> answer(answerAlerts(QStringLiteral("Cancel"), &seen));
+    EXPECT_FALSE(controller.applicationShouldTerminate());
+    EXPECT_EQ(
+        seen, QStringList {QStringLiteral("Tasks are still processing. Are you sure you wish to quit?")});
+    EXPECT_TRUE(activity->window()->isVisible()); // the jobs are shown with the question
+    EXPECT_FALSE(running->isCancelled());
+    EXPECT_EQ(running->status(), BVActivityItem::Running);
+
+    // The next job runs now: still a question. Quit cancels it.
+    running->end(BVActivityItem::Finished);
+    seen.clear();
+    answer.reset(answerAlerts(QStringLiteral("Quit"), &seen));
+    EXPECT_TRUE(controller.applicationShouldTerminate());
+    EXPECT_EQ(seen.size(), 1);
+    EXPECT_TRUE(queued->isCancelled());
+    EXPECT_FALSE(running->isCancelled());
+
+    // Nothing works any more: no question.
+    seen.clear();
+    EXPECT_TRUE(controller.applicationShouldTerminate());
+    BVTest::spin(std::chrono::milliseconds(100));
+    EXPECT_TRUE(seen.isEmpty());
 }
