@@ -64,6 +64,24 @@ public:
     void end(int status) { setStatus(status); }
 };
 
+// A cloud file as the document's cloud review would show it.
+class CloudFile : public BVDocumentCloudReview
+{
+public:
+    CloudFile(qlonglong id, QString title)
+        : id(id)
+        , title(std::move(title))
+    { }
+    qlonglong veloFileID() const override { return id; }
+    QString fileTitle() const override { return title; }
+    bool veloIsCached() const override { return cached; }
+    void setVeloIsCached(bool on) override { cached = on; }
+
+    qlonglong id;
+    QString title;
+    bool cached = false;
+};
+
 // Clicks the named button of the next alert that shows and notes its text; a timer that keeps
 // looking until stopped.
 QTimer *answerAlerts(const QString &button, QStringList *seen)
@@ -362,4 +380,41 @@ TEST_F(AppController, QuittingAsksWhileAJobStillWorksAndCancelsThemAll)
     EXPECT_TRUE(controller.applicationShouldTerminate());
     BVTest::spin(std::chrono::milliseconds(100));
     EXPECT_TRUE(seen.isEmpty());
+}
+
+TEST_F(AppController, ACachedCloudFileReplacesTheStreamInItsDocumentsOnly)
+{
+    BVAppController controller;
+    BVDocumentController *documents = BVDocumentController::sharedDocumentController();
+    const QString stream = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), "4"});
+    const QString other = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), "2"});
+    ASSERT_TRUE(controller.applicationOpenFile(stream));
+    ASSERT_TRUE(controller.applicationOpenFile(other));
+    ASSERT_EQ(documents->documents().size(), 2);
+    BVDocument *cloud = documents->documents().at(0);
+    BVDocument *unrelated = documents->documents().at(1);
+    auto review = std::make_unique<CloudFile>(12, QStringLiteral("Reel 12"));
+    CloudFile *file = review.get();
+    cloud->setCloudReview(std::move(review));
+    unrelated->setCloudReview(std::make_unique<CloudFile>(13, QStringLiteral("Reel 13")));
+    ASSERT_TRUE(BVTest::waitFor([&] { return cloud->isReady() && unrelated->isReady(); }));
+    cloud->forward1Second();
+    ASSERT_TRUE(BVTest::waitFor([&] { return cloud->currentTime().seconds() >= 0.99; }));
+    const double before = cloud->currentTime().seconds();
+
+    // The copy in the file cache (here: a second file of the same length) becomes the media.
+    const QString copy = BVTest::makeTempFolder() + QStringLiteral("/12.mov");
+    ASSERT_TRUE(QFile::copy(stream, copy));
+    controller.activityController()->activityFileCached(12, copy);
+    EXPECT_TRUE(file->cached);
+    EXPECT_EQ(cloud->fileURL(), QUrl::fromLocalFile(copy));
+    EXPECT_EQ(unrelated->fileURL(), QUrl::fromLocalFile(other));
+    ASSERT_TRUE(BVTest::waitFor([&] { return cloud->isReady(); }));
+    ASSERT_TRUE(BVTest::waitFor([&] { return std::abs(cloud->currentTime().seconds() - before) < 0.05; }))
+        << cloud->currentTime().seconds() << " instead of " << before;
+    EXPECT_EQ(cloud->window()->windowTitle(), QStringLiteral("Reel 12 (cached)"));
+    EXPECT_FALSE(unrelated->window()->windowTitle().contains(QStringLiteral("cached")));
+    EXPECT_TRUE(
+        BVTest::waitFor([] { return logText().contains(QStringLiteral("Cache complete - Reel 12")); }));
+    EXPECT_FALSE(logText().contains(QStringLiteral("Cache complete - Reel 13")));
 }
