@@ -7,13 +7,18 @@
 #include "export/BVActivityItemDownload.h"
 #include "export/BVActivityWindow.h"
 #include "export/BVDocumentExporter.h"
+#include "player/BVDocument.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -366,4 +371,43 @@ TEST(DownloadNames, CachedFilesAreNamedByIdAndExtension)
     EXPECT_EQ(BVDocumentExporter::cacheDestination(
                   folder, 42, QUrl(QStringLiteral("https://velora.example.com/stream?id=42")), true),
         folder + QStringLiteral("/42.wav"));
+}
+
+TEST_F(DownloadJob, TheDocumentsDownloadCommandAsksWhereAndQueuesTheDownload)
+{
+    DownloadServer server;
+    server.body = patternBytes(250000);
+    BVDocument document;
+    BVDocumentExporter::install(document, &controller);
+    const QString movie = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), "1"});
+    ASSERT_TRUE(document.readFromURL(QUrl::fromLocalFile(movie), BVDocument::movieType()));
+    ASSERT_TRUE(BVTest::waitFor([&] { return document.isReady(); }));
+    // The document plays a network address.
+    document.setFileURL(server.url(QStringLiteral("/review/Scene%2012.mov?token=x")));
+    document.play();
+
+    QString proposed;
+    const QString chosen = folder + QStringLiteral("/Scene 12 v2.mov");
+    QTimer::singleShot(300, [&] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<QFileDialog *>(widget);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            proposed = name->text();
+            name->setText(chosen);
+            static_cast<QDialog *>(dialog)->accept();
+        }
+    });
+    document.downloadFile();
+    EXPECT_EQ(proposed, QStringLiteral("Scene 12.mov"));
+    EXPECT_FALSE(document.mediaObject()->isPlaying());
+    ASSERT_EQ(controller.items().size(), 1u);
+    EXPECT_EQ(controller.items()[0]->description(), QStringLiteral("Download: Scene 12 v2.mov"));
+    ASSERT_TRUE(BVTest::waitFor([&] { return ended(*controller.items()[0]); }));
+    EXPECT_EQ(BVTest::readFile(chosen), server.body);
+    ASSERT_EQ(notifications.size(), 1);
+    EXPECT_EQ(notifications[0].description, QStringLiteral("Scene 12 v2"));
+    document.cleanup();
 }
