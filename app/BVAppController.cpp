@@ -52,6 +52,17 @@ BVAppController::BVAppController()
         BVGrowl::defaultController()->postGrowlNotification(
             title, description, QImage(), BVGrowl::defaultNotificationName, QVariant());
     });
+    // A cloud file that arrived in the file cache: every document showing it plays the local copy.
+    m_activity->setCacheHandler([](qlonglong fileID, const QString &path) {
+        for (BVDocument *document : BVDocument::openDocuments()) {
+            if (!document->isVelo() || document->veloFileID() != fileID)
+                continue;
+            const QString title = document->cloudReview()->fileTitle();
+            BVGrowl::defaultController()->postGrowlNotification(
+                QStringLiteral("Cache complete"), title.isEmpty() ? document->displayName() : title);
+            document->replaceURLWithCachedFile(path);
+        }
+    });
     BVDocumentController::sharedDocumentController()->setActivityController(m_activity);
     // Every document window carries the preference backup and activity commands.
     connect(BVDocumentController::sharedDocumentController(), &BVDocumentController::documentsChanged, this,

@@ -120,6 +120,12 @@ void BVActivityController::activityNotification(const QString &title, const QStr
         m_notifier(title, description);
 }
 
+void BVActivityController::activityFileCached(qlonglong fileID, const QString &path)
+{
+    if (m_cacheHandler)
+        m_cacheHandler(fileID, path);
+}
+
 void BVActivityController::reload()
 {
     if (BVMainThread::isMainThread()) {

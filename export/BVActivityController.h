@@ -46,9 +46,17 @@ public:
         m_notifier = std::move(notifier);
     }
 
+    // What happens when a cloud file has been cached: the application switches the documents that
+    // show it to the local copy (nothing until set).
+    void setCacheHandler(std::function<void(qlonglong fileID, const QString &path)> handler)
+    {
+        m_cacheHandler = std::move(handler);
+    }
+
     void activityProgress(double progress, BVActivityItem *item) override;
     void activityStatusChanged(BVActivityItem *item) override;
     void activityNotification(const QString &title, const QString &description) override;
+    void activityFileCached(qlonglong fileID, const QString &path) override;
 
 Q_SIGNALS:
     // The rows changed (a job added, its status or its progress).
@@ -60,4 +68,5 @@ private:
     std::vector<std::shared_ptr<BVActivityItem>> m_items;
     QPointer<BVActivityWindow> m_window;
     std::function<void(const QString &, const QString &)> m_notifier;
+    std::function<void(qlonglong, const QString &)> m_cacheHandler;
 };

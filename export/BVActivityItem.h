@@ -23,6 +23,12 @@ public:
         (void)title;
         (void)description;
     }
+    // A cloud file arrived in the local file cache at the path.
+    virtual void activityFileCached(qlonglong fileID, const QString &path)
+    {
+        (void)fileID;
+        (void)path;
+    }
 };
 
 // One long job of the activity window: queued (0), running (1), finished (2) or failed (-1);

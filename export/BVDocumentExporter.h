@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QUrl>
 
 #include <memory>
 
@@ -37,6 +38,8 @@ public:
     void trim() override;
     void exportFrame(bool alternate) override;
     void saveFrame(const QString &path, int format) override;
+    void downloadFile() override;
+    void cacheVeloFile() override;
     void attachInfoPanel(QWidget *panel) override;
     void populateInfo() override;
     void cleanup() override;
@@ -62,6 +65,13 @@ public:
     BVInfoPanel *infoPanel() const { return m_infoPanel; }
     // The frame format pop-up of the frame save panel (`exportFrameFormatPopUp`).
     QComboBox *exportFrameFormatPopUp() const { return m_frameFormat; }
+    // The name the download's save panel proposes: the title (or the address's last path
+    // component), with the address's extension when it has none.
+    static QString proposedDownloadName(const QString &title, const QUrl &url);
+    // The file of the local cache a cloud file goes to: "<folder>/<id>.<extension>", the extension
+    // the address's, or "mp4" ("wav" for audio) when it has none or it is "php".
+    static QString cacheDestination(const QString &folder, qlonglong fileID, const QUrl &url, bool audioOnly);
+
     // Where the alternate command saves: the desktop, under the proposed name made unique there.
     QString desktopFramePath() const;
 
@@ -74,6 +84,7 @@ Q_SIGNALS:
 
 private:
     QString frameBaseName() const;
+    void discardCachedFile();
     void frameWritten(const QString &path, const QString &wanted);
     void frameNotGenerated(const BVError &error);
     // The annotation to draw over the frame at the current time, as a transparent layer of the

@@ -140,6 +140,16 @@ void BVDocument::saveFrame(const QString &path, int format)
     m_export->saveFrame(path, format);
 }
 
+void BVDocument::downloadFile()
+{
+    m_export->downloadFile();
+}
+
+void BVDocument::cacheVeloFile()
+{
+    m_export->cacheVeloFile();
+}
+
 void BVDocument::loadMarkers()
 {
     m_markers->loadMarkers();
@@ -431,6 +441,22 @@ void BVDocument::loadPlaylistItem(const QUrl &url)
     m_playbackResumePos = MediaTime::zero();
     m_lastBufferedRanges.clear();
     loadAVFAsset(url);
+    Q_EMIT titleChanged();
+}
+
+void BVDocument::replaceURLWithCachedFile(const QString &path)
+{
+    if (m_isUnloading || !isVelo())
+        return;
+    const bool wasPlaying = m_mediaObject && m_mediaObject->isPlaying();
+    const MediaTime time = currentTime();
+    const bool audioOnly = m_mediaObject && m_mediaObject->isAudioOnly();
+    m_cloudReview->setVeloIsCached(true);
+    m_fileURL = QUrl::fromLocalFile(path);
+    m_lastBufferedRanges.clear();
+    startLoadingAsset(m_fileURL, audioOnly);
+    m_mediaObject->setShouldPlayWhenLoaded(wasPlaying);
+    setSeekOnLoad(time);
     Q_EMIT titleChanged();
 }
 

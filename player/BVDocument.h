@@ -311,6 +311,11 @@ public:
     void trim();
     void exportFrame(bool alternate = false);
     void saveFrame(const QString &path, int format);
+    void downloadFile();
+    void cacheVeloFile();
+    // The cloud file arrived in the local file cache: the local copy becomes the media, playing on
+    // from the same time if it was playing, and the window title says "(cached)".
+    void replaceURLWithCachedFile(const QString &path);
 
     // What features read of the document. Times follow the program's one frame rule.
     MediaTime currentTime() const;

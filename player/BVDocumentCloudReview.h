@@ -20,6 +20,12 @@ public:
     virtual QString fileTitle() const { return {}; }
     // The file is kept in the local file cache.
     virtual bool veloIsCached() const { return false; }
+    virtual void setVeloIsCached(bool cached) { (void)cached; }
+    // The folder of the local file cache for the file's site; empty when the file cannot be cached.
+    virtual QString fileCacheFolder() const { return {}; }
+    // Asks the service for a new streaming address of the file, which then replaces the media (a
+    // cached copy was discarded).
+    virtual void generateURLForFile() { }
     // Sends the current position to the cloud file's record.
     virtual void saveVeloPlaybackPosition(double seconds) { (void)seconds; }
     // The cloud file's last position in seconds.

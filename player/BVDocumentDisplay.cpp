@@ -275,6 +275,10 @@ void BVDocument::seekToStartPosition()
         return;
     }
     const MediaTime target = m_mediaObject->timeOfFrame(m_mediaObject->frameAtTime(m_seekOnLoad));
+    // A report of the media that was replaced: the new one cannot place frames yet, and its own
+    // ready report follows.
+    if (!target.isNumeric())
+        return;
     m_seekOnLoad = MediaTime::invalid();
     QPointer<BVDocument> self(this);
     m_mediaObject->seekToTime(target, [self](bool) {

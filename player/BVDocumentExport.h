@@ -28,6 +28,12 @@ public:
         (void)path;
         (void)format;
     }
+    // Asks where to save the file the document plays (a cloud file or a network address) and
+    // queues its download.
+    virtual void downloadFile() { }
+    // A cloud file: queues its copy into the local file cache, or discards the cached copy and
+    // streams it again.
+    virtual void cacheVeloFile() { }
     // The window was built: the information panel's table goes into its window.
     virtual void attachInfoPanel(QWidget *panel) { (void)panel; }
     // The media became ready or the in/out points changed: the information rows are rebuilt.

@@ -684,8 +684,14 @@ bool BVDocument::validateMenuItem(QAction *item) const
         || name == QLatin1String("trim"))
         return exportable;
     if (name == QLatin1String("downloadFile"))
-        return isVelo() || scheme.startsWith(QLatin1String("http")) || scheme == QLatin1String("ftp");
-    if (name == QLatin1String("cacheFile") || name == QLatin1String("viewOnWeb"))
+        return asset
+            && (isVelo() || scheme.startsWith(QLatin1String("http")) || scheme == QLatin1String("ftp"));
+    if (name == QLatin1String("cacheFile")) {
+        item->setText(m_cloudReview->veloIsCached() ? QStringLiteral("Discard cached file")
+                                                    : QStringLiteral("Cache current file"));
+        return isVelo() && asset;
+    }
+    if (name == QLatin1String("viewOnWeb"))
         return isVelo();
     if (name == QLatin1String("deleteAllMarkers"))
         return !isVelo();

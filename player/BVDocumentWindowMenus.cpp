@@ -95,6 +95,11 @@ void BVDocumentWindowController::buildMenus()
         file, QStringLiteral("exportFrameToDesktop"), QStringLiteral("Export Frame to Desktop"),
         [this] { m_document.exportFrame(true); }, QKeySequence(QStringLiteral("Ctrl+Alt+Shift+E")));
     file->addSeparator();
+    addCommand(file, QStringLiteral("downloadFile"), QStringLiteral("Download File..."),
+        [this] { m_document.downloadFile(); });
+    addCommand(file, QStringLiteral("cacheFile"), QStringLiteral("Cache current file"),
+        [this] { m_document.cacheVeloFile(); });
+    file->addSeparator();
     addCommand(
         file, QStringLiteral("close"), QStringLiteral("Close"), [this] { m_document.close(); },
         QKeySequence::Close);

@@ -1,9 +1,12 @@
 // Screenshots of the export feature for review: the export panel with the video and then the audio
 // settings window, the activity window with a running and a queued export, and the information
-// panel. Run under an X server (Xvfb):
+// panel; or the activity window with a running and a queued download from a slow server of its
+// own. Run under an X server (Xvfb):
 //   bv_export_shots OUTDIR MOVIE
+//   bv_export_shots --downloads OUTDIR
 #include "export/BVAVExport.h"
 #include "export/BVActivityController.h"
+#include "export/BVActivityItemDownload.h"
 #include "export/BVActivityWindow.h"
 #include "export/BVCodecSettingsWindows.h"
 #include "export/BVDocumentExporter.h"
@@ -19,6 +22,8 @@
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QScreen>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -55,11 +60,52 @@ QFileDialog *shownFileDialog()
     return nullptr;
 }
 
+// Two downloads from a server on 127.0.0.1 that sends 8 MB at about 500 KB/s: the first runs with
+// its bar and time left, the second waits.
+int shootDownloads(const QString &out)
+{
+    QDir().mkpath(out);
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    const QByteArray body(8 << 20, 'x');
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        QTcpSocket *socket = server.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, &body] {
+            socket->readAll();
+            socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: "
+                + QByteArray::number(body.size()) + "\r\n\r\n");
+            auto *timer = new QTimer(socket);
+            auto sent = std::make_shared<qsizetype>(0);
+            QObject::connect(timer, &QTimer::timeout, socket, [socket, sent, &body] {
+                socket->write(body.mid(*sent, 50 << 10));
+                *sent += 50 << 10;
+            });
+            timer->start(100);
+        });
+    });
+    const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort());
+    BVActivityController activity;
+    for (const QString &name :
+        {QStringLiteral("Reel 1 - Grade v3.mov"), QStringLiteral("Reel 2 - Grade v3.mov")})
+        activity.addItem(BVActivityItemDownload::activityItemWithDownloadURL(
+            QUrl(base + name), QDir(out).filePath(name), QStringLiteral("Download: %1").arg(name)));
+    activity.showActivityWindow();
+    activity.window()->move(40, 40);
+    spin(6500);
+    const int status = shoot(out + QStringLiteral("/activity-downloads.png")) ? 0 : 1;
+    for (int row = int(activity.items().size()) - 1; row >= 0; --row)
+        activity.cancelItemAtRow(row);
+    spin(1500);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--downloads")
+        return shootDownloads(QString::fromLocal8Bit(argv[2]));
     if (argc < 3) {
         std::fprintf(stderr, "usage: bv_export_shots OUTDIR MOVIE\n");
         return 2;

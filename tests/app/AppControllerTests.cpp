@@ -16,12 +16,16 @@
 #include "common/BVTestSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -50,6 +54,55 @@ QStringList names(const QStringList &paths)
     for (const QString &path : paths)
         result.append(QFileInfo(path).fileName());
     return result;
+}
+
+// A job the test ends by hand.
+class ManualItem : public BVActivityItem
+{
+public:
+    using BVActivityItem::BVActivityItem;
+    void end(int status) { setStatus(status); }
+};
+
+// A cloud file as the document's cloud review would show it.
+class CloudFile : public BVDocumentCloudReview
+{
+public:
+    CloudFile(qlonglong id, QString title)
+        : id(id)
+        , title(std::move(title))
+    { }
+    qlonglong veloFileID() const override { return id; }
+    QString fileTitle() const override { return title; }
+    bool veloIsCached() const override { return cached; }
+    void setVeloIsCached(bool on) override { cached = on; }
+
+    qlonglong id;
+    QString title;
+    bool cached = false;
+};
+
+// Clicks the named button of the next alert that shows and notes its text; a timer that keeps
+// looking until stopped.
+QTimer *answerAlerts(const QString &button, QStringList *seen)
+{
+    auto *timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [button, seen] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            for (QAbstractButton *candidate : box->buttons()) {
+                if (candidate->text() == button) {
+                    seen->append(box->text());
+                    candidate->click();
+                    return;
+                }
+            }
+        }
+    });
+    timer->start(20);
+    return timer;
 }
 
 } // namespace
@@ -292,4 +345,76 @@ TEST_F(AppController, RecentDocumentsLeaveOutStillsAndCachedCloudFiles)
         documents->noteNewRecentDocumentURL(QUrl::fromLocalFile(QStringLiteral("/m/%1.mov").arg(i)));
     EXPECT_EQ(documents->recentDocumentURLs().size(), BVDocumentController::maximumRecentDocumentCount);
     EXPECT_EQ(documents->recentDocumentURLs().first(), QUrl::fromLocalFile("/m/19.mov"));
+}
+
+TEST_F(AppController, QuittingAsksWhileAJobStillWorksAndCancelsThemAll)
+{
+    BVAppController controller;
+    BVActivityController *activity = controller.activityController();
+    auto running = std::make_shared<ManualItem>(QStringLiteral("Download: a.mov"));
+    auto queued = std::make_shared<ManualItem>(QStringLiteral("Download: b.mov"));
+    activity->addItem(running);
+    activity->addItem(queued);
+    activity->window()->hide();
+
+    QStringList seen;
+    std::unique_ptr<QTimer> answer(answerAlerts(QStringLiteral("Cancel"), &seen));
+    EXPECT_FALSE(controller.applicationShouldTerminate());
+    EXPECT_EQ(
+        seen, QStringList {QStringLiteral("Tasks are still processing. Are you sure you wish to quit?")});
+    EXPECT_TRUE(activity->window()->isVisible()); // the jobs are shown with the question
+    EXPECT_FALSE(running->isCancelled());
+    EXPECT_EQ(running->status(), BVActivityItem::Running);
+
+    // The next job runs now: still a question. Quit cancels it.
+    running->end(BVActivityItem::Finished);
+    seen.clear();
+    answer.reset(answerAlerts(QStringLiteral("Quit"), &seen));
+    EXPECT_TRUE(controller.applicationShouldTerminate());
+    EXPECT_EQ(seen.size(), 1);
+    EXPECT_TRUE(queued->isCancelled());
+    EXPECT_FALSE(running->isCancelled());
+
+    // Nothing works any more: no question.
+    seen.clear();
+    EXPECT_TRUE(controller.applicationShouldTerminate());
+    BVTest::spin(std::chrono::milliseconds(100));
+    EXPECT_TRUE(seen.isEmpty());
+}
+
+TEST_F(AppController, ACachedCloudFileReplacesTheStreamInItsDocumentsOnly)
+{
+    BVAppController controller;
+    BVDocumentController *documents = BVDocumentController::sharedDocumentController();
+    const QString stream = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), "4"});
+    const QString other = BVTest::sampleMedia(QStringLiteral("movie"), {QStringLiteral("--duration"), "2"});
+    ASSERT_TRUE(controller.applicationOpenFile(stream));
+    ASSERT_TRUE(controller.applicationOpenFile(other));
+    ASSERT_EQ(documents->documents().size(), 2);
+    BVDocument *cloud = documents->documents().at(0);
+    BVDocument *unrelated = documents->documents().at(1);
+    auto review = std::make_unique<CloudFile>(12, QStringLiteral("Reel 12"));
+    CloudFile *file = review.get();
+    cloud->setCloudReview(std::move(review));
+    unrelated->setCloudReview(std::make_unique<CloudFile>(13, QStringLiteral("Reel 13")));
+    ASSERT_TRUE(BVTest::waitFor([&] { return cloud->isReady() && unrelated->isReady(); }));
+    cloud->forward1Second();
+    ASSERT_TRUE(BVTest::waitFor([&] { return cloud->currentTime().seconds() >= 0.99; }));
+    const double before = cloud->currentTime().seconds();
+
+    // The copy in the file cache (here: a second file of the same length) becomes the media.
+    const QString copy = BVTest::makeTempFolder() + QStringLiteral("/12.mov");
+    ASSERT_TRUE(QFile::copy(stream, copy));
+    controller.activityController()->activityFileCached(12, copy);
+    EXPECT_TRUE(file->cached);
+    EXPECT_EQ(cloud->fileURL(), QUrl::fromLocalFile(copy));
+    EXPECT_EQ(unrelated->fileURL(), QUrl::fromLocalFile(other));
+    ASSERT_TRUE(BVTest::waitFor([&] { return cloud->isReady(); }));
+    ASSERT_TRUE(BVTest::waitFor([&] { return std::abs(cloud->currentTime().seconds() - before) < 0.05; }))
+        << cloud->currentTime().seconds() << " instead of " << before;
+    EXPECT_EQ(cloud->window()->windowTitle(), QStringLiteral("Reel 12 (cached)"));
+    EXPECT_FALSE(unrelated->window()->windowTitle().contains(QStringLiteral("cached")));
+    EXPECT_TRUE(
+        BVTest::waitFor([] { return logText().contains(QStringLiteral("Cache complete - Reel 12")); }));
+    EXPECT_FALSE(logText().contains(QStringLiteral("Cache complete - Reel 13")));
 }
