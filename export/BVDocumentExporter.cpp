@@ -348,6 +348,7 @@ void BVDocumentExporter::populateInfo()
         source.isImageSequence = true;
         source.files = sequence->files();
         source.firstImageSize = media->naturalSize();
+        source.linearLight = sequence->showsLinearLight();
     } else {
         source.asset = asset();
     }

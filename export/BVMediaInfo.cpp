@@ -197,6 +197,9 @@ QVariantList BVMediaInfo::infoRows(const BVMediaInfoSource &source)
         if (!video.isEmpty())
             rows << pictureRows(video.first());
     }
+    if (sequence && source.linearLight)
+        rows << row(QCoreApplication::translate("BVMediaInfo", "Transfer Curve"),
+            QCoreApplication::translate("BVMediaInfo", "Linear light, shown through the sRGB curve"));
     // 10. Selected range
     const MediaTimeRange &range = source.inOutRange;
     if (range.isValid() && range.duration().isNumeric() && range.duration() > MediaTime::zero())

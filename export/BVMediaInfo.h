@@ -19,6 +19,7 @@ struct BVMediaInfoSource
     bool isImageSequence = false;
     QStringList files; // image sequence: its files
     QSizeF firstImageSize; // image sequence: the first image's size
+    bool linearLight = false; // image sequence: scene-linear pictures shown through the sRGB curve
     std::shared_ptr<MediaAsset> asset; // movie or audio file
     QList<MediaMetadataItem> metadata; // the media's common metadata
     double fps = 0;
@@ -44,8 +45,9 @@ class BVMediaInfo
 public:
     BVMediaInfo() = delete;
 
-    // Title, path, rate, duration, dates, sizes, data rate, resolution, aspect ratio, the selected
-    // range, then the tracks; rows whose value cannot be had are left out.
+    // Title, path, rate, duration, dates, sizes, data rate, resolution, aspect ratio, how the
+    // picture is read, the selected range, then the tracks; rows whose value cannot be had are
+    // left out.
     static QVariantList infoRows(const BVMediaInfoSource &source);
     // One row per metadata item with a common key and a string value, the title left out; none
     // (the previous list is kept) for cloud files and image sequences.

@@ -46,9 +46,12 @@ int decodeThreads()
 namespace {
 
 // Decodes into a buffer of the shelf when the file's pixels come out in a bitmap format, and
-// converts anything else to one.
-QImage decode(const QString &path, const std::function<QImage(QSize, QImage::Format)> &buffer)
+// converts anything else to one. *linearLight tells whether the picture held scene-linear light.
+QImage decode(
+    const QString &path, const std::function<QImage(QSize, QImage::Format)> &buffer, bool *linearLight)
 {
+    if (linearLight)
+        *linearLight = false;
     if (path.isEmpty())
         return {};
     QImageReader reader(path);
@@ -62,10 +65,15 @@ QImage decode(const QString &path, const std::function<QImage(QSize, QImage::For
     }
     if (!reader.read(&image) || image.isNull()) {
         // Formats the image readers do not know (OpenEXR, DPX ...) go through FFmpeg's decoders.
-        std::optional<QImage> decoded = MediaImageGenerator::copyImageAtTime(
-            MediaAsset::assetWithURL(QUrl::fromLocalFile(path)), MediaTime::zero(), nullptr);
+        // Their scene-linear pictures (OpenEXR) come out through the display curve.
+        MediaImageGenerator::Reading reading;
+        std::optional<QImage> decoded
+            = MediaImageGenerator::copyImageAtTime(MediaAsset::assetWithURL(QUrl::fromLocalFile(path)),
+                MediaTime::zero(), MediaImageGenerator::Options(), nullptr, &reading);
         if (!decoded || decoded->isNull())
             return {};
+        if (linearLight)
+            *linearLight = reading.linearLight;
         image = std::move(*decoded);
     }
     const QImage::Format bitmap
@@ -510,9 +518,9 @@ void BVImageSequence::cacheImageFile(uint64_t index, uint64_t generation)
     notifyDelegate([](BVMediaObjectDelegate &d) { d.updateBufferedRange(); });
 }
 
-QImage BVImageSequence::decodeImageFile(const QString &path)
+QImage BVImageSequence::decodeImageFile(const QString &path, bool *linearLight)
 {
-    return decode(path, {});
+    return decode(path, {}, linearLight);
 }
 
 QImage BVImageSequence::decodeFrame(uint64_t index, const QString &path) const
@@ -528,9 +536,15 @@ QImage BVImageSequence::decodeFrame(uint64_t index, const QString &path) const
         if (number)
             return placeholderImage(naturalSize().toSize(), *number);
     }
-    return decode(path, [shelf = m_frameBuffers](QSize size, QImage::Format format) {
-        return BVFrameBufferShelf::take(shelf, size, format);
-    });
+    bool linearLight = false;
+    QImage image = decode(
+        path,
+        [shelf = m_frameBuffers](
+            QSize size, QImage::Format format) { return BVFrameBufferShelf::take(shelf, size, format); },
+        &linearLight);
+    if (linearLight)
+        m_linearLight.store(true);
+    return image;
 }
 
 // Main thread (the frame timer, and readiness). Drops the hand-over when two already wait. The
@@ -840,7 +854,13 @@ QImage BVImageSequence::copyCurrentFrameImage()
     }
     if (frame < frameCount()) {
         const QString path = files().value(qsizetype(frame));
-        return path.isEmpty() ? decodeFrame(frame, path) : decodeImageFile(path);
+        if (path.isEmpty())
+            return decodeFrame(frame, path);
+        bool linearLight = false;
+        QImage image = decodeImageFile(path, &linearLight);
+        if (linearLight)
+            m_linearLight.store(true);
+        return image;
     }
     return {};
 }

@@ -55,6 +55,9 @@ public:
     bool stopCaching() const { return m_stopCaching.load(); }
     // The sequence timescale: ceiling(fps x 100), or 2400 when that is 0.
     int32_t timescale() const { return m_timescale.load(); }
+    // The pictures hold scene-linear light (OpenEXR plates) and are shown through the sRGB curve;
+    // known once a frame has been decoded.
+    bool showsLinearLight() const { return m_linearLight.load(); }
     // Frame indices of the decoded images waiting in the cache, next first; for diagnostics.
     QList<uint64_t> cachedFrames() const;
 
@@ -97,7 +100,8 @@ public:
     void cleanup() override;
 
     // Reads an image file into a bitmap of its own size; a null image when it cannot be decoded.
-    static QImage decodeImageFile(const QString &path);
+    // Scene-linear pictures come out through the sRGB curve (*linearLight is then set).
+    static QImage decodeImageFile(const QString &path, bool *linearLight = nullptr);
 
 private:
     // decodeImageFile() into a recycled pixel buffer of the sequence when one fits; the placeholder
@@ -145,6 +149,8 @@ private:
     std::atomic<bool> m_isReady {false};
     std::atomic<bool> m_stopCaching {false};
     std::atomic<bool> m_timerRunning {false};
+    // Set by the first decode of a scene-linear picture.
+    mutable std::atomic<bool> m_linearLight {false};
 
     mutable std::mutex m_cacheMutex; // guards the members below
     std::deque<CachedFrame> m_frameCache;

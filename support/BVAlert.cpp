@@ -181,6 +181,11 @@ void BVAlert::show(const QString &title, const QString &defaultButton, const QSt
     box->setIcon(QMessageBox::Warning);
     box->setText(title);
     box->setInformativeText(informativeText);
+    // A sentence or more of explanation reads in lines of a readable length, not in a narrow column
+    // the width of the title.
+    box->setStyleSheet(informativeText.size() > 80
+            ? QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 380px; }")
+            : QString());
     box->setWindowTitle(title);
 
     const QString first = defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton;

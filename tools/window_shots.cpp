@@ -7,6 +7,8 @@
 //   bv_window_shots --timecode OUTDIR MOVIE TIMECODE   (typed on the keyboard into the paused window)
 //   bv_window_shots --picture OUTDIR NAME MOVIE [SETTING ...]   (the window as opened, each SETTING
 //                                                              a view choice turned on: deinterlace ...)
+//   bv_window_shots --stream-alert OUTDIR MOVIE   (MOVIE, index at the end, served from 127.0.0.1
+//                                                 without byte ranges: the alert that it cannot be read)
 #include "markers/BVAnnotationCanvas.h"
 #include "markers/BVDocumentAnnotationController.h"
 #include "markers/BVDocumentMarkerController.h"
@@ -18,11 +20,16 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <QUrl>
 
@@ -250,6 +257,82 @@ int pictureShot(const QString &out, const QString &name, const QString &movie, c
     return 0;
 }
 
+// Serves one file over HTTP/1.0 as a plain download: the whole file to every request, whatever Range
+// it asks for, and no Accept-Ranges.
+class PlainDownloadServer : public QObject
+{
+public:
+    explicit PlainDownloadServer(QByteArray body)
+        : m_body(std::move(body))
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    m_request[socket] += socket->readAll();
+                    if (!m_request[socket].contains("\r\n\r\n"))
+                        return;
+                    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+                    m_request.remove(socket);
+                    socket->write("HTTP/1.0 200 OK\r\nContent-Type: video/mp4\r\nContent-Length: "
+                        + QByteArray::number(m_body.size()) + "\r\n\r\n");
+                    socket->write(m_body);
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QUrl url() const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/review.mp4").arg(m_server.serverPort()));
+    }
+
+private:
+    QTcpServer m_server;
+    QByteArray m_body;
+    QHash<QTcpSocket *, QByteArray> m_request;
+};
+
+QMessageBox *visibleAlert()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
+}
+
+// The window of a network movie that cannot be read, with its alert.
+int streamAlertShot(const QString &out, const QString &movie)
+{
+    QFile file(movie);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(movie));
+        return 1;
+    }
+    PlainDownloadServer server(file.readAll());
+    auto document = std::make_unique<BVDocument>();
+    if (!document->readFromURL(server.url(), BVDocument::movieType()))
+        return 1;
+    document->showWindows();
+    if (!spinUntil([] { return visibleAlert() != nullptr; }, 60000)) {
+        std::fprintf(stderr, "no alert\n");
+        return 1;
+    }
+    spin(800);
+    if (QMessageBox *box = visibleAlert())
+        std::fprintf(stderr, "alert: %s / %s\n", qPrintable(box->text()), qPrintable(box->informativeText()));
+    shoot(out + QStringLiteral("/stream-alert.png"));
+    if (QMessageBox *box = visibleAlert())
+        box->close();
+    spin(300);
+    shoot(out + QStringLiteral("/stream-after-alert.png"));
+    document->close();
+    spin(500);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -276,6 +359,8 @@ int main(int argc, char **argv)
         return pictureShot(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
             QString::fromLocal8Bit(argv[4]), settings);
     }
+    if (argc >= 4 && QByteArray(argv[1]) == "--stream-alert")
+        return streamAlertShot(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc < 5) {
         std::fprintf(stderr, "usage: bv_window_shots OUTDIR MOVIE OTHER_MOVIE NOT_A_MOVIE\n");
         return 2;

@@ -2,6 +2,7 @@
 
 #include "platform/media/MediaAssetProbe.h"
 #include "platform/media/MediaAssetTrackOutput.h"
+#include "platform/media/MediaTransferCurve.h"
 #include "platform/media/engine/MediaFrameConverter.h"
 
 #include <QTransform>
@@ -17,9 +18,11 @@ std::optional<QImage> MediaImageGenerator::copyImageAtTime(
     return copyImageAtTime(asset, time, Options(), error);
 }
 
-std::optional<QImage> MediaImageGenerator::copyImageAtTime(
-    const std::shared_ptr<MediaAsset> &asset, const MediaTime &time, const Options &options, BVError *error)
+std::optional<QImage> MediaImageGenerator::copyImageAtTime(const std::shared_ptr<MediaAsset> &asset,
+    const MediaTime &time, const Options &options, BVError *error, Reading *reading)
 {
+    if (reading)
+        *reading = Reading();
     const QList<MediaTrack> video
         = asset ? asset->tracksWithMediaType(MediaType::video) : QList<MediaTrack>();
     if (video.isEmpty()) {
@@ -45,6 +48,13 @@ std::optional<QImage> MediaImageGenerator::copyImageAtTime(
         return std::nullopt;
     }
     const AVFrame *frame = sample->frame();
+    // Scene-linear pictures (OpenEXR) are shown through the display curve, not as stored.
+    MediaTransferCurve::Frame display;
+    if (MediaTransferCurve::holdsLinearLight(frame) && (display = MediaTransferCurve::displayFrame(frame))) {
+        frame = display.get();
+        if (reading)
+            reading->linearLight = true;
+    }
     // The same conversion as the picture on screen: the frame's colour matrix (or the one its size
     // suggests), accurate rounding, dithering from more than 8 bits.
     MediaFrameConverter converter;

@@ -29,8 +29,15 @@ public:
         // Woven fields of an interlaced picture undone (bwdif), as the view does when asked.
         bool deinterlace = false;
     };
+    // How the picture was read, besides being converted.
+    struct Reading
+    {
+        // The picture held scene-linear light and was brought to the display through the sRGB
+        // curve (see MediaTransferCurve); false when its values were shown as stored.
+        bool linearLight = false;
+    };
     static std::optional<QImage> copyImageAtTime(const std::shared_ptr<MediaAsset> &asset,
-        const MediaTime &time, const Options &options, BVError *error);
+        const MediaTime &time, const Options &options, BVError *error, Reading *reading = nullptr);
 
     // A stored picture brought upright: mirrored left to right first (when asked), then turned
     // clockwise by the quarter turns. Pixels are moved, never resampled.
