@@ -656,14 +656,9 @@ void BVDocument::mediaPlaybackFailed(const BVError &error)
     }
     syncScrubber();
     setTransportEnabled(false);
-    // Nobody waits for the answer: the sheet stays on the window until dismissed. What the user can
-    // do about it (the error's suggestion) follows the reason.
-    QString text = error.localizedFailureReason();
-    const QString suggestion = error.localizedRecoverySuggestion();
-    if (!suggestion.isEmpty() && !text.contains(suggestion))
-        text = text.isEmpty() ? suggestion : text + QStringLiteral("\n\n") + suggestion;
-    BVAlert::alertSheetWithMessageText(
-        error.localizedDescription(), QStringLiteral("OK"), {}, {}, text, parentWindow(), false);
+    // Nobody waits for the answer: the sheet stays on the window until dismissed.
+    BVAlert::alertSheetWithMessageText(error.localizedDescription(), QStringLiteral("OK"), {}, {},
+        error.localizedFailureReason(), parentWindow(), false);
 }
 
 QString BVDocument::missingFramesText(const std::map<uint64_t, qulonglong> &missing)

@@ -214,8 +214,6 @@ TEST(MediaOpening, ANetworkMovieThatCannotBeReadSaysWhyAndStopsWorking)
     const QString alert = takeAlertText(std::chrono::seconds(60));
     ASSERT_FALSE(alert.isEmpty()) << "no alert";
     EXPECT_TRUE(alert.contains(QStringLiteral("byte ranges"))) << alert.toStdString();
-    // And what to do about it.
-    EXPECT_TRUE(alert.contains(QStringLiteral("play a local copy"))) << alert.toStdString();
     EXPECT_GE(server.requests(), 1);
 
     // Then it rests: over two seconds the whole process uses a small part of one core.
