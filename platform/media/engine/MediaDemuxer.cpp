@@ -310,6 +310,17 @@ void MediaDemuxer::closeFillLocked(int64_t end)
     m_fill.reset();
 }
 
+// A source that cannot jump to a position (a server without byte ranges) cannot give what lies
+// behind the read position, such as the pictures before an index at the end: said after the reason.
+QString MediaDemuxer::unseekableSourceText() const
+{
+    if (!m_context->pb || (m_context->pb->seekable & AVIO_SEEKABLE_NORMAL))
+        return {};
+    return QStringLiteral(
+        " The server does not answer byte ranges, so the player cannot go back for the parts "
+        "of the movie it needs (such as an index kept at its end).");
+}
+
 void MediaDemuxer::handlePacketLocked(std::unique_lock<std::mutex> &lock, int result, AVPacket *packet)
 {
     if (result < 0 && result != AVERROR_EOF && avio_feof(m_context->pb) && m_gops.empty()
@@ -317,10 +328,9 @@ void MediaDemuxer::handlePacketLocked(std::unique_lock<std::mutex> &lock, int re
         // The source ended before a single picture (or sound) could be read: a movie whose index
         // is at its end, downloaded from a server that cannot go back to the pictures before it.
         m_failed = true;
-        m_failureReason = QStringLiteral("Nothing of it could be read (%1).").arg(errorText(result));
-        if (m_context->pb && !(m_context->pb->seekable & AVIO_SEEKABLE_NORMAL))
-            m_failureReason += QStringLiteral(" The source cannot be read from an arbitrary position (the "
-                                              "server does not answer byte ranges), which this media needs.");
+        m_failureReason = QStringLiteral("No picture or sound arrived before the stream ended (%1).")
+                              .arg(errorText(result));
+        m_failureReason += unseekableSourceText();
         BVLog::appendLog("Demuxer gave up: %@", m_failureReason);
         if (m_changeHandler)
             m_changeHandler();
@@ -347,12 +357,7 @@ void MediaDemuxer::handlePacketLocked(std::unique_lock<std::mutex> &lock, int re
             m_failed = true;
             m_failureReason
                 = QStringLiteral("Reading it failed again and again (%1).").arg(errorText(result));
-            // A source that cannot jump to a position (a server without byte ranges) cannot give
-            // what lies behind the read position, such as the pictures before an index at the end.
-            if (m_context->pb && !(m_context->pb->seekable & AVIO_SEEKABLE_NORMAL))
-                m_failureReason += QStringLiteral(" The source cannot be read from an arbitrary position "
-                                                  "(the server does not answer byte ranges), which this "
-                                                  "media needs.");
+            m_failureReason += unseekableSourceText();
             BVLog::appendLog("Demuxer gave up: %@", m_failureReason);
             if (m_changeHandler)
                 m_changeHandler();

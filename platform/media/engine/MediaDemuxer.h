@@ -88,6 +88,7 @@ private:
     std::shared_ptr<MediaGop> storedGopLocked(int64_t ticks) const;
     void seekLocked(std::unique_lock<std::mutex> &lock, int64_t target);
     void handlePacketLocked(std::unique_lock<std::mutex> &lock, int result, AVPacket *packet);
+    QString unseekableSourceText() const;
     void closeFillLocked(int64_t end);
     void evictLocked();
     void updateStateLocked(bool idle);
