@@ -146,12 +146,20 @@ bool MediaAssetTrackOutput::startReading()
         }
     }
 
+    // A transport stream's clock may start at hours: the asset's times count from its first frame.
+    const MediaTime assetStart = m_asset->startTime();
+    m_clockOffset = assetStart.isNumeric() && assetStart > MediaTime::zero()
+        ? timeInBase(assetStart, stream->time_base)
+        : 0;
     m_startTs = std::numeric_limits<int64_t>::min();
     m_endTs = std::numeric_limits<int64_t>::max();
     if (m_range.isValid() && m_range.duration().isNumeric() && m_range.duration() > MediaTime::zero()) {
-        m_startTs = timeInBase(m_range.start(), stream->time_base);
+        m_startTs = timeInBase(m_range.start(), stream->time_base) + m_clockOffset;
         // A range shorter than the stream's tick still holds the picture it starts in.
-        m_endTs = std::max(timeInBase(m_range.end(), stream->time_base), m_startTs + 1);
+        m_endTs = std::max(timeInBase(m_range.end(), stream->time_base) + m_clockOffset, m_startTs + 1);
+    } else if (m_clockOffset > 0) {
+        // What lies before the first presented frame is not part of the asset.
+        m_startTs = m_clockOffset;
     }
     m_status.store(Status::Reading);
     if (m_startTs != std::numeric_limits<int64_t>::min() && !seekToRange())
@@ -265,6 +273,10 @@ std::optional<MediaTrackSample> MediaAssetTrackOutput::nextPassthrough()
             return std::nullopt;
         }
         av_packet_move_ref(out, m_packet);
+        if (out->pts != AV_NOPTS_VALUE)
+            out->pts -= m_clockOffset;
+        if (out->dts != AV_NOPTS_VALUE)
+            out->dts -= m_clockOffset;
         return MediaTrackSample::withPacket(out, stream->time_base.num, stream->time_base.den);
     }
 }
@@ -354,8 +366,8 @@ std::optional<MediaTrackSample> MediaAssetTrackOutput::acceptFrame()
         && (pts < m_startTs || (m_endTs != std::numeric_limits<int64_t>::max() && pts + duration > m_endTs));
     if (!cut) {
         av_frame_move_ref(out, m_frame);
-        out->best_effort_timestamp = pts;
-        out->pts = pts;
+        out->best_effort_timestamp = pts - m_clockOffset;
+        out->pts = pts - m_clockOffset;
         return MediaTrackSample::withFrame(out, base.num, base.den);
     }
     const AVRational sampleBase {1, m_frame->sample_rate};
@@ -380,7 +392,7 @@ std::optional<MediaTrackSample> MediaAssetTrackOutput::acceptFrame()
     }
     av_samples_copy(out->extended_data, m_frame->extended_data, 0, skip, keep, m_frame->ch_layout.nb_channels,
         AVSampleFormat(m_frame->format));
-    out->pts = pts + av_rescale_q(skip, sampleBase, base);
+    out->pts = pts - m_clockOffset + av_rescale_q(skip, sampleBase, base);
     out->best_effort_timestamp = out->pts;
     av_frame_unref(m_frame);
     return MediaTrackSample::withFrame(out, base.num, base.den);

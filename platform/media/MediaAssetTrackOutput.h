@@ -24,6 +24,9 @@ struct AVFrame;
 // picture can be decoded) up to the last sample needed to decode the pictures before the range end;
 // the writer hides what lies outside the range with an edit list.
 //
+// Times are the asset's (counted from its first presented frame): the range is read on the
+// container's own clock shifted by the asset's start time, and the samples come out shifted back.
+//
 // Runs on one thread at a time (the stream's queue); cancelReading() may be called from any thread.
 class MediaAssetTrackOutput
 {
@@ -83,5 +86,7 @@ private:
     // Range bounds in the stream's time base; INT64_MIN / INT64_MAX when unlimited.
     int64_t m_startTs = 0;
     int64_t m_endTs = 0;
+    // The asset's start time on the container's clock, in the stream's time base.
+    int64_t m_clockOffset = 0;
     int m_streamIndex = -1;
 };
