@@ -141,7 +141,10 @@ int main(int argc, char **argv)
         {"trim (stream copy)", std::nullopt, BVAVExport::audioCodecCopy,
             {QStringLiteral("-c"), QStringLiteral("copy")}},
     };
+    int jobNumber = 0;
     for (const auto &job : jobs) {
+        // Each job keeps its files, to compare the pictures of both afterwards.
+        const QString suffix = QStringLiteral("-%1.mov").arg(++jobNumber);
         Run best;
         best.seconds = 1e9;
         best.processor = 1e9;
@@ -151,7 +154,7 @@ int main(int argc, char **argv)
         bool ok = true;
         for (int attempt = 0; attempt < repeat; ++attempt) {
             const Run run = runEngine(
-                source, media + QStringLiteral("/bench-reelmark.mov"), job.video, job.audio, controller);
+                source, media + QStringLiteral("/bench-reelmark") + suffix, job.video, job.audio, controller);
             ok = ok && run.ok;
             best.seconds = std::min(best.seconds, run.seconds);
             best.processor = std::min(best.processor, run.processor);
@@ -161,7 +164,7 @@ int main(int argc, char **argv)
                 QStringLiteral("-i"), source, QStringLiteral("-t"), QStringLiteral("10"),
                 QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-map"),
                 QStringLiteral("0:a:0")};
-            arguments << job.ffmpeg << media + QStringLiteral("/bench-ffmpeg.mov");
+            arguments << job.ffmpeg << media + QStringLiteral("/bench-ffmpeg") + suffix;
             const Run toolRun = runTool(arguments);
             tool = std::min(tool, toolRun.seconds);
             toolProcessor = std::min(toolProcessor, toolRun.processor);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaAssetReader.h"
 #include "platform/media/MediaTrack.h"
 #include "platform/media/MediaTrackSample.h"
 #include "support/BVError.h"
@@ -67,7 +68,6 @@ private:
     std::optional<MediaTrackSample> acceptFrame();
     void fail(int code, const QString &description);
     void finish(Status status);
-    void close();
 
     std::shared_ptr<MediaAsset> m_asset;
     MediaTrack m_track;
@@ -76,10 +76,7 @@ private:
     std::atomic<Status> m_status {Status::Unknown};
     std::atomic<bool> m_cancel {false};
     BVError m_error;
-    AVFormatContext *m_format = nullptr;
-    AVCodecContext *m_decoder = nullptr;
-    AVPacket *m_packet = nullptr;
-    AVFrame *m_frame = nullptr;
+    MediaAssetTrackSource m_source;
     // A packet read while seeking that is still to be handed out or decoded.
     bool m_packetPending = false;
     bool m_draining = false;
@@ -88,5 +85,4 @@ private:
     int64_t m_endTs = 0;
     // The asset's start time on the container's clock, in the stream's time base.
     int64_t m_clockOffset = 0;
-    int m_streamIndex = -1;
 };
