@@ -23,6 +23,76 @@ MediaTime timeInBase(int64_t value, AVRational base)
 
 } // namespace
 
+bool MediaAssetTrackSource::open(
+    const MediaAsset &asset, const MediaTrack &track, const std::atomic<bool> *cancel, BVError *error)
+{
+    close();
+    const QString location = asset.location();
+    if (!track.isValid()) {
+        *error = MediaAssetProbe::errorFromCode(
+            AVERROR(EINVAL), QStringLiteral("The reader has no track to read."), location);
+        return false;
+    }
+    format = MediaAssetProbe::openInput(location, cancel, error);
+    if (!format)
+        return false;
+    streamIndex = track.streamIndex();
+    if (streamIndex < 0 || streamIndex >= int(format->nb_streams)) {
+        *error = MediaAssetProbe::errorFromCode(
+            AVERROR_STREAM_NOT_FOUND, QStringLiteral("The track is not in the file."), location);
+        close();
+        return false;
+    }
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        format->streams[i]->discard = int(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    packet = av_packet_alloc();
+    frame = av_frame_alloc();
+    if (!packet || !frame) {
+        *error = MediaAssetProbe::errorFromCode(
+            AVERROR(ENOMEM), QStringLiteral("The reader could not start."), location);
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool MediaAssetTrackSource::openDecoder(const MediaAsset &asset, BVError *error)
+{
+    const AVStream *stream = format->streams[streamIndex];
+    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!decoder) {
+        *error = MediaAssetProbe::errorFromCode(
+            AVERROR_DECODER_NOT_FOUND, QStringLiteral("The track cannot be decoded."), asset.location());
+        return false;
+    }
+    int result = avcodec_parameters_to_context(decoder, stream->codecpar);
+    if (result >= 0) {
+        decoder->pkt_timebase = stream->time_base;
+        decoder->thread_count = 0; // as many as the machine has
+        result = avcodec_open2(decoder, codec, nullptr);
+    }
+    if (result < 0) {
+        *error = MediaAssetProbe::errorFromCode(
+            result, QStringLiteral("The decoder could not be opened."), asset.location());
+        return false;
+    }
+    return true;
+}
+
+void MediaAssetTrackSource::close()
+{
+    if (decoder)
+        avcodec_free_context(&decoder);
+    if (frame)
+        av_frame_free(&frame);
+    if (packet)
+        av_packet_free(&packet);
+    if (format)
+        avformat_close_input(&format);
+    streamIndex = -1;
+}
+
 MediaAssetReader::MediaAssetReader(std::shared_ptr<MediaAsset> asset, const MediaTrack &track, Output output)
     : m_asset(std::move(asset))
     , m_track(track)
@@ -38,14 +108,7 @@ void MediaAssetReader::close()
 {
     if (m_resampler)
         swr_free(&m_resampler);
-    if (m_decoder)
-        avcodec_free_context(&m_decoder);
-    if (m_frame)
-        av_frame_free(&m_frame);
-    if (m_packet)
-        av_packet_free(&m_packet);
-    if (m_format)
-        avformat_close_input(&m_format);
+    m_source.close();
 }
 
 void MediaAssetReader::fail(int code, const QString &description)
@@ -64,48 +127,26 @@ bool MediaAssetReader::startReading()
         fail(AVERROR(EINVAL), QStringLiteral("The reader has no track to read."));
         return false;
     }
-    m_format = MediaAssetProbe::openInput(m_asset->location(), &m_cancel, &m_error);
-    if (!m_format) {
+    if (!m_source.open(*m_asset, m_track, &m_cancel, &m_error)) {
         m_status.store(m_cancel.load() ? Status::Cancelled : Status::Failed);
+        if (!m_cancel.load())
+            BVLog::appendLog("Asset reader failed: %@", m_error.description());
+        close();
         return false;
     }
-    const int index = m_track.streamIndex();
-    if (index >= int(m_format->nb_streams)) {
-        fail(AVERROR_STREAM_NOT_FOUND, QStringLiteral("The track is not in the file."));
-        return false;
-    }
-    for (unsigned i = 0; i < m_format->nb_streams; ++i)
-        m_format->streams[i]->discard = int(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    m_packet = av_packet_alloc();
-    m_frame = av_frame_alloc();
-    if (!m_packet || !m_frame) {
-        fail(AVERROR(ENOMEM), QStringLiteral("The reader could not start."));
-        return false;
-    }
-
     if (m_output == Output::LinearPCM16) {
-        const AVCodecParameters *par = m_format->streams[index]->codecpar;
-        if (par->codec_type != AVMEDIA_TYPE_AUDIO) {
+        if (m_source.format->streams[m_source.streamIndex]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
             fail(AVERROR(EINVAL), QStringLiteral("Only audio tracks can be read as linear PCM."));
             return false;
         }
-        const AVCodec *codec = avcodec_find_decoder(par->codec_id);
-        m_decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
-        if (!m_decoder) {
-            fail(AVERROR_DECODER_NOT_FOUND, QStringLiteral("The audio cannot be decoded."));
+        if (!m_source.openDecoder(*m_asset, &m_error)) {
+            m_status.store(Status::Failed);
+            BVLog::appendLog("Asset reader failed: %@", m_error.description());
+            close();
             return false;
         }
-        int result = avcodec_parameters_to_context(m_decoder, par);
-        if (result >= 0) {
-            m_decoder->pkt_timebase = m_format->streams[index]->time_base;
-            result = avcodec_open2(m_decoder, codec, nullptr);
-        }
-        if (result < 0) {
-            fail(result, QStringLiteral("The audio decoder could not be opened."));
-            return false;
-        }
-        m_channels = m_decoder->ch_layout.nb_channels;
-        m_sampleRate = m_decoder->sample_rate;
+        m_channels = m_source.decoder->ch_layout.nb_channels;
+        m_sampleRate = m_source.decoder->sample_rate;
     }
     m_status.store(Status::Reading);
     return true;
@@ -130,9 +171,9 @@ std::optional<MediaSampleBuffer> MediaAssetReader::copyNextSampleBuffer()
 
 std::optional<MediaSampleBuffer> MediaAssetReader::nextPacket()
 {
-    const AVStream *stream = m_format->streams[m_track.streamIndex()];
+    const AVStream *stream = m_source.format->streams[m_track.streamIndex()];
     for (;;) {
-        const int result = av_read_frame(m_format, m_packet);
+        const int result = av_read_frame(m_source.format, m_source.packet);
         if (result == AVERROR_EOF) {
             m_status.store(Status::Completed);
             close();
@@ -147,14 +188,15 @@ std::optional<MediaSampleBuffer> MediaAssetReader::nextPacket()
             }
             return std::nullopt;
         }
-        if (m_packet->stream_index != stream->index) {
-            av_packet_unref(m_packet);
+        if (m_source.packet->stream_index != stream->index) {
+            av_packet_unref(m_source.packet);
             continue;
         }
-        MediaSampleBuffer buffer(QByteArray(reinterpret_cast<const char *>(m_packet->data), m_packet->size),
-            timeInBase(m_packet->pts, stream->time_base), timeInBase(m_packet->duration, stream->time_base),
-            1);
-        av_packet_unref(m_packet);
+        MediaSampleBuffer buffer(
+            QByteArray(reinterpret_cast<const char *>(m_source.packet->data), m_source.packet->size),
+            timeInBase(m_source.packet->pts, stream->time_base),
+            timeInBase(m_source.packet->duration, stream->time_base), 1);
+        av_packet_unref(m_source.packet);
         return buffer;
     }
 }
@@ -163,7 +205,7 @@ std::optional<MediaSampleBuffer> MediaAssetReader::nextDecoded()
 {
     const int index = m_track.streamIndex();
     for (;;) {
-        int result = avcodec_receive_frame(m_decoder, m_frame);
+        int result = avcodec_receive_frame(m_source.decoder, m_source.frame);
         if (result == 0)
             return convertFrame();
         if (result == AVERROR_EOF || (result == AVERROR(EAGAIN) && m_draining)) {
@@ -180,10 +222,10 @@ std::optional<MediaSampleBuffer> MediaAssetReader::nextDecoded()
             close();
             return std::nullopt;
         }
-        result = av_read_frame(m_format, m_packet);
+        result = av_read_frame(m_source.format, m_source.packet);
         if (result == AVERROR_EOF) {
             m_draining = true;
-            avcodec_send_packet(m_decoder, nullptr);
+            avcodec_send_packet(m_source.decoder, nullptr);
             continue;
         }
         if (result < 0) {
@@ -195,12 +237,12 @@ std::optional<MediaSampleBuffer> MediaAssetReader::nextDecoded()
             }
             return std::nullopt;
         }
-        if (m_packet->stream_index != index) {
-            av_packet_unref(m_packet);
+        if (m_source.packet->stream_index != index) {
+            av_packet_unref(m_source.packet);
             continue;
         }
-        result = avcodec_send_packet(m_decoder, m_packet);
-        av_packet_unref(m_packet);
+        result = avcodec_send_packet(m_source.decoder, m_source.packet);
+        av_packet_unref(m_source.packet);
         // A damaged packet loses its own samples only; the rest of the track still decodes.
         if (result == AVERROR_INVALIDDATA) {
             BVLog::appendLog("Asset reader skipped a damaged audio packet");
@@ -216,25 +258,25 @@ std::optional<MediaSampleBuffer> MediaAssetReader::nextDecoded()
 std::optional<MediaSampleBuffer> MediaAssetReader::convertFrame()
 {
     if (!m_resampler) {
-        const int result
-            = swr_alloc_set_opts2(&m_resampler, &m_frame->ch_layout, AV_SAMPLE_FMT_S16, m_frame->sample_rate,
-                &m_frame->ch_layout, AVSampleFormat(m_frame->format), m_frame->sample_rate, 0, nullptr);
+        const int result = swr_alloc_set_opts2(&m_resampler, &m_source.frame->ch_layout, AV_SAMPLE_FMT_S16,
+            m_source.frame->sample_rate, &m_source.frame->ch_layout, AVSampleFormat(m_source.frame->format),
+            m_source.frame->sample_rate, 0, nullptr);
         if (result < 0 || swr_init(m_resampler) < 0) {
-            av_frame_unref(m_frame);
+            av_frame_unref(m_source.frame);
             fail(result < 0 ? result : AVERROR(EINVAL), QStringLiteral("The audio could not be converted."));
             return std::nullopt;
         }
-        m_channels = m_frame->ch_layout.nb_channels;
-        m_sampleRate = m_frame->sample_rate;
+        m_channels = m_source.frame->ch_layout.nb_channels;
+        m_sampleRate = m_source.frame->sample_rate;
     }
-    const int capacity = swr_get_out_samples(m_resampler, m_frame->nb_samples);
+    const int capacity = swr_get_out_samples(m_resampler, m_source.frame->nb_samples);
     QByteArray data(qsizetype(std::max(capacity, 0)) * m_channels * 2, Qt::Uninitialized);
     auto *out = reinterpret_cast<uint8_t *>(data.data());
     const int converted = swr_convert(m_resampler, &out, capacity,
-        const_cast<const uint8_t **>(m_frame->extended_data), m_frame->nb_samples);
-    const AVStream *stream = m_format->streams[m_track.streamIndex()];
-    const MediaTime time = timeInBase(m_frame->best_effort_timestamp, stream->time_base);
-    av_frame_unref(m_frame);
+        const_cast<const uint8_t **>(m_source.frame->extended_data), m_source.frame->nb_samples);
+    const AVStream *stream = m_source.format->streams[m_track.streamIndex()];
+    const MediaTime time = timeInBase(m_source.frame->best_effort_timestamp, stream->time_base);
+    av_frame_unref(m_source.frame);
     if (converted < 0) {
         fail(converted, QStringLiteral("The audio could not be converted."));
         return std::nullopt;

@@ -15,6 +15,30 @@ struct AVFrame;
 struct AVPacket;
 struct SwrContext;
 
+// What a reader of one track opens first: the asset's container, set to deliver that track only, a
+// packet and a frame to read into and, when asked, the track's decoder. Closed when it goes.
+struct MediaAssetTrackSource
+{
+    MediaAssetTrackSource() = default;
+    ~MediaAssetTrackSource() { close(); }
+    MediaAssetTrackSource(const MediaAssetTrackSource &) = delete;
+    MediaAssetTrackSource &operator=(const MediaAssetTrackSource &) = delete;
+
+    // Opens the container for the track (a set cancel flag interrupts network reads). False with
+    // *error filled on failure.
+    bool open(
+        const MediaAsset &asset, const MediaTrack &track, const std::atomic<bool> *cancel, BVError *error);
+    // Opens the track's decoder, on as many threads as the machine has. False with *error filled.
+    bool openDecoder(const MediaAsset &asset, BVError *error);
+    void close();
+
+    AVFormatContext *format = nullptr;
+    AVCodecContext *decoder = nullptr;
+    AVPacket *packet = nullptr;
+    AVFrame *frame = nullptr;
+    int streamIndex = -1;
+};
+
 // Reads the samples of one track of an asset in decoding order, on the calling thread: either the
 // stored samples as they are (Output::Passthrough), or the audio decoded to interleaved signed
 // 16-bit little-endian PCM at the track's own rate and channel count (Output::LinearPCM16).
@@ -54,11 +78,8 @@ private:
     std::atomic<Status> m_status {Status::Unknown};
     std::atomic<bool> m_cancel {false};
     BVError m_error;
-    AVFormatContext *m_format = nullptr;
-    AVCodecContext *m_decoder = nullptr;
+    MediaAssetTrackSource m_source;
     SwrContext *m_resampler = nullptr;
-    AVPacket *m_packet = nullptr;
-    AVFrame *m_frame = nullptr;
     bool m_draining = false;
     int m_channels = 0;
     int m_sampleRate = 0;

@@ -39,22 +39,7 @@ MediaAssetTrackOutput::MediaAssetTrackOutput(
     , m_output(output)
 { }
 
-MediaAssetTrackOutput::~MediaAssetTrackOutput()
-{
-    close();
-}
-
-void MediaAssetTrackOutput::close()
-{
-    if (m_decoder)
-        avcodec_free_context(&m_decoder);
-    if (m_frame)
-        av_frame_free(&m_frame);
-    if (m_packet)
-        av_packet_free(&m_packet);
-    if (m_format)
-        avformat_close_input(&m_format);
-}
+MediaAssetTrackOutput::~MediaAssetTrackOutput() = default;
 
 void MediaAssetTrackOutput::fail(int code, const QString &description)
 {
@@ -70,32 +55,32 @@ void MediaAssetTrackOutput::finish(Status status)
 
 const AVCodecParameters *MediaAssetTrackOutput::codecParameters() const
 {
-    return m_format ? m_format->streams[m_streamIndex]->codecpar : nullptr;
+    return m_source.format ? m_source.format->streams[m_source.streamIndex]->codecpar : nullptr;
 }
 
 int MediaAssetTrackOutput::timeBaseNum() const
 {
-    return m_format ? m_format->streams[m_streamIndex]->time_base.num : 0;
+    return m_source.format ? m_source.format->streams[m_source.streamIndex]->time_base.num : 0;
 }
 
 int MediaAssetTrackOutput::timeBaseDen() const
 {
-    return m_format ? m_format->streams[m_streamIndex]->time_base.den : 1;
+    return m_source.format ? m_source.format->streams[m_source.streamIndex]->time_base.den : 1;
 }
 
 int MediaAssetTrackOutput::frameRateNum() const
 {
-    if (!m_format)
+    if (!m_source.format)
         return 0;
-    const AVStream *stream = m_format->streams[m_streamIndex];
+    const AVStream *stream = m_source.format->streams[m_source.streamIndex];
     return stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate.num : stream->r_frame_rate.num;
 }
 
 int MediaAssetTrackOutput::frameRateDen() const
 {
-    if (!m_format)
+    if (!m_source.format)
         return 1;
-    const AVStream *stream = m_format->streams[m_streamIndex];
+    const AVStream *stream = m_source.format->streams[m_source.streamIndex];
     return stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate.den
                                           : std::max(stream->r_frame_rate.den, 1);
 }
@@ -108,50 +93,33 @@ bool MediaAssetTrackOutput::startReading()
         fail(AVERROR(EINVAL), QStringLiteral("The reader has no track to read."));
         return false;
     }
-    m_format = MediaAssetProbe::openInput(m_asset->location(), &m_cancel, &m_error);
-    if (!m_format) {
+    if (!m_source.open(*m_asset, m_track, &m_cancel, &m_error)) {
         m_status.store(m_cancel.load() ? Status::Cancelled : Status::Failed);
+        if (!m_cancel.load())
+            BVLog::appendLog("Track output failed: %@", m_error.description());
         return false;
     }
-    m_streamIndex = m_track.streamIndex();
-    if (m_streamIndex >= int(m_format->nb_streams)) {
-        fail(AVERROR_STREAM_NOT_FOUND, QStringLiteral("The track is not in the file."));
+    const AVStream *stream = m_source.format->streams[m_source.streamIndex];
+    if (m_output == Output::Decoded && !m_source.openDecoder(*m_asset, &m_error)) {
+        m_status.store(Status::Failed);
+        BVLog::appendLog("Track output failed: %@", m_error.description());
         return false;
-    }
-    for (unsigned i = 0; i < m_format->nb_streams; ++i)
-        m_format->streams[i]->discard = int(i) == m_streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    m_packet = av_packet_alloc();
-    m_frame = av_frame_alloc();
-    if (!m_packet || !m_frame) {
-        fail(AVERROR(ENOMEM), QStringLiteral("The reader could not start."));
-        return false;
-    }
-    const AVStream *stream = m_format->streams[m_streamIndex];
-    if (m_output == Output::Decoded) {
-        const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
-        m_decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
-        if (!m_decoder) {
-            fail(AVERROR_DECODER_NOT_FOUND, QStringLiteral("The track cannot be decoded."));
-            return false;
-        }
-        int result = avcodec_parameters_to_context(m_decoder, stream->codecpar);
-        if (result >= 0) {
-            m_decoder->pkt_timebase = stream->time_base;
-            m_decoder->thread_count = 0; // as many as the machine has
-            result = avcodec_open2(m_decoder, codec, nullptr);
-        }
-        if (result < 0) {
-            fail(result, QStringLiteral("The decoder could not be opened."));
-            return false;
-        }
     }
 
+    // A transport stream's clock may start at hours: the asset's times count from its first frame.
+    const MediaTime assetStart = m_asset->startTime();
+    m_clockOffset = assetStart.isNumeric() && assetStart > MediaTime::zero()
+        ? timeInBase(assetStart, stream->time_base)
+        : 0;
     m_startTs = std::numeric_limits<int64_t>::min();
     m_endTs = std::numeric_limits<int64_t>::max();
     if (m_range.isValid() && m_range.duration().isNumeric() && m_range.duration() > MediaTime::zero()) {
-        m_startTs = timeInBase(m_range.start(), stream->time_base);
+        m_startTs = timeInBase(m_range.start(), stream->time_base) + m_clockOffset;
         // A range shorter than the stream's tick still holds the picture it starts in.
-        m_endTs = std::max(timeInBase(m_range.end(), stream->time_base), m_startTs + 1);
+        m_endTs = std::max(timeInBase(m_range.end(), stream->time_base) + m_clockOffset, m_startTs + 1);
+    } else if (m_clockOffset > 0) {
+        // What lies before the first presented frame is not part of the asset.
+        m_startTs = m_clockOffset;
     }
     m_status.store(Status::Reading);
     if (m_startTs != std::numeric_limits<int64_t>::min() && !seekToRange())
@@ -163,7 +131,7 @@ bool MediaAssetTrackOutput::startReading()
 // may still be shown after the start (pictures reordered, open GOPs): then seek further back.
 bool MediaAssetTrackOutput::seekToRange()
 {
-    const AVStream *stream = m_format->streams[m_streamIndex];
+    const AVStream *stream = m_source.format->streams[m_source.streamIndex];
     const int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     if (m_startTs <= first)
         return true;
@@ -171,27 +139,28 @@ bool MediaAssetTrackOutput::seekToRange()
     int64_t target = m_startTs;
     for (int attempt = 0; attempt < 8; ++attempt) {
         const bool fromStart = target <= first || attempt == 7;
-        const int result = fromStart ? av_seek_frame(m_format, m_streamIndex, first, AVSEEK_FLAG_BACKWARD)
-                                     : av_seek_frame(m_format, m_streamIndex, target, AVSEEK_FLAG_BACKWARD);
+        const int result = fromStart
+            ? av_seek_frame(m_source.format, m_source.streamIndex, first, AVSEEK_FLAG_BACKWARD)
+            : av_seek_frame(m_source.format, m_source.streamIndex, target, AVSEEK_FLAG_BACKWARD);
         if (result < 0) {
             fail(result, QStringLiteral("The reader could not seek to the start of the range."));
             return false;
         }
-        if (m_decoder)
-            avcodec_flush_buffers(m_decoder);
+        if (m_source.decoder)
+            avcodec_flush_buffers(m_source.decoder);
         if (!readPacket())
             return m_status.load() != Status::Failed;
-        const int64_t shown = packetTime(m_packet);
+        const int64_t shown = packetTime(m_source.packet);
         if (fromStart || shown == AV_NOPTS_VALUE || shown <= m_startTs)
             return true;
-        av_packet_unref(m_packet);
+        av_packet_unref(m_source.packet);
         m_packetPending = false;
         target = std::min(target, shown) - std::max(second, 2 * (shown - m_startTs));
     }
     return true;
 }
 
-// Reads the next packet of the track into m_packet (m_packetPending set). False at the end, on
+// Reads the next packet of the track into m_source.packet (m_packetPending set). False at the end, on
 // failure or once cancelled, with the status set.
 bool MediaAssetTrackOutput::readPacket()
 {
@@ -202,7 +171,7 @@ bool MediaAssetTrackOutput::readPacket()
             finish(Status::Cancelled);
             return false;
         }
-        const int result = av_read_frame(m_format, m_packet);
+        const int result = av_read_frame(m_source.format, m_source.packet);
         if (result == AVERROR_EOF) {
             finish(Status::Completed);
             return false;
@@ -214,8 +183,8 @@ bool MediaAssetTrackOutput::readPacket()
                 fail(result, QStringLiteral("The file could not be read."));
             return false;
         }
-        if (m_packet->stream_index != m_streamIndex) {
-            av_packet_unref(m_packet);
+        if (m_source.packet->stream_index != m_source.streamIndex) {
+            av_packet_unref(m_source.packet);
             continue;
         }
         m_packetPending = true;
@@ -241,22 +210,22 @@ std::optional<MediaTrackSample> MediaAssetTrackOutput::copyNextSample()
 
 std::optional<MediaTrackSample> MediaAssetTrackOutput::nextPassthrough()
 {
-    const AVStream *stream = m_format->streams[m_streamIndex];
+    const AVStream *stream = m_source.format->streams[m_source.streamIndex];
     const bool video = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
     for (;;) {
         if (!readPacket())
             return std::nullopt;
         m_packetPending = false;
         // Once a sample is decoded at or after the end, no later one is shown before it.
-        if ((video ? decodeTime(m_packet) : packetTime(m_packet)) >= m_endTs) {
-            av_packet_unref(m_packet);
+        if ((video ? decodeTime(m_source.packet) : packetTime(m_source.packet)) >= m_endTs) {
+            av_packet_unref(m_source.packet);
             finish(Status::Completed);
             return std::nullopt;
         }
         // Audio wholly before the range is not needed; pictures before it are (for decoding).
-        if (!video && m_startTs != std::numeric_limits<int64_t>::min() && m_packet->duration > 0
-            && packetTime(m_packet) + m_packet->duration <= m_startTs) {
-            av_packet_unref(m_packet);
+        if (!video && m_startTs != std::numeric_limits<int64_t>::min() && m_source.packet->duration > 0
+            && packetTime(m_source.packet) + m_source.packet->duration <= m_startTs) {
+            av_packet_unref(m_source.packet);
             continue;
         }
         AVPacket *out = av_packet_alloc();
@@ -264,7 +233,11 @@ std::optional<MediaTrackSample> MediaAssetTrackOutput::nextPassthrough()
             fail(AVERROR(ENOMEM), QStringLiteral("Out of memory."));
             return std::nullopt;
         }
-        av_packet_move_ref(out, m_packet);
+        av_packet_move_ref(out, m_source.packet);
+        if (out->pts != AV_NOPTS_VALUE)
+            out->pts -= m_clockOffset;
+        if (out->dts != AV_NOPTS_VALUE)
+            out->dts -= m_clockOffset;
         return MediaTrackSample::withPacket(out, stream->time_base.num, stream->time_base.den);
     }
 }
@@ -272,7 +245,7 @@ std::optional<MediaTrackSample> MediaAssetTrackOutput::nextPassthrough()
 std::optional<MediaTrackSample> MediaAssetTrackOutput::nextDecoded()
 {
     for (;;) {
-        int result = avcodec_receive_frame(m_decoder, m_frame);
+        int result = avcodec_receive_frame(m_source.decoder, m_source.frame);
         if (result == 0) {
             if (std::optional<MediaTrackSample> sample = acceptFrame())
                 return sample;
@@ -297,14 +270,14 @@ std::optional<MediaTrackSample> MediaAssetTrackOutput::nextDecoded()
                 return std::nullopt;
             m_status.store(Status::Reading);
             m_draining = true;
-            avcodec_send_packet(m_decoder, nullptr);
+            avcodec_send_packet(m_source.decoder, nullptr);
             continue;
         }
-        result = avcodec_send_packet(m_decoder, m_packet);
+        result = avcodec_send_packet(m_source.decoder, m_source.packet);
         if (result == AVERROR(EAGAIN))
             continue; // the packet stays pending until the decoder has given out a frame
         m_packetPending = false;
-        av_packet_unref(m_packet);
+        av_packet_unref(m_source.packet);
         if (result == AVERROR_INVALIDDATA) {
             BVLog::appendLog("Track output skipped a damaged packet");
             continue;
@@ -316,33 +289,35 @@ std::optional<MediaTrackSample> MediaAssetTrackOutput::nextDecoded()
     }
 }
 
-// Takes m_frame when it lies in the range (audio cut to the sample); none for a frame before it.
+// Takes m_source.frame when it lies in the range (audio cut to the sample); none for a frame before it.
 // A frame at or after the end completes the output.
 std::optional<MediaTrackSample> MediaAssetTrackOutput::acceptFrame()
 {
-    const AVStream *stream = m_format->streams[m_streamIndex];
+    const AVStream *stream = m_source.format->streams[m_source.streamIndex];
     const AVRational base = stream->time_base;
-    int64_t pts
-        = m_frame->best_effort_timestamp != AV_NOPTS_VALUE ? m_frame->best_effort_timestamp : m_frame->pts;
+    int64_t pts = m_source.frame->best_effort_timestamp != AV_NOPTS_VALUE
+        ? m_source.frame->best_effort_timestamp
+        : m_source.frame->pts;
     if (pts == AV_NOPTS_VALUE) {
-        av_frame_unref(m_frame);
+        av_frame_unref(m_source.frame);
         return std::nullopt;
     }
     const bool audio = stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
-    int64_t duration = m_frame->pkt_duration;
-    if (audio && m_frame->sample_rate > 0)
-        duration = av_rescale_q(m_frame->nb_samples, AVRational {1, m_frame->sample_rate}, base);
+    int64_t duration = m_source.frame->pkt_duration;
+    if (audio && m_source.frame->sample_rate > 0)
+        duration
+            = av_rescale_q(m_source.frame->nb_samples, AVRational {1, m_source.frame->sample_rate}, base);
     else if (duration <= 0 && frameRateNum() > 0)
         duration = av_rescale_q(1, AVRational {frameRateDen(), frameRateNum()}, base);
     if (pts >= m_endTs) {
-        av_frame_unref(m_frame);
+        av_frame_unref(m_source.frame);
         finish(Status::Completed);
         return std::nullopt;
     }
     // A picture belongs to the range when its display interval meets it (the frame at a time is
     // the one whose interval contains it).
     if (pts + std::max<int64_t>(duration, 1) <= m_startTs) {
-        av_frame_unref(m_frame);
+        av_frame_unref(m_source.frame);
         return std::nullopt;
     }
     AVFrame *out = av_frame_alloc();
@@ -350,38 +325,38 @@ std::optional<MediaTrackSample> MediaAssetTrackOutput::acceptFrame()
         fail(AVERROR(ENOMEM), QStringLiteral("Out of memory."));
         return std::nullopt;
     }
-    const bool cut = audio && m_frame->sample_rate > 0
+    const bool cut = audio && m_source.frame->sample_rate > 0
         && (pts < m_startTs || (m_endTs != std::numeric_limits<int64_t>::max() && pts + duration > m_endTs));
     if (!cut) {
-        av_frame_move_ref(out, m_frame);
-        out->best_effort_timestamp = pts;
-        out->pts = pts;
+        av_frame_move_ref(out, m_source.frame);
+        out->best_effort_timestamp = pts - m_clockOffset;
+        out->pts = pts - m_clockOffset;
         return MediaTrackSample::withFrame(out, base.num, base.den);
     }
-    const AVRational sampleBase {1, m_frame->sample_rate};
+    const AVRational sampleBase {1, m_source.frame->sample_rate};
     const int skip = pts < m_startTs ? int(av_rescale_q(m_startTs - pts, base, sampleBase)) : 0;
-    int keep = m_frame->nb_samples - skip;
+    int keep = m_source.frame->nb_samples - skip;
     if (m_endTs != std::numeric_limits<int64_t>::max())
         keep = std::min<int64_t>(keep, av_rescale_q(m_endTs - pts, base, sampleBase) - skip);
     if (keep <= 0) {
         av_frame_free(&out);
-        av_frame_unref(m_frame);
+        av_frame_unref(m_source.frame);
         return std::nullopt;
     }
-    out->format = m_frame->format;
-    out->sample_rate = m_frame->sample_rate;
+    out->format = m_source.frame->format;
+    out->sample_rate = m_source.frame->sample_rate;
     out->nb_samples = keep;
-    av_channel_layout_copy(&out->ch_layout, &m_frame->ch_layout);
+    av_channel_layout_copy(&out->ch_layout, &m_source.frame->ch_layout);
     if (av_frame_get_buffer(out, 0) < 0) {
         av_frame_free(&out);
-        av_frame_unref(m_frame);
+        av_frame_unref(m_source.frame);
         fail(AVERROR(ENOMEM), QStringLiteral("Out of memory."));
         return std::nullopt;
     }
-    av_samples_copy(out->extended_data, m_frame->extended_data, 0, skip, keep, m_frame->ch_layout.nb_channels,
-        AVSampleFormat(m_frame->format));
-    out->pts = pts + av_rescale_q(skip, sampleBase, base);
+    av_samples_copy(out->extended_data, m_source.frame->extended_data, 0, skip, keep,
+        m_source.frame->ch_layout.nb_channels, AVSampleFormat(m_source.frame->format));
+    out->pts = pts - m_clockOffset + av_rescale_q(skip, sampleBase, base);
     out->best_effort_timestamp = out->pts;
-    av_frame_unref(m_frame);
+    av_frame_unref(m_source.frame);
     return MediaTrackSample::withFrame(out, base.num, base.den);
 }

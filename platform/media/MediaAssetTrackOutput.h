@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaAssetReader.h"
 #include "platform/media/MediaTrack.h"
 #include "platform/media/MediaTrackSample.h"
 #include "support/BVError.h"
@@ -23,6 +24,9 @@ struct AVFrame;
 // it, cut to the sample. Passthrough: from the key frame at or before the range start (so the first
 // picture can be decoded) up to the last sample needed to decode the pictures before the range end;
 // the writer hides what lies outside the range with an edit list.
+//
+// Times are the asset's (counted from its first presented frame): the range is read on the
+// container's own clock shifted by the asset's start time, and the samples come out shifted back.
 //
 // Runs on one thread at a time (the stream's queue); cancelReading() may be called from any thread.
 class MediaAssetTrackOutput
@@ -64,7 +68,6 @@ private:
     std::optional<MediaTrackSample> acceptFrame();
     void fail(int code, const QString &description);
     void finish(Status status);
-    void close();
 
     std::shared_ptr<MediaAsset> m_asset;
     MediaTrack m_track;
@@ -73,15 +76,13 @@ private:
     std::atomic<Status> m_status {Status::Unknown};
     std::atomic<bool> m_cancel {false};
     BVError m_error;
-    AVFormatContext *m_format = nullptr;
-    AVCodecContext *m_decoder = nullptr;
-    AVPacket *m_packet = nullptr;
-    AVFrame *m_frame = nullptr;
+    MediaAssetTrackSource m_source;
     // A packet read while seeking that is still to be handed out or decoded.
     bool m_packetPending = false;
     bool m_draining = false;
     // Range bounds in the stream's time base; INT64_MIN / INT64_MAX when unlimited.
     int64_t m_startTs = 0;
     int64_t m_endTs = 0;
-    int m_streamIndex = -1;
+    // The asset's start time on the container's clock, in the stream's time base.
+    int64_t m_clockOffset = 0;
 };

@@ -80,8 +80,8 @@ MediaAssetWriterInput::~MediaAssetWriterInput()
         swr_free(&m_resampler);
     if (m_scaler)
         sws_freeContext(m_scaler);
-    if (m_converted)
-        av_frame_free(&m_converted);
+    for (AVFrame *picture : m_pictures)
+        av_frame_free(&picture);
     if (m_packet)
         av_packet_free(&m_packet);
     if (m_encoder)
@@ -221,9 +221,6 @@ bool MediaAssetWriterInput::openVideoEncoder(AVStream *stream, bool globalHeader
     if (m_rateNum > 0)
         stream->avg_frame_rate = AVRational {m_rateNum, m_rateDen};
     stream->sample_aspect_ratio = m_encoder->sample_aspect_ratio;
-    m_converted = av_frame_alloc();
-    if (!m_converted)
-        return fail(AVERROR(ENOMEM), QStringLiteral("Out of memory."));
     return true;
 }
 
@@ -310,27 +307,69 @@ bool MediaAssetWriterInput::encodeVideo(const AVFrame *frame)
         av_frame_free(&same);
         return sent;
     }
-    m_scaler = sws_getCachedContext(m_scaler, frame->width, frame->height, AVPixelFormat(frame->format),
-        m_encoder->width, m_encoder->height, m_encoder->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!m_scaler)
+    if (!prepareScaler(frame))
         return fail(AVERROR(EINVAL), QStringLiteral("The pictures could not be converted."));
-    if (!m_converted->data[0]) {
-        m_converted->format = m_encoder->pix_fmt;
-        m_converted->width = m_encoder->width;
-        m_converted->height = m_encoder->height;
-        if (av_frame_get_buffer(m_converted, 0) < 0)
-            return fail(AVERROR(ENOMEM), QStringLiteral("Out of memory."));
-    }
-    // The encoder may still hold the previous picture (frame threads): then this gets a new buffer.
-    if (av_frame_make_writable(m_converted) < 0)
+    AVFrame *picture = writablePicture();
+    if (!picture)
         return fail(AVERROR(ENOMEM), QStringLiteral("Out of memory."));
-    sws_scale(
-        m_scaler, frame->data, frame->linesize, 0, frame->height, m_converted->data, m_converted->linesize);
-    m_converted->pts = pts;
-    m_converted->color_primaries = frame->color_primaries;
-    m_converted->color_trc = frame->color_trc;
-    m_converted->colorspace = frame->colorspace;
-    return sendFrame(m_converted);
+    // Converted in slices on several threads, as the encoder's own pipeline runs.
+    const int result = sws_scale_frame(m_scaler, picture, frame);
+    if (result < 0)
+        return fail(result, QStringLiteral("The pictures could not be converted."));
+    picture->pts = pts;
+    picture->color_primaries = frame->color_primaries;
+    picture->color_trc = frame->color_trc;
+    picture->colorspace = frame->colorspace;
+    return sendFrame(picture);
+}
+
+// A converter from the frame's size and format to the encoder's, made again when the source changes.
+bool MediaAssetWriterInput::prepareScaler(const AVFrame *frame)
+{
+    if (m_scaler && frame->width == m_scalerWidth && frame->height == m_scalerHeight
+        && frame->format == m_scalerFormat)
+        return true;
+    sws_freeContext(m_scaler);
+    m_scaler = sws_alloc_context();
+    if (!m_scaler)
+        return false;
+    av_opt_set_int(m_scaler, "srcw", frame->width, 0);
+    av_opt_set_int(m_scaler, "srch", frame->height, 0);
+    av_opt_set_int(m_scaler, "src_format", frame->format, 0);
+    av_opt_set_int(m_scaler, "dstw", m_encoder->width, 0);
+    av_opt_set_int(m_scaler, "dsth", m_encoder->height, 0);
+    av_opt_set_int(m_scaler, "dst_format", m_encoder->pix_fmt, 0);
+    av_opt_set_int(m_scaler, "sws_flags", SWS_BICUBIC, 0);
+    av_opt_set_int(m_scaler, "threads", 0, 0); // one slice per processor
+    if (sws_init_context(m_scaler, nullptr, nullptr) < 0) {
+        sws_freeContext(m_scaler);
+        m_scaler = nullptr;
+        return false;
+    }
+    m_scalerWidth = frame->width;
+    m_scalerHeight = frame->height;
+    m_scalerFormat = frame->format;
+    return true;
+}
+
+// A converted picture no encoder thread still reads; a new one while all are in use.
+AVFrame *MediaAssetWriterInput::writablePicture()
+{
+    for (AVFrame *picture : m_pictures)
+        if (av_frame_is_writable(picture))
+            return picture;
+    AVFrame *picture = av_frame_alloc();
+    if (!picture)
+        return nullptr;
+    picture->format = m_encoder->pix_fmt;
+    picture->width = m_encoder->width;
+    picture->height = m_encoder->height;
+    if (av_frame_get_buffer(picture, 0) < 0) {
+        av_frame_free(&picture);
+        return nullptr;
+    }
+    m_pictures.push_back(picture);
+    return picture;
 }
 
 bool MediaAssetWriterInput::encodeAudio(const AVFrame *frame)

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class BVWorkQueue;
 class MediaAssetWriter;
@@ -64,6 +65,8 @@ private:
     bool openVideoEncoder(AVStream *stream, bool globalHeader);
     bool openAudioEncoder(AVStream *stream, bool globalHeader);
     bool encodeVideo(const AVFrame *frame);
+    bool prepareScaler(const AVFrame *frame);
+    AVFrame *writablePicture();
     bool encodeAudio(const AVFrame *frame);
     bool sendFrame(AVFrame *frame);
     bool flushAudioFifo(bool all);
@@ -87,8 +90,13 @@ private:
 
     AVCodecContext *m_encoder = nullptr;
     AVPacket *m_packet = nullptr;
-    AVFrame *m_converted = nullptr;
+    // Converted pictures: the encoder's threads may still hold some, so they take turns.
+    std::vector<AVFrame *> m_pictures;
     SwsContext *m_scaler = nullptr;
+    // What m_scaler converts from.
+    int m_scalerWidth = 0;
+    int m_scalerHeight = 0;
+    int m_scalerFormat = -1;
     SwrContext *m_resampler = nullptr;
     AVAudioFifo *m_fifo = nullptr;
     int64_t m_nextAudioPts = 0;

@@ -165,6 +165,47 @@ TEST(ExportEngine, TrimByCopyShowsExactlyTheInToOutFrames)
     }
 }
 
+// A transport stream whose clock starts at ten hours: the in and out points count from its first
+// picture, as the player shows them, whether the pictures are encoded again or copied.
+TEST(ExportEngine, TransportStreamRangesCountFromTheFirstPicture)
+{
+    const QString source = makeClip({.timecode = {}, .transportClockStart = 36000});
+    const struct
+    {
+        std::optional<QString> video;
+        int32_t audio;
+        const char *name;
+    } modes[] = {
+        {MediaVideoCodec::h264, BVAVExport::audioFormatLinearPCM, "H.264"},
+        {MediaVideoCodec::proRes422HQ, BVAVExport::audioFormatLinearPCM, "ProRes"},
+        {std::nullopt, BVAVExport::audioCodecCopy, "copy"},
+    };
+    for (const auto &mode : modes) {
+        SCOPED_TRACE(mode.name);
+        auto engine = engineFor(source, QStringLiteral("ts.mov"));
+        engine->videoCodec = mode.video;
+        engine->audioCodec = mode.audio;
+        engine->timeRange = frames25(30, 40);
+        const Outcome outcome = runExport(engine);
+        ASSERT_TRUE(outcome.finished) << qPrintable(outcome.error);
+        EXPECT_EQ(frameIndices(engine->outputURL), run(30, 39));
+        const QJsonObject info = probe(engine->outputURL);
+        const double audio
+            = stream(info, QStringLiteral("audio")).value(QStringLiteral("duration")).toString().toDouble();
+        EXPECT_NEAR(audio, 0.4, 0.03);
+    }
+
+    // Without a range: every picture, and a movie as long as the clip (not ten hours more).
+    auto whole = engineFor(source, QStringLiteral("ts-whole.mov"));
+    const Outcome outcome = runExport(whole);
+    ASSERT_TRUE(outcome.finished) << qPrintable(outcome.error);
+    EXPECT_EQ(frameIndices(whole->outputURL), run(0, 99));
+    const QJsonObject format = probe(whole->outputURL).value(QStringLiteral("format")).toObject();
+    EXPECT_NEAR(format.value(QStringLiteral("duration")).toString().toDouble(), 4.0, 0.1);
+    ASSERT_FALSE(outcome.progress.empty());
+    EXPECT_GE(outcome.progress.back(), 0.98);
+}
+
 TEST(ExportEngine, PictureSizeChangesOnlyWhenBothSidesDiffer)
 {
     const QString source = makeClip({.seconds = 0.2, .size = QStringLiteral("1920x1080"), .audioRate = 0});

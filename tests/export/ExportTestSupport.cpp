@@ -41,13 +41,15 @@ QByteArray runTool(const QString &program, const QStringList &arguments)
 
 QString makeClip(const ClipSpec &spec)
 {
-    const QString key
-        = QStringList {spec.rate, QString::number(spec.seconds), spec.timecode, spec.size, spec.videoCodec,
-            QString::number(spec.audioRate), QString::number(spec.audioChannels), QString::number(spec.video)}
-              .join(u'|');
+    const QString key = QStringList {spec.rate, QString::number(spec.seconds), spec.timecode, spec.size,
+        spec.videoCodec, QString::number(spec.audioRate), QString::number(spec.audioChannels),
+        QString::number(spec.video), QString::number(spec.transportClockStart)}
+                            .join(u'|');
     const QString name = QString::fromLatin1(
         QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
-    const QString path = clipFolder() + QStringLiteral("/clip-%1.mov").arg(name);
+    const bool transport = spec.transportClockStart > 0;
+    const QString extension = transport ? QStringLiteral(".ts") : QStringLiteral(".mov");
+    const QString path = clipFolder() + QStringLiteral("/clip-%1").arg(name) + extension;
     if (QFileInfo(path).size() > 0)
         return path;
     QStringList args {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
@@ -75,11 +77,14 @@ QString makeClip(const ClipSpec &spec)
     }
     if (spec.audioRate > 0)
         args << QStringLiteral("-c:a") << QStringLiteral("aac");
-    if (!spec.timecode.isEmpty())
+    if (!spec.timecode.isEmpty() && !transport)
         args << QStringLiteral("-timecode") << spec.timecode;
-    args << path + QStringLiteral(".tmp.mov");
+    if (transport)
+        args << QStringLiteral("-f") << QStringLiteral("mpegts") << QStringLiteral("-output_ts_offset")
+             << QString::number(spec.transportClockStart);
+    args << path + QStringLiteral(".tmp") + extension;
     runTool(QStringLiteral("ffmpeg"), args);
-    QFile::rename(path + QStringLiteral(".tmp.mov"), path);
+    QFile::rename(path + QStringLiteral(".tmp") + extension, path);
     return path;
 }
 

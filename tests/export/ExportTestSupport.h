@@ -23,6 +23,8 @@ struct ClipSpec
     int audioRate = 48000; // 0: no audio
     int audioChannels = 2;
     bool video = true;
+    // Above 0: an MPEG transport stream whose clock starts this many seconds in, instead of a movie.
+    double transportClockStart = 0;
 };
 QString makeClip(const ClipSpec &spec);
 
