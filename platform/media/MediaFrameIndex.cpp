@@ -1,5 +1,7 @@
 #include "platform/media/MediaFrameIndex.h"
 
+#include "platform/media/MediaWideArithmetic.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -10,20 +12,9 @@ extern "C" {
 
 namespace {
 
-__extension__ typedef __int128 Wide;
-
-Wide floorDiv(Wide a, Wide b)
-{
-    const Wide q = a / b;
-    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
-}
-
-int64_t clampToInt64(Wide value)
-{
-    constexpr Wide high = std::numeric_limits<int64_t>::max();
-    constexpr Wide low = std::numeric_limits<int64_t>::min();
-    return int64_t(value > high ? high : (value < low ? low : value));
-}
+using MediaWide::clampToInt64;
+using MediaWide::floorDiv;
+using MediaWide::Wide;
 
 // The part of a frame by which a time may fall short of its start and still name it (as for the
 // constant rule).

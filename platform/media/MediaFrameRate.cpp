@@ -1,25 +1,16 @@
 #include "platform/media/MediaFrameRate.h"
 
+#include "platform/media/MediaWideArithmetic.h"
+
 #include <cmath>
 #include <limits>
 #include <numeric>
 
 namespace {
 
-__extension__ typedef __int128 Wide;
-
-Wide floorDiv(Wide a, Wide b)
-{
-    const Wide q = a / b;
-    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
-}
-
-int64_t clampToInt64(Wide value)
-{
-    constexpr Wide high = std::numeric_limits<int64_t>::max();
-    constexpr Wide low = std::numeric_limits<int64_t>::min();
-    return int64_t(value > high ? high : (value < low ? low : value));
-}
+using MediaWide::clampToInt64;
+using MediaWide::floorDiv;
+using MediaWide::Wide;
 
 } // namespace
 
