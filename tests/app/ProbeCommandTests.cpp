@@ -168,18 +168,6 @@ TEST(ProbeCommand, StartTimecodeComesFromATimecodeTagWithoutATimecodeTrack)
 
 namespace {
 
-// Runs a command-line tool to its end; answers its standard output, empty on failure.
-QByteArray runTool(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
-        ADD_FAILURE() << program.toStdString() << ": " << process.readAllStandardError().toStdString();
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
-
 // ffprobe's view of the first video stream: start, duration and the frames it decodes.
 struct StreamFigures
 {
@@ -191,7 +179,7 @@ struct StreamFigures
 StreamFigures ffprobeFigures(const QString &path)
 {
     const QJsonObject stream = QJsonDocument::fromJson(
-        runTool(QStringLiteral("ffprobe"),
+        BVTest::runTool(QStringLiteral("ffprobe"),
             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
                 QStringLiteral("v:0"), QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
                 QStringLiteral("stream=start_time,duration,nb_read_frames"), QStringLiteral("-of"),
@@ -237,7 +225,7 @@ TEST(ProbeCommand, TransportAndProgramStreamsCountFromTheirFirstPicture)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = folder + QLatin1Char('/') + QLatin1String(c.name);
-        runTool(QStringLiteral("ffmpeg"),
+        BVTest::runTool(QStringLiteral("ffmpeg"),
             QStringList {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
                 QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
                 QStringLiteral("testsrc2=size=320x180:rate=25"), QStringLiteral("-f"),
@@ -310,7 +298,7 @@ TEST(ProbeCommand, VariableRateFootageSaysSoAndCountsItsRealFrames)
 {
     // 40 frames on a 30 fps clock, every fourth held for three frames of it: 1.6 s in all.
     const QString path = BVTest::makeTempFolder(QStringLiteral("vfr")) + QStringLiteral("/held.mov");
-    runTool(QStringLiteral("ffmpeg"),
+    BVTest::runTool(QStringLiteral("ffmpeg"),
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
             QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc2=size=64x32:rate=30"),
             QStringLiteral("-vf"), QStringLiteral("setpts='(N+2*floor(N/4))/30/TB'"),

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -113,6 +115,34 @@ bool writeFile(const QString &path, const QByteArray &data)
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     return f.write(data) == data.size();
+}
+
+QByteArray runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        ADD_FAILURE() << qPrintable(program) << " failed: " << process.readAllStandardError().constData();
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+bool runFfmpeg(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"),
+        QStringList {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+            QStringLiteral("-nostdin"), QStringLiteral("-y")}
+            + arguments);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        ADD_FAILURE() << "ffmpeg failed: " << process.readAllStandardError().constData();
+        return false;
+    }
+    return true;
 }
 
 } // namespace BVTest

@@ -26,4 +26,10 @@ QString sampleMedia(const QString &variant, const QStringList &extraArguments = 
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &data);
 
+// Runs a command-line tool (ffmpeg, ffprobe ...) to its end and answers its standard output; a
+// failure to run or a non-zero exit fails the test with the tool's error output and answers empty.
+QByteArray runTool(const QString &program, const QStringList &arguments);
+// ffmpeg quietly, overwriting its output; false (and the test failed) when it fails.
+bool runFfmpeg(const QStringList &arguments);
+
 } // namespace BVTest

@@ -25,18 +25,6 @@ QString clipFolder()
     return folder;
 }
 
-QByteArray runTool(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
-        ADD_FAILURE() << qPrintable(program) << " failed: " << process.readAllStandardError().constData();
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
-
 } // namespace
 
 QString makeClip(const ClipSpec &spec)
@@ -83,14 +71,14 @@ QString makeClip(const ClipSpec &spec)
         args << QStringLiteral("-f") << QStringLiteral("mpegts") << QStringLiteral("-output_ts_offset")
              << QString::number(spec.transportClockStart);
     args << path + QStringLiteral(".tmp") + extension;
-    runTool(QStringLiteral("ffmpeg"), args);
+    BVTest::runTool(QStringLiteral("ffmpeg"), args);
     QFile::rename(path + QStringLiteral(".tmp") + extension, path);
     return path;
 }
 
 std::vector<int> frameIndices(const QString &path)
 {
-    const QByteArray raw = runTool(QStringLiteral("ffmpeg"),
+    const QByteArray raw = BVTest::runTool(QStringLiteral("ffmpeg"),
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-f"),
             QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("gray"),
             QStringLiteral("-")});
@@ -109,7 +97,7 @@ std::vector<int> frameIndices(const QString &path)
 
 QJsonObject probe(const QString &path)
 {
-    const QByteArray json = runTool(QStringLiteral("ffprobe"),
+    const QByteArray json = BVTest::runTool(QStringLiteral("ffprobe"),
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-print_format"),
             QStringLiteral("json"), QStringLiteral("-show_streams"), QStringLiteral("-show_format"), path});
     return QJsonDocument::fromJson(json).object();

@@ -32,27 +32,13 @@ BVUserDefaults *defaults()
     return BVUserDefaults::standardUserDefaults();
 }
 
-bool runFFmpeg(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("ffmpeg"),
-        QStringList {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-            QStringLiteral("-nostdin"), QStringLiteral("-y")}
-            + arguments);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
-        ADD_FAILURE() << "ffmpeg failed: " << process.readAllStandardError().constData();
-        return false;
-    }
-    return true;
-}
-
 // 80 x 32 at 25 fps from 10:00:00:00, no sound: the top 16 rows carry the frame index (ten blocks
 // of 8 pixels, block b white when bit b is set), the rest is black but for a white 8 x 8 square in
 // the bottom right corner.
 QString markedCornerClip(const QString &folder)
 {
     const QString path = folder + QStringLiteral("/corner.mov");
-    runFFmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+    BVTest::runFfmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
         QStringLiteral("color=black:size=80x32:rate=25:duration=2,format=gray,"
                        "geq=lum='if(lt(Y\\,16)\\,16+219*mod(floor(N/pow(2\\,floor(X/8)))\\,2)\\,"
                        "if(gte(X\\,72)*gte(Y\\,24)\\,235\\,16))'"),
@@ -117,7 +103,7 @@ QString sidewaysClip(const QString &folder)
 QString wovenClip(const QString &folder)
 {
     const QString path = folder + QStringLiteral("/woven.mov");
-    runFFmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+    BVTest::runFfmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
         QStringLiteral("color=black:size=64x64:rate=50:duration=2,format=gray,"
                        "geq=lum='if(lt(X\\,mod(N*8\\,64))\\,235\\,16)'"),
         QStringLiteral("-vf"), QStringLiteral("tinterlace=interleave_top,setfield=tff"),
@@ -130,7 +116,7 @@ QString wovenClip(const QString &folder)
 // The frame ffmpeg's own player decodes with its automatic rotation.
 QImage ffmpegFrame(const QString &clip, int frame, const QString &out)
 {
-    runFFmpeg(
+    BVTest::runFfmpeg(
         {QStringLiteral("-i"), clip, QStringLiteral("-vf"), QStringLiteral("select=eq(n\\,%1)").arg(frame),
             QStringLiteral("-frames:v"), QStringLiteral("1"), out});
     return QImage(out);

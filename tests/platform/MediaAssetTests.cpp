@@ -44,23 +44,12 @@ QList<QString> mediaTypes(const QList<MediaTrack> &tracks)
     return types;
 }
 
-QByteArray runTool(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
-        ADD_FAILURE() << program.toStdString() << ": " << process.readAllStandardError().toStdString();
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
-
 // 40 frames on a 30 fps clock at the given presentation times (an expression of the frame number
 // N, in frames of 1/30 s), in a movie of 90 kHz ticks.
 QString clipWithTimes(const QString &name, const QString &frameExpression)
 {
     const QString path = BVTest::makeTempFolder(QStringLiteral("rates")) + QLatin1Char('/') + name;
-    runTool(QStringLiteral("ffmpeg"),
+    BVTest::runTool(QStringLiteral("ffmpeg"),
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
             QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc2=size=64x32:rate=30"),
             QStringLiteral("-vf"), QStringLiteral("setpts='(%1)/30/TB'").arg(frameExpression),
@@ -77,7 +66,7 @@ QString clipWithTimes(const QString &name, const QString &frameExpression)
 std::vector<double> packetTimes(const QString &path)
 {
     const QJsonObject probe = QJsonDocument::fromJson(
-        runTool(QStringLiteral("ffprobe"),
+        BVTest::runTool(QStringLiteral("ffprobe"),
             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
                 QStringLiteral("v:0"), QStringLiteral("-show_entries"),
                 QStringLiteral("packet=pts_time:stream=start_time"), QStringLiteral("-of"),

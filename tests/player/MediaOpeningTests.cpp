@@ -25,17 +25,6 @@ namespace {
 
 using namespace DocumentTest;
 
-QByteArray runTool(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
-        ADD_FAILURE() << program.toStdString() << ": " << process.readAllStandardError().toStdString();
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
-
 // The text of the alert shown, waiting for it; closes it.
 QString takeAlertText(std::chrono::milliseconds timeout)
 {
@@ -132,12 +121,12 @@ TEST(MediaOpening, TransportAndProgramStreamsPlayFromTheirFirstPicture)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = folder + QLatin1Char('/') + QLatin1String(c.name);
-        runTool(QStringLiteral("ffmpeg"),
+        BVTest::runTool(QStringLiteral("ffmpeg"),
             QStringList {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
                 QStringLiteral("-i"), source}
                 + c.output + QStringList {path});
         const QJsonObject stream = QJsonDocument::fromJson(
-            runTool(QStringLiteral("ffprobe"),
+            BVTest::runTool(QStringLiteral("ffprobe"),
                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
                     QStringLiteral("v:0"), QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
                     QStringLiteral("stream=duration,nb_read_frames"), QStringLiteral("-of"),
@@ -199,7 +188,7 @@ TEST(MediaOpening, ANetworkMovieThatCannotBeReadSaysWhyAndStopsWorking)
     // A movie with its index at the end, on a server that answers no byte ranges: the pictures lie
     // before the index, which is read only once the download has passed them.
     const QString path = BVTest::makeTempFolder(QStringLiteral("noranges")) + QStringLiteral("/review.mp4");
-    runTool(QStringLiteral("ffmpeg"),
+    BVTest::runTool(QStringLiteral("ffmpeg"),
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
             QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc2=size=320x180:rate=25"),
             QStringLiteral("-t"), QStringLiteral("6"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
@@ -234,7 +223,7 @@ TEST(MediaOpening, VariableRateFootageStepsThroughItsRealFramesCountedAtItsNomin
     // Phone-like footage: 60 barcode frames on a 30 fps clock, every third and every seventh frame
     // held one frame longer (the average rate is near 21 fps).
     const QString path = BVTest::makeTempFolder(QStringLiteral("vfr")) + QStringLiteral("/phone.mov");
-    runTool(QStringLiteral("ffmpeg"),
+    BVTest::runTool(QStringLiteral("ffmpeg"),
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
             QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("color=black:size=64x16:rate=30"),
             QStringLiteral("-vf"),
@@ -247,7 +236,7 @@ TEST(MediaOpening, VariableRateFootageStepsThroughItsRealFramesCountedAtItsNomin
             QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-video_track_timescale"),
             QStringLiteral("90000"), path});
     const QJsonObject probe = QJsonDocument::fromJson(
-        runTool(QStringLiteral("ffprobe"),
+        BVTest::runTool(QStringLiteral("ffprobe"),
             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
                 QStringLiteral("v:0"), QStringLiteral("-show_entries"),
                 QStringLiteral("frame=best_effort_timestamp_time,pkt_duration_time:stream=start_time,"

@@ -10,25 +10,13 @@
 
 namespace PictureTest {
 
+using BVTest::runFfmpeg;
+
 // The temporary folder the clips of one test program go into.
 inline QString folder()
 {
     static const QString path = BVTest::makeTempFolder(QStringLiteral("picture"));
     return path;
-}
-
-inline bool runFfmpeg(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("ffmpeg"),
-        QStringList {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-            QStringLiteral("-nostdin"), QStringLiteral("-y")}
-            + arguments);
-    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
-        ADD_FAILURE() << "ffmpeg failed: " << process.readAllStandardError().constData();
-        return false;
-    }
-    return true;
 }
 
 // A clip of three frames of `picture` at `rate` frames a second, encoded with the given ffmpeg
@@ -38,7 +26,7 @@ inline QString clipOf(const QImage &picture, const QString &name, const QStringL
     const QString still = folder() + QStringLiteral("/%1.png").arg(name);
     EXPECT_TRUE(picture.save(still));
     const QString path = folder() + QStringLiteral("/%1.mov").arg(name);
-    runFfmpeg(
+    BVTest::runFfmpeg(
         QStringList {QStringLiteral("-loop"), QStringLiteral("1"), QStringLiteral("-i"), still,
             QStringLiteral("-frames:v"), QStringLiteral("3"), QStringLiteral("-r"), QString::number(rate)}
         + output + QStringList {path});
