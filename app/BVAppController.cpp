@@ -5,7 +5,7 @@
 #include "app/BVImageSequenceFiles.h"
 #include "export/BVActivityController.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVDocument.h"
+#include "player/document/BVDocument.h"
 #include "support/BVError.h"
 #include "support/BVLog.h"
 

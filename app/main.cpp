@@ -1,10 +1,10 @@
 #include "app/BVAppController.h"
 #include "app/BVApplicationBus.h"
-#include "app/BVCommandLine.h"
 #include "app/BVDocumentController.h"
-#include "app/BVExportCommand.h"
-#include "app/BVMarkerCommand.h"
-#include "app/BVProbeCommand.h"
+#include "app/commandline/BVCommandLine.h"
+#include "app/commandline/BVExportCommand.h"
+#include "app/commandline/BVMarkerCommand.h"
+#include "app/commandline/BVProbeCommand.h"
 #include "support/BVBundle.h"
 
 #include <QApplication>

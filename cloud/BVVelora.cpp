@@ -51,8 +51,6 @@ BVVelora::BVVelora(Program program, BVVeloraDelegate *delegate)
     , m_delegate(delegate)
     , m_queue(std::make_unique<BVWorkQueue>(QStringLiteral("velora")))
     , m_watch(std::make_shared<QueueWatch>())
-    , m_alive(std::make_shared<BVVelora *>(this))
-    , m_weak(m_alive)
 {
     init();
 }
@@ -94,7 +92,7 @@ BVVelora::~BVVelora()
     }
     m_queue->setJobCountObserver({});
     BVNotificationCenter::defaultCenter().removeObserver(this);
-    m_alive.reset();
+    m_lifetime.end();
     {
         std::lock_guard lock(m_fieldsMutex);
         m_username.clear();
@@ -200,11 +198,10 @@ void BVVelora::reportAuthenticationError()
 {
     const BVError error
         = BVVeloraReply::errorWithMessage(403, QStringLiteral("Invalid username or password"));
-    BVMainThread::async([alive = m_weak, error] {
-        const auto self = alive.lock();
-        if (!self)
+    BVMainThread::async([this, alive = m_lifetime.token(), error] {
+        if (alive.expired())
             return;
-        if (BVVeloraDelegate *d = (*self)->delegate())
+        if (BVVeloraDelegate *d = delegate())
             d->veloraAuthorizationFailed(error);
     });
 }
@@ -390,17 +387,17 @@ void BVVelora::processReturnedData(const QByteArray *data, const QString &contex
 
 void BVVelora::postSuccess(const QVariant &result, const QString &context)
 {
-    BVMainThread::async([alive = m_weak, result, context] {
-        if (const auto self = alive.lock())
-            (*self)->postSuccessOnMainThread(result, context);
+    BVMainThread::async([this, alive = m_lifetime.token(), result, context] {
+        if (!alive.expired())
+            postSuccessOnMainThread(result, context);
     });
 }
 
 void BVVelora::postError(const BVError &error, const QString &context)
 {
-    BVMainThread::async([alive = m_weak, error, context] {
-        if (const auto self = alive.lock())
-            (*self)->postErrorOnMainThread(error, context);
+    BVMainThread::async([this, alive = m_lifetime.token(), error, context] {
+        if (!alive.expired())
+            postErrorOnMainThread(error, context);
     });
 }
 

@@ -5,6 +5,7 @@
 #include "cloud/BVWebSocketDelegate.h"
 #include "net/BVHTTPRequestDelegate.h"
 #include "support/BVError.h"
+#include "support/BVLifetime.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -260,8 +261,6 @@ private:
     QList<Upload> m_uploadQueue;
 
     std::shared_ptr<BVWebSocket> m_commentSocket;
-    // Deliveries queued for the main thread hold a weak reference: none runs after destruction.
-    // m_weak is never written after construction, so any thread may copy it.
-    std::shared_ptr<BVVelora *> m_alive;
-    std::weak_ptr<BVVelora *> m_weak;
+    // Deliveries queued for the main thread hold a token of it: none runs after destruction.
+    BVLifetime m_lifetime;
 };

@@ -2,8 +2,8 @@
 
 #include "platform/media/MediaAssetTrackOutput.h"
 #include "platform/media/MediaAssetWriter.h"
-#include "player/BVAVFoundation.h"
-#include "player/BVTimecode.h"
+#include "player/time/BVAVFoundation.h"
+#include "player/time/BVTimecode.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
 

@@ -1,6 +1,6 @@
 #include "export/BVActivityItemDownload.h"
 
-#include "export/BVURLDownload.h"
+#include "net/BVURLDownload.h"
 #include "support/BVLog.h"
 
 #include <QFileInfo>

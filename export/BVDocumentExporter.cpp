@@ -6,10 +6,10 @@
 #include "export/BVInfoPanel.h"
 #include "export/BVMediaInfo.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVAVAsset.h"
-#include "player/BVAVPlaybackView.h"
-#include "player/BVDocument.h"
-#include "player/BVImageSequence.h"
+#include "player/document/BVDocument.h"
+#include "player/media/BVAVAsset.h"
+#include "player/media/BVImageSequence.h"
+#include "player/window/BVAVPlaybackView.h"
 #include "support/BVAlert.h"
 #include "support/BVError.h"
 #include "support/BVFileManager.h"
@@ -259,7 +259,7 @@ void BVDocumentExporter::saveFrame(const QString &path, int format)
     BVFrameExport::AnnotationRenderer renderer;
     if (!layer.isNull())
         renderer = [layer](QPainter &painter, const QRectF &target) { painter.drawImage(target, layer); };
-    const std::weak_ptr<int> alive = m_alive;
+    const BVLifetime::Token alive = m_lifetime.token();
 
     std::shared_ptr<MediaAsset> movie;
     QImage still;
@@ -280,7 +280,7 @@ void BVDocumentExporter::saveFrame(const QString &path, int format)
             std::optional<QImage> grabbed = BVFrameExport::movieFrame(movie, time, view, &error);
             if (!grabbed) {
                 BVMainThread::async([this, alive, error] {
-                    if (alive.lock())
+                    if (!alive.expired())
                         frameNotGenerated(error);
                 });
                 return;
@@ -290,7 +290,7 @@ void BVDocumentExporter::saveFrame(const QString &path, int format)
         const QString written = BVFrameExport::saveFrameWithSettings(image, path, format, size, renderer);
         const QString wanted = BVFrameExport::pathForFormat(path, format);
         BVMainThread::async([this, alive, written, wanted] {
-            if (alive.lock())
+            if (!alive.expired())
                 frameWritten(written, wanted);
         });
     });
@@ -368,12 +368,12 @@ void BVDocumentExporter::populateInfo()
         = int(BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("timecodeDisplay")));
     // The rows read files and the asset: off the main thread. Only the latest request is shown.
     const int generation = ++m_infoGeneration;
-    const std::weak_ptr<int> alive = m_alive;
+    const BVLifetime::Token alive = m_lifetime.token();
     m_queue->async([this, alive, generation, source] {
         const QVariantList info = BVMediaInfo::infoRows(source);
         const std::optional<QVariantList> meta = BVMediaInfo::metadataRows(source);
         BVMainThread::async([this, alive, generation, info, meta] {
-            if (!alive.lock() || generation != m_infoGeneration || !m_infoPanel)
+            if (alive.expired() || generation != m_infoGeneration || !m_infoPanel)
                 return;
             m_infoPanel->showRows(info, meta);
             Q_EMIT infoPopulated();
@@ -386,7 +386,7 @@ void BVDocumentExporter::cleanup()
     if (m_cleanedUp)
         return;
     m_cleanedUp = true;
-    m_alive.reset();
+    m_lifetime.end();
     // Waits for a grab or a row build under way; what they hand back is dropped.
     m_queue.reset();
     m_exportPanel.reset();

@@ -3,7 +3,8 @@
 #include "export/BVActivityController.h"
 #include "export/BVExportSource.h"
 #include "export/BVInfoPanel.h"
-#include "player/BVDocumentExport.h"
+#include "player/document/BVDocumentExport.h"
+#include "support/BVLifetime.h"
 
 #include <QComboBox>
 #include <QImage>
@@ -97,7 +98,7 @@ private:
     QPointer<BVInfoPanel> m_infoPanel;
     QPointer<QComboBox> m_frameFormat;
     std::unique_ptr<BVWorkQueue> m_queue;
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    BVLifetime m_lifetime;
     // Only the latest information request is shown.
     int m_infoGeneration = 0;
     bool m_cleanedUp = false;

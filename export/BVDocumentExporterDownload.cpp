@@ -4,8 +4,8 @@
 #include "export/BVActivityItemCache.h"
 #include "export/BVActivityItemDownload.h"
 #include "platform/defaults/BVPropertyList.h"
-#include "player/BVAVAsset.h"
-#include "player/BVDocument.h"
+#include "player/document/BVDocument.h"
+#include "player/media/BVAVAsset.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
 #include "support/BVWorkQueue.h"
@@ -91,7 +91,7 @@ void BVDocumentExporter::cacheVeloFile()
     const QString title = cloud->fileTitle().isEmpty() ? url.fileName() : cloud->fileTitle();
     const QString timecodeStart = m_document.mediaObject()->timecodeStart();
     // The folder and the start timecode are written off the GUI thread; the job is queued after.
-    std::weak_ptr<int> alive = m_alive;
+    const BVLifetime::Token alive = m_lifetime.token();
     QPointer<BVActivityController> activity = m_activity;
     m_queue->async([=] {
         QDir().mkpath(folder);

@@ -6,7 +6,7 @@
 #include "export/BVCodecSettingsWindows.h"
 #include "export/BVExportChoices.h"
 #include "export/BVExportSource.h"
-#include "player/BVTimecode.h"
+#include "player/time/BVTimecode.h"
 #include "support/BVAlert.h"
 
 #include <QButtonGroup>

@@ -2,7 +2,7 @@
 
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaImageGenerator.h"
-#include "player/BVAVPlaybackView.h"
+#include "player/window/BVAVPlaybackView.h"
 
 #include <QBuffer>
 #include <QFileInfo>

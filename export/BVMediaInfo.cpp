@@ -1,8 +1,8 @@
 #include "export/BVMediaInfo.h"
 
 #include "platform/media/MediaFormatDescription.h"
-#include "player/BVAVFoundation.h"
-#include "player/BVTimecode.h"
+#include "player/time/BVAVFoundation.h"
+#include "player/time/BVTimecode.h"
 #include "support/BVFileManager.h"
 #include "support/BVLog.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "markers/BVMarker.h"
-#include "player/BVDocumentAnnotations.h"
+#include "player/document/BVDocumentAnnotations.h"
 
 #include <QList>
 #include <QObject>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "markers/BVMarker.h"
-#include "player/BVDocumentMarkers.h"
+#include "player/document/BVDocumentMarkers.h"
 
 #include <QObject>
 #include <QPointer>

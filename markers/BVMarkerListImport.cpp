@@ -5,7 +5,7 @@
 #include "markers/BVMarkerListReader.h"
 #include "markers/BVMarkerModel.h"
 #include "markers/BVTimecodeMarkerList.h"
-#include "player/BVMediaObject.h"
+#include "player/media/BVMediaObject.h"
 #include "support/BVLog.h"
 
 #include <QSaveFile>

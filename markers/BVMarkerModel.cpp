@@ -2,8 +2,8 @@
 
 #include "markers/BVAnnotationCache.h"
 #include "markers/BVMarkerList.h"
-#include "player/BVMediaObject.h"
-#include "player/BVTimecode.h"
+#include "player/media/BVMediaObject.h"
+#include "player/time/BVTimecode.h"
 #include "support/BVLog.h"
 
 #include <chrono>

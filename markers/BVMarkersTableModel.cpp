@@ -3,8 +3,8 @@
 #include "markers/BVMarkerColor.h"
 #include "markers/BVMarkerModel.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVMediaObject.h"
-#include "player/BVTimecode.h"
+#include "player/media/BVMediaObject.h"
+#include "player/time/BVTimecode.h"
 #include "support/BVLog.h"
 
 BVMarkersTableModel::BVMarkersTableModel(BVMarkerModel *markers, QObject *parent)

@@ -13,8 +13,8 @@
 #include "export/BVExportChoices.h"
 #include "export/BVExportPanel.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVAVAsset.h"
-#include "player/BVDocument.h"
+#include "player/document/BVDocument.h"
+#include "player/media/BVAVAsset.h"
 
 #include <QApplication>
 #include <QDir>

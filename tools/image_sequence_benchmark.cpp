@@ -11,9 +11,9 @@
 // The 1920x1080 sequences are generated with tools/bv-make-sample into DIR (default: a folder in
 // the build tree) and kept for the next run.
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVAVPlaybackView.h"
-#include "player/BVDocument.h"
-#include "player/BVImageSequence.h"
+#include "player/document/BVDocument.h"
+#include "player/media/BVImageSequence.h"
+#include "player/window/BVAVPlaybackView.h"
 #include "support/BVLog.h"
 
 #include <QApplication>

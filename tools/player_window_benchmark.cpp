@@ -8,9 +8,9 @@
 #include "app/BVDocumentController.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/engine/MediaPlayer.h"
-#include "player/BVAVAsset.h"
-#include "player/BVAVPlaybackView.h"
-#include "player/BVDocument.h"
+#include "player/document/BVDocument.h"
+#include "player/media/BVAVAsset.h"
+#include "player/window/BVAVPlaybackView.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,7 +2,7 @@
 // to 16-bit PCM (`ffmpeg -f s16le`) in the same run. Prints wall time (median of the runs), CPU time
 // and the throughput in audio seconds per second.
 #include "platform/media/MediaAsset.h"
-#include "player/BVAVFoundation.h"
+#include "player/time/BVAVFoundation.h"
 
 #include <QCoreApplication>
 #include <QDir>

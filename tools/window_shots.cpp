@@ -15,8 +15,8 @@
 #include "markers/BVMarkerModel.h"
 #include "markers/BVMarkerPopover.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVAVAsset.h"
-#include "player/BVDocument.h"
+#include "player/document/BVDocument.h"
+#include "player/media/BVAVAsset.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,8 +8,8 @@
 #include "export/BVActivityWindow.h"
 #include "export/BVDocumentExporter.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVDocument.h"
-#include "player/BVImageSequence.h"
+#include "player/document/BVDocument.h"
+#include "player/media/BVImageSequence.h"
 #include "support/BVLocalPaths.h"
 #include "support/BVLog.h"
 

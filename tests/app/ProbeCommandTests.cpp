@@ -1,6 +1,6 @@
 // `reelmark --probe`: one line of JSON per file (or per image sequence), an "error" line for a file
 // that cannot be probed while the others still are, and a non-zero exit status then.
-#include "app/BVProbeCommand.h"
+#include "app/commandline/BVProbeCommand.h"
 
 #include "common/BVTestSupport.h"
 

@@ -12,7 +12,7 @@
 #include "export/BVFrameExport.h"
 #include "export/BVInfoPanel.h"
 #include "platform/media/engine/MediaPlayer.h"
-#include "player/BVDocumentAnnotations.h"
+#include "player/document/BVDocumentAnnotations.h"
 #include "support/BVLocalPaths.h"
 
 #include <QApplication>

@@ -7,7 +7,7 @@
 #include "export/BVActivityItemDownload.h"
 #include "export/BVActivityWindow.h"
 #include "export/BVDocumentExporter.h"
-#include "player/BVDocument.h"
+#include "player/document/BVDocument.h"
 
 #include <QApplication>
 #include <QDateTime>

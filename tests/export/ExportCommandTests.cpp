@@ -1,6 +1,6 @@
 #include "ExportTestSupport.h"
 
-#include "app/BVExportCommand.h"
+#include "app/commandline/BVExportCommand.h"
 #include "common/BVTestSupport.h"
 
 #include <QFile>

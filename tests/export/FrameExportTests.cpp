@@ -1,7 +1,7 @@
 #include "ExportTestSupport.h"
 #include "player/DocumentTestSupport.h"
 
-#include "app/BVExportCommand.h"
+#include "app/commandline/BVExportCommand.h"
 #include "common/BVTestSupport.h"
 #include "export/BVDocumentExporter.h"
 #include "export/BVFrameExport.h"

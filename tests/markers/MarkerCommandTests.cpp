@@ -1,5 +1,5 @@
 // The marker commands of the command line, on a generated movie with three chapters.
-#include "app/BVMarkerCommand.h"
+#include "app/commandline/BVMarkerCommand.h"
 #include "common/BVTestSupport.h"
 #include "platform/defaults/BVUserDefaults.h"
 

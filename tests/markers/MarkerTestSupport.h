@@ -3,7 +3,7 @@
 // A media object with a set position, length and chapters for the marker tests.
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaTime.h"
-#include "player/BVMediaObject.h"
+#include "player/media/BVMediaObject.h"
 
 #include <QVariantMap>
 

@@ -2,7 +2,7 @@
 // a picture of the whole timeline.
 #include "markers/BVMarkerView.h"
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVPlayheadSlider.h"
+#include "player/window/BVPlayheadSlider.h"
 #include "support/BVNotificationCenter.h"
 
 #include <QApplication>

@@ -11,7 +11,7 @@
 #include "markers/BVMarkerPopover.h"
 #include "markers/BVMarkerView.h"
 #include "platform/media/engine/MediaPlayer.h"
-#include "player/BVTimecodeHoverView.h"
+#include "player/window/BVTimecodeHoverView.h"
 
 #include <QApplication>
 #include <QComboBox>

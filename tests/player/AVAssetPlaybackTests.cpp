@@ -4,7 +4,7 @@
 #include "platform/media/MediaAsset.h"
 #include "platform/media/engine/MediaPlayer.h"
 #include "platform/media/engine/MediaPlayerItem.h"
-#include "player/BVAVAsset.h"
+#include "player/media/BVAVAsset.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
 

@@ -3,9 +3,9 @@
 // timecode setting, chapters, metadata and waveform data.
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaAsset.h"
-#include "player/BVAVAsset.h"
-#include "player/BVAVFoundation.h"
-#include "player/BVTimecode.h"
+#include "player/media/BVAVAsset.h"
+#include "player/time/BVAVFoundation.h"
+#include "player/time/BVTimecode.h"
 #include "support/BVMainThread.h"
 
 #include "common/BVTestSupport.h"

@@ -1,4 +1,4 @@
-#include "player/BVAudioFileParser.h"
+#include "player/time/BVAudioFileParser.h"
 
 #include "common/BVTestSupport.h"
 #include "support/BVLog.h"

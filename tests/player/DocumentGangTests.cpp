@@ -4,7 +4,7 @@
 // twice does not double the handlers.
 #include "DocumentTestSupport.h"
 
-#include "player/BVAVFoundation.h"
+#include "player/time/BVAVFoundation.h"
 #include "support/BVNotificationCenter.h"
 
 using namespace DocumentTest;

@@ -4,8 +4,8 @@
 // across a loss of focus, files that cannot be opened and addresses still being probed.
 #include "DocumentTestSupport.h"
 
-#include "player/BVAVFoundation.h"
-#include "player/BVTransportEvent.h"
+#include "player/document/BVTransportEvent.h"
+#include "player/time/BVAVFoundation.h"
 #include "support/BVNotificationCenter.h"
 
 #include <QApplication>

@@ -3,9 +3,9 @@
 // muting, auxiliary windows and late callbacks after cleanup.
 #include "DocumentTestSupport.h"
 
-#include "player/BVAVFoundation.h"
-#include "player/BVImageSequence.h"
-#include "player/BVTimecodePanel.h"
+#include "player/media/BVImageSequence.h"
+#include "player/time/BVAVFoundation.h"
+#include "player/window/BVTimecodePanel.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -3,7 +3,7 @@
 // points, and typed timecode in frame mode.
 #include "DocumentTestSupport.h"
 
-#include "player/BVAVFoundation.h"
+#include "player/time/BVAVFoundation.h"
 
 using namespace DocumentTest;
 

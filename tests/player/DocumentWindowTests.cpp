@@ -3,7 +3,7 @@
 // while the picture has the focus, and the next playlist item retitles the windows.
 #include "DocumentTestSupport.h"
 
-#include "player/BVTimecodePanel.h"
+#include "player/window/BVTimecodePanel.h"
 
 #include <QMenuBar>
 #include <QTest>

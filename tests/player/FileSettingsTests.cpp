@@ -1,7 +1,7 @@
 // The per-file settings helper: one key scheme (the URL's absolute string, "velo://<id>" for a
 // cloud file) and one read-modify-write that keeps every other key and every other file.
 #include "platform/defaults/BVUserDefaults.h"
-#include "player/BVFileSettings.h"
+#include "player/document/BVFileSettings.h"
 
 #include <gtest/gtest.h>
 

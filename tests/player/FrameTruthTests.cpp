@@ -4,7 +4,7 @@
 #include "DocumentTestSupport.h"
 
 #include "platform/media/engine/MediaPlayer.h"
-#include "player/BVTimecodeOverlay.h"
+#include "player/window/BVTimecodeOverlay.h"
 
 #include <QPushButton>
 #include <QtTest/QTest>

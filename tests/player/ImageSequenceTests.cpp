@@ -1,5 +1,5 @@
-#include "player/BVFrameBufferShelf.h"
-#include "player/BVImageSequence.h"
+#include "player/media/BVFrameBufferShelf.h"
+#include "player/media/BVImageSequence.h"
 
 #include "common/BVTestSupport.h"
 #include "support/BVLog.h"

@@ -4,7 +4,7 @@
 // expectation comes from the picture drawn, not from the player.
 #include "PictureTestSupport.h"
 
-#include "player/BVDocumentWindowController.h"
+#include "player/window/BVDocumentWindowController.h"
 
 #include <QDir>
 #include <QPainter>

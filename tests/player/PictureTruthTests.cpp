@@ -5,7 +5,7 @@
 // pictures this test draws, so every expectation comes from the picture, not from the player.
 #include "PictureTestSupport.h"
 
-#include "player/BVDocumentWindowController.h"
+#include "player/window/BVDocumentWindowController.h"
 
 #include <QAbstractButton>
 #include <QDir>

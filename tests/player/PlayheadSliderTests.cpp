@@ -1,7 +1,7 @@
 // The scrubber: bar, buffered ranges, in and out brackets and knob geometry, the pixels they
 // paint, and the scrubbing signals of the slider.
-#include "player/BVPlayheadSlider.h"
-#include "player/BVPlayheadSliderCell.h"
+#include "player/window/BVPlayheadSlider.h"
+#include "player/window/BVPlayheadSliderCell.h"
 #include "tests/common/BVTestSupport.h"
 
 #include <QApplication>

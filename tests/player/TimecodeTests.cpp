@@ -1,4 +1,4 @@
-#include "player/BVTimecode.h"
+#include "player/time/BVTimecode.h"
 
 #include <gtest/gtest.h>
 

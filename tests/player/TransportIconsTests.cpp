@@ -1,6 +1,6 @@
 // The control strip's transport glyphs: every button name draws a visible glyph, the mirrored
 // pairs really are mirrored, and an unknown name draws nothing.
-#include "player/BVTransportIcons.h"
+#include "player/window/BVTransportIcons.h"
 
 #include <QImage>
 #include <QPixmap>

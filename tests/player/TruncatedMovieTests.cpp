@@ -5,7 +5,7 @@
 #include "DocumentTestSupport.h"
 
 #include "platform/media/engine/MediaPlayer.h"
-#include "player/BVTransportEvent.h"
+#include "player/document/BVTransportEvent.h"
 
 #include <QApplication>
 #include <QMessageBox>

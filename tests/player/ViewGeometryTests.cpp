@@ -1,10 +1,10 @@
 // Pure geometry of the player window and its overlays: window fitting, size commands, safe-area
 // frames, the timecode overlay's constraints and stored position, the hover tip, font fitting.
-#include "player/BVSafeAreaOverlay.h"
-#include "player/BVTimecodeHoverView.h"
-#include "player/BVTimecodeOverlay.h"
-#include "player/BVTimecodeTextField.h"
-#include "player/BVWindowGeometry.h"
+#include "player/window/BVSafeAreaOverlay.h"
+#include "player/window/BVTimecodeHoverView.h"
+#include "player/window/BVTimecodeOverlay.h"
+#include "player/window/BVTimecodeTextField.h"
+#include "player/window/BVWindowGeometry.h"
 
 #include <QFontMetrics>
 #include <QVariantMap>

@@ -14,8 +14,7 @@
 #include <cmath>
 
 MediaPlayer::MediaPlayer()
-    : m_alive(std::make_shared<int>(0))
-    , m_audioOutput(std::make_unique<MediaAudioOutput>(m_clock))
+    : m_audioOutput(std::make_unique<MediaAudioOutput>(m_clock))
     , m_converter(std::make_unique<MediaFrameConverter>())
 {
     m_presenter = std::thread([this] { presenterLoop(); });
@@ -23,7 +22,7 @@ MediaPlayer::MediaPlayer()
 
 MediaPlayer::~MediaPlayer()
 {
-    m_alive.reset();
+    m_lifetime.end();
     m_timeObservers.clear();
     {
         std::lock_guard lock(m_mutex);
@@ -37,9 +36,9 @@ MediaPlayer::~MediaPlayer()
 
 void MediaPlayer::postToMain(std::function<void()> job)
 {
-    std::weak_ptr<int> alive = m_alive;
+    const BVLifetime::Token alive = m_lifetime.token();
     BVMainThread::async([alive, job = std::move(job)] {
-        if (alive.lock())
+        if (!alive.expired())
             job();
     });
 }
@@ -110,9 +109,9 @@ void MediaPlayer::replaceCurrentItem(std::shared_ptr<MediaPlayerItem> item)
     detachItem(true);
     m_item = std::move(item);
     if (m_item) {
-        std::weak_ptr<int> alive = m_alive;
+        const BVLifetime::Token alive = m_lifetime.token();
         m_itemObserver = m_item->addObserver([this, alive](MediaPlayerItem::Event event) {
-            if (alive.lock())
+            if (!alive.expired())
                 itemEvent(int(event));
         });
         if (m_item->status() == MediaPlayerItem::Status::ReadyToPlay)

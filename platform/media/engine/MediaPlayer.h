@@ -4,6 +4,7 @@
 #include "platform/media/engine/MediaClock.h"
 #include "platform/media/engine/MediaFrameCache.h"
 #include "platform/media/engine/MediaFrameConverter.h"
+#include "support/BVLifetime.h"
 
 #include <QImage>
 
@@ -130,7 +131,7 @@ private:
     void placeLocked(const MediaTime &time, double rate);
     int direction(double rate) const { return rate > 0 ? 1 : (rate < 0 ? -1 : 0); }
 
-    std::shared_ptr<int> m_alive;
+    BVLifetime m_lifetime;
     std::shared_ptr<MediaPlayerItem> m_item;
     int m_itemObserver = 0;
     MediaClock m_clock;
