@@ -96,6 +96,43 @@ def file_for(tx, user, file_id):
     return f
 
 
+def is_project_admin(tx, user, project_id):
+    """A server administrator, or the creator of the project (its administrator)."""
+    if user["is_admin"]:
+        return True
+    if project_id == PRIVATE:
+        return False
+    return tx.value("SELECT 1 FROM projects WHERE id = ? AND creator_id = ?", (project_id, user["id"])) is not None
+
+
+def may_change(tx, user, project_id, author_id, owner_id=0):
+    """The one rule for changing or removing a file, a revision, a comment or a file's status: the
+    one who made it (the uploader, the comment's author), the project's administrator or a server
+    administrator. Private storage belongs to its owner alone."""
+    if project_id == PRIVATE:
+        return owner_id == user["id"]
+    return author_id == user["id"] or is_project_admin(tx, user, project_id)
+
+
+def require_file_change(tx, user, f, what="change this file"):
+    """Raises 403 unless the user may change the visible file row `f`."""
+    if not may_change(tx, user, f["project_id"], f["creator_id"], f["owner_id"]):
+        raise ApiError(403, "Only the uploader or an administrator can %s" % what)
+
+
+def require_group_change(tx, user, f, what="remove this file"):
+    require_file_change(tx, user, f, what)
+    for r in tx.all("SELECT project_id, creator_id, owner_id FROM files WHERE revision_group = ? AND removed = 0",
+                    (f["revision_group"],)):
+        if not may_change(tx, user, r["project_id"], r["creator_id"], r["owner_id"]):
+            raise ApiError(403, "Only the uploader or an administrator can %s" % what)
+
+
+def require_comment_change(tx, user, comment, f):
+    if not may_change(tx, user, f["project_id"], comment["user_id"], f["owner_id"]):
+        raise ApiError(403, "Only its author or an administrator can change this comment")
+
+
 def _creator(row):
     if row.get("c_email") is None:
         return ""

@@ -128,6 +128,7 @@ def _image_kind(path):
 @operation("files/thumb", write=True)
 def thumbnail(tx, call):
     f = R.file_for(tx, call.user, call.integer("file_id", required=True))
+    R.require_file_change(tx, call.user, f, "change this file's thumbnail")
     part = call.part("file")
     if part is None:
         raise ApiError(400, 'The thumbnail is sent as the "file" part')
@@ -135,8 +136,6 @@ def thumbnail(tx, call):
         raise ApiError(413, "A thumbnail cannot be larger than %d bytes" % THUMB_LIMIT)
     if _image_kind(part.path) is None:
         raise ApiError(400, "A thumbnail must be a JPEG or PNG image")
-    if f["project_id"] != R.PRIVATE and f["creator_id"] != call.user["id"] and not call.user["is_admin"]:
-        raise ApiError(403, "Only the uploader can change this file's thumbnail")
     relative = os.path.join("thumbs", "%d.jpg" % f["id"])
     os.replace(part.path, call.service.stored_path(relative))
     tx.execute("UPDATE files SET thumb = ? WHERE id = ?", (relative, f["id"]))
