@@ -60,7 +60,7 @@ class Reply:
 
 
 class Server:
-    def __init__(self, database=None, env=None, data=None, settings=None, args=()):
+    def __init__(self, database=None, env=None, data=None, settings=None, args=(), wrapper=(), preexec=None):
         self.owns_data = data is None
         self.data = data or tempfile.mkdtemp(prefix="velora-test-")
         self.database = database
@@ -72,23 +72,30 @@ class Server:
             with open(os.path.join(self.data, "settings.ini"), "w") as f:
                 f.write(settings)
         self.args = list(args)
+        self.wrapper = list(wrapper)  # a command the server runs under (strace, prlimit)
+        self.preexec = preexec
+        self.stdout = []
         self.proc = None
         self.admin = None
         self.stderr = []
 
     def start(self, timeout=20):
-        args = [PYTHON, SERVER, "--data", self.data, "--port", "0", "--ws-port", "0"]
+        args = self.wrapper + [PYTHON, SERVER, "--data", self.data, "--port", "0", "--ws-port", "0"]
         if self.database:
             args += ["--database", self.database]
         args += self.args
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env,
-                                     text=True, start_new_session=True)
-        threading.Thread(target=self._drain, daemon=True).start()
+                                     text=True, start_new_session=True, preexec_fn=self.preexec)
+        self._drainer = threading.Thread(target=self._drain, daemon=True)
+        self._drainer.start()
         deadline = time.time() + timeout
         while time.time() < deadline:
             line = self.proc.stdout.readline()
             if not line:
+                self.proc.wait(5)
+                self._drainer.join(5)
                 raise RuntimeError("velora-server stopped: %s" % "".join(self.stderr[-20:]))
+            self.stdout.append(line)
             m = _ADMIN.search(line)
             if m:
                 self.admin = (m.group(1), m.group(2))

@@ -141,3 +141,5 @@ async def _store_part(part, stored, service):
             if limit and stored.size > limit:
                 raise FormError(413, "The file is larger than this server accepts (%d bytes)" % limit)
             await loop.run_in_executor(None, out.write, chunk)
+        # On disk before any record names the file.
+        await loop.run_in_executor(None, os.fsync, out.fileno())

@@ -13,7 +13,7 @@ from aiohttp import web
 from . import VERSION, api, auth, config, probe, relay, storage
 from . import ops_admin, ops_catalogue, ops_files, ops_review, ops_sessions, uploads  # noqa: F401 (registers)
 from .db import Database, DatabaseError, default_url
-from .service import Service
+from .service import FolderInUse, Service
 
 log = logging.getLogger("velora")
 
@@ -54,9 +54,11 @@ def build_apps(service):
 
 
 def ensure_admin(service, environ):
-    """Creates the first administrator on a new database; answers (e-mail, password) or None."""
+    """Creates the first administrator on a new database; answers None, or (e-mail, the generated
+    password, or None when the environment chose it)."""
     email = (environ.get("VELORA_ADMIN_EMAIL") or DEFAULT_ADMIN).strip().lower()
-    password = environ.get("VELORA_ADMIN_PASSWORD") or auth.new_password()
+    chosen = environ.get("VELORA_ADMIN_PASSWORD")
+    password = chosen or auth.new_password()
 
     def create(tx):
         if tx.dialect == "postgresql":  # two servers starting together create one administrator
@@ -64,7 +66,7 @@ def ensure_admin(service, environ):
         if tx.value("SELECT count(*) FROM users"):
             return None
         auth.create_user(tx, email, auth.client_digest(password), "Administrator", "", True)
-        return email, password
+        return email, None if chosen else password
 
     return service.db.run_sync(create)
 
@@ -123,24 +125,30 @@ def main(argv=None):
     logging.basicConfig(stream=sys.stderr, level=getattr(logging, args.log_level.upper()),
                         format="%(asctime)s %(name)s %(levelname)s %(message)s")
     data_dir = os.path.abspath(args.data)
+    # Everything the server writes (database, uploads, thumbnails) is its owner's alone.
+    os.umask(0o077)
     try:
-        os.makedirs(data_dir, exist_ok=True)
+        os.makedirs(data_dir, mode=0o700, exist_ok=True)
         settings = config.load(args.config or os.path.join(data_dir, "settings.ini"))
         db = Database(args.database or default_url(data_dir))
         service = Service(data_dir, db, settings)
+        service.lock_folder(shared=db.dialect == "postgresql")
         service.prepare_folders()
         db.create_schema()
         service.load_secret()
         storage.expire_objects(service)
         service.hub = relay.Hub()
         created = ensure_admin(service, os.environ)
-    except (OSError, config.SettingsError, DatabaseError) as e:
+    except (OSError, config.SettingsError, DatabaseError, FolderInUse) as e:
         print("velora-server: %s" % e, file=sys.stderr)
         return 1
     except Exception as e:  # a database that cannot be reached, for one
         print("velora-server: cannot open the database: %s" % e, file=sys.stderr)
         return 1
-    if created:
+    if created and created[1] is None:
+        print("velora-server: created administrator %s with the password of VELORA_ADMIN_PASSWORD" % created[0],
+              flush=True)
+    elif created:
         print("velora-server: created administrator %s with password %s (shown only this once)" % created,
               flush=True)
     if not settings.storage_enabled:

@@ -28,9 +28,24 @@ def now():
     return int(time.time())
 
 
+MAX_DEPTH = 32      # folders inside folders
+MAX_NAME = 255      # characters of a folder's or a file's name
+MAX_TITLE = 1024
+
+
 def normalize_path(path):
     parts = [p for p in (path or "/").split("/") if p]
+    if len(parts) > MAX_DEPTH:
+        raise ApiError(400, "A folder path can be at most %d folders deep" % MAX_DEPTH)
+    if any(len(p) > MAX_NAME for p in parts):
+        raise ApiError(400, "A folder name can have at most %d characters" % MAX_NAME)
     return "/" + "/".join(parts)
+
+
+def check_name(text, what, limit=MAX_NAME):
+    if len(text) > limit:
+        raise ApiError(400, "%s can have at most %d characters" % (what, limit))
+    return text
 
 
 def join_path(parent, title):
