@@ -148,6 +148,7 @@ async def dispatch(request):
         return error_reply(404, "Unknown operation /%s" % name)
     parts = []
     try:
+        forms.check_encoding(request)
         params, parts, user = await forms.read(request, service)
         call = Call(service, request, params, parts)
         call.user = user

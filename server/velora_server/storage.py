@@ -75,6 +75,8 @@ async def put_object(request):
     settings = service.settings
     if not settings.storage_enabled:
         return xml_error(403, "AccessDenied", "Storage uploads are not configured on this server")
+    if request.headers.get("Content-Encoding", "identity").strip().lower() not in ("", "identity"):
+        return xml_error(415, "NotImplemented", "Compressed request bodies are not accepted")
     bucket, raw_key, raw_key_path = _bucket_and_key(request, settings.bucket)
     key = urllib.parse.unquote(raw_key)
     if bucket != settings.bucket:
