@@ -66,7 +66,9 @@ class Server:
         self.database = database
         # Passwords are stretched less than in a deployment, to keep the tests quick; one test
         # checks the deployment's strength.
-        self.env = dict(os.environ, VELORA_PASSWORD_ITERATIONS="1000")
+        # Tests sign in wrongly on purpose, all from 127.0.0.1: the back-off of failed logins has
+        # its own test.
+        self.env = dict(os.environ, VELORA_PASSWORD_ITERATIONS="1000", VELORA_LOGIN_FREE_ATTEMPTS="1000")
         self.env.update(env or {})
         if settings:
             with open(os.path.join(self.data, "settings.ini"), "w") as f:
@@ -130,12 +132,14 @@ class Server:
 
     # Requests
 
-    def request(self, method, path, body=None, headers=None):
+    def request(self, method, path, body=None, headers=None, source=None):
+        """`source`: the client's own address (127.0.0.2, ...: another machine, as the server sees it)."""
+        source = (source, 0) if source else None
         if self.scheme == "https":
-            conn = http.client.HTTPSConnection(self.host, self.port, timeout=60,
+            conn = http.client.HTTPSConnection(self.host, self.port, timeout=60, source_address=source,
                                                context=ssl._create_unverified_context())
         else:
-            conn = http.client.HTTPConnection(self.host, self.port, timeout=60)
+            conn = http.client.HTTPConnection(self.host, self.port, timeout=60, source_address=source)
         try:
             conn.request(method, path, body=body, headers=headers or {})
             r = conn.getresponse()
@@ -143,13 +147,13 @@ class Server:
         finally:
             conn.close()
 
-    def post(self, op, params=None, login=None):
+    def post(self, op, params=None, login=None, source=None):
         """A form POST as the player sends it: body starting with "&", no Content-Type of its own."""
         params = dict(params or {})
         email, password = login or self.admin
         params["username"] = email
         params["password"] = sha512(password)
-        return self.request("POST", "/api/0/" + op, form_body(params), {})
+        return self.request("POST", "/api/0/" + op, form_body(params), {}, source=source)
 
     def call(self, op, params=None, login=None, status=200):
         r = self.post(op, params, login)

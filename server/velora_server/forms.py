@@ -12,7 +12,6 @@ import urllib.parse
 
 from aiohttp.http_exceptions import HttpProcessingError
 
-from . import auth
 
 FORM_LIMIT = 64 * 1024 * 1024  # an urlencoded body; annotations can be large
 TEXT_PART_LIMIT = 1024 * 1024  # one text part of a multipart body (the fields of an upload)
@@ -134,8 +133,7 @@ async def _read_multipart(request, service):
                 params[part.name or ""] = _decode(raw, 'The field "%s"' % (part.name or ""))
                 continue
             if user is None:
-                user = await service.db.read(auth.verify, service.logins,
-                                             params.get("username"), params.get("password"))
+                user = await service.sign_in(params.get("username"), params.get("password"), request.remote)
                 if user is None:
                     raise FormError(401, "Invalid username or password")
             stored = UploadedPart(part.name or "", part.filename,

@@ -30,6 +30,28 @@ def _new_digest(call, generate=False):
     raise ApiError(400, 'Missing parameter "new_password" or "new_password_hash"')
 
 
+def _prepare(generate):
+    """Stretches the new password before the transaction (it takes a while on purpose)."""
+
+    def prepare(call):
+        try:
+            digest, generated = _new_digest(call, generate)
+        except ApiError:
+            return  # the operation itself answers the error
+        call.new_password = (digest, generated, auth.hash_for_storage(digest))
+
+    return prepare
+
+
+def _new_password(call, generate=False):
+    """(digest, generated clear password or None, stored (salt, hash, rounds) or None)."""
+    prepared = getattr(call, "new_password", None)
+    if prepared is not None:
+        return prepared
+    digest, generated = _new_digest(call, generate)
+    return digest, generated, None
+
+
 def _user(tx, call):
     uid = call.integer("user_id", required=True)
     row = tx.one("SELECT * FROM users WHERE id = ?", (uid,))
@@ -43,27 +65,27 @@ def list_users(tx, call):
     return [_user_record(r) for r in tx.all("SELECT * FROM users ORDER BY id")]
 
 
-@operation("admin/users/create", write=True, admin=True)
+@operation("admin/users/create", write=True, admin=True, prepare=_prepare(True))
 def create_user(tx, call):
     email = (call.text("email", required=True) or "").strip().lower()
     if "@" not in email or any(c.isspace() for c in email):
         raise ApiError(400, "A user name must be an e-mail address")
     if tx.value("SELECT 1 FROM users WHERE email = ?", (email,)):
         raise ApiError(409, "There is already an account for %s" % email)
-    digest, generated = _new_digest(call, generate=True)
+    digest, generated, stored = _new_password(call, generate=True)
     uid = auth.create_user(tx, email, digest, call.text("first_name", "") or "", call.text("last_name", "") or "",
-                           call.flag("admin"))
+                           call.flag("admin"), stored)
     record = _user_record(tx.one("SELECT * FROM users WHERE id = ?", (uid,)))
     if generated:
         record["password"] = generated
     return record
 
 
-@operation("admin/users/password", write=True, admin=True)
+@operation("admin/users/password", write=True, admin=True, prepare=_prepare(False))
 def set_user_password(tx, call):
     row = _user(tx, call)
-    digest, _ = _new_digest(call)
-    auth.set_password(tx, call.service.logins, row["id"], digest)
+    digest, _, stored = _new_password(call)
+    auth.set_password(tx, call.service.logins, row["id"], digest, stored)
     return {"id": row["id"], "changed": True}
 
 
@@ -78,10 +100,10 @@ def remove_user(tx, call):
     return {"id": row["id"], "removed": True}
 
 
-@operation("account/password", write=True)
+@operation("account/password", write=True, prepare=_prepare(False))
 def change_own_password(tx, call):
-    digest, _ = _new_digest(call)
-    auth.set_password(tx, call.service.logins, call.user["id"], digest)
+    digest, _, stored = _new_password(call)
+    auth.set_password(tx, call.service.logins, call.user["id"], digest, stored)
     return {"id": call.user["id"], "changed": True}
 
 

@@ -1,5 +1,7 @@
 """What every request handler shares: storage, settings, folders, logins and signed links."""
 
+import asyncio
+import concurrent.futures
 import fcntl
 import hashlib
 import hmac
@@ -51,6 +53,11 @@ class Service:
         self.db = db
         self.settings = settings
         self.logins = auth.LoginCache()
+        self.throttle = auth.Throttle(settings.login_free_attempts, settings.login_backoff,
+                                      settings.login_backoff_max)
+        # Password stretching runs here: off the event loop, and holding no database connection.
+        self.hashing = concurrent.futures.ThreadPoolExecutor(max_workers=2, thread_name_prefix="hash")
+        self.open_files = 1024
         self.files_dir = os.path.join(self.data_dir, "files")
         self.thumbs_dir = os.path.join(self.data_dir, "thumbs")
         self.objects_dir = os.path.join(self.data_dir, "objects")
@@ -113,6 +120,30 @@ class Service:
         fd = os.open(os.path.join(self.tmp_dir, TMP_LOCK), os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o600)
         fcntl.flock(fd, fcntl.LOCK_EX)
         self._locks.append(fd)
+
+    async def sign_in(self, email, digest, address):
+        """The user row of a valid login, or None; raises auth.Throttled while the login backs off."""
+        login = auth.normalize(email, digest)
+        if login is None:
+            email = (email or "").strip().lower()
+            if email and len(email) <= 320:
+                self.throttle.failed(email, address)
+            return None
+        email, digest = login
+        row = await self.db.read(lambda tx: tx.one("SELECT * FROM users WHERE email = ?", (email,)))
+        hit = self.logins.get(email, digest)
+        if row is not None and hit is not None and hit == (row["id"], row["pw_hash"]):
+            return row
+        wait = self.throttle.wait(email, address)
+        if wait > 0:
+            raise auth.Throttled(wait)
+        # Counted before the check, so that guesses sent together all count.
+        self.throttle.failed(email, address)
+        if not await asyncio.get_running_loop().run_in_executor(self.hashing, auth.check, row, digest):
+            return None
+        self.throttle.succeeded(email, address)
+        self.logins.put(email, digest, row["id"], row["pw_hash"])
+        return row
 
     def load_secret(self):
         """The key that signs streaming links; kept in the database so every server shares it."""
