@@ -177,7 +177,8 @@ def create_user(tx, email, digest, first_name="", last_name="", is_admin=False, 
 
 def set_password(tx, cache, user_id, digest, stored=None):
     salt, pw_hash, rounds = stored or hash_for_storage(digest)
-    tx.execute("UPDATE users SET pw_salt = ?, pw_hash = ?, pw_iterations = ? WHERE id = ?",
+    # The remote-control token was handed out under the old password: a new one is made when asked for.
+    tx.execute("UPDATE users SET pw_salt = ?, pw_hash = ?, pw_iterations = ?, remote_token = NULL WHERE id = ?",
                (salt, pw_hash, rounds, user_id))
     cache.forget_user(user_id)
 

@@ -52,6 +52,18 @@ def _new_password(call, generate=False):
     return digest, generated, None
 
 
+def _withdraw(tx, call, user_id, projects=None):
+    """Once committed, closes the user's sockets (of `projects`, or all) and the comment sockets
+    without a login of those projects."""
+    if projects is None:
+        anonymous = [r["project_id"] for r in tx.all("SELECT project_id FROM project_members WHERE user_id = ?",
+                                                     (user_id,))] + [R.PRIVATE]
+    else:
+        anonymous = list(projects)
+    hub = call.service.hub
+    call.after_commit(lambda: hub is not None and hub.revoke(user_id, projects, anonymous))
+
+
 def _user(tx, call):
     uid = call.integer("user_id", required=True)
     row = tx.one("SELECT * FROM users WHERE id = ?", (uid,))
@@ -86,6 +98,7 @@ def set_user_password(tx, call):
     row = _user(tx, call)
     digest, _, stored = _new_password(call)
     auth.set_password(tx, call.service.logins, row["id"], digest, stored)
+    _withdraw(tx, call, row["id"])
     return {"id": row["id"], "changed": True}
 
 
@@ -94,6 +107,7 @@ def remove_user(tx, call):
     row = _user(tx, call)
     if row["id"] == call.user["id"]:
         raise ApiError(400, "You cannot remove your own account")
+    _withdraw(tx, call, row["id"])
     tx.execute("DELETE FROM session_participants WHERE user_id = ?", (row["id"],))
     tx.execute("DELETE FROM users WHERE id = ?", (row["id"],))
     call.service.logins.forget_user(row["id"])
@@ -104,6 +118,7 @@ def remove_user(tx, call):
 def change_own_password(tx, call):
     digest, _, stored = _new_password(call)
     auth.set_password(tx, call.service.logins, call.user["id"], digest, stored)
+    _withdraw(tx, call, call.user["id"])
     return {"id": call.user["id"], "changed": True}
 
 
@@ -138,6 +153,9 @@ def remove_member(tx, call):
     pid = _project(tx, call)
     row = _user(tx, call)
     tx.execute("DELETE FROM project_members WHERE project_id = ? AND user_id = ?", (pid, row["id"]))
+    tx.execute("DELETE FROM session_participants WHERE user_id = ? AND session_id IN "
+               "(SELECT id FROM sessions WHERE project_id = ?)", (row["id"], pid))
+    _withdraw(tx, call, row["id"], [pid])
     return {"project_id": pid, "user_id": row["id"], "removed": True}
 
 
