@@ -60,35 +60,44 @@ class Reply:
 
 
 class Server:
-    def __init__(self, database=None, env=None, data=None, settings=None, args=()):
+    def __init__(self, database=None, env=None, data=None, settings=None, args=(), wrapper=(), preexec=None):
         self.owns_data = data is None
         self.data = data or tempfile.mkdtemp(prefix="velora-test-")
         self.database = database
         # Passwords are stretched less than in a deployment, to keep the tests quick; one test
         # checks the deployment's strength.
-        self.env = dict(os.environ, VELORA_PASSWORD_ITERATIONS="1000")
+        # Tests sign in wrongly on purpose, all from 127.0.0.1: the back-off of failed logins has
+        # its own test.
+        self.env = dict(os.environ, VELORA_PASSWORD_ITERATIONS="1000", VELORA_LOGIN_FREE_ATTEMPTS="1000")
         self.env.update(env or {})
         if settings:
             with open(os.path.join(self.data, "settings.ini"), "w") as f:
                 f.write(settings)
         self.args = list(args)
+        self.wrapper = list(wrapper)  # a command the server runs under (strace, prlimit)
+        self.preexec = preexec
+        self.stdout = []
         self.proc = None
         self.admin = None
         self.stderr = []
 
     def start(self, timeout=20):
-        args = [PYTHON, SERVER, "--data", self.data, "--port", "0", "--ws-port", "0"]
+        args = self.wrapper + [PYTHON, SERVER, "--data", self.data, "--port", "0", "--ws-port", "0"]
         if self.database:
             args += ["--database", self.database]
         args += self.args
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env,
-                                     text=True, start_new_session=True)
-        threading.Thread(target=self._drain, daemon=True).start()
+                                     text=True, start_new_session=True, preexec_fn=self.preexec)
+        self._drainer = threading.Thread(target=self._drain, daemon=True)
+        self._drainer.start()
         deadline = time.time() + timeout
         while time.time() < deadline:
             line = self.proc.stdout.readline()
             if not line:
+                self.proc.wait(5)
+                self._drainer.join(5)
                 raise RuntimeError("velora-server stopped: %s" % "".join(self.stderr[-20:]))
+            self.stdout.append(line)
             m = _ADMIN.search(line)
             if m:
                 self.admin = (m.group(1), m.group(2))
@@ -123,12 +132,14 @@ class Server:
 
     # Requests
 
-    def request(self, method, path, body=None, headers=None):
+    def request(self, method, path, body=None, headers=None, source=None):
+        """`source`: the client's own address (127.0.0.2, ...: another machine, as the server sees it)."""
+        source = (source, 0) if source else None
         if self.scheme == "https":
-            conn = http.client.HTTPSConnection(self.host, self.port, timeout=60,
+            conn = http.client.HTTPSConnection(self.host, self.port, timeout=60, source_address=source,
                                                context=ssl._create_unverified_context())
         else:
-            conn = http.client.HTTPConnection(self.host, self.port, timeout=60)
+            conn = http.client.HTTPConnection(self.host, self.port, timeout=60, source_address=source)
         try:
             conn.request(method, path, body=body, headers=headers or {})
             r = conn.getresponse()
@@ -136,13 +147,13 @@ class Server:
         finally:
             conn.close()
 
-    def post(self, op, params=None, login=None):
+    def post(self, op, params=None, login=None, source=None):
         """A form POST as the player sends it: body starting with "&", no Content-Type of its own."""
         params = dict(params or {})
         email, password = login or self.admin
         params["username"] = email
         params["password"] = sha512(password)
-        return self.request("POST", "/api/0/" + op, form_body(params), {})
+        return self.request("POST", "/api/0/" + op, form_body(params), {}, source=source)
 
     def call(self, op, params=None, login=None, status=200):
         r = self.post(op, params, login)

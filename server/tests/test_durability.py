@@ -80,7 +80,7 @@ def test_an_upload_cut_off_midway_leaves_nothing_behind(sqlite_server):
     tmp = os.path.join(server.data, "tmp")
 
     def parts():
-        return [name for d in os.listdir(tmp) for name in os.listdir(os.path.join(tmp, d))]
+        return [name for d in os.listdir(tmp) for name in os.listdir(os.path.join(tmp, d)) if name != ".lock"]
 
     deadline = time.time() + 10
     while not parts() and time.time() < deadline:

@@ -76,3 +76,23 @@ def test_media_facts_fill_what_the_upload_left_out(sqlite_server):
         assert record["startTimecode"] == "00:00:00:00" and "thumb" not in record
     finally:
         shutil.rmtree(folder, ignore_errors=True)
+
+
+def test_a_playlist_naming_a_path_of_the_server_is_not_followed(sqlite_server):
+    server = sqlite_server
+    folder = tempfile.mkdtemp()
+    try:
+        make_clip(folder, "secret.ts", "25", "01:00:00:00")
+        secret = os.path.join(folder, "secret.ts")
+        project = server.call("projects/create", {"title": "Playlists"})["id"]
+        playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n%s\n#EXT-X-ENDLIST\n" % secret
+        fid = server.post_file("files/upload", {"project_id": project, "parent": "/"}, "cut.mov",
+                               playlist.encode()).json()["id"]
+        # A real clip uploaded after it is read, so the prober has had its turn at the playlist.
+        real = server.post_file("files/upload", {"project_id": project, "parent": "/"}, "real.mov",
+                                make_clip(folder, "real.mov", "25", "02:00:00:00")).json()["id"]
+        wait_for_thumb(server, real)
+        record = server.call("file", {"file_id": fid})
+        assert (record["duration"], record["frameRate"], "thumb" in record) == (0, 0, False)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)

@@ -88,7 +88,10 @@ def test_annotations_belong_to_a_comment(server, review):
 def test_approval_and_rejection_set_the_status(server, review):
     fid, director, colorist = review["file"], review["director"], review["colorist"]
     assert server.call("file", {"file_id": fid}, login=director)["status"] == 1
-    for op, login, comment, status in [("files/reject", colorist, "Needs a regrade", 3),
+    # The uploader, the project's administrator (here the server's, who made the project) decide;
+    # another member does not.
+    assert server.post("files/reject", {"file_id": fid}, login=colorist).status == 403
+    for op, login, comment, status in [("files/reject", None, "Needs a regrade", 3),
                                        ("files/approve", director, "", 4)]:
         params = {"file_id": fid}
         if comment:
@@ -97,7 +100,7 @@ def test_approval_and_rejection_set_the_status(server, review):
         assert server.call("file", {"file_id": fid}, login=login)["status"] == status
     history = server.call("files/approvals", {"file_id": fid}, login=director)
     assert [(a["status"], a["comment"], a["user"]) for a in history] == [
-        (3, "Needs a regrade", "Col Orist"), (4, "", "Dee Rector")]
+        (3, "Needs a regrade", "Administrator"), (4, "", "Dee Rector")]
     listed = server.call("projects/files", {"project_id": review["project"], "dept": -1, "parent": "/"}, login=colorist)
     assert [f["status"] for f in listed if f["id"] == fid] == [4]
 

@@ -74,6 +74,15 @@ async def _nothing(ws, wait=0.3):
     raise AssertionError("unexpected message %r" % (msg,))
 
 
+def signed(login):
+    """The socket's login: "Authorization: Basic" of the user name and the password's digest."""
+    import base64
+
+    from harness import sha512
+    text = "%s:%s" % (login[0], sha512(login[1]))
+    return {"Authorization": "Basic " + base64.b64encode(text.encode()).decode()}
+
+
 def _run(coro):
     return asyncio.new_event_loop().run_until_complete(coro)
 
@@ -85,9 +94,9 @@ def test_sync_socket_relays_and_answers(server, crew):
 
     async def scenario():
         async with aiohttp.ClientSession() as http:
-            owner = await http.ws_connect("%s/remote/%s" % (base, session["token"]))
+            owner = await http.ws_connect("%s/remote/%s" % (base, session["token"]), headers=signed(crew["host"]))
             assert await _receive(owner) == "KCONNECT"  # every member hears each connection
-            guest = await http.ws_connect("%s/remote/%s" % (base, session["token"]))
+            guest = await http.ws_connect("%s/remote/%s" % (base, session["token"]), headers=signed(crew["guest"]))
             assert await _receive(owner) == "KCONNECT"
             assert await _receive(guest) == "KCONNECT"
             await owner.send_str("AB01:00:10:00")
@@ -117,10 +126,11 @@ def test_session_socket_relays_membership_and_timecode_requests(server, crew):
 
     async def scenario():
         async with aiohttp.ClientSession() as http:
-            owner_sync = await http.ws_connect("%s/remote/%s" % (base, session["token"]))
+            owner_sync = await http.ws_connect("%s/remote/%s" % (base, session["token"]),
+                                              headers=signed(crew["host"]))
             assert await _receive(owner_sync) == "KCONNECT"
-            owner = await http.ws_connect("%s/session/%s" % (base, session["token"]))
-            guest = await http.ws_connect("%s/session/%s" % (base, session["token"]))
+            owner = await http.ws_connect("%s/session/%s" % (base, session["token"]), headers=signed(crew["host"]))
+            guest = await http.ws_connect("%s/session/%s" % (base, session["token"]), headers=signed(crew["guest"]))
             await guest.send_str("KJOINGus Guest")
             assert await _receive(owner) == "KJOINGus Guest"
             await _nothing(guest)  # not echoed
@@ -175,9 +185,11 @@ def test_members_on_two_servers_of_one_database_hear_each_other(postgres):
 
         async def scenario():
             async with aiohttp.ClientSession() as http:
-                owner = await http.ws_connect("ws://127.0.0.1:%d/remote/%s" % (first.ws_port, session["token"]))
+                owner = await http.ws_connect("ws://127.0.0.1:%d/remote/%s" % (first.ws_port, session["token"]),
+                                              headers=signed(first.admin))
                 assert await _receive(owner) == "KCONNECT"
-                member = await http.ws_connect("ws://127.0.0.1:%d/remote/%s" % (second.ws_port, session["token"]))
+                member = await http.ws_connect("ws://127.0.0.1:%d/remote/%s" % (second.ws_port, session["token"]),
+                                               headers=signed(("guest@two.test", "guest-pass-2")))
                 assert await _receive(member) == "KCONNECT"
                 assert await _receive(owner) == "KCONNECT"  # from the other server
                 await owner.send_str("TC01:00:00:00")

@@ -81,3 +81,33 @@ def test_media_facts_from_the_probe():
     counted = {"format": {}, "streams": [{"codec_type": "video", "avg_frame_rate": "0/0", "r_frame_rate": "25/1",
                                           "nb_frames": "250"}]}
     assert probe.read_facts(counted) == (None, 25.0, 250, True)
+
+
+def test_an_error_that_repeats_is_logged_once_per_interval():
+    import logging
+
+    from velora_server.guard import RepeatFilter
+
+    now = [0.0]
+    f = RepeatFilter(60, clock=lambda: now[0])
+
+    def record(msg, level=logging.ERROR, name="velora"):
+        return logging.LogRecord(name, level, __file__, 1, msg, (), None)
+
+    cases = [
+        # (time, message, level, logged, text logged)
+        (0, "accept failed", logging.ERROR, True, "accept failed"),
+        (1, "accept failed", logging.ERROR, False, None),
+        (30, "accept failed", logging.ERROR, False, None),
+        (30, "another error", logging.WARNING, True, "another error"),
+        (31, "a notice", logging.INFO, True, "a notice"),
+        (31, "a notice", logging.INFO, True, "a notice"),
+        (61, "accept failed", logging.ERROR, True, "accept failed (and 2 more like it in the last 61 s)"),
+        (62, "accept failed", logging.ERROR, False, None),
+    ]
+    for at, msg, level, logged, text in cases:
+        now[0] = at
+        r = record(msg, level)
+        assert f.filter(r) is logged, (at, msg)
+        if logged:
+            assert r.getMessage() == text

@@ -6,6 +6,7 @@ same transaction, and answers a dictionary or a list. Failures are `ApiError`s, 
 {"error": message} with their status code.
 """
 
+import asyncio
 import json
 import logging
 import re
@@ -27,15 +28,16 @@ class ApiError(Exception):
 
 
 class Operation:
-    def __init__(self, path, fn, write, admin):
-        self.path, self.fn, self.write, self.admin = path, fn, write, admin
+    def __init__(self, path, fn, write, admin, prepare):
+        self.path, self.fn, self.write, self.admin, self.prepare = path, fn, write, admin, prepare
 
 
-def operation(path, write=False, admin=False):
-    """Registers `fn` for "/api/0" + path; `write` operations take SQLite's write lock at once."""
+def operation(path, write=False, admin=False, prepare=None):
+    """Registers `fn` for "/api/0" + path; `write` operations take SQLite's write lock at once.
+    `prepare(call)` runs first on the hashing threads, outside any transaction (new passwords)."""
 
     def register(fn):
-        OPERATIONS[path.strip("/")] = Operation(path, fn, write, admin)
+        OPERATIONS[path.strip("/")] = Operation(path, fn, write, admin, prepare)
         return fn
 
     return register
@@ -125,16 +127,12 @@ def error_reply(status, message):
     return json_reply({"error": message}, status)
 
 
-def _authenticate(tx, call):
-    user = auth.verify(tx, call.service.logins, call.params.get("username"), call.params.get("password"))
-    if user is None:
-        raise ApiError(401, "Invalid username or password")
-    return user
-
-
 def _run(tx, op, call):
-    if call.user is None:
-        call.user = _authenticate(tx, call)
+    # The login was checked before the transaction; the account must still be as it was then.
+    user = tx.one("SELECT * FROM users WHERE id = ?", (call.user["id"],))
+    if user is None or user["pw_hash"] != call.user["pw_hash"]:
+        raise ApiError(401, "Invalid username or password")
+    call.user = user
     if op.admin and not call.user["is_admin"]:
         raise ApiError(403, "This operation needs an administrator account")
     return op.fn(tx, call)
@@ -148,18 +146,25 @@ async def dispatch(request):
         return error_reply(404, "Unknown operation /%s" % name)
     parts = []
     try:
+        forms.check_encoding(request)
         params, parts, user = await forms.read(request, service)
         call = Call(service, request, params, parts)
-        call.user = user
+        # The password check is slow on purpose: it runs before, and outside, the transaction.
+        call.user = user or await service.sign_in(params.get("username"), params.get("password"), request.remote)
+        if call.user is None:
+            raise ApiError(401, "Invalid username or password")
+        if op.prepare is not None and (not op.admin or call.user["is_admin"]):
+            await asyncio.get_running_loop().run_in_executor(service.hashing, op.prepare, call)
         db = service.db
-        if op.write and call.user is None:
-            # The password check is slow on purpose; it must not hold the database's write lock.
-            call.user = await db.read(_authenticate, call)
         result = await (db.write(_run, op, call) if op.write else db.read(_run, op, call))
         call.run_after_commit()
         return json_reply(result)
     except ApiError as e:
         return error_reply(e.status, e.message)
+    except auth.Throttled as e:
+        reply = error_reply(429, str(e))
+        reply.headers["Retry-After"] = str(e.seconds)
+        return reply
     except forms.FormError as e:
         return error_reply(e.status, e.message)
     except ConnectionError as e:

@@ -12,9 +12,12 @@ import urllib.parse
 
 from aiohttp.http_exceptions import HttpProcessingError
 
-from . import auth
 
-FORM_LIMIT = 64 * 1024 * 1024  # an urlencoded body or one text part; annotations can be large
+FORM_LIMIT = 64 * 1024 * 1024  # an urlencoded body; annotations can be large
+TEXT_PART_LIMIT = 1024 * 1024  # one text part of a multipart body (the fields of an upload)
+MAX_PARTS = 64                 # parts of one multipart body
+MAX_FIELDS = 10000             # fields of one urlencoded body
+PARSE_ON_LOOP = 64 * 1024      # larger forms are taken apart on a worker thread
 CHUNK = 1024 * 1024
 
 
@@ -53,7 +56,7 @@ def _decode(raw, what):
 def parse_urlencoded(text):
     params = {}
     for key, value in urllib.parse.parse_qsl(text, keep_blank_values=True, encoding="utf-8",
-                                             errors="strict", max_num_fields=10000):
+                                             errors="strict", max_num_fields=MAX_FIELDS):
         params[key] = value
     return params
 
@@ -79,34 +82,58 @@ async def read(request, service):
     if request.content_length is not None and request.content_length > FORM_LIMIT:
         raise FormError(413, "The request is too large")
     raw = await _read_limited(lambda: request.content.read(CHUNK), FORM_LIMIT, "The request")
+    if raw.count(b"&") >= MAX_FIELDS:
+        raise FormError(413, "The request has more than %d fields" % MAX_FIELDS)
+
+    def parse():
+        return parse_urlencoded(_decode(raw, "The request"))
+
     try:
-        params = parse_urlencoded(_decode(raw, "The request"))
+        if len(raw) > PARSE_ON_LOOP:
+            params = await asyncio.get_running_loop().run_in_executor(None, parse)
+        else:
+            params = parse()
     except ValueError as e:
         raise FormError(400, "The request's form cannot be read: %s" % e)
     return params, [], None
 
 
+def check_encoding(request):
+    """Request bodies are taken as sent: a compressed one (a few kilobytes that would expand to
+    gigabytes) is refused before a byte of it is read."""
+    encoding = request.headers.get("Content-Encoding", "identity").strip().lower()
+    if encoding not in ("", "identity"):
+        raise FormError(415, "Compressed request bodies (Content-Encoding: %s) are not accepted" % encoding[:40])
+
+
 async def _read_multipart(request, service):
+    limit = service.settings.max_upload
+    if limit and request.content_length is not None and request.content_length > limit + FORM_LIMIT:
+        raise FormError(413, "The request is too large")
     try:
         reader = await request.multipart()
     except (ValueError, AssertionError) as e:
         raise FormError(400, "The multipart body cannot be read: %s" % e)
-    params, parts, user = {}, [], None
+    params, parts, user, count = {}, [], None, 0
     try:
         while True:
             part = await reader.next()
             if part is None:
                 break
+            count += 1
+            if count > MAX_PARTS:
+                raise FormError(413, "A multipart body can have at most %d parts" % MAX_PARTS)
             if not hasattr(part, "read_chunk"):
                 raise FormError(400, "Nested multipart bodies are not accepted")
+            if part.headers.get("Content-Encoding", "identity").strip().lower() not in ("", "identity"):
+                raise FormError(415, "Compressed parts are not accepted")
             if part.filename is None:
-                raw = await _read_limited(lambda: part.read_chunk(CHUNK), FORM_LIMIT,
-                                          'The field "%s"' % (part.name or ""))
+                raw = await _read_limited(lambda: part.read_chunk(64 * 1024), TEXT_PART_LIMIT,
+                                          'The field "%s"' % (part.name or "")[:100])
                 params[part.name or ""] = _decode(raw, 'The field "%s"' % (part.name or ""))
                 continue
             if user is None:
-                user = await service.db.read(auth.verify, service.logins,
-                                             params.get("username"), params.get("password"))
+                user = await service.sign_in(params.get("username"), params.get("password"), request.remote)
                 if user is None:
                     raise FormError(401, "Invalid username or password")
             stored = UploadedPart(part.name or "", part.filename,
@@ -141,3 +168,5 @@ async def _store_part(part, stored, service):
             if limit and stored.size > limit:
                 raise FormError(413, "The file is larger than this server accepts (%d bytes)" % limit)
             await loop.run_in_executor(None, out.write, chunk)
+        # On disk before any record names the file.
+        await loop.run_in_executor(None, os.fsync, out.fileno())

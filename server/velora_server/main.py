@@ -10,10 +10,10 @@ import sys
 
 from aiohttp import web
 
-from . import VERSION, api, auth, config, probe, relay, storage
+from . import VERSION, api, auth, config, guard, probe, relay, storage
 from . import ops_admin, ops_catalogue, ops_files, ops_review, ops_sessions, uploads  # noqa: F401 (registers)
 from .db import Database, DatabaseError, default_url
-from .service import Service
+from .service import FolderInUse, Service
 
 log = logging.getLogger("velora")
 
@@ -54,9 +54,11 @@ def build_apps(service):
 
 
 def ensure_admin(service, environ):
-    """Creates the first administrator on a new database; answers (e-mail, password) or None."""
+    """Creates the first administrator on a new database; answers None, or (e-mail, the generated
+    password, or None when the environment chose it)."""
     email = (environ.get("VELORA_ADMIN_EMAIL") or DEFAULT_ADMIN).strip().lower()
-    password = environ.get("VELORA_ADMIN_PASSWORD") or auth.new_password()
+    chosen = environ.get("VELORA_ADMIN_PASSWORD")
+    password = chosen or auth.new_password()
 
     def create(tx):
         if tx.dialect == "postgresql":  # two servers starting together create one administrator
@@ -64,7 +66,7 @@ def ensure_admin(service, environ):
         if tx.value("SELECT count(*) FROM users"):
             return None
         auth.create_user(tx, email, auth.client_digest(password), "Administrator", "", True)
-        return email, password
+        return email, None if chosen else password
 
     return service.db.run_sync(create)
 
@@ -77,16 +79,21 @@ def tls_context(args):
     return context
 
 
-def _port(runner):
-    return runner.addresses[0][1]
+def _port(listener):
+    return listener.sockets[0].getsockname()[1]
 
 
 async def serve(args, service):
     http_app, ws_app = build_apps(service)
     access = logging.getLogger("aiohttp.access") if args.access_log else None
-    http_runner = web.AppRunner(http_app, access_log=access)
-    ws_runner = web.AppRunner(ws_app, access_log=access)
+    limits = service.settings
+    # Bodies are read as sent (never inflated); idle keep-alive connections close after idle_timeout.
+    options = dict(access_log=access, auto_decompress=False, keepalive_timeout=limits.idle_timeout)
+    http_runner = web.AppRunner(http_app, **options)
+    ws_runner = web.AppRunner(ws_app, **options)
     loop = asyncio.get_running_loop()
+    loop.set_exception_handler(guard.loop_exception_handler)
+    connections = guard.Guard(limits, guard.connection_cap(service.open_files, limits.max_connections))
     service.prober = probe.Prober(service)
     if service.db.dialect == "postgresql":
         from .bus import PgBus
@@ -95,10 +102,13 @@ async def serve(args, service):
     await http_runner.setup()
     await ws_runner.setup()
     tls = tls_context(args)
-    await web.TCPSite(http_runner, args.host, args.port, reuse_address=True, ssl_context=tls).start()
-    await web.TCPSite(ws_runner, args.host, args.ws_port, reuse_address=True, ssl_context=tls).start()
+    listeners = []
+    for runner, port in ((http_runner, args.port), (ws_runner, args.ws_port)):
+        listeners.append(await loop.create_server(connections.factory(runner), args.host, port, ssl=tls,
+                                                  reuse_address=True, backlog=1024))
+    connections.start()
     print("velora-server: listening on %s://%s:%d (WebSocket port %d), data in %s"
-          % ("https" if tls else "http", args.host, _port(http_runner), _port(ws_runner), service.data_dir),
+          % ("https" if tls else "http", args.host, _port(listeners[0]), _port(listeners[1]), service.data_dir),
           flush=True)
 
     stop = asyncio.Event()
@@ -106,6 +116,9 @@ async def serve(args, service):
         loop.add_signal_handler(sig, stop.set)
     await stop.wait()
     log.info("stopping")
+    for listener in listeners:
+        listener.close()
+    await connections.stop()
     await service.hub.close_all()
     for task in list(service.prober.pending):
         task.cancel()
@@ -122,25 +135,35 @@ def main(argv=None):
         return 2
     logging.basicConfig(stream=sys.stderr, level=getattr(logging, args.log_level.upper()),
                         format="%(asctime)s %(name)s %(levelname)s %(message)s")
+    open_files = guard.raise_open_file_limit()
     data_dir = os.path.abspath(args.data)
+    # Everything the server writes (database, uploads, thumbnails) is its owner's alone.
+    os.umask(0o077)
     try:
-        os.makedirs(data_dir, exist_ok=True)
+        os.makedirs(data_dir, mode=0o700, exist_ok=True)
         settings = config.load(args.config or os.path.join(data_dir, "settings.ini"))
         db = Database(args.database or default_url(data_dir))
         service = Service(data_dir, db, settings)
+        service.open_files = open_files
+        for handler in logging.getLogger().handlers:  # an error that repeats is logged once per interval
+            handler.addFilter(guard.RepeatFilter(settings.log_repeat_interval))
+        service.lock_folder(shared=db.dialect == "postgresql")
         service.prepare_folders()
         db.create_schema()
         service.load_secret()
         storage.expire_objects(service)
         service.hub = relay.Hub()
         created = ensure_admin(service, os.environ)
-    except (OSError, config.SettingsError, DatabaseError) as e:
+    except (OSError, config.SettingsError, DatabaseError, FolderInUse) as e:
         print("velora-server: %s" % e, file=sys.stderr)
         return 1
     except Exception as e:  # a database that cannot be reached, for one
         print("velora-server: cannot open the database: %s" % e, file=sys.stderr)
         return 1
-    if created:
+    if created and created[1] is None:
+        print("velora-server: created administrator %s with the password of VELORA_ADMIN_PASSWORD" % created[0],
+              flush=True)
+    elif created:
         print("velora-server: created administrator %s with password %s (shown only this once)" % created,
               flush=True)
     if not settings.storage_enabled:

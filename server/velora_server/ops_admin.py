@@ -30,6 +30,40 @@ def _new_digest(call, generate=False):
     raise ApiError(400, 'Missing parameter "new_password" or "new_password_hash"')
 
 
+def _prepare(generate):
+    """Stretches the new password before the transaction (it takes a while on purpose)."""
+
+    def prepare(call):
+        try:
+            digest, generated = _new_digest(call, generate)
+        except ApiError:
+            return  # the operation itself answers the error
+        call.new_password = (digest, generated, auth.hash_for_storage(digest))
+
+    return prepare
+
+
+def _new_password(call, generate=False):
+    """(digest, generated clear password or None, stored (salt, hash, rounds) or None)."""
+    prepared = getattr(call, "new_password", None)
+    if prepared is not None:
+        return prepared
+    digest, generated = _new_digest(call, generate)
+    return digest, generated, None
+
+
+def _withdraw(tx, call, user_id, projects=None):
+    """Once committed, closes the user's sockets (of `projects`, or all) and the comment sockets
+    without a login of those projects."""
+    if projects is None:
+        anonymous = [r["project_id"] for r in tx.all("SELECT project_id FROM project_members WHERE user_id = ?",
+                                                     (user_id,))] + [R.PRIVATE]
+    else:
+        anonymous = list(projects)
+    hub = call.service.hub
+    call.after_commit(lambda: hub is not None and hub.revoke(user_id, projects, anonymous))
+
+
 def _user(tx, call):
     uid = call.integer("user_id", required=True)
     row = tx.one("SELECT * FROM users WHERE id = ?", (uid,))
@@ -43,27 +77,28 @@ def list_users(tx, call):
     return [_user_record(r) for r in tx.all("SELECT * FROM users ORDER BY id")]
 
 
-@operation("admin/users/create", write=True, admin=True)
+@operation("admin/users/create", write=True, admin=True, prepare=_prepare(True))
 def create_user(tx, call):
     email = (call.text("email", required=True) or "").strip().lower()
     if "@" not in email or any(c.isspace() for c in email):
         raise ApiError(400, "A user name must be an e-mail address")
     if tx.value("SELECT 1 FROM users WHERE email = ?", (email,)):
         raise ApiError(409, "There is already an account for %s" % email)
-    digest, generated = _new_digest(call, generate=True)
+    digest, generated, stored = _new_password(call, generate=True)
     uid = auth.create_user(tx, email, digest, call.text("first_name", "") or "", call.text("last_name", "") or "",
-                           call.flag("admin"))
+                           call.flag("admin"), stored)
     record = _user_record(tx.one("SELECT * FROM users WHERE id = ?", (uid,)))
     if generated:
         record["password"] = generated
     return record
 
 
-@operation("admin/users/password", write=True, admin=True)
+@operation("admin/users/password", write=True, admin=True, prepare=_prepare(False))
 def set_user_password(tx, call):
     row = _user(tx, call)
-    digest, _ = _new_digest(call)
-    auth.set_password(tx, call.service.logins, row["id"], digest)
+    digest, _, stored = _new_password(call)
+    auth.set_password(tx, call.service.logins, row["id"], digest, stored)
+    _withdraw(tx, call, row["id"])
     return {"id": row["id"], "changed": True}
 
 
@@ -72,16 +107,18 @@ def remove_user(tx, call):
     row = _user(tx, call)
     if row["id"] == call.user["id"]:
         raise ApiError(400, "You cannot remove your own account")
+    _withdraw(tx, call, row["id"])
     tx.execute("DELETE FROM session_participants WHERE user_id = ?", (row["id"],))
     tx.execute("DELETE FROM users WHERE id = ?", (row["id"],))
     call.service.logins.forget_user(row["id"])
     return {"id": row["id"], "removed": True}
 
 
-@operation("account/password", write=True)
+@operation("account/password", write=True, prepare=_prepare(False))
 def change_own_password(tx, call):
-    digest, _ = _new_digest(call)
-    auth.set_password(tx, call.service.logins, call.user["id"], digest)
+    digest, _, stored = _new_password(call)
+    auth.set_password(tx, call.service.logins, call.user["id"], digest, stored)
+    _withdraw(tx, call, call.user["id"])
     return {"id": call.user["id"], "changed": True}
 
 
@@ -116,6 +153,9 @@ def remove_member(tx, call):
     pid = _project(tx, call)
     row = _user(tx, call)
     tx.execute("DELETE FROM project_members WHERE project_id = ? AND user_id = ?", (pid, row["id"]))
+    tx.execute("DELETE FROM session_participants WHERE user_id = ? AND session_id IN "
+               "(SELECT id FROM sessions WHERE project_id = ?)", (row["id"], pid))
+    _withdraw(tx, call, row["id"], [pid])
     return {"project_id": pid, "user_id": row["id"], "removed": True}
 
 

@@ -183,7 +183,7 @@ def create_comment_stream(tx, call):
     user = call.user
     project_id = call.integer("project_id", required=True)
     R.project_for(tx, user, project_id, upload=True)
-    title = (call.text("title") or "").strip()
+    title = R.check_name((call.text("title") or "").strip(), "A title", R.MAX_TITLE)
     if not title:
         raise ApiError(400, "A comment stream needs a title")
     dept = call.integer("dept_id", -1)

@@ -65,19 +65,12 @@ def parse_metadata(text):
     return pairs
 
 
-def _can_change(tx, user, f):
-    if f["project_id"] == R.PRIVATE:
-        return True
-    return user["is_admin"] or f["creator_id"] == user["id"]
-
-
 @operation("files/metadata", write=True)
 def metadata(tx, call):
     f = _file(tx, call)
     if call.has("metadata"):
         pairs = parse_metadata(call.text("metadata"))
-        if not _can_change(tx, call.user, f):
-            raise ApiError(403, "Only the uploader can change this file's metadata")
+        R.require_file_change(tx, call.user, f, "change this file's metadata")
         tx.execute("DELETE FROM file_metadata WHERE file_id = ?", (f["id"],))
         for i, (key, value) in enumerate(pairs):
             if key == "Title":
@@ -93,6 +86,7 @@ def metadata(tx, call):
 
 def _decide(tx, call, status, verb):
     f = _file(tx, call)
+    R.require_file_change(tx, call.user, f, "%s this file" % verb[:-1])
     comment = call.text("comment", "")
     tx.execute("UPDATE files SET status = ? WHERE id = ?", (status, f["id"]))
     approval = tx.insert("approvals", {"file_id": f["id"], "user_id": call.user["id"], "status": status,
@@ -161,6 +155,7 @@ def relationships(tx, call):
 @operation("relationships/create", write=True)
 def create_relationship(tx, call):
     f = _file(tx, call)
+    R.require_file_change(tx, call.user, f, "link this file")
     other = R.file_for(tx, call.user, call.integer("related_file_id", required=True))
     link_type = (call.text("linktype") or "").strip()
     if not link_type or link_type == "revision":
@@ -176,8 +171,9 @@ def create_relationship(tx, call):
 def remove_app_file(tx, call):
     f = _file(tx, call)
     app_id = call.text("app_id", required=True)
-    if f["app_id"] != app_id:
+    if not app_id or f["app_id"] != app_id:
         raise ApiError(404, "No file with id %d for this application" % f["id"])
+    R.require_group_change(tx, call.user, f)
     remove_group(tx, call, f)
     return {"id": f["id"], "removed": True}
 
@@ -188,11 +184,11 @@ def remove_file(tx, call):
     f = _file(tx, call)
     if f["app_id"]:
         raise ApiError(404, "No file with id %d" % f["id"])
-    if not _can_change(tx, call.user, f):
-        raise ApiError(403, "Only the uploader can remove this file")
     if call.flag("all_revisions"):
+        R.require_group_change(tx, call.user, f)
         remove_group(tx, call, f)
     else:
+        R.require_file_change(tx, call.user, f, "remove this file")
         tx.execute("UPDATE files SET removed = 1 WHERE id = ?", (f["id"],))
         paths = [call.service.stored_path(rel) for rel in (f["stored"], f["thumb"]) if rel]
         call.after_commit(lambda: _unlink_all(paths))

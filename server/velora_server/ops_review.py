@@ -15,7 +15,7 @@ def _author(row):
     return display_name(row) if row["email"] is not None else ""
 
 
-def _comment_record(row, user, author, annotation_id):
+def _comment_record(row, user, author, annotation_id, admin=False):
     record = {
         "id": row["id"],
         "file_id": row["file_id"],
@@ -25,7 +25,7 @@ def _comment_record(row, user, author, annotation_id):
         "user": author,
         "user_id": row["user_id"],
         "isCurrentUser": row["user_id"] == user["id"],
-        "can_edit": row["user_id"] == user["id"] or bool(user["is_admin"]),
+        "can_edit": row["user_id"] == user["id"] or admin,
         "date": row["created"],
     }
     if row["edited"]:
@@ -46,22 +46,25 @@ def _comment(tx, call, comment_id, editing):
     row = tx.one("SELECT * FROM comments WHERE id = ?", (comment_id,))
     if row is None:
         raise ApiError(404, "No comment with id %d" % comment_id)
-    R.file_for(tx, call.user, row["file_id"])
-    if editing and row["user_id"] != call.user["id"] and not call.user["is_admin"]:
-        raise ApiError(403, "Only its author can change this comment")
+    f = R.file_for(tx, call.user, row["file_id"])
+    if editing:
+        R.require_comment_change(tx, call.user, row, f)
     return row
 
 
 def _reply(tx, call, comment_id):
     row = tx.one(_WITH_AUTHOR + "WHERE c.id = ?", (comment_id,))
-    return _comment_record(row, call.user, _author(row), row["annotation_id"])
+    f = tx.one("SELECT project_id FROM files WHERE id = ?", (row["file_id"],))
+    return _comment_record(row, call.user, _author(row), row["annotation_id"],
+                           R.is_project_admin(tx, call.user, f["project_id"]))
 
 
 @operation("comments")
 def comments(tx, call):
     f = R.file_for(tx, call.user, call.integer("file_id", required=True))
     rows = tx.all(_WITH_AUTHOR + "WHERE c.file_id = ? ORDER BY c.id", (f["id"],))
-    return [_comment_record(r, call.user, _author(r), r["annotation_id"]) for r in rows]
+    admin = R.is_project_admin(tx, call.user, f["project_id"])
+    return [_comment_record(r, call.user, _author(r), r["annotation_id"], admin) for r in rows]
 
 
 @operation("comments/create", write=True)

@@ -15,6 +15,12 @@ import time
 log = logging.getLogger("velora.probe")
 
 THUMB_WIDTH = 120
+# What a review file may be read as: movie, sound and still-image containers, from a local file
+# only. Playlists (HLS, concat) and every network protocol stay out, so a file naming another path
+# on this server, or an address of its network, is never followed.
+FORMATS = ("mov,matroska,avi,mxf,mpegts,mpeg,dv,flv,asf,ogg,wav,aiff,w64,caf,mp3,aac,ac3,flac,"
+           "yuv4mpegpipe,gif,png_pipe,jpeg_pipe,tiff_pipe,bmp_pipe,webp_pipe,exr_pipe,dpx_pipe,psd_pipe")
+INPUT = ("-protocol_whitelist", "file", "-format_whitelist", FORMATS)
 TIME_LIMIT = 60
 
 
@@ -88,7 +94,8 @@ class Prober:
         if row is None or not row["stored"] or row["kind"] not in ("video", "image"):
             return
         path = service.stored_path(row["stored"])
-        out = await _output("ffprobe", "-v", "error", "-print_format", "json", "-show_format", "-show_streams", path)
+        out = await _output("ffprobe", "-v", "error", *INPUT, "-print_format", "json", "-show_format",
+                            "-show_streams", "file:" + path)
         if out is None:
             return
         try:
@@ -122,7 +129,7 @@ class Prober:
         target = self.service.stored_path(relative)
         partial = os.path.join(self.service.tmp_dir, "thumb-%d-%d.jpg" % (file_id, time.monotonic_ns()))
         seek = "%.3f" % (min(frames / rate / 3, 10.0) if frames and rate else 0)
-        done = await _output("ffmpeg", "-v", "error", "-nostdin", "-y", "-ss", seek, "-i", path, "-frames:v", "1",
+        done = await _output("ffmpeg", "-v", "error", "-nostdin", "-y", "-ss", seek, *INPUT, "-i", "file:" + path, "-frames:v", "1",
                              "-vf", "scale=%d:-2" % THUMB_WIDTH, "-q:v", "4", "-f", "image2", partial)
         if done is None or not os.path.exists(partial) or os.path.getsize(partial) == 0:
             if os.path.exists(partial):

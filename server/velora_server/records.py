@@ -28,9 +28,24 @@ def now():
     return int(time.time())
 
 
+MAX_DEPTH = 32      # folders inside folders
+MAX_NAME = 255      # characters of a folder's or a file's name
+MAX_TITLE = 1024
+
+
 def normalize_path(path):
     parts = [p for p in (path or "/").split("/") if p]
+    if len(parts) > MAX_DEPTH:
+        raise ApiError(400, "A folder path can be at most %d folders deep" % MAX_DEPTH)
+    if any(len(p) > MAX_NAME for p in parts):
+        raise ApiError(400, "A folder name can have at most %d characters" % MAX_NAME)
     return "/" + "/".join(parts)
+
+
+def check_name(text, what, limit=MAX_NAME):
+    if len(text) > limit:
+        raise ApiError(400, "%s can have at most %d characters" % (what, limit))
+    return text
 
 
 def join_path(parent, title):
@@ -94,6 +109,43 @@ def file_for(tx, user, file_id):
     elif not (f["member"] or user["is_admin"]):
         raise ApiError(404, "No file with id %d" % file_id)
     return f
+
+
+def is_project_admin(tx, user, project_id):
+    """A server administrator, or the creator of the project (its administrator)."""
+    if user["is_admin"]:
+        return True
+    if project_id == PRIVATE:
+        return False
+    return tx.value("SELECT 1 FROM projects WHERE id = ? AND creator_id = ?", (project_id, user["id"])) is not None
+
+
+def may_change(tx, user, project_id, author_id, owner_id=0):
+    """The one rule for changing or removing a file, a revision, a comment or a file's status: the
+    one who made it (the uploader, the comment's author), the project's administrator or a server
+    administrator. Private storage belongs to its owner alone."""
+    if project_id == PRIVATE:
+        return owner_id == user["id"]
+    return author_id == user["id"] or is_project_admin(tx, user, project_id)
+
+
+def require_file_change(tx, user, f, what="change this file"):
+    """Raises 403 unless the user may change the visible file row `f`."""
+    if not may_change(tx, user, f["project_id"], f["creator_id"], f["owner_id"]):
+        raise ApiError(403, "Only the uploader or an administrator can %s" % what)
+
+
+def require_group_change(tx, user, f, what="remove this file"):
+    require_file_change(tx, user, f, what)
+    for r in tx.all("SELECT project_id, creator_id, owner_id FROM files WHERE revision_group = ? AND removed = 0",
+                    (f["revision_group"],)):
+        if not may_change(tx, user, r["project_id"], r["creator_id"], r["owner_id"]):
+            raise ApiError(403, "Only the uploader or an administrator can %s" % what)
+
+
+def require_comment_change(tx, user, comment, f):
+    if not may_change(tx, user, f["project_id"], comment["user_id"], f["owner_id"]):
+        raise ApiError(403, "Only its author or an administrator can change this comment")
 
 
 def _creator(row):

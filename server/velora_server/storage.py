@@ -13,6 +13,7 @@ import hashlib
 import hmac
 import logging
 import os
+import re
 import tempfile
 import time
 import urllib.parse
@@ -74,10 +75,14 @@ async def put_object(request):
     settings = service.settings
     if not settings.storage_enabled:
         return xml_error(403, "AccessDenied", "Storage uploads are not configured on this server")
+    if request.headers.get("Content-Encoding", "identity").strip().lower() not in ("", "identity"):
+        return xml_error(415, "NotImplemented", "Compressed request bodies are not accepted")
     bucket, raw_key, raw_key_path = _bucket_and_key(request, settings.bucket)
     key = urllib.parse.unquote(raw_key)
     if bucket != settings.bucket:
         return xml_error(404, "NoSuchBucket", "The bucket %s does not exist" % bucket)
+    if len(key) > 1024:
+        return xml_error(400, "KeyTooLongError", "The object key is longer than 1024 characters")
     if not key or key.endswith("/") or ".." in key.split("/"):
         return xml_error(400, "InvalidArgument", "The object key is not valid")
     authorization = request.headers.get("Authorization", "")
@@ -107,6 +112,7 @@ async def put_object(request):
                     return xml_error(400, "EntityTooLarge", "The object is larger than this server accepts")
                 md5.update(chunk)
                 await loop.run_in_executor(None, out.write, chunk)
+            await loop.run_in_executor(None, os.fsync, out.fileno())
         if request.content_length is not None and size != request.content_length:
             return xml_error(400, "IncompleteBody", "The body is shorter than its Content-Length")
         expected = request.headers.get("Content-MD5")
@@ -151,6 +157,21 @@ def expire_objects(service, lifetime=OBJECT_LIFETIME):
             pass
 
 
+_MIME = re.compile(r"^[a-z0-9][a-z0-9.+-]*/[a-z0-9][a-z0-9.+-]*$")
+
+
+def served_type(mime):
+    """The type stored media is served with: the uploader's own when it is one of movie, sound or
+    (not scriptable) image, else application/octet-stream, so that nothing uploaded is ever taken
+    for a page of this server's origin."""
+    mime = (mime or "").split(";")[0].strip().lower()
+    top = mime.partition("/")[0]
+    if _MIME.match(mime) and (top in ("video", "audio") or (top == "image" and "xml" not in mime
+                                                             and "svg" not in mime)):
+        return mime
+    return "application/octet-stream"
+
+
 async def _served_file(request, kind, column):
     service = request.app["service"]
     try:
@@ -167,9 +188,11 @@ async def _served_file(request, kind, column):
     path = service.stored_path(row["path"])
     if not os.path.exists(path):
         raise web.HTTPNotFound()
-    ctype = "image/jpeg" if kind == "thumb" else row["mime"]
+    ctype = "image/jpeg" if kind == "thumb" else served_type(row["mime"])
     return web.FileResponse(path, headers={"Content-Type": ctype, "Accept-Ranges": "bytes",
-                                           "Cache-Control": "private, max-age=3600"})
+                                           "Cache-Control": "private, max-age=3600",
+                                           "X-Content-Type-Options": "nosniff",
+                                           "Content-Security-Policy": "default-src 'none'; sandbox"})
 
 
 async def media(request):

@@ -23,7 +23,19 @@ THUMB_LIMIT = 10 * 1024 * 1024
 
 def safe_name(name):
     name = _UNSAFE.sub("_", os.path.basename(name or "")) or "file"
-    return "_" + name if name.startswith(".") else name
+    name = "_" + name if name.startswith(".") else name
+    if len(name) > 200:  # well inside the file system's 255 bytes, keeping the extension
+        stem, ext = os.path.splitext(name)
+        name = stem[:200 - len(ext[:20])] + ext[:20]
+    return name
+
+
+def _sync_folder(path):
+    fd = os.open(path, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
 
 
 def object_filename(key):
@@ -68,8 +80,8 @@ def upload(tx, call):
             object_filename(source), obj["mime"]
     else:
         raise ApiError(400, 'The upload carries neither a "file" part nor a "source"')
-    filename = os.path.basename((filename or "").replace("\x00", "")) or "file"
-    title = (call.text("title") or "").strip() or filename
+    filename = R.check_name(os.path.basename((filename or "").replace("\x00", "")) or "file", "A file name")
+    title = R.check_name((call.text("title") or "").strip() or filename, "A title", R.MAX_TITLE)
     mime = (call.text("mime-type") or "").strip()
     if not mime or mime == "application/octet-stream":
         mime = mimetypes.guess_type(filename)[0] or part_type or "application/octet-stream"
@@ -104,8 +116,12 @@ def upload(tx, call):
     if group == 0:
         tx.execute("UPDATE files SET revision_group = id WHERE id = ?", (fid,))
     relative = os.path.join(service.file_folder(fid), safe_name(filename))
-    os.makedirs(os.path.dirname(service.stored_path(relative)), exist_ok=True)
+    folder = os.path.dirname(service.stored_path(relative))
+    os.makedirs(folder, exist_ok=True)
     os.replace(src, service.stored_path(relative))
+    # The bytes were flushed when they were received; the new name is, before the record commits.
+    _sync_folder(folder)
+    _sync_folder(os.path.dirname(folder))
     tx.execute("UPDATE files SET stored = ? WHERE id = ?", (relative, fid))
     if obj is not None:
         tx.execute("DELETE FROM objects WHERE key = ?", (source,))
@@ -128,6 +144,7 @@ def _image_kind(path):
 @operation("files/thumb", write=True)
 def thumbnail(tx, call):
     f = R.file_for(tx, call.user, call.integer("file_id", required=True))
+    R.require_file_change(tx, call.user, f, "change this file's thumbnail")
     part = call.part("file")
     if part is None:
         raise ApiError(400, 'The thumbnail is sent as the "file" part')
@@ -135,8 +152,6 @@ def thumbnail(tx, call):
         raise ApiError(413, "A thumbnail cannot be larger than %d bytes" % THUMB_LIMIT)
     if _image_kind(part.path) is None:
         raise ApiError(400, "A thumbnail must be a JPEG or PNG image")
-    if f["project_id"] != R.PRIVATE and f["creator_id"] != call.user["id"] and not call.user["is_admin"]:
-        raise ApiError(403, "Only the uploader can change this file's thumbnail")
     relative = os.path.join("thumbs", "%d.jpg" % f["id"])
     os.replace(part.path, call.service.stored_path(relative))
     tx.execute("UPDATE files SET thumb = ? WHERE id = ?", (relative, f["id"]))
