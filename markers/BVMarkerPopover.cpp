@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -64,6 +65,7 @@ BVMarkerPopover::BVMarkerPopover(QWidget *parent)
     resize(360, sizeHint().height());
 
     connect(m_label, &QLineEdit::returnPressed, this, &BVMarkerPopover::closePopover);
+    m_label->installEventFilter(this);
     connect(m_color, &QComboBox::activated, this, [this](int index) {
         if (!m_marker)
             return;
@@ -102,7 +104,8 @@ void BVMarkerPopover::showMarker(
     {
         const QSignalBlocker labelBlocker(m_label);
         const QSignalBlocker colorBlocker(m_color);
-        m_label->setText(marker->value(BVMarkerKey::name).toString());
+        m_openedLabel = marker->value(BVMarkerKey::name).toString();
+        m_label->setText(m_openedLabel);
         m_color->setCurrentIndex(m_openedColor);
     }
     for (QWidget *w : {static_cast<QWidget *>(m_label), static_cast<QWidget *>(m_color),
@@ -176,6 +179,30 @@ void BVMarkerPopover::closePopover()
     }
     m_displayOnly = false;
     Q_EMIT closed(marker);
+}
+
+void BVMarkerPopover::dismissPopover()
+{
+    {
+        const QSignalBlocker blocker(m_label);
+        m_label->setText(m_openedLabel);
+    }
+    closePopover();
+}
+
+// Escape in the label dismisses the popover before any window shortcut on Escape can take it, so
+// the keyboard goes back to the transport at once.
+bool BVMarkerPopover::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_label && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
+        && static_cast<QKeyEvent *>(event)->modifiers() == Qt::NoModifier) {
+        event->accept();
+        if (event->type() == QEvent::KeyPress && isVisible())
+            dismissPopover();
+        return true;
+    }
+    return QFrame::eventFilter(watched, event);
 }
 
 void BVMarkerPopover::enterEvent(QEnterEvent *event)

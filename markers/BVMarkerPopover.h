@@ -34,6 +34,8 @@ public:
     void editCurrentMarker();
     // Closes it, committing when the rule says so (`popoverDidClose:`).
     void closePopover();
+    // Closes it keeping the label it opened with (Escape); the colour stays as chosen.
+    void dismissPopover();
 
     BVMarker marker() const { return m_marker; }
     bool isDisplayOnly() const { return m_displayOnly; }
@@ -54,6 +56,7 @@ Q_SIGNALS:
 
 protected:
     void enterEvent(QEnterEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void applyLocks();
@@ -63,6 +66,7 @@ private:
     bool m_cloudFile = false;
     bool m_audioOnly = false;
     int m_openedColor = 0;
+    QString m_openedLabel;
     QLineEdit *m_label;
     QComboBox *m_color;
     QToolButton *m_delete;

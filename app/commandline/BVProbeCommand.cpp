@@ -1,6 +1,7 @@
 #include "app/commandline/BVProbeCommand.h"
 
 #include "platform/media/MediaAsset.h"
+#include "platform/media/MediaFrameIndex.h"
 #include "player/media/BVAVAsset.h"
 #include "player/media/BVImageSequence.h"
 #include "player/media/BVMediaObject.h"
@@ -100,9 +101,14 @@ QJsonObject describe(const BVMediaObject &media, const QString &kind)
     }
     const MediaTime duration = media.duration();
     const QSizeF size = media.naturalSize();
+    // Variable-rate footage: "fps" is the clock its frames are counted on, "averageFps" the rate
+    // that counts them over the duration.
+    const std::shared_ptr<const MediaFrameIndex> index = media.frameIndex();
+    const double average = index ? index->averageRate() : media.fps();
     return QJsonObject {
         {QStringLiteral("kind"), kind},
         {QStringLiteral("fps"), std::round(media.fps() * 1e6) / 1e6},
+        {QStringLiteral("averageFps"), std::round(average * 1e6) / 1e6},
         {QStringLiteral("variableFrameRate"), media.hasVariableFrameRate()},
         {QStringLiteral("timebase"), qint64(media.timebase())},
         {QStringLiteral("ntsc"), media.ntsc()},

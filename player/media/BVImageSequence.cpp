@@ -593,6 +593,13 @@ void BVImageSequence::displayFrame()
     displayFrame(currentFrame());
 }
 
+// At the end (the time of the duration) the last frame stays on screen, as a movie's does.
+uint64_t BVImageSequence::currentFrame() const
+{
+    const uint64_t count = frameCount();
+    return count > 0 ? std::min<uint64_t>(BVMediaObject::currentFrame(), count - 1) : 0;
+}
+
 void BVImageSequence::displayFrame(uint64_t frame)
 {
     handOverFrame(frame, std::nullopt);

@@ -64,6 +64,8 @@ public:
 
     MediaTime currentTime() const override;
     MediaTime duration() const override;
+    // The frame on screen: the playhead's, and the last one once the playhead is at the end.
+    uint64_t currentFrame() const override;
     QList<MediaTimeRange> loadedTimeRanges() const override;
     float rate() const override { return m_rate.load(); }
     void setRate(float rate) override;

@@ -84,6 +84,7 @@ TEST(ProbeCommand, DescribesMoviesAudioAndErrorsLineByLine)
     EXPECT_FALSE(m.value(QStringLiteral("audioOnly")).toBool());
     // A movie at an even rate says so.
     EXPECT_EQ(m.value(QStringLiteral("variableFrameRate")), QJsonValue(false));
+    EXPECT_EQ(m.value(QStringLiteral("averageFps")), m.value(QStringLiteral("fps")));
     EXPECT_TRUE(m.value(QStringLiteral("readable")).toBool());
     EXPECT_TRUE(m.value(QStringLiteral("playable")).toBool());
 
@@ -296,7 +297,7 @@ TEST(ProbeCommand, AGapInANumberedSequenceIsCountedAndNamed)
 
 TEST(ProbeCommand, VariableRateFootageSaysSoAndCountsItsRealFrames)
 {
-    // 40 frames on a 30 fps clock, every fourth held for three frames of it: 1.6 s in all.
+    // 40 frames on a 30 fps clock, every fourth held for three frames of it: 2 s in all.
     const QString path = BVTest::makeTempFolder(QStringLiteral("vfr")) + QStringLiteral("/held.mov");
     BVTest::runTool(QStringLiteral("ffmpeg"),
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
@@ -313,4 +314,19 @@ TEST(ProbeCommand, VariableRateFootageSaysSoAndCountsItsRealFrames)
     EXPECT_EQ(m.value(QStringLiteral("variableFrameRate")), QJsonValue(true));
     EXPECT_EQ(m.value(QStringLiteral("fps")).toDouble(), 30);
     EXPECT_EQ(m.value(QStringLiteral("frameCount")).toInt(), 40);
+
+    // The average rate counts the frames that decode over the duration, as ffprobe finds them.
+    const QStringList fields = QString::fromUtf8(
+        BVTest::runTool(QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+                QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                QStringLiteral("stream=nb_read_frames:format=duration"), QStringLiteral("-of"),
+                QStringLiteral("default=nw=1:nk=1"), path}))
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(fields.size(), 2);
+    const double frames = fields.at(0).toDouble();
+    const double seconds = fields.at(1).toDouble();
+    ASSERT_GT(seconds, 0);
+    EXPECT_EQ(frames, 40);
+    EXPECT_NEAR(m.value(QStringLiteral("averageFps")).toDouble(), frames / seconds, 0.02 * frames / seconds);
 }

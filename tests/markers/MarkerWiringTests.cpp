@@ -286,6 +286,34 @@ TEST(MarkerWiring, KeysThePopoverAndTheTagStrip)
     document->close();
 }
 
+// Escape in a new marker's name field closes the popover keeping the name, and the next arrow key,
+// typed where the keyboard now is, steps one frame.
+TEST(MarkerWiring, EscapeAfterANewMarkerGivesTheKeysBackToTheTransport)
+{
+    resetSettings();
+    auto document = openWithMarkers(barcode24());
+    BVDocumentMarkerController &markers = markersOf(*document);
+    document->window()->activateWindow();
+    ASSERT_TRUE(seekAndWait(*document, MediaTime(60, 24)));
+    ASSERT_EQ(settledIndex(*document), 60);
+    key(*document, Qt::Key_M);
+    ASSERT_TRUE(BVTest::waitFor([&] { return markers.popover()->isVisible(); }));
+    QLineEdit *label = markers.popover()->labelField();
+    ASSERT_TRUE(BVTest::waitFor([&] { return QApplication::focusWidget() == label; }));
+    const QString name = label->text();
+    QTest::keyClicks(label, QStringLiteral(" typed"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(markers.popover()->isVisible());
+    ASSERT_EQ(markers.model().markers().size(), 1);
+    EXPECT_EQ(markers.model().markers().at(0)->value(BVMarkerKey::name).toString(), name);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(settledIndex(*document, 60), 61);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    EXPECT_EQ(settledIndex(*document, 61), 60);
+    document->close();
+}
+
 // A drawing not saved holds the playhead: a seek asks, "Cancel" keeps the position and the drawing,
 // "Discard Annotation" lets the seek go. A saved drawing comes back over the picture when the file
 // is opened again and the playhead arrives at its marker.

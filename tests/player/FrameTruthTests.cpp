@@ -4,8 +4,10 @@
 #include "DocumentTestSupport.h"
 
 #include "platform/media/engine/MediaPlayer.h"
+#include "player/window/BVAVPlaybackView.h"
 #include "player/window/BVTimecodeOverlay.h"
 
+#include <QFileInfo>
 #include <QPushButton>
 #include <QtTest/QTest>
 
@@ -213,5 +215,92 @@ std::string clipName(const ::testing::TestParamInfo<Clip> &param)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, FrameTruth, ::testing::ValuesIn(clips), clipName);
+
+// Image sequences: End shows the last frame, Home the first, and steps move one frame from either,
+// read from the pictures of barcode frames written as PNG, JPEG and OpenEXR files by the ffmpeg tool.
+struct SequenceClip
+{
+    const char *format;
+    const char *rate;
+    double fps;
+    int64_t frames;
+};
+
+class SequenceFrameTruth : public ::testing::TestWithParam<SequenceClip>
+{
+};
+
+TEST_P(SequenceFrameTruth, EndHomeAndStepsShowTheFrameTheyName)
+{
+    resetSettings();
+    const SequenceClip &clip = GetParam();
+    const QString movie = BVTest::sampleMedia(QStringLiteral("barcode"),
+        {QStringLiteral("--rate"), QString::fromLatin1(clip.rate), QStringLiteral("--frames"),
+            QString::number(clip.frames)});
+    ASSERT_FALSE(movie.isEmpty());
+    const QString format = QString::fromLatin1(clip.format);
+    const QString folder = BVTest::makeTempFolder(QStringLiteral("sequence-") + format);
+    QStringList encode {QStringLiteral("-i"), movie, QStringLiteral("-start_number"), QStringLiteral("0")};
+    if (format == QLatin1String("jpg"))
+        encode << QStringLiteral("-q:v") << QStringLiteral("1");
+    if (format == QLatin1String("exr"))
+        encode << QStringLiteral("-pix_fmt") << QStringLiteral("gbrpf32le") << QStringLiteral("-c:v")
+               << QStringLiteral("exr");
+    ASSERT_TRUE(BVTest::runFfmpeg(encode << folder + QStringLiteral("/frame_%04d.") + format));
+    QStringList files;
+    for (int64_t i = 0; i < clip.frames; ++i)
+        files << folder + QString::asprintf("/frame_%04lld.", static_cast<long long>(i)) + format;
+    ASSERT_TRUE(QFileInfo::exists(files.last()));
+
+    ScreenDocument document;
+    document.loadImageSequence(files, clip.fps);
+    document.showWindows();
+    ASSERT_TRUE(BVTest::waitFor([&] { return document.isReady(); }));
+    const auto shown = [&] { return pictureIndex(document.playbackView()->currentImage()); };
+    const auto expectShowing = [&](int64_t expected, const char *what) {
+        SCOPED_TRACE(what);
+        EXPECT_TRUE(BVTest::waitFor([&] { return shown() == expected; }, std::chrono::milliseconds(5000)));
+        QTest::qWait(60); // a picture that only passes through is not taken for the result
+        EXPECT_EQ(shown(), expected) << "picture";
+        EXPECT_EQ(int64_t(document.mediaObject()->currentFrame()), expected) << "media frame";
+    };
+    const int64_t last = clip.frames - 1;
+    expectShowing(0, "opened");
+    document.goToEnd();
+    expectShowing(last, "End");
+    document.stepLeft();
+    expectShowing(last - 1, "a step left after End");
+    document.stepRight();
+    expectShowing(last, "a step right back to the last frame");
+    document.stepRight();
+    expectShowing(last, "a step right at the last frame");
+    document.goToStart();
+    expectShowing(0, "Home");
+    document.stepRight();
+    expectShowing(1, "a step right after Home");
+    document.goToEnd();
+    expectShowing(last, "End again");
+    document.close();
+}
+
+const SequenceClip sequences[] = {
+    {"png", "24", 24, 30},
+    {"jpg", "25", 25, 30},
+    {"exr", "30000/1001", 29.97, 30},
+    {"png", "30000/1001", 29.97, 30},
+    {"jpg", "24", 24, 30},
+    {"exr", "25", 25, 30},
+};
+
+std::string sequenceName(const ::testing::TestParamInfo<SequenceClip> &param)
+{
+    std::string name = std::string(param.param.format) + "_" + param.param.rate;
+    for (char &c : name)
+        if (c == '/')
+            c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SequenceFrameTruth, ::testing::ValuesIn(sequences), sequenceName);
 
 } // namespace
