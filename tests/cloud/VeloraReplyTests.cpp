@@ -5,6 +5,7 @@
 #include "common/BVTestSupport.h"
 #include "net/BVTestHTTPServer.h"
 
+#include <QCoreApplication>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
@@ -130,6 +131,8 @@ TEST(VeloraReplies, WithoutDelegateTheReplyIsDropped)
     velora->getFile(1);
     ASSERT_TRUE(
         BVTest::waitFor([&] { return server.requests().size() == 1 && velora->operationCount() == 0; }));
+    // The finished job has posted its reply to the main thread: delivered (and dropped) here.
+    QCoreApplication::sendPostedEvents();
     RecordingDelegate late;
     velora->setDelegate(&late);
     // Nothing may reach the late delegate: a fixed time, since the check is that nothing comes.
