@@ -306,8 +306,7 @@ TEST(DocumentClosing, ClosedWhileDecodingOrPlayingTheEngineLetsGoOfEveryFrame)
         SCOPED_TRACE(round);
         auto document = std::make_unique<ScreenDocument>();
         BVError error;
-        ASSERT_TRUE(
-            document->readFromURL(QUrl::fromLocalFile(movie()), BVDocument::movieType(), &error));
+        ASSERT_TRUE(document->readFromURL(QUrl::fromLocalFile(movie()), BVDocument::movieType(), &error));
         ASSERT_TRUE(BVTest::waitFor([&] { return document->isReady(); }));
         if (round % 2 == 1) {
             document->mediaObject()->play();
