@@ -18,6 +18,8 @@ const QString BVVelora::signedOutKey = QStringLiteral("signedOut");
 namespace {
 
 constexpr double kFormRequestTimeout = 90.0;
+// What the log shows in place of the user name and the password's hash.
+const QString kHiddenInLog = QStringLiteral("(hidden)");
 
 BVVelora::Program runningProgram()
 {
@@ -263,7 +265,13 @@ void BVVelora::postURL(const QString &url, const QVariantMap &params, const QByt
         request->appendPostData(multipartBody(m_program, all, data, mimeType, filename, &textPart));
         request->addRequestHeader(QStringLiteral("Content-Type"),
             QStringLiteral("multipart/form-data; boundary=") + boundary(m_program));
-        BVLog::appendLog("params: %@", QString::fromUtf8(textPart));
+        // The log shows the fields sent, but not who signs in nor the password's hash.
+        QVariantMap logged = all;
+        logged.insert(QStringLiteral("username"), kHiddenInLog);
+        logged.insert(QStringLiteral("password"), kHiddenInLog);
+        QByteArray loggedText;
+        multipartBody(m_program, logged, QByteArray(), mimeType, filename, &loggedText);
+        BVLog::appendLog("params: %@", QString::fromUtf8(loggedText));
     } else {
         request->appendPostData(formBody(all));
     }
@@ -359,10 +367,18 @@ void BVVelora::cancelAllOperations()
         std::lock_guard lock(m_requestMutex);
         requests = m_requests;
     }
-    for (const auto &request : requests)
-        request->clearDelegatesAndCancel();
+    // The queued jobs go first, then the requests from the last queued to the one under way: ending
+    // the one under way first would free the worker to start the next before it was cancelled.
     if (m_queue)
         m_queue->cancelAll();
+    for (auto it = requests.crbegin(); it != requests.crend(); ++it)
+        (*it)->clearDelegatesAndCancel();
+    {
+        // The dropped jobs no longer take their requests off the list.
+        std::lock_guard lock(m_requestMutex);
+        for (const auto &request : requests)
+            m_requests.removeOne(request);
+    }
     QList<Upload> uploads;
     {
         std::lock_guard lock(m_uploadMutex);

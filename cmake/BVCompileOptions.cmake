@@ -7,7 +7,11 @@ if(REELMARK_WERROR)
 endif()
 target_compile_definitions(bv_options INTERFACE QT_NO_KEYWORDS QT_USE_QSTRINGBUILDER)
 
-if(REELMARK_SANITIZE)
+if(REELMARK_SANITIZE STREQUAL "thread")
+    # ThreadSanitizer: its own build, since it cannot be combined with AddressSanitizer.
+    target_compile_options(bv_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(bv_options INTERFACE -fsanitize=thread)
+elseif(REELMARK_SANITIZE)
     target_compile_options(bv_options INTERFACE
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(bv_options INTERFACE -fsanitize=address,undefined)

@@ -13,5 +13,5 @@ function(bv_add_test name)
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
         PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-            ENVIRONMENT "BV_SOURCE_DIR=${PROJECT_SOURCE_DIR};BV_BINARY_DIR=${PROJECT_BINARY_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+            ENVIRONMENT "BV_SOURCE_DIR=${PROJECT_SOURCE_DIR};BV_BINARY_DIR=${PROJECT_BINARY_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp:die_after_fork=0:second_deadlock_stack=1")
 endfunction()

@@ -9,6 +9,7 @@
 #include "player/document/BVDocument.h"
 #include "player/media/BVAVAsset.h"
 #include "player/media/BVImageSequence.h"
+#include "player/time/BVPositionText.h"
 #include "player/window/BVAVPlaybackView.h"
 #include "support/BVAlert.h"
 #include "support/BVError.h"
@@ -364,8 +365,7 @@ void BVDocumentExporter::populateInfo()
     source.veloFileID = int(m_document.veloFileID());
     source.isVelo = m_document.isVelo();
     source.inOutRange = m_document.inOutRange();
-    source.timecodeDisplay
-        = int(BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("timecodeDisplay")));
+    source.timecodeDisplay = BVPositionText::displayMode();
     // The rows read files and the asset: off the main thread. Only the latest request is shown.
     const int generation = ++m_infoGeneration;
     const BVLifetime::Token alive = m_lifetime.token();

@@ -2,6 +2,7 @@
 
 #include "platform/media/MediaFormatDescription.h"
 #include "player/time/BVAVFoundation.h"
+#include "player/time/BVPositionText.h"
 #include "player/time/BVTimecode.h"
 #include "support/BVFileManager.h"
 #include "support/BVLog.h"
@@ -22,10 +23,8 @@ QVariantMap row(const QString &description, const QString &value)
 
 QString frameText(uint64_t frames, const BVMediaInfoSource &source)
 {
-    if (source.timecodeDisplay == 2)
-        return QString::number(frames);
-    // Counted from zero and never as drop-frame.
-    return BVTimecode::timecodeFromFrameCount(int64_t(frames), source.timebase, source.ntsc, false, 0);
+    return BVPositionText::textForLength(
+        int64_t(frames), source.timebase, source.ntsc, BVPositionText::Mode(source.timecodeDisplay));
 }
 
 // The medium date style and the short time style of the user's locale.

@@ -1,22 +1,16 @@
 #include "markers/BVMarkerStore.h"
 
-#include "platform/defaults/BVUserDefaults.h"
+#include "player/document/BVFileSettings.h"
 
 namespace {
 
-const QString fileSettingsKey = QStringLiteral("fileSettings");
 const QString markersKey = QStringLiteral("markers");
-
-BVUserDefaults *defaults()
-{
-    return BVUserDefaults::standardUserDefaults();
-}
 
 } // namespace
 
 QString BVMarkerStore::keyForURL(const QUrl &url)
 {
-    return url.toString(QUrl::FullyEncoded);
+    return BVFileSettings::keyForURL(url);
 }
 
 BVMarkerStore::BVMarkerStore(QString fileKey)
@@ -26,8 +20,7 @@ BVMarkerStore::BVMarkerStore(QString fileKey)
 QList<BVMarker> BVMarkerStore::storedMarkers() const
 {
     QList<BVMarker> markers;
-    const QVariantMap entry = defaults()->dictionaryForKey(fileSettingsKey).value(m_fileKey).toMap();
-    for (const QVariant &record : entry.value(markersKey).toList())
+    for (const QVariant &record : BVFileSettings::entry(m_fileKey).value(markersKey).toList())
         if (record.typeId() == QMetaType::QVariantMap)
             markers.append(BVMarkers::makeMarker(record.toMap()));
     return markers;
@@ -38,18 +31,10 @@ void BVMarkerStore::storeMarkers(const QList<BVMarker> &markers) const
     QVariantList records;
     for (const BVMarker &marker : markers)
         records.append(*marker);
-    QVariantMap entries = defaults()->dictionaryForKey(fileSettingsKey);
-    QVariantMap entry = entries.value(m_fileKey).toMap();
-    entry.insert(markersKey, records);
-    entries.insert(m_fileKey, entry);
-    defaults()->setObject(entries, fileSettingsKey);
+    BVFileSettings::updateEntry(m_fileKey, {{markersKey, records}});
 }
 
 void BVMarkerStore::removeMarkers() const
 {
-    QVariantMap entries = defaults()->dictionaryForKey(fileSettingsKey);
-    QVariantMap entry = entries.value(m_fileKey).toMap();
-    entry.remove(markersKey);
-    entries.insert(m_fileKey, entry);
-    defaults()->setObject(entries, fileSettingsKey);
+    BVFileSettings::updateEntry(m_fileKey, {{markersKey, QVariant()}});
 }

@@ -7,8 +7,8 @@
 #include <QUrl>
 
 // Where a local file's markers live between sessions: the "markers" array of the file's entry in
-// the "fileSettings" setting, keyed by the file's absolute URL string. Each write replaces only
-// "markers" of that one entry and writes the whole "fileSettings" back. Main thread.
+// the "fileSettings" setting, keyed by the file's absolute URL string. Writes go through
+// BVFileSettings, which changes only "markers" of that one entry under its update lock. Main thread.
 class BVMarkerStore
 {
 public:

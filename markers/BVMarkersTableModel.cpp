@@ -2,8 +2,8 @@
 
 #include "markers/BVMarkerColor.h"
 #include "markers/BVMarkerModel.h"
-#include "platform/defaults/BVUserDefaults.h"
 #include "player/media/BVMediaObject.h"
+#include "player/time/BVPositionText.h"
 #include "player/time/BVTimecode.h"
 #include "support/BVLog.h"
 
@@ -50,28 +50,18 @@ BVMarker BVMarkersTableModel::markerAtRow(int row) const
     return row >= 0 && row < list.size() ? list.at(row) : BVMarker();
 }
 
-int BVMarkersTableModel::displayMode() const
-{
-    return int(BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("timecodeDisplay")));
-}
-
 QString BVMarkersTableModel::displayTimecode(const QVariantMap &record, int mode) const
 {
     const BVMediaObject *media = m_markers->mediaObject();
     if (!media || media->fps() == 0)
         return {};
-    const QString timecode = record.value(BVMarkerKey::timecode).toString();
-    if (mode <= 0)
-        return timecode;
     const QString start
         = media->timecodeStart().isEmpty() ? BVTimecode::zeroTimecode() : media->timecodeStart();
     const int64_t startFrame
         = BVTimecode::frameCountFromTimecode(start, media->timebase(), media->ntsc(), media->dropFrame());
-    const int64_t frames = BVTimecode::frameCountFromTimecode(
-        timecode, media->timebase(), media->ntsc(), media->dropFrame(), startFrame);
-    if (mode == 2)
-        return QString::number(frames);
-    return BVTimecode::timecodeFromFrameCount(frames, media->timebase(), media->ntsc(), media->dropFrame());
+    const int64_t frame = BVTimecode::frameCountFromTimecode(record.value(BVMarkerKey::timecode).toString(),
+        media->timebase(), media->ntsc(), media->dropFrame(), startFrame);
+    return BVPositionText::textForFrame(*media, frame, BVPositionText::Mode(mode));
 }
 
 QVariant BVMarkersTableModel::data(const QModelIndex &index, int role) const
@@ -88,7 +78,7 @@ QVariant BVMarkersTableModel::data(const QModelIndex &index, int role) const
                 : QStringLiteral("Me");
         }
         if (id == QLatin1String("timecode"))
-            return displayTimecode(*marker, displayMode());
+            return displayTimecode(*marker, BVPositionText::displayMode());
         if (index.column() == Color && role == Qt::DisplayRole)
             return BVMarkerColor::names().value(BVMarkerColor::clamp(BVMarkers::colorIndexOf(*marker)));
         return marker->value(id);
@@ -114,26 +104,10 @@ Qt::ItemFlags BVMarkersTableModel::flags(const QModelIndex &index) const
     return f;
 }
 
-int64_t BVMarkersTableModel::frameCountForText(const QString &text, int mode) const
+int64_t BVMarkersTableModel::frameCountForText(const QString &text, BVPositionText::Mode mode) const
 {
     const BVMediaObject *media = m_markers->mediaObject();
-    const int64_t base = media->timebase();
-    if (mode == 2) {
-        bool ok = false;
-        const qlonglong frames = text.trimmed().toLongLong(&ok);
-        return ok && frames >= 0 ? frames : -1;
-    }
-    const QString typed = BVTimecode::timecodeFromUserString(
-        text, media->dropFrame(), mode == 1 ? BVTimecode::zeroTimecode() : media->timecodeStart());
-    if (mode == 1)
-        return BVTimecode::frameCountFromTimecode(typed, base, media->ntsc(), media->dropFrame());
-    const QString start
-        = media->timecodeStart().isEmpty() ? BVTimecode::zeroTimecode() : media->timecodeStart();
-    const int64_t startFrame
-        = BVTimecode::frameCountFromTimecode(start, base, media->ntsc(), media->dropFrame());
-    const int64_t absolute
-        = BVTimecode::frameCountFromTimecode(typed, base, media->ntsc(), media->dropFrame());
-    return absolute < 0 ? -1 : absolute - startFrame;
+    return BVPositionText::frameForTypedText(*media, text, mode, int64_t(media->currentFrame())).value_or(-1);
 }
 
 bool BVMarkersTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
@@ -154,7 +128,7 @@ bool BVMarkersTableModel::setData(const QModelIndex &index, const QVariant &valu
     } else if (index.column() == Color) {
         marker->insert(BVMarkerKey::color, BVMarkerColor::clamp(value.toInt()));
     } else if (index.column() == Timecode) {
-        const int64_t frames = frameCountForText(text, displayMode());
+        const int64_t frames = frameCountForText(text, BVPositionText::displayMode());
         // A time outside the media is refused rather than stored where no frame is.
         const MediaTime position = media->timeOfFrame(frames).absolute();
         if (frames < 0 || !position.isNumeric() || MediaTime::compare(position, m_markers->duration()) > 0)

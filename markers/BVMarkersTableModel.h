@@ -1,6 +1,7 @@
 #pragma once
 
 #include "markers/BVMarker.h"
+#include "player/time/BVPositionText.h"
 
 #include <QAbstractTableModel>
 
@@ -27,15 +28,14 @@ public:
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
     BVMarker markerAtRow(int row) const;
-    // The timecode cell's text of a record in a display mode.
+    // The timecode cell's text of a record in a display mode (made by BVPositionText).
     QString displayTimecode(const QVariantMap &record, int mode) const;
     // Re-reads the list (`reloadData`).
     void reload();
 
 private:
-    int displayMode() const;
     // The frame count (from the media's start) a typed text names in a mode; -1 when unreadable.
-    int64_t frameCountForText(const QString &text, int mode) const;
+    int64_t frameCountForText(const QString &text, BVPositionText::Mode mode) const;
 
     BVMarkerModel *m_markers;
 };

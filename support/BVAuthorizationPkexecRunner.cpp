@@ -1,5 +1,6 @@
 #include "support/BVAuthorizationPkexecRunner.h"
 
+#include "support/BVSpawn.h"
 #include "support/BVSystemConsole.h"
 #include "support/BVWaitLoop.h"
 
@@ -11,13 +12,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -75,18 +73,12 @@ bool BVAuthorizationPkexecRunner::obtainRight(const QString &operation)
     // The operation is the helper's first argument, which selects the prompt's message.
     storage.push_back(operation.isEmpty() ? QByteArray("mkdir") : QFile::encodeName(operation));
     storage.push_back("--serve");
-    std::vector<char *> argv;
-    for (QByteArray &bytes : storage)
-        argv.push_back(bytes.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    BVSpawn spawn(std::move(storage));
+    spawn.connect(pair[1], STDIN_FILENO);
+    spawn.connect(pair[1], STDOUT_FILENO);
+    spawn.discard(STDERR_FILENO, O_WRONLY);
     pid_t pid = 0;
-    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const int error = spawn.start(&pid);
     ::close(pair[1]);
     if (error != 0) {
         ::close(pair[0]);

@@ -2,6 +2,7 @@
 
 #include "support/BVBundle.h"
 #include "support/BVLog.h"
+#include "support/BVSpawn.h"
 #include "support/BVSystemConsole.h"
 #include "support/BVWaitLoop.h"
 
@@ -13,13 +14,10 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -30,40 +28,15 @@ constexpr double kTerminateGraceSeconds = 1.0;
 // the error number of the failed start.
 int spawnTool(const QString &path, const QStringList &arguments, pid_t *pid)
 {
-    const QByteArray program = QFile::encodeName(path);
-    std::vector<QByteArray> storage;
-    storage.reserve(arguments.size() + 1);
-    storage.push_back(program);
+    std::vector<QByteArray> words {QFile::encodeName(path)};
     for (const QString &argument : arguments)
-        storage.push_back(argument.toUtf8());
-    std::vector<char *> argv;
-    for (QByteArray &bytes : storage)
-        argv.push_back(bytes.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
+        words.push_back(argument.toUtf8());
+    BVSpawn spawn(std::move(words));
+    spawn.discard(STDOUT_FILENO, O_WRONLY);
+    spawn.discard(STDERR_FILENO, O_WRONLY);
     // Its own group, so that terminating a tool also ends the helpers it started.
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    const int result = posix_spawn(pid, program.constData(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return result;
+    spawn.ownProcessGroup();
+    return spawn.start(pid);
 }
 
 void signalTool(pid_t pid, int signal)

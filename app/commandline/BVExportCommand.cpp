@@ -44,33 +44,27 @@ struct Failure
     QString message;
 };
 
-// Where the media's frames and timecodes are: its rate, start timecode and counting.
+// Where the media's frames and timecodes are: its frame rule, start timecode and counting.
 struct MediaClock
 {
-    double fps = 0;
+    MediaFrameRate rate;
     int64_t timebase = 30;
     bool ntsc = false;
     bool dropFrame = false;
     QString start;
     int64_t startFrame = 0;
-    int rateNum = 0;
-    int rateDen = 1;
     std::shared_ptr<const MediaFrameIndex> realFrames;
 
     explicit MediaClock(const std::shared_ptr<MediaAsset> &asset)
+        : rate(BVAVFoundation::frameRateForAsset(asset))
     {
-        fps = BVAVFoundation::fpsForAsset(asset);
-        timebase = int64_t(std::ceil(fps));
-        ntsc = std::ceil(fps) != std::floor(fps);
+        timebase = rate.timebase();
+        ntsc = rate.isNtsc();
         dropFrame = BVAVFoundation::isDropFrame(asset);
         start = BVAVFoundation::timecodeStartForAsset(asset, BVTimecode::zeroTimecode());
         startFrame
             = std::max<int64_t>(BVTimecode::frameCountFromTimecode(start, timebase, ntsc, dropFrame, 0), 0);
         const QList<MediaTrack> video = asset->tracksWithMediaType(MediaType::video);
-        if (!video.isEmpty() && video.first().frameRateNumerator() > 0) {
-            rateNum = video.first().frameRateNumerator();
-            rateDen = video.first().frameRateDenominator();
-        }
         if (!video.isEmpty())
             realFrames = video.first().frameIndex();
     }
@@ -81,15 +75,13 @@ struct MediaClock
             return -1;
         return BVTimecode::frameCountFromTimecode(timecode, timebase, ntsc, dropFrame, startFrame);
     }
-    // The exact start of a frame: the real frame of variable-rate footage, else from the
-    // stream's rational rate.
+    // The exact start of a frame: the real frame of variable-rate footage, else by the media's
+    // frame rule.
     MediaTime timeOf(int64_t frame) const
     {
         if (realFrames)
             return realFrames->timeOfFrame(frame);
-        if (rateNum > 0)
-            return MediaTime(frame * rateDen, rateNum);
-        return BVAVFoundation::timeFromFrameCount(frame, fps);
+        return rate.timeOfFrame(frame);
     }
 };
 

@@ -61,6 +61,13 @@ QString BVPositionText::textForFrame(const BVMediaObject &media, int64_t frame, 
     return media.timecodeForFrame(frame, media.timecodeStart());
 }
 
+QString BVPositionText::textForLength(int64_t frames, int64_t timebase, bool ntsc, Mode mode)
+{
+    if (mode == FrameNumber)
+        return QString::number(frames);
+    return BVTimecode::timecodeFromFrameCount(frames, timebase, ntsc, false, 0);
+}
+
 QString BVPositionText::textAtTime(const BVMediaObject &media, const MediaTime &time, Mode mode)
 {
     return textForFrame(media, media.frameAtTime(time), mode);

@@ -26,6 +26,9 @@ public:
 
     // The text of a frame in a mode.
     static QString textForFrame(const BVMediaObject &media, int64_t frame, Mode mode);
+    // The text of a length (a duration, a selected range) of frames: the frame count in mode 2, else
+    // a timecode counted from zero and never drop-frame, whatever the media's own timecode is.
+    static QString textForLength(int64_t frames, int64_t timebase, bool ntsc, Mode mode);
     // The text of the frame showing at a time.
     static QString textAtTime(const BVMediaObject &media, const MediaTime &time, Mode mode);
     // The text of the frame on screen (at the current time; the start of the frame shown while

@@ -1,5 +1,6 @@
 #include "support/helper/BVPrivilegedOperations.h"
 
+#include "support/BVSpawn.h"
 #include "support/helper/BVPrivilegedPaths.h"
 
 #include <QDir>
@@ -10,13 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -38,18 +36,12 @@ int runTool(const char *tool, const QStringList &arguments, QString *message)
     std::vector<QByteArray> storage {QByteArray(tool)};
     for (const QString &argument : arguments)
         storage.push_back(QFile::encodeName(argument));
-    std::vector<char *> argv;
-    for (QByteArray &bytes : storage)
-        argv.push_back(bytes.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    BVSpawn spawn(std::move(storage));
+    spawn.discard(STDIN_FILENO, O_RDONLY);
+    spawn.discard(STDOUT_FILENO, O_WRONLY);
+    spawn.discard(STDERR_FILENO, O_WRONLY);
     pid_t pid = 0;
-    const int error = posix_spawn(&pid, tool, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const int error = spawn.start(&pid);
     if (error != 0) {
         *message = QStringLiteral("%1: %2").arg(QString::fromLatin1(tool), errnoText(error));
         return error;

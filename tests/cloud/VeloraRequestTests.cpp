@@ -4,6 +4,7 @@
 
 #include "common/BVTestSupport.h"
 #include "net/BVTestHTTPServer.h"
+#include "support/BVLog.h"
 
 #include <QCryptographicHash>
 #include <QImage>
@@ -257,7 +258,7 @@ TEST_F(VeloraRequests, SignedOutEachOperationReportsOnceAndSendsNothing)
         SCOPED_TRACE(operation.label);
         delegate.calls.clear();
         operation.call(*velora);
-        BVTest::spin(std::chrono::milliseconds(30));
+        ASSERT_TRUE(BVTest::waitFor([&] { return !delegate.calls.isEmpty(); }));
         ASSERT_EQ(delegate.names(), QStringList {QStringLiteral("AuthorizationFailed")});
         EXPECT_EQ(delegate.last().error.code(), 403);
         EXPECT_EQ(
@@ -265,10 +266,12 @@ TEST_F(VeloraRequests, SignedOutEachOperationReportsOnceAndSendsNothing)
     }
     delegate.calls.clear();
     EXPECT_FALSE(velora->authenticateWithUsername(kUser, QString()));
-    BVTest::spin(std::chrono::milliseconds(30));
+    ASSERT_TRUE(BVTest::waitFor([&] { return !delegate.calls.isEmpty(); }));
     EXPECT_EQ(delegate.names(), QStringList {QStringLiteral("AuthorizationFailed")});
     delegate.calls.clear();
     EXPECT_FALSE(velora->uploadFile(BV_SOURCE_DIR "/CMakeLists.txt", 7, "/", "Build"));
+    ASSERT_TRUE(BVTest::waitFor([&] { return !delegate.calls.isEmpty(); }));
+    // Nor a second report nor any request may follow: a fixed time, since nothing must come.
     BVTest::spin(std::chrono::milliseconds(30));
     EXPECT_EQ(delegate.names(), QStringList {QStringLiteral("AuthorizationFailed")});
     EXPECT_TRUE(server.requests().isEmpty());
@@ -301,6 +304,7 @@ TEST(VeloraAddresses, OwnServerWithOrWithoutTrailingSlashGivesOneApiBase)
 TEST_F(VeloraRequests, CreateProjectWithoutTitleSendsNothing)
 {
     EXPECT_FALSE(velora->createProject(QString(), QStringLiteral("d"), QString(), 1));
+    // No request may go out: a fixed time, since the check is that nothing comes.
     BVTest::spin(std::chrono::milliseconds(50));
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_TRUE(delegate.calls.isEmpty());
@@ -352,6 +356,29 @@ TEST_F(VeloraRequests, ThumbnailGoesAsMultipartJpegOf120PixelsWithEachProgramsBo
     }
 }
 
+// Signing in and the multipart form write their lines to the log file, which names neither the user
+// nor the hash of the password.
+TEST_F(VeloraRequests, TheLogNamesNeitherTheUserNorThePasswordHash)
+{
+    BVLog::createNewLog();
+    velora->authenticateWithUsername(kUser, QStringLiteral("s3cret pass"));
+    ASSERT_TRUE(delegate.waitForCalls(1));
+    QImage image(160, 90, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    velora->uploadThumbnailImage(image, 12);
+    ASSERT_TRUE(delegate.waitForCalls(2));
+    ASSERT_EQ(server.requests().size(), 2);
+    // The requests did carry both, so the log had them to show.
+    EXPECT_TRUE(server.requests().at(1).body.contains(hashedPassword().toLatin1()));
+    BVLog::finishWriting();
+    const QString log = QString::fromUtf8(BVTest::readFile(BVLog::sharedController()->currentLogPath()));
+    EXPECT_TRUE(log.contains(QStringLiteral("params: "))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("name=\"file_id\""))) << log.toStdString();
+    EXPECT_FALSE(log.contains(kUser)) << log.toStdString();
+    EXPECT_FALSE(log.contains(hashedPassword())) << log.toStdString();
+    EXPECT_FALSE(log.contains(hashedPassword().left(16))) << log.toStdString();
+}
+
 TEST_F(VeloraRequests, ProcessingFinishedFollowsTheLastRequest)
 {
     velora->getFile(1);
@@ -366,6 +393,7 @@ TEST_F(VeloraRequests, ProcessingFinishedFollowsTheLastRequest)
     const int finished = delegate.processingFinished;
     velora->getFile(3);
     ASSERT_TRUE(delegate.waitForCalls(3));
+    // No "processing finished" may follow: a fixed time, since the check is that nothing comes.
     BVTest::spin(std::chrono::milliseconds(50));
     EXPECT_EQ(delegate.processingFinished, finished);
 }

@@ -64,8 +64,12 @@ QString sampleMedia(const QString &variant, const QStringList &extraArguments)
         (variant + u'|' + extraArguments.join(u'|')).toUtf8(), QCryptographicHash::Sha1)
                                .toHex()
                                .left(12);
-    const QString folder
-        = QStringLiteral(BV_BINARY_DIR "/test-media/") + variant + u'-' + QString::fromLatin1(key);
+    // BV_TEST_MEDIA_DIR shares the media of another build: the ThreadSanitizer run uses what the
+    // sanitizer test build made, so that no test of it starts the tool while player threads run.
+    const QString root = qEnvironmentVariableIsEmpty("BV_TEST_MEDIA_DIR")
+        ? QStringLiteral(BV_BINARY_DIR "/test-media")
+        : qEnvironmentVariable("BV_TEST_MEDIA_DIR");
+    const QString folder = root + u'/' + variant + u'-' + QString::fromLatin1(key);
     QDir().mkpath(folder);
     // A file made before is used without starting the tool: a process started from a test that
     // already runs threads blinds ThreadSanitizer to the locks of those threads, and it is faster.

@@ -97,16 +97,6 @@ QStringList items(const QComboBox *box)
     return titles;
 }
 
-// Saves a picture of a widget when BV_SCREENSHOT_DIR is set.
-void screenshot(QWidget *widget, const QString &name)
-{
-    const QString folder = qEnvironmentVariable("BV_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        return;
-    QDir().mkpath(folder);
-    widget->grab().save(folder + u'/' + name);
-}
-
 } // namespace
 
 TEST(ExportPanel, VideoSettingsFollowTheCodec)
@@ -219,44 +209,6 @@ TEST(ExportPanel, SettingsBecomeTheEnginesProperties)
 
     source.range = MediaTimeRange(MediaTime(0, 1), MediaTime(10, 1));
     EXPECT_EQ(panel.makeExport(QStringLiteral("/tmp/w.mov"))->timecodeStart, QStringLiteral("10:00:00:00"));
-}
-
-// Pictures of the panel, its settings windows and the activity window with a running and a queued
-// export (written only when BV_SCREENSHOT_DIR is set).
-TEST(ExportPanel, Screens)
-{
-    if (qEnvironmentVariableIsEmpty("BV_SCREENSHOT_DIR"))
-        GTEST_SKIP() << "BV_SCREENSHOT_DIR not set";
-    FakeSource source;
-    BVExportPanel panel(&source, nullptr);
-    panel.show();
-    screenshot(&panel, QStringLiteral("export-panel.png"));
-    panel.videoCodecSettingsWindow()->show();
-    screenshot(panel.videoCodecSettingsWindow(), QStringLiteral("export-video-settings.png"));
-    panel.exportAudioCodecPopUp()->setCurrentIndex(1);
-    panel.changeAudioCodec();
-    panel.audioCodecSettingsWindow()->show();
-    screenshot(panel.audioCodecSettingsWindow(), QStringLiteral("export-audio-settings.png"));
-
-    BVActivityController controller;
-    const QString clip = ExportTest::makeClip({.seconds = 20, .size = QStringLiteral("320x180")});
-    const QString folder = BVTest::makeTempFolder(QStringLiteral("screens"));
-    std::vector<std::shared_ptr<BVActivityItemExport>> jobs;
-    for (const char *name : {"Reel 1 copy", "Reel 1 trimmed"}) {
-        auto engine = BVAVExport::create();
-        engine->asset = MediaAsset::assetWithURL(QUrl::fromLocalFile(clip));
-        engine->outputURL = folder + u'/' + QLatin1String(name) + QStringLiteral(".mov");
-        engine->videoCodec = MediaVideoCodec::proRes422HQ;
-        jobs.push_back(BVActivityItemExport::activityItemWithAVExport(
-            engine, QStringLiteral("Export: %1").arg(QLatin1String(name))));
-        controller.addItem(jobs.back());
-    }
-    BVTest::waitFor([&] { return jobs[0]->progress() > 0.2; }, std::chrono::seconds(60));
-    BVTest::spin(std::chrono::milliseconds(5000));
-    screenshot(controller.window(), QStringLiteral("activity-window.png"));
-    controller.cancelItemAtRow(1);
-    controller.cancelItemAtRow(0);
-    BVTest::waitFor([&] { return jobs[0]->status() == BVActivityItem::Finished; }, std::chrono::seconds(30));
 }
 
 // In points far into NTSC clips name their source timecode by the exact rate: an in point at the

@@ -131,8 +131,6 @@ TEST(MediaInfo, MetadataRowsLeaveOutTheTitleAndFollowInfoType)
     panel.toggleInfo(QStringLiteral("tagged"));
     EXPECT_EQ(panel.windowTitle(), QStringLiteral("tagged - Info"));
     EXPECT_TRUE(BVUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("showInfo")));
-    if (!qEnvironmentVariableIsEmpty("BV_SCREENSHOT_DIR"))
-        panel.grab().save(qEnvironmentVariable("BV_SCREENSHOT_DIR") + QStringLiteral("/info-panel.png"));
     panel.toggleInfo(QStringLiteral("tagged"));
     EXPECT_FALSE(BVUserDefaults::standardUserDefaults()->boolForKey(QStringLiteral("showInfo")));
 }
@@ -221,14 +219,6 @@ TEST(MediaInfo, VariableRateFootageSaysSoAndCountsItsRealFrames)
     EXPECT_TRUE(rows.contains(QStringLiteral("Duration: 40")));
     EXPECT_EQ(
         rows.at(rows.indexOf(QStringLiteral("--")) - 1), QStringLiteral("Selected Range: %1").arg(inRange));
-    if (!qEnvironmentVariableIsEmpty("BV_SCREENSHOT_DIR")) {
-        BVInfoPanel panel;
-        panel.populateInfo(source);
-        panel.model()->reload();
-        panel.resize(420, 520);
-        panel.grab().save(
-            qEnvironmentVariable("BV_SCREENSHOT_DIR") + QStringLiteral("/info-panel-variable.png"));
-    }
 
     // Constant-rate footage keeps the plain row.
     BVMediaInfoSource constant = sourceFor(ExportTest::makeClip({}));

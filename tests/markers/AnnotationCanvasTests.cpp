@@ -61,7 +61,4 @@ TEST(AnnotationCanvas, DragDrawsUnderThePointerAndIsShownAgainFromTheCache)
     ASSERT_TRUE(BVAnnotationCache::readAnnotation(uuid, &stored));
     canvas.showAnnotation(stored);
     EXPECT_EQ(over(canvas), drawn);
-    const QString shots = qEnvironmentVariable("BV_SCREENSHOT_DIR");
-    if (!shots.isEmpty())
-        drawn.save(QDir(shots).filePath(QStringLiteral("annotation.png")));
 }

@@ -19,13 +19,6 @@ BVMarker record(const QVariantMap &extra = {})
     return BVMarkers::makeMarker(entries);
 }
 
-void save(QWidget &widget, const QString &name)
-{
-    const QString shots = qEnvironmentVariable("BV_SCREENSHOT_DIR");
-    if (!shots.isEmpty())
-        widget.grab().save(QDir(shots).filePath(name));
-}
-
 } // namespace
 
 TEST(MarkerPopover, CommitRule)
@@ -70,7 +63,6 @@ TEST(MarkerPopover, DisplayOnlyThenEditingAndClosingStoresTheColour)
     EXPECT_TRUE(popover.colorPopUp()->isHidden());
     EXPECT_TRUE(popover.deleteButton()->isHidden());
     EXPECT_EQ(popover.labelField()->text(), QStringLiteral("Marker 1"));
-    save(host, QStringLiteral("popover-display.png"));
 
     popover.editCurrentMarker();
     EXPECT_FALSE(popover.isDisplayOnly());
@@ -81,7 +73,6 @@ TEST(MarkerPopover, DisplayOnlyThenEditingAndClosingStoresTheColour)
     popover.colorPopUp()->setCurrentIndex(6);
     Q_EMIT popover.colorPopUp()->activated(6);
     EXPECT_EQ(m->value(BVMarkerKey::color).toInt(), 6) << "applied at once";
-    save(host, QStringLiteral("popover-edit.png"));
     popover.closePopover();
     EXPECT_EQ(commits, QList<BVMarker> {m});
     EXPECT_EQ(m->value(BVMarkerKey::name).toString(), QStringLiteral("Marker 1"));

@@ -103,24 +103,4 @@ TEST(MarkerView, TagsAreDrawnInTheirColoursWhereTheyStand)
     // Outside the tags nothing is drawn.
     EXPECT_EQ(image.pixelColor(599, 8), image.pixelColor(599, 0));
     EXPECT_NE(image.pixelColor(int(BVMarkerView::tagX(0.04, 600)) + 3, 2), image.pixelColor(599, 0));
-
-    // The picture of the timeline: all eleven colours, in and out brackets and a buffered range.
-    QWidget timeline;
-    timeline.setStyleSheet(QStringLiteral("background: #2b2b2b"));
-    timeline.setAutoFillBackground(true);
-    auto *layout = new QVBoxLayout(&timeline);
-    layout->setSpacing(0);
-    auto *strip = new BVMarkerView;
-    strip->setMarkers(markers << tag(1.0, 1));
-    auto *slider = new BVPlayheadSlider;
-    slider->setInPoint(0.2);
-    slider->setOutPoint(1.0);
-    slider->setBufferedTimeRanges({0.0f, 0.45f});
-    slider->setValue(0.3 * (slider->maximum() - slider->minimum()) + slider->minimum());
-    layout->addWidget(strip);
-    layout->addWidget(slider);
-    timeline.resize(640, 60);
-    const QString shots = qEnvironmentVariable("BV_SCREENSHOT_DIR");
-    if (!shots.isEmpty())
-        timeline.grab().save(QDir(shots).filePath(QStringLiteral("timeline.png")));
 }

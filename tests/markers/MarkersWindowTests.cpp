@@ -51,7 +51,4 @@ TEST(MarkersWindow, DeleteKeysAndSelectionNameTheFirstSelectedRecord)
     // The long name wraps: its row is 18 points a line.
     EXPECT_GE(window.heightOfRow(2), 36);
     EXPECT_EQ(window.heightOfRow(1), window.tableView()->verticalHeader()->defaultSectionSize());
-    const QString shots = qEnvironmentVariable("BV_SCREENSHOT_DIR");
-    if (!shots.isEmpty())
-        window.grab().save(QDir(shots).filePath(QStringLiteral("markers-window.png")));
 }

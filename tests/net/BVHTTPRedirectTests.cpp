@@ -142,6 +142,7 @@ TEST(HTTPRedirect, RedirectToAnotherProtocolFailsWithoutConnecting)
     EXPECT_EQ(request->error().code(), BVHTTPRequest::RedirectRefusedError);
     EXPECT_TRUE(request->error().localizedDescription().contains(QStringLiteral("ftp://127.0.0.1")))
         << request->error().localizedDescription().toStdString();
+    // No request may reach it: a fixed time, since the check is that nothing comes.
     BVTest::spin(100ms);
     EXPECT_TRUE(target.requests().isEmpty());
 }
@@ -174,6 +175,7 @@ TEST(HTTPRedirect, HTTPSIsNeverRedirectedToHTTP)
     EXPECT_EQ(ended.failed, 1);
     EXPECT_EQ(request->error().code(), BVHTTPRequest::RedirectRefusedError)
         << request->error().description().toStdString();
+    // No request may reach it: a fixed time, since the check is that nothing comes.
     BVTest::spin(100ms);
     EXPECT_TRUE(plain.requests().isEmpty());
 }
@@ -222,6 +224,7 @@ TEST(HTTPRedirect, BodyAndCredentialsGoOnlyToTheSameHost)
                 // 307 and 308 would repeat the body: refused.
                 EXPECT_EQ(ended.failed, 1);
                 EXPECT_EQ(request->error().code(), BVHTTPRequest::RedirectRefusedError);
+                // No request may reach the other server: a fixed time, since nothing must come.
                 BVTest::spin(100ms);
                 EXPECT_EQ(other.requests().size(), otherBefore);
             }
