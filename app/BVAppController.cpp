@@ -64,6 +64,10 @@ BVAppController::BVAppController()
         }
     });
     BVDocumentController::sharedDocumentController()->setActivityController(m_activity);
+    // Opened by the option refresh when "timecodeOutput" asks for it; documents send through it.
+    m_midiOutput = std::make_shared<BVMIDIOutput>();
+    m_midiOutput->setDelegate(this);
+    BVDocumentController::sharedDocumentController()->setMIDIOutput(m_midiOutput);
     // Every document window carries the preference backup and activity commands.
     connect(BVDocumentController::sharedDocumentController(), &BVDocumentController::documentsChanged, this,
         [this] {
@@ -279,6 +283,9 @@ void BVAppController::updateOptionSelections()
 {
     BVUserDefaults *defaults = BVUserDefaults::standardUserDefaults();
     defaults->setInteger(0, QStringLiteral("gangMode"));
+    const qlonglong output = defaults->integerForKey(QStringLiteral("timecodeOutput"));
+    if (output >= 1 && output <= 3)
+        m_midiOutput->connect();
     for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents())
         document->updateMenuChecks();
 }
