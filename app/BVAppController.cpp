@@ -3,6 +3,8 @@
 #include "app/BVDocumentController.h"
 #include "app/BVGrowl.h"
 #include "app/BVImageSequenceFiles.h"
+#include "app/BVQC.h"
+#include "app/BVSoftwareUpdate.h"
 #include "export/BVActivityController.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVDocument.h"
@@ -74,6 +76,7 @@ BVAppController::BVAppController()
             for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents()) {
                 addPreferenceCommands(document->menuBar());
                 addActivityCommands(document->menuBar());
+                addUpdateCommand(document->menuBar());
             }
         });
 }
@@ -154,14 +157,19 @@ void BVAppController::openFiles(const QStringList &files, const QString &sequenc
 void BVAppController::applicationDidFinishLaunching()
 {
     updateOptionSelections();
-    if (!m_showOpenDialog)
-        return;
-    const qlonglong action
-        = BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("startupAction"));
-    if (action == 0)
-        openFile();
-    else if (action == 1)
-        BVLog::appendLog("The cloud browser is not available in this build.");
+    if (m_showOpenDialog) {
+        const qlonglong action
+            = BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("startupAction"));
+        if (action == 0)
+            openFile();
+        else if (action == 1)
+            BVLog::appendLog("The cloud browser is not available in this build.");
+    }
+    BVQC::sharedController()->loadQC(nullptr);
+    if (!m_softwareUpdate) {
+        m_softwareUpdate = std::make_unique<BVSoftwareUpdate>();
+        m_softwareUpdate->startup();
+    }
 }
 
 void BVAppController::openFile()

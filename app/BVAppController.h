@@ -14,6 +14,7 @@
 #include <memory>
 
 class BVActivityController;
+class BVSoftwareUpdate;
 class QMenuBar;
 
 // The application's delegate: starts the log, registers the default settings, opens what the
@@ -79,6 +80,8 @@ public:
     static QString prefsyncPath();
     // Adds Backup Preferences and Restore Preferences to the File menu (once per menu bar).
     void addPreferenceCommands(QMenuBar *menuBar);
+    // Adds "Check for Updates..." to the Help menu (once per menu bar).
+    void addUpdateCommand(QMenuBar *menuBar);
 
     // MIDI transport buttons reach the front document.
     void midiPlayPressed() override;
@@ -100,4 +103,5 @@ private:
     BVActivityController *m_activity = nullptr;
     // Shared so that documents, which may outlive the controller, hold it weakly.
     std::shared_ptr<BVMIDIOutput> m_midiOutput;
+    std::unique_ptr<BVSoftwareUpdate> m_softwareUpdate;
 };
