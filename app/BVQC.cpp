@@ -118,8 +118,9 @@ void BVQC::loadQC(QWidget *parentWindow)
         const int answer = BVAlert::alertSheetWithMessageText(
             QStringLiteral("Help improve Brightvane software by submitting analytics and usage data"),
             QStringLiteral("Allow"), QStringLiteral("More Info"), QStringLiteral("Don't Allow"),
-            QStringLiteral("This information helps us find problems and improve our software. It is anonymous "
-                           "and cannot be used to identify you."),
+            QStringLiteral(
+                "This information helps us find problems and improve our software. It is anonymous "
+                "and cannot be used to identify you."),
             parentWindow, true);
         if (answer == 1) {
             setQCLogging(true);
@@ -164,7 +165,8 @@ void BVQC::logQCEvent(const QVariantMap &event)
     {
         std::lock_guard lock(m_mutex);
         m_cache.append(event);
-        write = !m_lastCacheWrite.isValid() || m_lastCacheWrite.msecsTo(QDateTime::currentDateTimeUtc()) > 1000;
+        write
+            = !m_lastCacheWrite.isValid() || m_lastCacheWrite.msecsTo(QDateTime::currentDateTimeUtc()) > 1000;
     }
     if (write && m_opQueue)
         m_opQueue->async([this] { writeCache(); });
@@ -252,9 +254,9 @@ void BVQC::uploadData()
     if (version.isEmpty())
         version = QStringLiteral("Unknown");
     const QString boundary = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const QByteArray body = multipartBody({{QStringLiteral("uid"), uid}, {QStringLiteral("app"), app},
-                                              {QStringLiteral("version"), version},
-                                              {QStringLiteral("events"), BVJSON::JSONRepresentation(events)}},
+    const QByteArray body = multipartBody(
+        {{QStringLiteral("uid"), uid}, {QStringLiteral("app"), app}, {QStringLiteral("version"), version},
+            {QStringLiteral("events"), BVJSON::JSONRepresentation(events)}},
         boundary);
 
     BVLog::appendLog("Sending QC log to Brightvane...");

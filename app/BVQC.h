@@ -48,7 +48,8 @@ public:
     // The cache file: "<cache folder>/Brightvane/QC/<bundle identifier>".
     QString cachePath() const;
     // The multipart body of the fields in order, with its boundary.
-    static QByteArray multipartBody(const QList<std::pair<QString, QString>> &fields, const QString &boundary);
+    static QByteArray multipartBody(
+        const QList<std::pair<QString, QString>> &fields, const QString &boundary);
     // Opens the page about analytics in the browser; replaceable for tests.
     using URLOpener = std::function<void(const QUrl &)>;
     static void setURLOpener(URLOpener opener);

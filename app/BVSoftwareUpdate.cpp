@@ -38,9 +38,10 @@ void BVSoftwareUpdate::setRunner(Runner r)
 
 void BVSoftwareUpdate::startup()
 {
-    const QVariant check
-        = BVPropertyList::readDictionary(BVPropertyList::globalPreferencesPath()).value(QStringLiteral("SUCheckAtStartup"));
-    if (check.isValid() && check.canConvert<double>() && check.typeId() != QMetaType::QString && !check.toBool())
+    const QVariant check = BVPropertyList::readDictionary(BVPropertyList::globalPreferencesPath())
+                               .value(QStringLiteral("SUCheckAtStartup"));
+    if (check.isValid() && check.canConvert<double>() && check.typeId() != QMetaType::QString
+        && !check.toBool())
         return;
     if (updaterPath().isEmpty())
         return; // nothing to run: the package manager updates the program
@@ -51,17 +52,21 @@ void BVSoftwareUpdate::startup()
 
 QString BVSoftwareUpdate::updaterPath()
 {
-    return BVUserDefaults::standardUserDefaults()->stringForKey(QStringLiteral("softwareUpdateProgram")).trimmed();
+    return BVUserDefaults::standardUserDefaults()
+        ->stringForKey(QStringLiteral("softwareUpdateProgram"))
+        .trimmed();
 }
 
 bool BVSoftwareUpdate::isInSharedTemporaryFolder(const QString &path)
 {
-    const QString resolved = QFileInfo(path).canonicalFilePath().isEmpty() ? QFileInfo(path).absoluteFilePath()
-                                                                          : QFileInfo(path).canonicalFilePath();
+    const QString resolved = QFileInfo(path).canonicalFilePath().isEmpty()
+        ? QFileInfo(path).absoluteFilePath()
+        : QFileInfo(path).canonicalFilePath();
     for (const QString &folder :
         {QDir::tempPath(), QStringLiteral("/tmp"), QStringLiteral("/var/tmp"), QStringLiteral("/dev/shm")}) {
-        const QString canonical = QFileInfo(folder).canonicalFilePath().isEmpty() ? folder
-                                                                                   : QFileInfo(folder).canonicalFilePath();
+        const QString canonical = QFileInfo(folder).canonicalFilePath().isEmpty()
+            ? folder
+            : QFileInfo(folder).canonicalFilePath();
         if (resolved == canonical || resolved.startsWith(canonical + u'/'))
             return true;
     }
@@ -82,7 +87,8 @@ bool BVSoftwareUpdate::run(const QStringList &arguments)
         return false;
     }
     if (isInSharedTemporaryFolder(path)) {
-        BVLog::appendLogAndPrint("Unable to launch Software Update - %@ is in the shared temporary folder", path);
+        BVLog::appendLogAndPrint(
+            "Unable to launch Software Update - %@ is in the shared temporary folder", path);
         return false;
     }
     std::lock_guard lock(s_runnerMutex);

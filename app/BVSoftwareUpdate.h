@@ -40,8 +40,9 @@ public:
     static QString noUpdaterTitle() { return QStringLiteral("Updates come from your package manager"); }
     static QString noUpdaterText()
     {
-        return QStringLiteral("Reelmark is installed and updated by the system's package manager. Use it "
-                              "(for example \"sudo apt update && sudo apt upgrade\") to get the latest version.");
+        return QStringLiteral(
+            "Reelmark is installed and updated by the system's package manager. Use it "
+            "(for example \"sudo apt update && sudo apt upgrade\") to get the latest version.");
     }
 
 private:

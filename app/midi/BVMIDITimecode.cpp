@@ -4,7 +4,8 @@
 
 #include <QRegularExpression>
 
-std::optional<BVMIDITimecode> BVMIDITimecode::fromString(const QString &timecode, int rateCode, int framesPerUnit)
+std::optional<BVMIDITimecode> BVMIDITimecode::fromString(
+    const QString &timecode, int rateCode, int framesPerUnit)
 {
     static const QRegularExpression separators(QStringLiteral("[:;]"));
     const QStringList parts = timecode.left(11).split(separators);
@@ -41,14 +42,30 @@ QByteArray BVMIDITimecode::quarterFrameMessage(int piece) const
 {
     int nibble = 0;
     switch (piece) {
-    case 0: nibble = frames & 0x0F; break;
-    case 1: nibble = (frames >> 4) & 0x01; break;
-    case 2: nibble = seconds & 0x0F; break;
-    case 3: nibble = (seconds >> 4) & 0x03; break;
-    case 4: nibble = minutes & 0x0F; break;
-    case 5: nibble = (minutes >> 4) & 0x03; break;
-    case 6: nibble = hours & 0x0F; break;
-    default: nibble = ((rateCode & 3) << 1) | ((hours >> 4) & 0x01); break;
+    case 0:
+        nibble = frames & 0x0F;
+        break;
+    case 1:
+        nibble = (frames >> 4) & 0x01;
+        break;
+    case 2:
+        nibble = seconds & 0x0F;
+        break;
+    case 3:
+        nibble = (seconds >> 4) & 0x03;
+        break;
+    case 4:
+        nibble = minutes & 0x0F;
+        break;
+    case 5:
+        nibble = (minutes >> 4) & 0x03;
+        break;
+    case 6:
+        nibble = hours & 0x0F;
+        break;
+    default:
+        nibble = ((rateCode & 3) << 1) | ((hours >> 4) & 0x01);
+        break;
     }
     QByteArray message;
     message.append(char(0xF1));
@@ -58,8 +75,8 @@ QByteArray BVMIDITimecode::quarterFrameMessage(int piece) const
 
 QString BVMIDITimecode::text() const
 {
-    return QString::asprintf("%02d:%02d:%02d%c%02d", hours, minutes, seconds,
-        rateCode == Fps2997Drop ? ';' : ':', frames);
+    return QString::asprintf(
+        "%02d:%02d:%02d%c%02d", hours, minutes, seconds, rateCode == Fps2997Drop ? ';' : ':', frames);
 }
 
 BVMIDITimecodeRule BVMIDITimecodeRule::forTimebase(long long timebase, bool dropFrame)

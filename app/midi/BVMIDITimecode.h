@@ -24,7 +24,8 @@ struct BVMIDITimecode
 
     // The fields of "hh:mm:ss:ff" (";" before the frames when drop-frame), the frames divided by
     // framesPerUnit; none when it does not have four numeric fields.
-    static std::optional<BVMIDITimecode> fromString(const QString &timecode, int rateCode, int framesPerUnit = 1);
+    static std::optional<BVMIDITimecode> fromString(
+        const QString &timecode, int rateCode, int framesPerUnit = 1);
 
     // F0 7F 7F 01 01 hh mm ss ff F7, the rate code in bits 5-6 of hh.
     QByteArray fullFrameMessage() const;

@@ -164,7 +164,8 @@ int64_t BVMIDITimecodeOutput::quarterNow(const BVMediaObject &media, double *sec
 
 BVMIDITimecode BVMIDITimecodeOutput::timecodeOfUnit(const BVMediaObject &media, int64_t unit) const
 {
-    const QString text = BVPositionText::textForFrame(media, unit * m_rule.framesPerUnit, BVPositionText::Timecode);
+    const QString text
+        = BVPositionText::textForFrame(media, unit * m_rule.framesPerUnit, BVPositionText::Timecode);
     return BVMIDITimecode::fromString(text, m_rule.rateCode, m_rule.framesPerUnit)
         .value_or(BVMIDITimecode {0, 0, 0, 0, m_rule.rateCode});
 }

@@ -22,7 +22,7 @@ constexpr unsigned destinationCaps = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_S
 
 AlsaMidiBackend::~AlsaMidiBackend()
 {
-    close([](const char *, int) { });
+    close([](const char *, int) {});
 }
 
 int AlsaMidiBackend::open(const QString &clientName, const QString &outputPortName,
@@ -56,7 +56,8 @@ int AlsaMidiBackend::open(const QString &clientName, const QString &outputPortNa
         return status;
     }
     // The largest message a hub sends is 65,535 bytes.
-    if ((status = snd_midi_event_new(65536, &m_encoder)) < 0 || (status = snd_midi_event_new(65536, &m_decoder)) < 0) {
+    if ((status = snd_midi_event_new(65536, &m_encoder)) < 0
+        || (status = snd_midi_event_new(65536, &m_decoder)) < 0) {
         *failedStep = "Create MIDI client";
         return status;
     }

@@ -13,7 +13,7 @@ FileMidiBackend::FileMidiBackend(QString path)
 
 FileMidiBackend::~FileMidiBackend()
 {
-    close([](const char *, int) { });
+    close([](const char *, int) {});
 }
 
 int FileMidiBackend::open(const QString &clientName, const QString &outputPortName,
@@ -29,8 +29,10 @@ int FileMidiBackend::open(const QString &clientName, const QString &outputPortNa
     }
     {
         std::lock_guard lock(m_mutex);
-        m_endpoints.append({{m_nextID++, false, QStringLiteral("File Destination"), QStringLiteral("File"), false}});
-        m_endpoints.append({{m_nextID++, true, QStringLiteral("File Source"), QStringLiteral("File"), false}});
+        m_endpoints.append(
+            {{m_nextID++, false, QStringLiteral("File Destination"), QStringLiteral("File"), false}});
+        m_endpoints.append(
+            {{m_nextID++, true, QStringLiteral("File Source"), QStringLiteral("File"), false}});
     }
     m_running = true;
     m_thread = std::thread([this] { readLoop(); });
@@ -81,8 +83,8 @@ int FileMidiBackend::send(uint64_t destinationID, const QByteArray &bytes)
             continue;
         if (endpoint.fails)
             return -EPIPE;
-        QByteArray line = QByteArray::number(qlonglong(now.count())) + " [" + endpoint.info.name.toUtf8() + "] "
-            + bytes.toHex(' ').toUpper() + '\n';
+        QByteArray line = QByteArray::number(qlonglong(now.count())) + " [" + endpoint.info.name.toUtf8()
+            + "] " + bytes.toHex(' ').toUpper() + '\n';
         return m_output.write(line) == line.size() ? 0 : -EIO;
     }
     return -ENOENT;

@@ -17,6 +17,7 @@ std::unique_ptr<MidiBackend> MidiBackend::create()
         return std::make_unique<AlsaMidiBackend>();
     static std::atomic<bool> told {false};
     if (!told.exchange(true))
-        BVLog::appendLog("MIDI is off: this system has no ALSA sequencer (/dev/snd/seq) and REELMARK_MIDI is not set");
+        BVLog::appendLog(
+            "MIDI is off: this system has no ALSA sequencer (/dev/snd/seq) and REELMARK_MIDI is not set");
     return nullptr;
 }

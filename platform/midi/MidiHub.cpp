@@ -39,8 +39,8 @@ std::unique_ptr<MidiHub> MidiHub::create(const QString &name, MidiHubDelegate *d
         return nullptr;
     std::unique_ptr<MidiHub> hub(new MidiHub(std::move(backend), delegate));
     const char *failedStep = "Create MIDI client";
-    const int status = hub->m_backend->open(name + QStringLiteral(" MIDI Client"), name + QStringLiteral(" Output Port"),
-        name + QStringLiteral(" Input Port"), hub.get(), &failedStep);
+    const int status = hub->m_backend->open(name + QStringLiteral(" MIDI Client"),
+        name + QStringLiteral(" Output Port"), name + QStringLiteral(" Input Port"), hub.get(), &failedStep);
     if (status < 0) {
         hub->report(failedStep, status);
         if (QLatin1String(failedStep) == QLatin1String("Create MIDI client"))

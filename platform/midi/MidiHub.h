@@ -21,7 +21,10 @@ public:
     virtual ~MidiHubDelegate() = default;
     virtual void midiSourceAdded(MidiHub *hub, MidiSource *source) { (void)hub, (void)source; }
     virtual void midiSourceRemoved(MidiHub *hub, MidiSource *source) { (void)hub, (void)source; }
-    virtual void midiDestinationAdded(MidiHub *hub, MidiDestination *destination) { (void)hub, (void)destination; }
+    virtual void midiDestinationAdded(MidiHub *hub, MidiDestination *destination)
+    {
+        (void)hub, (void)destination;
+    }
     virtual void midiDestinationRemoved(MidiHub *hub, MidiDestination *destination)
     {
         (void)hub, (void)destination;

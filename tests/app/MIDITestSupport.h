@@ -51,8 +51,9 @@ public:
             const qsizetype close = line.indexOf("] ");
             if (open < 0 || close < open)
                 continue;
-            result.append({line.left(open).toLongLong(), QString::fromUtf8(line.mid(open + 2, close - open - 2)),
-                QByteArray::fromHex(line.mid(close + 2).replace(' ', ""))});
+            result.append(
+                {line.left(open).toLongLong(), QString::fromUtf8(line.mid(open + 2, close - open - 2)),
+                    QByteArray::fromHex(line.mid(close + 2).replace(' ', ""))});
         }
         return result;
     }
@@ -74,7 +75,8 @@ struct Timecode
     int hours = 0, minutes = 0, seconds = 0, frames = 0, rate = -1;
     QString label(bool dropFrame) const
     {
-        return QString::asprintf("%02d:%02d:%02d%c%02d", hours, minutes, seconds, dropFrame ? ';' : ':', frames);
+        return QString::asprintf(
+            "%02d:%02d:%02d%c%02d", hours, minutes, seconds, dropFrame ? ';' : ':', frames);
     }
 };
 

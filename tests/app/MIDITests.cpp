@@ -106,7 +106,8 @@ TEST(MIDIHub, AFailedSendIsLoggedAndTheOthersStillGetTheirs)
     EXPECT_FALSE(output.hub()->sendBytes(bytes({0xF1, 0x05})));
     EXPECT_EQ(midi.sentTo(QStringLiteral("File Destination")).size(), 1);
     EXPECT_EQ(midi.sentTo(QStringLiteral("After")).size(), 1);
-    EXPECT_TRUE(BVTest::waitFor([&] { return console.contains(QStringLiteral("Error (Sending MIDI): -32:")); }));
+    EXPECT_TRUE(
+        BVTest::waitFor([&] { return console.contains(QStringLiteral("Error (Sending MIDI): -32:")); }));
 }
 
 TEST(MIDIHub, WithoutSequencerOrFileMIDIStaysOff)
@@ -185,8 +186,8 @@ TEST(MIDIDisplay, DigitsGoOutRightToLeftOnceForOneTimecode)
     output.sendTimecode(QStringLiteral("01:00:00:00"));
     // Controller 0x41 carries the rightmost digit, 0x48 the leftmost; the digit as its character.
     const QList<QByteArray> expected = {bytes({0xB0, 0x41, '0'}), bytes({0xB0, 0x42, '0'}),
-        bytes({0xB0, 0x43, '0'}), bytes({0xB0, 0x44, '0'}), bytes({0xB0, 0x45, '0'}), bytes({0xB0, 0x46, '0'}),
-        bytes({0xB0, 0x47, '1'}), bytes({0xB0, 0x48, '0'})};
+        bytes({0xB0, 0x43, '0'}), bytes({0xB0, 0x44, '0'}), bytes({0xB0, 0x45, '0'}),
+        bytes({0xB0, 0x46, '0'}), bytes({0xB0, 0x47, '1'}), bytes({0xB0, 0x48, '0'})};
     EXPECT_EQ(midi.sentTo(QStringLiteral("File Destination")), expected);
 }
 
@@ -214,8 +215,8 @@ TEST(MIDIDisplay, OnlyControlSurfacesGetTheDigitsWhenOneIsKnown)
     // Time code goes to every destination.
     output.sendMIDITimecode(QStringLiteral("00:00:01:00"), {BVMIDITimecode::Fps25, 1});
     for (const char *name : {"Mackie Control Universal", "Fader Box", "File Destination"})
-        EXPECT_TRUE(midi.sentTo(QString::fromLatin1(name)).contains(
-            bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x20, 0, 1, 0, 0xF7})))
+        EXPECT_TRUE(midi.sentTo(QString::fromLatin1(name))
+                        .contains(bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x20, 0, 1, 0, 0xF7})))
             << name;
 }
 
@@ -239,11 +240,15 @@ TEST(MIDITimecode, LocatesSendTheFullFrameOnceAndRefuseBadStrings)
         QByteArray expected;
     };
     const Case cases[] = {
-        {"00:00:00:01", {BVMIDITimecode::Fps30, 1}, bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x60, 0, 0, 1, 0xF7})},
-        {"01:02:03;04", {BVMIDITimecode::Fps2997Drop, 1}, bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x41, 2, 3, 4, 0xF7})},
-        {"23:59:59:23", {BVMIDITimecode::Fps24, 1}, bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x17, 59, 59, 23, 0xF7})},
+        {"00:00:00:01", {BVMIDITimecode::Fps30, 1},
+            bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x60, 0, 0, 1, 0xF7})},
+        {"01:02:03;04", {BVMIDITimecode::Fps2997Drop, 1},
+            bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x41, 2, 3, 4, 0xF7})},
+        {"23:59:59:23", {BVMIDITimecode::Fps24, 1},
+            bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x17, 59, 59, 23, 0xF7})},
         // 50 fps goes out as 25: frame 49 is MIDI frame 24.
-        {"10:00:00:49", {BVMIDITimecode::Fps25, 2}, bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x2A, 0, 0, 24, 0xF7})},
+        {"10:00:00:49", {BVMIDITimecode::Fps25, 2},
+            bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x2A, 0, 0, 24, 0xF7})},
     };
     for (const Case &c : cases) {
         const qsizetype before = midi.sent().size();
@@ -280,7 +285,8 @@ protected:
 
 qint64 nowMicros()
 {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -291,11 +297,12 @@ TEST_P(MIDITimecodePlay, QuarterFramesNameTheFrameOnScreenInOrder)
     const PlayClip &clip = GetParam();
     const int frames = int(std::ceil(clip.fps * 6));
     const QString path = BVTest::sampleMedia(QStringLiteral("barcode"),
-        {QStringLiteral("--rate"), QString::fromLatin1(clip.rate), QStringLiteral("--frames"), QString::number(frames),
-            QStringLiteral("--tc"), QString::fromLatin1(clip.start)});
+        {QStringLiteral("--rate"), QString::fromLatin1(clip.rate), QStringLiteral("--frames"),
+            QString::number(frames), QStringLiteral("--tc"), QString::fromLatin1(clip.start)});
     const QString start = QString::fromLatin1(clip.start);
-    const std::vector<QString> labels = DocumentTest::countLabels(clip.timebase, clip.dropped, start.mid(0, 2).toInt(),
-        start.mid(3, 2).toInt(), start.mid(6, 2).toInt(), start.mid(9, 2).toInt(), frames);
+    const std::vector<QString> labels
+        = DocumentTest::countLabels(clip.timebase, clip.dropped, start.mid(0, 2).toInt(),
+            start.mid(3, 2).toInt(), start.mid(6, 2).toInt(), start.mid(9, 2).toInt(), frames);
 
     MidiFiles midi;
     auto output = std::make_shared<BVMIDIOutput>();
@@ -342,13 +349,14 @@ TEST_P(MIDITimecodePlay, QuarterFramesNameTheFrameOnScreenInOrder)
     for (const MTCDecoder::Set &set : decoder.sets) {
         EXPECT_EQ(set.timecode.rate, clip.rateCode);
         const int index = labelIndex(set.timecode);
-        ASSERT_GE(index, 0) << set.timecode.label(clip.dropped > 0).toStdString() << " is no label of the clip";
+        ASSERT_GE(index, 0) << set.timecode.label(clip.dropped > 0).toStdString()
+                            << " is no label of the clip";
         const int onScreen = shownAt(set.firstPieceMicros);
         EXPECT_LE(std::abs(index - onScreen), 1)
             << set.timecode.label(clip.dropped > 0).toStdString() << " while frame " << onScreen << " showed";
         if (previous >= 0)
-            EXPECT_EQ(index - previous, 2) << "a gap or a repeat before "
-                                           << set.timecode.label(clip.dropped > 0).toStdString();
+            EXPECT_EQ(index - previous, 2)
+                << "a gap or a repeat before " << set.timecode.label(clip.dropped > 0).toStdString();
         previous = index;
     }
     // The stream began with a full-frame locate and the pause ends with one at the frame shown.
@@ -364,7 +372,11 @@ INSTANTIATE_TEST_SUITE_P(Rates, MIDITimecodePlay,
     ::testing::Values(PlayClip {"24000/1001", 24, 0, "01:00:00:00", 0, 24000.0 / 1001},
         PlayClip {"25", 25, 0, "01:00:00:00", 1, 25.0},
         PlayClip {"30000/1001", 30, 2, "01:00:58;00", 2, 30000.0 / 1001}),
-    [](const auto &info) { return std::string(info.param.timebase == 24 ? "Fps23976" : info.param.timebase == 25 ? "Fps25" : "Fps2997Drop"); });
+    [](const auto &info) {
+        return std::string(info.param.timebase == 24 ? "Fps23976"
+                : info.param.timebase == 25          ? "Fps25"
+                                                     : "Fps2997Drop");
+    });
 
 TEST(MIDITimecodeLocate, SeekStepAndTypedEntrySendTheFrameOnScreen)
 {
@@ -386,18 +398,23 @@ TEST(MIDITimecodeLocate, SeekStepAndTypedEntrySendTheFrameOnScreen)
         if (decoder.fullFrames.empty())
             return {};
         const Timecode &t = decoder.fullFrames.back().timecode;
-        return QString::asprintf("%d %02d:%02d:%02d:%02d", t.rate, t.hours, t.minutes, t.seconds, t.frames).toLatin1();
+        return QString::asprintf("%d %02d:%02d:%02d:%02d", t.rate, t.hours, t.minutes, t.seconds, t.frames)
+            .toLatin1();
     };
     document->seekToTimecode(QStringLiteral("01:00:10:05"));
-    EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:10:05"; })) << lastFullFrame().data();
+    EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:10:05"; }))
+        << lastFullFrame().data();
     EXPECT_EQ(DocumentTest::shownIndex(*document), 255);
     // The very bytes: F0 7F 7F 01 01, hours with 25 fps (01) in bits 5-6, minutes, seconds, frames, F7.
-    EXPECT_TRUE(midi.sent().last().bytes == bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x00, 0x0A, 0x05, 0xF7}));
+    EXPECT_TRUE(
+        midi.sent().last().bytes == bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x00, 0x0A, 0x05, 0xF7}));
     document->stepRight();
-    EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:10:06"; })) << lastFullFrame().data();
+    EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:10:06"; }))
+        << lastFullFrame().data();
     EXPECT_TRUE(BVTest::waitFor([&] { return DocumentTest::shownIndex(*document) == 256; }));
     document->openTimecodeEntry(QStringLiteral("01:00:02:00"));
     document->timecodeModified(QStringLiteral("01:00:02:00"));
-    EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:02:00"; })) << lastFullFrame().data();
+    EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:02:00"; }))
+        << lastFullFrame().data();
     document->close();
 }

@@ -109,7 +109,10 @@ protected:
         return answer.asked;
     }
 
-    QVariantMap preferences() const { return BVPropertyList::readDictionary(BVPropertyList::qcPreferencesPath()); }
+    QVariantMap preferences() const
+    {
+        return BVPropertyList::readDictionary(BVPropertyList::qcPreferencesPath());
+    }
     static bool cacheFileExists() { return QFile::exists(cachePath()); }
 
     BVTestHTTPServer server;
@@ -161,14 +164,17 @@ TEST_F(UsageReport, ConsentIsAskedFromTheSecondLaunchAndDontAllowSendsNothing)
         BVQC qc(bundle);
         qc.loadQC(nullptr);
     }
-    EXPECT_EQ(probe.title, QStringLiteral("Help improve Brightvane software by submitting analytics and usage data"));
+    EXPECT_EQ(probe.title,
+        QStringLiteral("Help improve Brightvane software by submitting analytics and usage data"));
     EXPECT_EQ(probe.text,
-        QStringLiteral("This information helps us find problems and improve our software. It is anonymous and "
-                       "cannot be used to identify you."));
+        QStringLiteral(
+            "This information helps us find problems and improve our software. It is anonymous and "
+            "cannot be used to identify you."));
     EXPECT_TRUE(probe.buttons.contains(QStringLiteral("Allow")));
     EXPECT_TRUE(probe.buttons.contains(QStringLiteral("Don't Allow")));
     ASSERT_EQ(opened.size(), 1);
-    EXPECT_TRUE(opened[0].path().endsWith(QStringLiteral("/support/posts/app_analytics_and_usage_data.html")));
+    EXPECT_TRUE(
+        opened[0].path().endsWith(QStringLiteral("/support/posts/app_analytics_and_usage_data.html")));
     EXPECT_FALSE(preferences().contains(QStringLiteral("logQC")));
 
     EXPECT_EQ(launch(QStringLiteral("Don't Allow")), 1) << "asked again after More Info";
@@ -195,8 +201,9 @@ TEST_F(UsageReport, OneUploadADayOfTheCachedEventsInTheMultipartBody)
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.target, "/appdata/qc/qc.php");
     const QByteArray type = request.headers.value("content-type");
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^multipart/form-data; boundary=[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-"
-                                                  "[0-9A-F]{4}-[0-9A-F]{12}$"))
+    EXPECT_TRUE(QRegularExpression(
+        QStringLiteral("^multipart/form-data; boundary=[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-"
+                       "[0-9A-F]{4}-[0-9A-F]{12}$"))
                     .match(QString::fromLatin1(type))
                     .hasMatch())
         << type.data();
@@ -205,7 +212,9 @@ TEST_F(UsageReport, OneUploadADayOfTheCachedEventsInTheMultipartBody)
     EXPECT_EQ(closing, "--" + type.mid(type.indexOf("boundary=") + 9) + "--\r\n");
     ASSERT_EQ(fields.size(), 4);
     EXPECT_EQ(fields[0].first, QStringLiteral("uid"));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[a-zA-Z0-9]{12}$")).match(QString::fromLatin1(fields[0].second)).hasMatch());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[a-zA-Z0-9]{12}$"))
+                    .match(QString::fromLatin1(fields[0].second))
+                    .hasMatch());
     EXPECT_EQ(fields[0].second, preferences().value(QStringLiteral("uid")).toString().toLatin1());
     EXPECT_EQ(fields[1], std::make_pair(QStringLiteral("app"), bundle.toLatin1()));
     EXPECT_EQ(fields[2].first, QStringLiteral("version"));
@@ -214,7 +223,8 @@ TEST_F(UsageReport, OneUploadADayOfTheCachedEventsInTheMultipartBody)
     const QJsonArray events = QJsonDocument::fromJson(fields[3].second).array();
     ASSERT_EQ(events.size(), 2);
     EXPECT_EQ(events[0].toObject().value(QStringLiteral("event")).toString(), QStringLiteral("launch"));
-    EXPECT_NEAR(events[0].toObject().value(QStringLiteral("date")).toDouble(), double(QDateTime::currentSecsSinceEpoch()), 60);
+    EXPECT_NEAR(events[0].toObject().value(QStringLiteral("date")).toDouble(),
+        double(QDateTime::currentSecsSinceEpoch()), 60);
     EXPECT_EQ(events[1].toObject().value(QStringLiteral("event")).toString(), QStringLiteral("specs"));
     EXPECT_TRUE(events[1].toObject().value(QStringLiteral("data")).toString().startsWith(osReleaseVersion()))
         << "the system version of /etc/os-release";
@@ -223,7 +233,8 @@ TEST_F(UsageReport, OneUploadADayOfTheCachedEventsInTheMultipartBody)
     launch(); // the same day: nothing
     EXPECT_EQ(server.requests().size(), 1);
     // A day later the next upload goes; the identifier is kept.
-    defaults()->setObject(QDateTime::currentDateTimeUtc().addSecs(-86401 - 60), QStringLiteral("lastSubmission"));
+    defaults()->setObject(
+        QDateTime::currentDateTimeUtc().addSecs(-86401 - 60), QStringLiteral("lastSubmission"));
     launch();
     ASSERT_EQ(server.requests().size(), 2);
     QByteArray unused;
@@ -247,7 +258,8 @@ TEST_F(UsageReport, AFailedUploadKeepsTheEventsForTheNextDay)
     EXPECT_EQ(server.requests().size(), 1);
 
     status = 200;
-    defaults()->setObject(QDateTime::currentDateTimeUtc().addSecs(-86401 - 120), QStringLiteral("lastSubmission"));
+    defaults()->setObject(
+        QDateTime::currentDateTimeUtc().addSecs(-86401 - 120), QStringLiteral("lastSubmission"));
     launch();
     ASSERT_EQ(server.requests().size(), 2);
     QByteArray closing;
@@ -255,7 +267,8 @@ TEST_F(UsageReport, AFailedUploadKeepsTheEventsForTheNextDay)
     ASSERT_EQ(fields.size(), 4);
     const QJsonArray events = QJsonDocument::fromJson(fields[3].second).array();
     EXPECT_GE(events.size(), 2) << "the events of the failed upload went with this one";
-    EXPECT_EQ(QJsonDocument::fromJson(QByteArray(parts(server.requests()[0], &closing)[3].second)).array().first(),
+    EXPECT_EQ(
+        QJsonDocument::fromJson(QByteArray(parts(server.requests()[0], &closing)[3].second)).array().first(),
         events.first());
     EXPECT_FALSE(cacheFileExists());
 }
