@@ -139,7 +139,7 @@ void BVQC::loadQC(QWidget *parentWindow)
     bool recentLaunch = false;
     for (const QVariant &event : cache()) {
         const QVariantMap record = event.toMap();
-        if (record.value(QStringLiteral("event")) == QLatin1String("launch")
+        if (record.value(QStringLiteral("event")).toString() == QLatin1String("launch")
             && record.value(QStringLiteral("date")).toLongLong() > now - 60)
             recentLaunch = true;
     }

@@ -7,6 +7,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -62,7 +63,7 @@ private:
     static void writePreferences(const QVariantMap &preferences);
 
     QString m_bundleID;
-    bool m_shouldLog = false;
+    std::atomic<bool> m_shouldLog {false}; // read by the queue
     mutable std::mutex m_mutex; // the cache, its write time; held through an upload
     QVariantList m_cache;
     QDateTime m_lastCacheWrite;

@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 std::optional<BVMIDITimecode> BVMIDITimecode::fromString(
     const QString &timecode, int rateCode, int framesPerUnit)
 {

@@ -29,6 +29,14 @@ void BVMIDITimecodeOutput::install(BVDocument &document, std::weak_ptr<BVMIDIOut
     if (output.expired())
         return;
     BVDocument *owner = &document; // the document owns its slot, so it outlives this
+    // A choice in the Timecode Output menu refreshes the menus: MIDI opens when it is asked for.
+    QObject::connect(&document, &BVDocument::menuStateChanged, &document, [output] {
+        const int setting = outputSetting();
+        if (setting < 1 || setting > 3)
+            return;
+        if (const std::shared_ptr<BVMIDIOutput> midi = output.lock())
+            midi->connect();
+    });
     document.setTimecodeOutput(
         std::make_unique<BVMIDITimecodeOutput>(std::move(output), [owner] { return owner->mediaObject(); }));
 }

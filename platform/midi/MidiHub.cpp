@@ -2,6 +2,9 @@
 
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
+#include "support/BVSystemConsole.h"
+
+#include <cerrno>
 
 MidiSourceDelegate *MidiSource::delegate() const
 {
@@ -24,7 +27,10 @@ void MidiSource::midiRead(const MidiPacketList &packets)
 
 void MidiHub::logError(const QString &step, long status, const QString &text)
 {
-    BVLog::appendLogAndPrint("Error (%@): %ld:%@", step, status, text);
+    // To the system console, as the platform's MIDI services report, and to the program's log.
+    const QString message = BVFormat::format("Error (%@): %ld:%@", step, status, text);
+    BVSystemConsole::log(message);
+    BVLog::appendLog(message);
 }
 
 void MidiHub::report(const char *step, int status) const
