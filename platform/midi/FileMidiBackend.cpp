@@ -30,9 +30,10 @@ int FileMidiBackend::open(const QString &clientName, const QString &outputPortNa
     {
         std::lock_guard lock(m_mutex);
         m_endpoints.append(
-            {{m_nextID++, false, QStringLiteral("File Destination"), QStringLiteral("File"), false}});
-        m_endpoints.append(
-            {{m_nextID++, true, QStringLiteral("File Source"), QStringLiteral("File"), false}});
+            Endpoint {{m_nextID++, false, QStringLiteral("File Destination"), QStringLiteral("File"), false},
+                false, false});
+        m_endpoints.append(Endpoint {
+            {m_nextID++, true, QStringLiteral("File Source"), QStringLiteral("File"), false}, false, false});
     }
     m_running = true;
     m_thread = std::thread([this] { readLoop(); });
@@ -96,7 +97,7 @@ void FileMidiBackend::plug(const QString &name, bool isSource, bool fails)
     {
         std::lock_guard lock(m_mutex);
         info.id = m_nextID++;
-        m_endpoints.append({info, fails, false});
+        m_endpoints.append(Endpoint {info, fails, false});
     }
     m_listener->backendEndpointAdded(info);
 }
