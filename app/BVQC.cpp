@@ -59,7 +59,8 @@ BVQC::BVQC(const QString &bundleID)
 
 BVQC::~BVQC()
 {
-    m_opQueue.reset();
+    if (m_opQueue)
+        willTerminate();
 }
 
 void BVQC::setURLOpener(URLOpener opener)
@@ -161,14 +162,13 @@ void BVQC::loadQC(QWidget *parentWindow)
 
 void BVQC::logQCEvent(const QVariantMap &event)
 {
-    bool write;
     {
         std::lock_guard lock(m_mutex);
         m_cache.append(event);
-        write
-            = !m_lastCacheWrite.isValid() || m_lastCacheWrite.msecsTo(QDateTime::currentDateTimeUtc()) > 1000;
     }
-    if (write && m_opQueue)
+    // One write in flight takes every event logged before it starts, so events that come close
+    // together are written together and none waits for a later event to reach the disk.
+    if (m_opQueue && !m_writePending.exchange(true))
         m_opQueue->async([this] { writeCache(); });
 }
 
@@ -180,6 +180,7 @@ void BVQC::writeCache()
         BVLog::appendLog("Error: unable to save QC data. Bundle ID not found.");
         return;
     }
+    m_writePending = false;
     QVariantList events;
     {
         std::lock_guard lock(m_mutex);
@@ -273,11 +274,13 @@ void BVQC::uploadData()
     const int status = request->responseStatusCode();
     if (status == 0) {
         BVLog::appendLogAndPrint("Failed to establish a connection. Please try again later.");
+        writeCache();
         return;
     }
     if (status < 200 || status > 299) {
         // The events stay in the cache for the next upload.
         BVLog::appendLogAndPrint("Connection failed - %@", QStringLiteral("HTTP status %1").arg(status));
+        writeCache();
         return;
     }
     {

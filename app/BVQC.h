@@ -67,5 +67,6 @@ private:
     mutable std::mutex m_mutex; // the cache, its write time; held through an upload
     QVariantList m_cache;
     QDateTime m_lastCacheWrite;
+    std::atomic<bool> m_writePending {false};
     std::unique_ptr<BVWorkQueue> m_opQueue;
 };

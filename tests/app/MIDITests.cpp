@@ -1,6 +1,8 @@
 // MIDI through the file stand-in of the sequencer: transport buttons in, control-surface display
 // digits and MIDI Time Code out, decoded by the tests' own decoder and checked against the frame
 // the picture showed.
+#include "app/BVAppController.h"
+#include "app/BVDocumentController.h"
 #include "app/midi/BVMIDIOutput.h"
 #include "app/midi/BVMIDITimecodeOutput.h"
 #include "support/BVSystemConsole.h"
@@ -325,8 +327,9 @@ TEST_P(MIDITimecodePlay, QuarterFramesNameTheFrameOnScreenInOrder)
     BVTest::spin(std::chrono::milliseconds(200));
 
     MTCDecoder decoder;
-    for (const Sent &s : midi.sentTo(QStringLiteral("File Destination")))
-        decoder.feed(s);
+    for (const Sent &s : midi.sent())
+        if (s.destination == QLatin1String("File Destination"))
+            decoder.feed(s);
     auto labelIndex = [&](const Timecode &t) {
         const auto it = std::find(labels.begin(), labels.end(), t.label(clip.dropped > 0));
         return it == labels.end() ? -1 : int(it - labels.begin());
@@ -354,17 +357,19 @@ TEST_P(MIDITimecodePlay, QuarterFramesNameTheFrameOnScreenInOrder)
         const int onScreen = shownAt(set.firstPieceMicros);
         EXPECT_LE(std::abs(index - onScreen), 1)
             << set.timecode.label(clip.dropped > 0).toStdString() << " while frame " << onScreen << " showed";
-        if (previous >= 0)
+        if (previous >= 0) {
             EXPECT_EQ(index - previous, 2)
                 << "a gap or a repeat before " << set.timecode.label(clip.dropped > 0).toStdString();
+        }
         previous = index;
     }
     // The stream began with a full-frame locate and the pause ends with one at the frame shown.
     ASSERT_GE(decoder.fullFrames.size(), 2u);
     EXPECT_LT(decoder.fullFrames.front().micros, decoder.quarterMicros.front());
     EXPECT_EQ(labelIndex(decoder.fullFrames.back().timecode), DocumentTest::shownIndex(*document));
-    if (clip.dropped > 0) // the run crossed a minute with dropped labels
-        EXPECT_TRUE(decoder.sets.back().timecode.minutes != decoder.sets.front().timecode.minutes);
+    if (clip.dropped > 0) { // the run crossed a minute with dropped labels
+        EXPECT_NE(decoder.sets.back().timecode.minutes, decoder.sets.front().timecode.minutes);
+    }
     document->close();
 }
 
@@ -372,10 +377,10 @@ INSTANTIATE_TEST_SUITE_P(Rates, MIDITimecodePlay,
     ::testing::Values(PlayClip {"24000/1001", 24, 0, "01:00:00:00", 0, 24000.0 / 1001},
         PlayClip {"25", 25, 0, "01:00:00:00", 1, 25.0},
         PlayClip {"30000/1001", 30, 2, "01:00:58;00", 2, 30000.0 / 1001}),
-    [](const auto &info) {
-        return std::string(info.param.timebase == 24 ? "Fps23976"
-                : info.param.timebase == 25          ? "Fps25"
-                                                     : "Fps2997Drop");
+    [](const ::testing::TestParamInfo<PlayClip> &param) {
+        return std::string(param.param.timebase == 24 ? "Fps23976"
+                : param.param.timebase == 25          ? "Fps25"
+                                                      : "Fps2997Drop");
     });
 
 TEST(MIDITimecodeLocate, SeekStepAndTypedEntrySendTheFrameOnScreen)
@@ -404,7 +409,8 @@ TEST(MIDITimecodeLocate, SeekStepAndTypedEntrySendTheFrameOnScreen)
     document->seekToTimecode(QStringLiteral("01:00:10:05"));
     EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:10:05"; }))
         << lastFullFrame().data();
-    EXPECT_EQ(DocumentTest::shownIndex(*document), 255);
+    EXPECT_TRUE(BVTest::waitFor([&] { return DocumentTest::shownIndex(*document) == 255; }))
+        << "the picture shows " << DocumentTest::shownIndex(*document);
     // The very bytes: F0 7F 7F 01 01, hours with 25 fps (01) in bits 5-6, minutes, seconds, frames, F7.
     EXPECT_TRUE(
         midi.sent().last().bytes == bytes({0xF0, 0x7F, 0x7F, 0x01, 0x01, 0x21, 0x00, 0x0A, 0x05, 0xF7}));
@@ -417,4 +423,38 @@ TEST(MIDITimecodeLocate, SeekStepAndTypedEntrySendTheFrameOnScreen)
     EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:02:00"; }))
         << lastFullFrame().data();
     document->close();
+}
+
+TEST(MIDIButtons, PlayPressedStartsAndPausesTheFrontDocumentAndNothingWithoutOne)
+{
+    DocumentTest::resetSettings();
+    MidiFiles midi;
+    BVAppController controller;
+    DocumentTest::defaults()->setInteger(0, QStringLiteral("autoplay"));
+    DocumentTest::defaults()->setInteger(1, QStringLiteral("timecodeOutput")); // buttons, no timecode
+    controller.updateOptionSelections();
+    ASSERT_NE(controller.midiOutput()->hub(), nullptr);
+    midi.receive(QStringLiteral("90 5E 7F")); // no document: nothing happens
+    BVTest::spin(std::chrono::milliseconds(100));
+    EXPECT_TRUE(BVDocumentController::sharedDocumentController()->documents().isEmpty());
+
+    const QString path = BVTest::sampleMedia(QStringLiteral("barcode"),
+        {QStringLiteral("--rate"), QStringLiteral("25"), QStringLiteral("--frames"), QStringLiteral("250")});
+    BVDocument *document = BVDocumentController::sharedDocumentController()->openDocumentWithContentsOfURL(
+        QUrl::fromLocalFile(path), true, nullptr);
+    ASSERT_NE(document, nullptr);
+    ASSERT_TRUE(BVTest::waitFor([&] { return document->isReady(); }));
+    const int before = DocumentTest::shownIndex(*document);
+    midi.receive(QStringLiteral("90 5E 7F"));
+    EXPECT_TRUE(BVTest::waitFor([&] { return DocumentTest::shownIndex(*document) > before + 5; }))
+        << "the picture moves on";
+    midi.receive(QStringLiteral("90 5E 7F"));
+    ASSERT_TRUE(BVTest::waitFor([&] { return document->mediaObject()->rate() == 0; }));
+    const int paused = DocumentTest::shownIndex(*document);
+    BVTest::spin(std::chrono::milliseconds(300));
+    EXPECT_EQ(DocumentTest::shownIndex(*document), paused);
+    // With setting 1 no timecode goes out.
+    EXPECT_TRUE(midi.sent().isEmpty());
+    BVDocumentController::sharedDocumentController()->closeAllDocuments();
+    BVTest::spin(std::chrono::milliseconds(100));
 }

@@ -64,6 +64,7 @@ public:
         });
         m_timer.start();
     }
+    void stop() { m_timer.stop(); }
     int asked = 0;
     QString title;
     QString text;
@@ -135,7 +136,7 @@ QList<std::pair<QString, QByteArray>> parts(const BVTestHTTPServer::Request &req
         at += delimiter.size();
         const qsizetype headEnd = body.indexOf("\r\n\r\n", at);
         const QByteArray head = body.mid(at, headEnd - at);
-        const qsizetype next = body.indexOf("\r\n--" + boundary, headEnd + 4);
+        const qsizetype next = body.indexOf(QByteArray("\r\n--" + boundary), headEnd + 4);
         const QByteArray name = head.mid(head.indexOf("name=\"") + 6).chopped(1);
         result.append({QString::fromUtf8(name), body.mid(headEnd + 4, next - headEnd - 4)});
         at = next + 2;
@@ -159,19 +160,20 @@ TEST_F(UsageReport, ConsentIsAskedFromTheSecondLaunchAndDontAllowSendsNothing)
     EXPECT_FALSE(preferences().contains(QStringLiteral("logQC")));
 
     // Second launch: the question; "More Info" opens the page and decides nothing.
-    ConsentAnswer probe(QStringLiteral("More Info"));
+    auto probe = std::make_unique<ConsentAnswer>(QStringLiteral("More Info"));
     {
         BVQC qc(bundle);
         qc.loadQC(nullptr);
     }
-    EXPECT_EQ(probe.title,
+    probe->stop();
+    EXPECT_EQ(probe->title,
         QStringLiteral("Help improve Brightvane software by submitting analytics and usage data"));
-    EXPECT_EQ(probe.text,
+    EXPECT_EQ(probe->text,
         QStringLiteral(
             "This information helps us find problems and improve our software. It is anonymous and "
             "cannot be used to identify you."));
-    EXPECT_TRUE(probe.buttons.contains(QStringLiteral("Allow")));
-    EXPECT_TRUE(probe.buttons.contains(QStringLiteral("Don't Allow")));
+    EXPECT_TRUE(probe->buttons.contains(QStringLiteral("Allow")));
+    EXPECT_TRUE(probe->buttons.contains(QStringLiteral("Don't Allow")));
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(
         opened[0].path().endsWith(QStringLiteral("/support/posts/app_analytics_and_usage_data.html")));
