@@ -2,6 +2,7 @@
 // launch, at most one upload a day, events kept after a failed upload, and the multipart body.
 // Each BVQC made here is one launch of the program.
 #include "app/BVQC.h"
+#include "app/BVSoftwareUpdate.h"
 #include "platform/defaults/BVPropertyList.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "support/BVLocalPaths.h"
@@ -17,6 +18,7 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -284,4 +286,49 @@ TEST_F(UsageReport, NothingIsSentWhenTheEndpointSettingIsEmpty)
     launch();
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_TRUE(cacheFileExists()) << "the events wait for an endpoint";
+}
+
+TEST(SoftwareUpdate, RunsOnlyAConfiguredUpdaterOutsideTheSharedTemporaryFolder)
+{
+    QList<std::pair<QString, QStringList>> runs;
+    BVSoftwareUpdate::setRunner([&](const QString &path, const QStringList &arguments) {
+        runs.append({path, arguments});
+    });
+    auto makeProgram = [](const QString &folder) {
+        const QString path = folder + QStringLiteral("/updater");
+        BVTest::writeFile(path, "#!/bin/sh\nexit 0\n");
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    };
+    const QString own = makeProgram(BVTest::makeTempFolder(QStringLiteral("updater")));
+    QTemporaryDir shared(QStringLiteral("/tmp/updater-XXXXXX"));
+    const QString inTemp = makeProgram(shared.path());
+
+    // None set: the menu command says where updates come from and runs nothing.
+    defaults()->removeObjectForKey(QStringLiteral("softwareUpdateProgram"));
+    ConsentAnswer ok(QStringLiteral("OK"));
+    BVSoftwareUpdate::manualUpdateCheck(nullptr);
+    EXPECT_EQ(ok.title, BVSoftwareUpdate::noUpdaterTitle());
+    EXPECT_TRUE(ok.text.contains(QStringLiteral("package manager")));
+    EXPECT_FALSE(BVSoftwareUpdate::automaticallyCheckForUpdates());
+
+    struct Case
+    {
+        QString program;
+        bool runs;
+    };
+    const Case cases[] = {{own, true}, {inTemp, false}, {own + QStringLiteral(".missing"), false}};
+    for (const Case &c : cases) {
+        runs.clear();
+        defaults()->setString(c.program, QStringLiteral("softwareUpdateProgram"));
+        EXPECT_EQ(BVSoftwareUpdate::automaticallyCheckForUpdates(), c.runs) << c.program.toStdString();
+        ASSERT_EQ(runs.size(), c.runs ? 1 : 0) << c.program.toStdString();
+        if (c.runs) {
+            EXPECT_EQ(runs[0].first, c.program);
+            EXPECT_EQ(runs[0].second,
+                QStringList({QStringLiteral("-checkpath"), QCoreApplication::applicationFilePath()}));
+        }
+    }
+    defaults()->removeObjectForKey(QStringLiteral("softwareUpdateProgram"));
+    BVSoftwareUpdate::setRunner([](const QString &, const QStringList &) {});
 }
