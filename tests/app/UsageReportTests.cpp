@@ -12,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -300,7 +301,9 @@ TEST(SoftwareUpdate, RunsOnlyAConfiguredUpdaterOutsideTheSharedTemporaryFolder)
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         return path;
     };
-    const QString own = makeProgram(BVTest::makeTempFolder(QStringLiteral("updater")));
+    // The test's HOME lies in the temporary folder itself: the site's updater sits in the build folder.
+    QDir().mkpath(QStringLiteral(BV_BINARY_DIR "/test-updater"));
+    const QString own = makeProgram(QStringLiteral(BV_BINARY_DIR "/test-updater"));
     QTemporaryDir shared(QStringLiteral("/tmp/updater-XXXXXX"));
     const QString inTemp = makeProgram(shared.path());
 
