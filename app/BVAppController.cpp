@@ -3,6 +3,8 @@
 #include "app/BVDocumentController.h"
 #include "app/BVGrowl.h"
 #include "app/BVImageSequenceFiles.h"
+#include "app/BVQC.h"
+#include "app/BVSoftwareUpdate.h"
 #include "export/BVActivityController.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVDocument.h"
@@ -64,12 +66,17 @@ BVAppController::BVAppController()
         }
     });
     BVDocumentController::sharedDocumentController()->setActivityController(m_activity);
+    // Opened by the option refresh when "timecodeOutput" asks for it; documents send through it.
+    m_midiOutput = std::make_shared<BVMIDIOutput>();
+    m_midiOutput->setDelegate(this);
+    BVDocumentController::sharedDocumentController()->setMIDIOutput(m_midiOutput);
     // Every document window carries the preference backup and activity commands.
     connect(BVDocumentController::sharedDocumentController(), &BVDocumentController::documentsChanged, this,
         [this] {
             for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents()) {
                 addPreferenceCommands(document->menuBar());
                 addActivityCommands(document->menuBar());
+                addUpdateCommand(document->menuBar());
             }
         });
 }
@@ -150,14 +157,19 @@ void BVAppController::openFiles(const QStringList &files, const QString &sequenc
 void BVAppController::applicationDidFinishLaunching()
 {
     updateOptionSelections();
-    if (!m_showOpenDialog)
-        return;
-    const qlonglong action
-        = BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("startupAction"));
-    if (action == 0)
-        openFile();
-    else if (action == 1)
-        BVLog::appendLog("The cloud browser is not available in this build.");
+    if (m_showOpenDialog) {
+        const qlonglong action
+            = BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("startupAction"));
+        if (action == 0)
+            openFile();
+        else if (action == 1)
+            BVLog::appendLog("The cloud browser is not available in this build.");
+    }
+    BVQC::sharedController()->loadQC(nullptr);
+    if (!m_softwareUpdate) {
+        m_softwareUpdate = std::make_unique<BVSoftwareUpdate>();
+        m_softwareUpdate->startup();
+    }
 }
 
 void BVAppController::openFile()
@@ -279,6 +291,9 @@ void BVAppController::updateOptionSelections()
 {
     BVUserDefaults *defaults = BVUserDefaults::standardUserDefaults();
     defaults->setInteger(0, QStringLiteral("gangMode"));
+    const qlonglong output = defaults->integerForKey(QStringLiteral("timecodeOutput"));
+    if (output >= 1 && output <= 3)
+        m_midiOutput->connect();
     for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents())
         document->updateMenuChecks();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/midi/BVMIDIOutput.h"
+
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -9,14 +11,16 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 
 class BVActivityController;
+class BVSoftwareUpdate;
 class QMenuBar;
 
 // The application's delegate: starts the log, registers the default settings, opens what the
 // program is given (files, addresses, image files as one sequence), carries the application-wide
 // open commands and keeps the option settings in step at launch. Main thread only.
-class BVAppController : public QObject
+class BVAppController : public QObject, public BVMIDIOutputDelegate
 {
     Q_OBJECT
 public:
@@ -76,11 +80,15 @@ public:
     static QString prefsyncPath();
     // Adds Backup Preferences and Restore Preferences to the File menu (once per menu bar).
     void addPreferenceCommands(QMenuBar *menuBar);
+    // Adds "Check for Updates..." to the Help menu (once per menu bar).
+    void addUpdateCommand(QMenuBar *menuBar);
 
     // MIDI transport buttons reach the front document.
-    void midiPlayPressed();
-    void midiRewPressed();
-    void midiFFPressed();
+    void midiPlayPressed() override;
+    void midiRewPressed() override;
+    void midiFFPressed() override;
+    // The application's MIDI (opened when "timecodeOutput" is 1 to 3).
+    BVMIDIOutput *midiOutput() const { return m_midiOutput.get(); }
 
 private:
     void imageSequenceChosen(const QStringList &files, const QString &typedFPS);
@@ -93,4 +101,7 @@ private:
     QPointer<QWidget> m_openURLWindow;
     QPointer<QLineEdit> m_openURLText;
     BVActivityController *m_activity = nullptr;
+    // Shared so that documents, which may outlive the controller, hold it weakly.
+    std::shared_ptr<BVMIDIOutput> m_midiOutput;
+    std::unique_ptr<BVSoftwareUpdate> m_softwareUpdate;
 };

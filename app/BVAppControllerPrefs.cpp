@@ -1,6 +1,8 @@
-// The application controller's preference backup commands, which start prefsync.
+// The application controller's preference backup commands, which start prefsync, and the update
+// check.
 #include "app/BVAppController.h"
 
+#include "app/BVSoftwareUpdate.h"
 #include "support/BVAlert.h"
 #include "support/BVBundle.h"
 #include "support/BVLog.h"
@@ -86,4 +88,22 @@ void BVAppController::addPreferenceCommands(QMenuBar *menuBar)
     file->insertAction(before, backup);
     file->insertAction(before, restore);
     file->insertSeparator(before);
+}
+
+void BVAppController::addUpdateCommand(QMenuBar *menuBar)
+{
+    if (!menuBar || menuBar->findChild<QAction *>(QStringLiteral("checkForUpdates")))
+        return;
+    QMenu *help = nullptr;
+    for (QAction *action : menuBar->actions()) {
+        if (action->menu() && action->text().remove(QLatin1Char('&')) == QLatin1String("Help"))
+            help = action->menu();
+    }
+    if (!help)
+        help = menuBar->addMenu(QStringLiteral("&Help"));
+    auto *check = new QAction(QStringLiteral("Check for Updates..."), menuBar);
+    check->setObjectName(QStringLiteral("checkForUpdates"));
+    connect(check, &QAction::triggered, this,
+        [menuBar] { BVSoftwareUpdate::manualUpdateCheck(menuBar ? menuBar->window() : nullptr); });
+    help->addAction(check);
 }

@@ -1,6 +1,7 @@
 #include "app/BVDocumentController.h"
 
 #include "app/BVImageSequenceFiles.h"
+#include "app/midi/BVMIDITimecodeOutput.h"
 #include "export/BVActivityController.h"
 #include "export/BVDocumentExporter.h"
 #include "markers/BVDocumentMarkerController.h"
@@ -125,6 +126,7 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
     auto document = std::make_unique<BVDocument>();
     BVDocumentMarkerController::install(*document);
     BVDocumentExporter::install(*document, m_activity);
+    BVMIDITimecodeOutput::install(*document, m_midiOutput);
     BVError failure;
     if (!document->readFromURL(url, type, &failure)) {
         if (display)
@@ -150,6 +152,7 @@ BVDocument *BVDocumentController::openImageSequence(const QStringList &files, do
     auto document = std::make_unique<BVDocument>();
     BVDocumentMarkerController::install(*document);
     BVDocumentExporter::install(*document, m_activity);
+    BVMIDITimecodeOutput::install(*document, m_midiOutput);
     document->loadImageSequence(files, fps);
     BVDocument *opened = document.get();
     addDocument(std::move(document));

@@ -12,6 +12,7 @@
 #include <vector>
 
 class BVDocument;
+class BVMIDIOutput;
 class BVError;
 
 // The application's document list: opens media files and addresses as player documents of the
@@ -61,6 +62,8 @@ public:
     // The application's queue of exports, where new documents queue theirs; not owned.
     void setActivityController(BVActivityController *activity) { m_activity = activity; }
     BVActivityController *activityController() const { return m_activity; }
+    // The application's MIDI, over which every new document sends its timecode; not owned.
+    void setMIDIOutput(std::weak_ptr<BVMIDIOutput> output) { m_midiOutput = std::move(output); }
 
 Q_SIGNALS:
     void documentsChanged();
@@ -71,4 +74,5 @@ private:
 
     std::vector<std::unique_ptr<BVDocument>> m_documents;
     QPointer<BVActivityController> m_activity;
+    std::weak_ptr<BVMIDIOutput> m_midiOutput;
 };

@@ -183,8 +183,8 @@ void BVDocumentWindowController::buildMenus()
         [this](int tag) { m_document.modifyTimecodeDisplay(tag); });
     QMenu *output = view->addMenu(QStringLiteral("Timecode Output"));
     addCheckGroup(output, QStringLiteral("modifyTimecodeOutput"),
-        {{QStringLiteral("None"), 0}, {QStringLiteral("Control Surface and MIDI Timecode"), 2},
-            {QStringLiteral("MIDI Timecode"), 3}},
+        {{QStringLiteral("None"), 0}, {QStringLiteral("MIDI Transport Controls"), 1},
+            {QStringLiteral("Control Surface and MIDI Timecode"), 2}, {QStringLiteral("MIDI Timecode"), 3}},
         [this](int tag) { m_document.modifyTimecodeOutput(tag); });
     auto *overlay = addCommand(
         view, QStringLiteral("toggleTimecodeOverlay"), QStringLiteral("Timecode Overlay"),
