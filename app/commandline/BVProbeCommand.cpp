@@ -169,6 +169,12 @@ QJsonObject probeAsset(const QString &argument)
         // Every time above counts from the first picture; this is where it stands in the container.
         const MediaTime start = asset->startTime();
         line.insert(QStringLiteral("containerStart"), start.isNumeric() ? start.seconds() : 0.0);
+        // An audio file counts its timecode at its recorder's rate or at the setting's.
+        if (media.timecodeRateSource() != BVAVAsset::TimecodeRateSource::Media)
+            line.insert(QStringLiteral("timecodeRateSource"),
+                media.timecodeRateSource() == BVAVAsset::TimecodeRateSource::Recorder
+                    ? QStringLiteral("iXML")
+                    : QStringLiteral("defaultAudioTC"));
     }
     media.cleanup();
     return line;

@@ -111,8 +111,16 @@ void BVAVAsset::readTimecode(const std::shared_ptr<MediaAsset> &asset)
         return; // a cloud file keeps the start timecode the service gave
     const bool readable = BVAVFoundation::isReadable(asset);
     if (isAudioOnly()) {
-        const auto [rate, drop] = audioTimecodeRate(
+        // A recorder's own rate and counting win over the setting, which stays the fallback.
+        const std::optional<BVAudioFileParser::RecorderRate> recorder
+            = readable ? BVAudioFileParser::recorderRate(asset->url().toLocalFile()) : std::nullopt;
+        auto [rate, drop] = audioTimecodeRate(
             BVUserDefaults::standardUserDefaults()->integerForKey(QStringLiteral("defaultAudioTC")));
+        if (recorder) {
+            rate = recorder->fps;
+            drop = recorder->dropFrame;
+        }
+        m_timecodeRateSource.store(recorder ? TimecodeRateSource::Recorder : TimecodeRateSource::Setting);
         setFps(rate);
         setDropFrame(drop);
         m_rateFromAudioSetting.store(true);

@@ -33,6 +33,9 @@ public:
     // "defaultAudioTC" setting (1 = 24, 2 = 25, 3 = 29.97, 4 = 29.97 drop-frame, 5 = 30, 6 = 50,
     // 7 = 59.94, 8 = 59.94 drop-frame, 9 = 60, anything else 23.976).
     static std::pair<double, bool> audioTimecodeRate(qlonglong setting);
+    // Where an audio file's timecode rate came from: its recorder's iXML chunk or the setting.
+    enum class TimecodeRateSource { Media, Recorder, Setting };
+    TimecodeRateSource timecodeRateSource() const { return m_timecodeRateSource.load(); }
 
     // Starts loading the asset; called on a background thread, holding the object's lock while it
     // runs. Reports "loaded" and then prepareForPlayback() (or mediaPlaybackFailed()) on the main
@@ -129,9 +132,10 @@ private:
     float m_waveformNormalize = -90;
     std::atomic<bool> m_waveformDone {false};
     std::atomic<bool> m_isUnloading {false};
-    // Set when an audio-only file took its rate and drop-frame from "defaultAudioTC": the asset's
+    // Set when an audio-only file took its rate and drop-frame from iXML or "defaultAudioTC": the asset's
     // own rate (29.97 for any audio) must not replace it.
     std::atomic<bool> m_rateFromAudioSetting {false};
+    std::atomic<TimecodeRateSource> m_timecodeRateSource {TimecodeRateSource::Media};
     BVLifetime m_lifetime;
 
     // Player side (BVAVAssetPlayback.cpp).

@@ -330,3 +330,85 @@ TEST(ProbeCommand, VariableRateFootageSaysSoAndCountsItsRealFrames)
     EXPECT_EQ(frames, 40);
     EXPECT_NEAR(m.value(QStringLiteral("averageFps")).toDouble(), frames / seconds, 0.02 * frames / seconds);
 }
+
+namespace {
+
+// A 48 kHz mono 16-bit Broadcast WAV, written byte by byte: fmt, bext with the time reference, an
+// optional iXML chunk as field recorders write it, and a tenth of a second of silence.
+QString recorderWave(const QString &name, uint64_t timeReference, const QByteArray &ixml)
+{
+    const auto le = [](uint64_t value, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out.append(char((value >> (8 * i)) & 0xFF));
+        return out;
+    };
+    const auto chunk = [&](const QByteArray &id, const QByteArray &data) {
+        QByteArray out = id + le(uint64_t(data.size()), 4) + data;
+        if (data.size() % 2)
+            out.append('\0');
+        return out;
+    };
+    const QByteArray format = le(1, 2) + le(1, 2) + le(48000, 4) + le(96000, 4) + le(2, 2) + le(16, 2);
+    QByteArray bext(602, '\0');
+    bext.replace(338, 8, le(timeReference, 8));
+    QByteArray body = "WAVE" + chunk("fmt ", format) + chunk("bext", bext);
+    if (!ixml.isEmpty())
+        body += chunk("iXML", ixml);
+    body += chunk("data", QByteArray(9600, '\0'));
+    const QString path = BVTest::makeTempFolder(QStringLiteral("recorder")) + u'/' + name;
+    EXPECT_TRUE(BVTest::writeFile(path, "RIFF" + le(uint64_t(body.size()), 4) + body));
+    return path;
+}
+
+QByteArray ixmlWith(const char *rate, const char *flag)
+{
+    return QByteArray(
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<BWFXML><IXML_VERSION>1.61</IXML_VERSION>"
+               "<PROJECT>Day 12</PROJECT><SPEED><NOTE>-</NOTE><MASTER_SPEED>")
+        + rate + "</MASTER_SPEED><CURRENT_SPEED>" + rate + "</CURRENT_SPEED><TIMECODE_RATE>" + rate
+        + "</TIMECODE_RATE><TIMECODE_FLAG>" + flag + "</TIMECODE_FLAG></SPEED></BWFXML>";
+}
+
+} // namespace
+
+// A recorder's iXML names the rate and counting its timecode was written in: they win over the
+// "defaultAudioTC" setting, which stays the fallback. Start labels are computed here from the time
+// reference: 10:00:00;00 at 29.97 drop-frame is frame 10 x 107,892 = 1,078,920 (09:59:24:00 counted
+// without drops, 35,964 s of 30 frames), that is
+// 1,078,920 x 1001 / 30000 s, or 1,727,998,272 samples at 48 kHz.
+TEST(ProbeCommand, ARecordersIxmlRateWinsOverTheAudioSetting)
+{
+    struct Case
+    {
+        const char *name;
+        uint64_t timeReference;
+        QByteArray ixml;
+        const char *start;
+        double fps;
+        bool dropFrame;
+        const char *source;
+    };
+    const Case cases[] = {
+        {"df.wav", 1727998272, ixmlWith("30000/1001", "DF"), "10:00:00;00", 29.97, true, "iXML"},
+        {"ndf.wav", 1727998272, ixmlWith("30000/1001", "NDF"), "09:59:24:00", 29.97, false, "iXML"},
+        {"pal.wav", uint64_t(36000) * 48000, ixmlWith("25/1", "NDF"), "10:00:00:00", 25, false, "iXML"},
+        // No iXML: the setting's default, 23.976 (36000 s x 24000/1001 = 863,136.86 frames, rounded).
+        {"plain.wav", uint64_t(36000) * 48000, QByteArray(), "09:59:24:01", 23.976, false, "defaultAudioTC"},
+        // An unreadable rate leaves the setting in force.
+        {"odd.wav", uint64_t(36000) * 48000, ixmlWith("fast", "DF"), "09:59:24:01", 23.976, false,
+            "defaultAudioTC"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProbeResult result
+            = probe({recorderWave(QString::fromLatin1(c.name), c.timeReference, c.ixml)});
+        ASSERT_EQ(result.lines.size(), 1);
+        const QJsonObject a = result.lines[0];
+        EXPECT_EQ(a.value(QStringLiteral("kind")).toString(), QStringLiteral("audio"));
+        EXPECT_EQ(a.value(QStringLiteral("timecodeStart")).toString(), QString::fromLatin1(c.start));
+        EXPECT_NEAR(a.value(QStringLiteral("fps")).toDouble(), c.fps, 0.001);
+        EXPECT_EQ(a.value(QStringLiteral("dropFrame")).toBool(), c.dropFrame);
+        EXPECT_EQ(a.value(QStringLiteral("timecodeRateSource")).toString(), QString::fromLatin1(c.source));
+    }
+}

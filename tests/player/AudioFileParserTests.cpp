@@ -304,3 +304,50 @@ TEST_F(AudioFileParser, TimeOfDayStampsReadBackAtEveryAudioTimecodeRate)
         }
     }
 }
+
+// What recorders write in iXML, and what is not a rate: the flag counts drops only at 29.97 and
+// 59.94; an iXML chunk after the data chunk is found too.
+TEST_F(AudioFileParser, RecorderRatesFromIxml)
+{
+    struct Case
+    {
+        const char *text;
+        std::optional<double> fps;
+        bool dropFrame;
+    };
+    const Case cases[] = {
+        {"<BWFXML><SPEED><TIMECODE_RATE>30000/1001</TIMECODE_RATE><TIMECODE_FLAG>DF</TIMECODE_FLAG></SPEED></"
+         "BWFXML>",
+            30000.0 / 1001, true},
+        {"<BWFXML><SPEED><TIMECODE_FLAG>NDF</TIMECODE_FLAG><TIMECODE_RATE>30000/1001</TIMECODE_RATE></"
+         "SPEED></BWFXML>",
+            30000.0 / 1001, false},
+        {"<BWFXML><SPEED><TIMECODE_RATE>25/1</TIMECODE_RATE><TIMECODE_FLAG>DF</TIMECODE_FLAG></SPEED></"
+         "BWFXML>",
+            25, false},
+        {"<BWFXML><SPEED><TIMECODE_RATE>24000/1001</TIMECODE_RATE></SPEED></BWFXML>", 24000.0 / 1001, false},
+        {"<BWFXML><SPEED><TIMECODE_RATE>60000/1001</TIMECODE_RATE><TIMECODE_FLAG>df</TIMECODE_FLAG></SPEED></"
+         "BWFXML>",
+            60000.0 / 1001, true},
+        {"<BWFXML><SPEED><TIMECODE_RATE>0/1</TIMECODE_RATE></SPEED></BWFXML>", std::nullopt, false},
+        {"<BWFXML><SPEED><TIMECODE_RATE>30/0</TIMECODE_RATE></SPEED></BWFXML>", std::nullopt, false},
+        {"<BWFXML><PROJECT>no speed</PROJECT></BWFXML>", std::nullopt, false},
+        {"<BWFXML><SPEED><TIMECODE_RATE>25", std::nullopt, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto rate = BVAudioFileParser::recorderRateFromIxml(QByteArray(c.text) + QByteArray(3, '\0'));
+        ASSERT_EQ(rate.has_value(), c.fps.has_value());
+        if (!rate)
+            continue;
+        EXPECT_NEAR(rate->fps, *c.fps, 1e-9);
+        EXPECT_EQ(rate->dropFrame, c.dropFrame);
+    }
+    std::vector<Chunk> chunks = m_chunks;
+    chunks.push_back({"iXML", QByteArray(cases[0].text)});
+    const auto rate
+        = BVAudioFileParser::recorderRate(writeTemp(QStringLiteral("late.wav"), waveFile(chunks)));
+    ASSERT_TRUE(rate.has_value());
+    EXPECT_TRUE(rate->dropFrame);
+    EXPECT_FALSE(BVAudioFileParser::recorderRate(writeTemp(QStringLiteral("none.wav"), waveFile(m_chunks))));
+}
