@@ -6,6 +6,7 @@
 #include "export/BVActivityController.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVDocument.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "support/BVError.h"
 #include "support/BVLog.h"
 
@@ -68,8 +69,10 @@ BVAppController::BVAppController()
     connect(BVDocumentController::sharedDocumentController(), &BVDocumentController::documentsChanged, this,
         [this] {
             for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents()) {
-                addPreferenceCommands(document->menuBar());
-                addActivityCommands(document->menuBar());
+                if (const BVDocumentWindowController *window = BVDocumentWindowController::of(*document)) {
+                    addPreferenceCommands(window->menuBar());
+                    addActivityCommands(window->menuBar());
+                }
             }
         });
 }
@@ -279,8 +282,10 @@ void BVAppController::updateOptionSelections()
 {
     BVUserDefaults *defaults = BVUserDefaults::standardUserDefaults();
     defaults->setInteger(0, QStringLiteral("gangMode"));
-    for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents())
-        document->updateMenuChecks();
+    for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents()) {
+        if (BVDocumentWindowController *window = BVDocumentWindowController::of(*document))
+            window->updateMenuChecks();
+    }
 }
 
 void BVAppController::midiPlayPressed()

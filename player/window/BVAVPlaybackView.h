@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaPictureGeometry.h"
+#include "player/media/BVPictureRotation.h"
 #include "player/window/BVSafeAreaOverlay.h"
 
 #include <QImage>
@@ -24,8 +25,6 @@ class BVAVPlaybackView : public QWidget
 public:
     // How the picture fills the view (`setVideoFillMode:`).
     enum class FillMode { AspectFit, AspectFill, Resize };
-    // Values of the "rotation" setting.
-    enum Rotation { RotationNone = 1, RotationFlipHorizontal = 2, Rotation270 = 3, Rotation90 = 4 };
 
     static const QString mouseMoveNotification; // "BVReelmarkMouseMove", sender = the view
     static const QString updateBoundsNotification; // "BVReelmarkUpdateBounds"
@@ -119,7 +118,10 @@ private:
     // The size of the picture as stored (pixel aspect applied), before any turn: the natural size
     // for the engine's pictures, the image's own for an image (each keeps its own aspect).
     QSizeF pictureSize() const;
-    bool rotatesSideways() const { return m_rotation == Rotation90 || m_rotation == Rotation270; }
+    bool rotatesSideways() const
+    {
+        return m_rotation == BVPictureRotation::Rotation90 || m_rotation == BVPictureRotation::Rotation270;
+    }
     // The user's turn and the media's together turn the stored picture sideways.
     bool pictureSideways() const { return rotatesSideways() != m_orientation.isSideways(); }
     void readSafeAreaSettings();
@@ -136,7 +138,7 @@ private:
     bool m_waveform = false;
 
     float m_maskRatio = 0;
-    int m_rotation = RotationNone;
+    int m_rotation = BVPictureRotation::RotationNone;
     MediaPictureGeometry::Orientation m_orientation;
     bool m_nearestNeighbourZoom = false;
     bool m_alphaCheckerboard = false;
