@@ -516,13 +516,6 @@ void BVDocumentMarkerController::deleteMarkerAction()
     }
 }
 
-void BVDocumentMarkerController::deleteMarkerFromMarkerWindow()
-{
-    if (m_window)
-        if (const BVMarker marker = m_window->selectedMarker())
-            deleteMarker(marker);
-}
-
 void BVDocumentMarkerController::deleteAllMarkers()
 {
     if (m_cleanedUp)

@@ -163,7 +163,7 @@ int main(int argc, char **argv)
     activity.window()->hide();
 
     // The information panel beside the player.
-    document.toggleInfo();
+    BVDocumentWindowController::of(document)->toggleSubWindow(QStringLiteral("showInfo"));
     spin(1500);
     status |= shoot(out + QStringLiteral("/info-panel.png")) ? 0 : 1;
     document.close();

@@ -387,6 +387,8 @@ int main(int argc, char **argv)
 
     BVDocument failing;
     failing.readFromURL(QUrl::fromLocalFile(QString::fromLocal8Bit(argv[4])), BVDocument::movieType());
+    // Opened as the application opens it, with its window: a document alone tells no one.
+    BVDocumentWindowController::showWindows(failing);
     spin(2500);
     shoot(out + QStringLiteral("/alert.png"));
     first->close();

@@ -23,7 +23,7 @@ class BVAVPlaybackView : public QWidget
 {
     Q_OBJECT
 public:
-    // How the picture fills the view (`setVideoFillMode:`).
+    // How the picture fills the view: whole and letterboxed, filling it cropped, or stretched.
     enum class FillMode { AspectFit, AspectFill, Resize };
 
     static const QString mouseMoveNotification; // "BVReelmarkMouseMove", sender = the view
@@ -75,13 +75,13 @@ public:
     float maskRatio() const { return m_maskRatio; }
     void setMaskRatio(float ratio);
     int rotation() const { return m_rotation; }
-    // `setRotation:` with a "rotation" value: 1 none, 2 flip horizontally, 3 a turn of 270 degrees,
+    // Turns the picture by a "rotation" value: 1 none, 2 flip horizontally, 3 a turn of 270 degrees,
     // 4 a turn of 90 degrees, counter-clockwise; anything else none.
     void setRotation(int rotation);
 
     bool show43Safe() const { return m_show43Safe; }
     bool show169Safe() const { return m_show169Safe; }
-    // `setSafeAreaOverlay:show169:` sets both flags and updates the bounds.
+    // Sets both safe-area flags and updates the bounds.
     void setSafeAreaOverlay(bool show43, bool show169);
     // The safe-area overlay while a flag is on; null when both are off.
     BVSafeAreaOverlay *safeAreaOverlay() const { return m_safeAreaOverlay; }
