@@ -8,6 +8,7 @@
 #include "export/BVActivityController.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVDocument.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "support/BVError.h"
 #include "support/BVLog.h"
 
@@ -74,9 +75,11 @@ BVAppController::BVAppController()
     connect(BVDocumentController::sharedDocumentController(), &BVDocumentController::documentsChanged, this,
         [this] {
             for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents()) {
-                addPreferenceCommands(document->menuBar());
-                addActivityCommands(document->menuBar());
-                addUpdateCommand(document->menuBar());
+                if (const BVDocumentWindowController *window = BVDocumentWindowController::of(*document)) {
+                    addPreferenceCommands(window->menuBar());
+                    addActivityCommands(window->menuBar());
+                    addUpdateCommand(window->menuBar());
+                }
             }
         });
 }
@@ -294,8 +297,10 @@ void BVAppController::updateOptionSelections()
     const qlonglong output = defaults->integerForKey(QStringLiteral("timecodeOutput"));
     if (output >= 1 && output <= 3)
         m_midiOutput->connect();
-    for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents())
-        document->updateMenuChecks();
+    for (BVDocument *document : BVDocumentController::sharedDocumentController()->documents()) {
+        if (BVDocumentWindowController *window = BVDocumentWindowController::of(*document))
+            window->updateMenuChecks();
+    }
 }
 
 void BVAppController::midiPlayPressed()

@@ -9,6 +9,7 @@
 #include "platform/media/MediaAssetProbe.h"
 #include "player/document/BVDocument.h"
 #include "player/media/BVImageSequence.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "support/BVError.h"
 #include "support/BVLocalPaths.h"
 #include "support/BVLog.h"
@@ -110,16 +111,18 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
                 QStringLiteral("The file \"%1\" could not be opened.").arg(name),
                 QStringLiteral("Reelmark cannot open files of this type."));
         if (display)
-            BVDocument::alertCannotOpen(url,
-                BVError::withDescription(QStringLiteral("BVReelmark"), 0, {},
-                    QStringLiteral("Reelmark cannot open files of this type.")));
+            BVDocumentWindowController::showAlert(
+                BVDocument::cannotOpenAlert(url,
+                    BVError::withDescription(QStringLiteral("BVReelmark"), 0, {},
+                        QStringLiteral("Reelmark cannot open files of this type."))),
+                nullptr);
         return nullptr;
     }
     // A file already open comes to the front instead of opening twice.
     for (const std::unique_ptr<BVDocument> &document : m_documents) {
         if (document->fileURL() == url && !document->isUnloading()) {
             if (display)
-                document->showWindows();
+                BVDocumentWindowController::showWindows(*document);
             return document.get();
         }
     }
@@ -130,7 +133,7 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
     BVError failure;
     if (!document->readFromURL(url, type, &failure)) {
         if (display)
-            BVDocument::alertCannotOpen(url, failure);
+            BVDocumentWindowController::showAlert(BVDocument::cannotOpenAlert(url, failure), nullptr);
         if (error)
             *error = failure;
         return nullptr;
@@ -138,7 +141,7 @@ BVDocument *BVDocumentController::openDocumentWithContentsOfURL(
     BVDocument *opened = document.get();
     addDocument(std::move(document));
     if (display) {
-        opened->showWindows();
+        BVDocumentWindowController::showWindows(*opened);
         // Its window and menus exist only now: what the application adds to them goes in.
         Q_EMIT documentsChanged();
     }
@@ -156,7 +159,7 @@ BVDocument *BVDocumentController::openImageSequence(const QStringList &files, do
     document->loadImageSequence(files, fps);
     BVDocument *opened = document.get();
     addDocument(std::move(document));
-    opened->showWindows();
+    BVDocumentWindowController::showWindows(*opened);
     Q_EMIT documentsChanged();
     return opened;
 }
@@ -182,7 +185,8 @@ BVDocument *BVDocumentController::currentDocument() const
 {
     const QWidget *active = QApplication::activeWindow();
     for (const std::unique_ptr<BVDocument> &document : m_documents) {
-        if (active && document->window() == active && !document->isUnloading())
+        const BVDocumentWindowController *window = BVDocumentWindowController::of(*document);
+        if (active && window && window->window() == active && !document->isUnloading())
             return document.get();
     }
     for (auto it = m_documents.rbegin(); it != m_documents.rend(); ++it) {

@@ -348,18 +348,6 @@ int BVVelora::operationCount() const
     return m_queue ? m_queue->jobCount() : 0;
 }
 
-void BVVelora::cancelCurrentOperation()
-{
-    std::shared_ptr<BVHTTPRequest> current;
-    {
-        std::lock_guard lock(m_requestMutex);
-        if (!m_requests.isEmpty())
-            current = m_requests.first();
-    }
-    if (current)
-        current->cancel();
-}
-
 void BVVelora::cancelAllOperations()
 {
     QList<std::shared_ptr<BVHTTPRequest>> requests;

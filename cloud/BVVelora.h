@@ -94,7 +94,6 @@ public:
     void postURL(const QString &url, const QVariantMap &params, const QString &file, const QString &mimeType,
         const QString &filename, const QString &context);
     void addRequestToQueue(const std::shared_ptr<BVHTTPRequest> &request, const QString &context);
-    void cancelCurrentOperation();
     void cancelAllOperations();
     // Jobs queued or running.
     int operationCount() const;

@@ -11,6 +11,7 @@
 #include "player/media/BVImageSequence.h"
 #include "player/time/BVPositionText.h"
 #include "player/window/BVAVPlaybackView.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "support/BVAlert.h"
 #include "support/BVError.h"
 #include "support/BVFileManager.h"
@@ -32,6 +33,28 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+
+namespace {
+
+// The document's window, if it has one: sheets, alerts and the picture belong to it.
+BVDocumentWindowController *windowOf(const BVDocument &document)
+{
+    return BVDocumentWindowController::of(document);
+}
+
+QWidget *parentWindowOf(const BVDocument &document)
+{
+    BVDocumentWindowController *window = windowOf(document);
+    return window ? window->windowWidget() : nullptr;
+}
+
+BVAVPlaybackView *playbackViewOf(const BVDocument &document)
+{
+    BVDocumentWindowController *window = windowOf(document);
+    return window ? window->playbackView() : nullptr;
+}
+
+} // namespace
 
 BVDocumentExporter::BVDocumentExporter(BVDocument &document, BVActivityController *activity)
     : m_document(document)
@@ -121,7 +144,7 @@ QString BVDocumentExporter::title() const
 
 QWidget *BVDocumentExporter::window() const
 {
-    return m_document.window();
+    return parentWindowOf(m_document);
 }
 
 void BVDocumentExporter::pause()
@@ -131,7 +154,8 @@ void BVDocumentExporter::pause()
 
 void BVDocumentExporter::exportStarted()
 {
-    m_document.startTimeEstimate();
+    if (BVDocumentWindowController *window = windowOf(m_document))
+        window->startTimeEstimate();
 }
 
 // ---- Movie export and trim
@@ -249,7 +273,7 @@ void BVDocumentExporter::saveFrame(const QString &path, int format)
     const MediaTime time = m_document.currentTime();
     // The picture as the view shows it: its turn or flip and its deinterlacing.
     BVFrameExport::ViewOptions view;
-    if (const BVAVPlaybackView *shown = m_document.playbackView()) {
+    if (const BVAVPlaybackView *shown = playbackViewOf(m_document)) {
         view.rotation = shown->rotation();
         view.deinterlace = shown->deinterlace();
     }

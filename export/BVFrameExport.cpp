@@ -2,7 +2,7 @@
 
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaImageGenerator.h"
-#include "player/window/BVAVPlaybackView.h"
+#include "player/media/BVPictureRotation.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -34,11 +34,11 @@ QString BVFrameExport::extension(int format)
 QImage BVFrameExport::rotatedForView(const QImage &upright, int rotation)
 {
     switch (rotation) {
-    case BVAVPlaybackView::RotationFlipHorizontal:
+    case BVPictureRotation::RotationFlipHorizontal:
         return upright.mirrored(true, false);
-    case BVAVPlaybackView::Rotation270: // shown a quarter turn clockwise
+    case BVPictureRotation::Rotation270: // shown a quarter turn clockwise
         return upright.transformed(QTransform().rotate(90));
-    case BVAVPlaybackView::Rotation90: // shown a quarter turn counter-clockwise
+    case BVPictureRotation::Rotation90: // shown a quarter turn counter-clockwise
         return upright.transformed(QTransform().rotate(270));
     default:
         return upright;
@@ -47,7 +47,7 @@ QImage BVFrameExport::rotatedForView(const QImage &upright, int rotation)
 
 QSizeF BVFrameExport::rotatedSize(const QSizeF &size, int rotation)
 {
-    if (rotation == BVAVPlaybackView::Rotation270 || rotation == BVAVPlaybackView::Rotation90)
+    if (rotation == BVPictureRotation::Rotation270 || rotation == BVPictureRotation::Rotation90)
         return size.transposed();
     return size;
 }

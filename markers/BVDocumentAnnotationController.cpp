@@ -5,9 +5,11 @@
 #include "markers/BVDocumentMarkerController.h"
 #include "markers/BVMarkerModel.h"
 #include "markers/BVMarkerPopover.h"
+#include "markers/BVStoredAnnotation.h"
 #include "player/document/BVDocument.h"
 #include "player/media/BVMediaObject.h"
 #include "player/window/BVAVPlaybackView.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "support/BVAlert.h"
 #include "support/BVMainThread.h"
 #include "support/BVWorkQueue.h"
@@ -19,6 +21,28 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSvgRenderer>
+
+namespace {
+
+// The document's window, if it has one: sheets, alerts and the picture belong to it.
+BVDocumentWindowController *windowOf(const BVDocument &document)
+{
+    return BVDocumentWindowController::of(document);
+}
+
+QWidget *parentWindowOf(const BVDocument &document)
+{
+    BVDocumentWindowController *window = windowOf(document);
+    return window ? window->windowWidget() : nullptr;
+}
+
+BVAVPlaybackView *playbackViewOf(const BVDocument &document)
+{
+    BVDocumentWindowController *window = windowOf(document);
+    return window ? window->playbackView() : nullptr;
+}
+
+} // namespace
 
 BVDocumentAnnotationController::BVDocumentAnnotationController(BVDocumentMarkerController &markers)
     : m_markers(&markers)
@@ -52,7 +76,7 @@ BVAnnotationCanvas *BVDocumentAnnotationController::ensureCanvas()
 {
     if (m_canvas || m_cleanedUp)
         return m_canvas;
-    BVAVPlaybackView *view = m_markers->document().playbackView();
+    BVAVPlaybackView *view = playbackViewOf(m_markers->document());
     if (!view)
         return nullptr;
     auto *canvas = new BVAnnotationCanvas;
@@ -118,7 +142,7 @@ void BVDocumentAnnotationController::toggleAnnotationMode(const BVMarker &marker
     const int answer = BVAlert::alertSheetWithMessageText(
         QStringLiteral("Are you sure you wish to remove this annotation?"),
         QStringLiteral("Remove Annotation"), QStringLiteral("Cancel"), {},
-        QStringLiteral("This cannot be undone."), document.parentWindow(), true);
+        QStringLiteral("This cannot be undone."), parentWindowOf(document), true);
     if (answer != 1 || m_cleanedUp)
         return;
     if (m_canvas)
@@ -148,7 +172,7 @@ void BVDocumentAnnotationController::enterAnnotationMode(const BVMarker &marker)
     canvas->setCanDrawAnnotations(true);
     canvas->raise();
 
-    auto *window = qobject_cast<QMainWindow *>(m_markers->document().window());
+    auto *window = qobject_cast<QMainWindow *>(parentWindowOf(m_markers->document()));
     QWidget *content = window ? window->centralWidget() : nullptr;
     if (content && !m_bar) {
         auto *bar = new QWidget(content);
@@ -209,7 +233,7 @@ void BVDocumentAnnotationController::saveAnnotation()
     if (!isAnnotationModeOn())
         return;
     BVDocument &document = m_markers->document();
-    QWidget *parent = document.parentWindow();
+    QWidget *parent = parentWindowOf(document);
     const QString title = QStringLiteral("Unable to save annotation");
     const BVMarker marker = m_markers->currentMarker();
     if (!marker) {
@@ -238,7 +262,7 @@ void BVDocumentAnnotationController::saveAnnotation()
                     return;
                 if (!written) {
                     BVAlert::alertSheetWithMessageText(QStringLiteral("Error writing annotation to disk"),
-                        error, self->m_markers->document().parentWindow());
+                        error, parentWindowOf(self->m_markers->document()));
                     return;
                 }
                 if (!self->m_markers->model().markers().contains(marker)) {
@@ -263,7 +287,7 @@ bool BVDocumentAnnotationController::discardAnnotation()
         const int answer = BVAlert::alertSheetWithMessageText(
             QStringLiteral("Are you sure you wish to discard this annotation?"),
             QStringLiteral("Discard Annotation"), QStringLiteral("Cancel"), {},
-            QStringLiteral("The annotation will not be saved."), m_markers->document().parentWindow(), true);
+            QStringLiteral("The annotation will not be saved."), parentWindowOf(m_markers->document()), true);
         if (answer != 1 || m_cleanedUp)
             return false;
     }
@@ -298,7 +322,7 @@ void BVDocumentAnnotationController::showAnnotationWithUUID(const QString &uuid)
                 return;
             if (!read) {
                 BVAlert::alertSheetWithMessageText(QStringLiteral("Unable to display annotation"), error,
-                    self->m_markers->document().parentWindow());
+                    parentWindowOf(self->m_markers->document()));
                 return;
             }
             self->showAnnotation(svg);
@@ -314,7 +338,7 @@ void BVDocumentAnnotationController::showAnnotation(const QString &svg)
         // Painted now: a layer that was only asked to update could stay unpainted over a picture
         // that is not changing (a paused frame).
         canvas->repaint();
-        if (BVAVPlaybackView *view = m_markers->document().playbackView())
+        if (BVAVPlaybackView *view = playbackViewOf(m_markers->document()))
             view->updateOverlays();
     }
 }
@@ -329,30 +353,7 @@ void BVDocumentAnnotationController::drawAnnotationAtTime(
     const BVMediaObject *media = document.mediaObject();
     if (!media || document.isVelo() || !time.isNumeric())
         return;
-    drawStoredAnnotation(
+    BVStoredAnnotation::drawStoredAnnotation(
         m_markers->model().markers(), media->frameAtTime(time),
         [media](const MediaTime &position) { return media->frameAtTime(position); }, painter, target);
-}
-
-bool BVDocumentAnnotationController::drawStoredAnnotation(const QList<BVMarker> &markers, int64_t frame,
-    const std::function<int64_t(const MediaTime &)> &frameAt, QPainter &painter, const QRectF &target)
-{
-    for (const BVMarker &marker : markers) {
-        const MediaTime position = BVMarkers::positionOf(marker);
-        if (!marker || !BVMarkers::hasAnnotation(*marker, false) || !BVMarkers::isNavigable(position)
-            || frameAt(position) != frame)
-            continue;
-        QString svg;
-        if (!BVAnnotationCache::readAnnotation(marker->value(BVMarkerKey::annotation).toString(), &svg))
-            continue;
-        QSvgRenderer renderer(svg.toUtf8());
-        if (!renderer.isValid())
-            continue;
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        renderer.render(&painter, target);
-        painter.restore();
-        return true;
-    }
-    return false;
 }

@@ -37,12 +37,6 @@ public:
     void drawAnnotationAtTime(const MediaTime &time, QPainter &painter, const QRectF &target) const override;
     void cleanup() override;
 
-    // Draws the stored annotation of the first marker (list order) that shows the frame, its 960 x
-    // 540 canvas scaled to the target, as exported frames embed it. `frameAt` counts a position's
-    // frame by the media's frame rule. Answers whether a drawing was drawn.
-    static bool drawStoredAnnotation(const QList<BVMarker> &markers, int64_t frame,
-        const std::function<int64_t(const MediaTime &)> &frameAt, QPainter &painter, const QRectF &target);
-
     // `canDrawAnnotations`: annotation mode is on (with or without strokes).
     bool isAnnotationModeOn() const;
     BVAnnotationCanvas *canvas() const;

@@ -14,6 +14,7 @@
 #include "player/document/BVDocument.h"
 #include "player/media/BVMediaObject.h"
 #include "player/window/BVAVPlaybackView.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "player/window/BVPlayheadSlider.h"
 #include "player/window/BVPlayheadSliderCell.h"
 #include "support/BVAlert.h"
@@ -37,6 +38,24 @@
 #include <cmath>
 
 namespace {
+
+// The document's window, if it has one: sheets, alerts and the picture belong to it.
+BVDocumentWindowController *windowOf(const BVDocument &document)
+{
+    return BVDocumentWindowController::of(document);
+}
+
+QWidget *parentWindowOf(const BVDocument &document)
+{
+    BVDocumentWindowController *window = windowOf(document);
+    return window ? window->windowWidget() : nullptr;
+}
+
+BVAVPlaybackView *playbackViewOf(const BVDocument &document)
+{
+    BVDocumentWindowController *window = windowOf(document);
+    return window ? window->playbackView() : nullptr;
+}
 
 BVUserDefaults *defaults()
 {
@@ -193,7 +212,7 @@ void BVDocumentMarkerController::attachTimeline(QWidget *timelineArea, QWidget *
     });
     connect(m_popover, &BVMarkerPopover::closed, this, [this] {
         qApp->removeEventFilter(this);
-        if (BVAVPlaybackView *view = m_document.playbackView())
+        if (BVAVPlaybackView *view = playbackViewOf(m_document))
             view->setFocus();
         if (!m_annotations || !m_annotations->isAnnotationModeOn())
             m_currentMarker.reset();
@@ -306,16 +325,18 @@ void BVDocumentMarkerController::addMarker()
     if (m_model->isPrivateCloudFile()) {
         BVAlert::alertSheetWithMessageText(QStringLiteral("Cannot add comment"),
             QStringLiteral("Comments are not supported for files located in private storage."),
-            m_document.parentWindow());
+            parentWindowOf(m_document));
         return;
     }
-    m_document.showFullscreenUI();
+    if (BVDocumentWindowController *window = windowOf(m_document))
+        window->showFullscreenUI();
     bool created = false;
     const BVMarker marker = m_model->addMarker(media->currentTime().absolute(), &created);
     if (!marker)
         return;
     if (created) {
-        m_document.syncScrubber();
+        // The scrubber and the timeline follow the new marker at once.
+        static_cast<BVMediaObjectDelegate &>(m_document).syncScrubber();
         refreshTimeline();
     }
     showMarkerEditViewForMarker(marker, created, false);
@@ -410,7 +431,7 @@ void BVDocumentMarkerController::showMarkerEditViewForMarker(const BVMarker &mar
         // Transport keys keep working while the popover only shows the marker.
         if (m_playerWindow)
             m_playerWindow->activateWindow();
-        if (BVAVPlaybackView *view = m_document.playbackView())
+        if (BVAVPlaybackView *view = playbackViewOf(m_document))
             view->setFocus();
     }
 }
@@ -431,7 +452,7 @@ void BVDocumentMarkerController::markerClicked(const BVMarker &marker)
 {
     if (!marker) {
         BVAlert::alertSheetWithMessageText(QStringLiteral("Unable to edit marker"),
-            QStringLiteral("The marker could not be found."), m_document.parentWindow());
+            QStringLiteral("The marker could not be found."), parentWindowOf(m_document));
         return;
     }
     const bool annotating = m_annotations && m_annotations->isAnnotationModeOn();
@@ -454,7 +475,7 @@ void BVDocumentMarkerController::markerHover(const BVMarker &marker)
 {
     if (!marker) {
         BVAlert::alertSheetWithMessageText(QStringLiteral("Unable to edit marker"),
-            QStringLiteral("The marker could not be found."), m_document.parentWindow());
+            QStringLiteral("The marker could not be found."), parentWindowOf(m_document));
         return;
     }
     if (marker == m_currentMarker)
@@ -471,7 +492,7 @@ void BVDocumentMarkerController::deleteMarker(const BVMarker &marker)
     const int answer
         = BVAlert::alertSheetWithMessageText(QStringLiteral("Are you sure you wish to delete this marker?"),
             QStringLiteral("Delete"), QStringLiteral("Cancel"), {}, QStringLiteral("This cannot be undone."),
-            m_document.parentWindow(), true);
+            parentWindowOf(m_document), true);
     if (answer != 1 || m_cleanedUp)
         return;
     if (m_annotations) {
@@ -495,13 +516,6 @@ void BVDocumentMarkerController::deleteMarkerAction()
     }
 }
 
-void BVDocumentMarkerController::deleteMarkerFromMarkerWindow()
-{
-    if (m_window)
-        if (const BVMarker marker = m_window->selectedMarker())
-            deleteMarker(marker);
-}
-
 void BVDocumentMarkerController::deleteAllMarkers()
 {
     if (m_cleanedUp)
@@ -509,7 +523,7 @@ void BVDocumentMarkerController::deleteAllMarkers()
     const int answer = BVAlert::alertSheetWithMessageText(
         QStringLiteral("Are you sure you wish to delete all markers from this file?"),
         QStringLiteral("Delete All"), QStringLiteral("Cancel"), {},
-        QStringLiteral("Note: Chapters cannot be removed."), m_document.parentWindow(), true);
+        QStringLiteral("Note: Chapters cannot be removed."), parentWindowOf(m_document), true);
     if (answer != 1 || m_cleanedUp || m_document.isVelo())
         return;
     syncModel();
@@ -526,7 +540,7 @@ void BVDocumentMarkerController::deleteAllMarkers()
 void BVDocumentMarkerController::importMarkers()
 {
     auto *dialog = new QFileDialog(
-        m_document.parentWindow(), QStringLiteral("Select a plain text FCP 7 or Avid marker list"));
+        parentWindowOf(m_document), QStringLiteral("Select a plain text FCP 7 or Avid marker list"));
     dialog->setObjectName(QStringLiteral("importMarkersPanel"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFile);
@@ -547,12 +561,12 @@ void BVDocumentMarkerController::importMarkersFromFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         BVAlert::alertSheetWithMessageText(
-            QStringLiteral("Unable to import marker list"), file.errorString(), m_document.parentWindow());
+            QStringLiteral("Unable to import marker list"), file.errorString(), parentWindowOf(m_document));
         return;
     }
     const BVMarkerListImport::Result result = BVMarkerListImport::importMarkerList(file.readAll(), *m_model);
     if (result.refused) {
-        BVAlert::alertSheetWithMessageText(result.alertTitle, result.alertText, m_document.parentWindow());
+        BVAlert::alertSheetWithMessageText(result.alertTitle, result.alertText, parentWindowOf(m_document));
         return;
     }
     refreshTimeline();
@@ -563,10 +577,10 @@ void BVDocumentMarkerController::exportMarkers()
 {
     if (m_model->markers().isEmpty()) {
         BVAlert::alertSheetWithMessageText(QStringLiteral("Cannot export markers"),
-            QStringLiteral("No markers have been added to this file."), m_document.parentWindow());
+            QStringLiteral("No markers have been added to this file."), parentWindowOf(m_document));
         return;
     }
-    auto *dialog = new QFileDialog(m_document.parentWindow(), QStringLiteral("Export Markers"));
+    auto *dialog = new QFileDialog(parentWindowOf(m_document), QStringLiteral("Export Markers"));
     dialog->setObjectName(QStringLiteral("exportMarkersPanel"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);

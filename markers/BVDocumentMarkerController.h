@@ -66,7 +66,6 @@ public:
     // ---- Deleting (each asks first with a sheet on the player window)
     void deleteMarker(const BVMarker &marker);
     void deleteMarkerAction();
-    void deleteMarkerFromMarkerWindow();
 
     // ---- Marker lists
     // The open panel, then importMarkersFromFile().

@@ -15,6 +15,7 @@
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVDocument.h"
 #include "player/media/BVAVAsset.h"
+#include "player/window/BVDocumentWindowController.h"
 
 #include <QApplication>
 #include <QDir>
@@ -121,7 +122,7 @@ int main(int argc, char **argv)
     BVDocumentExporter *exporter = BVDocumentExporter::install(document, &activity);
     if (!document.readFromURL(QUrl::fromLocalFile(movie), BVDocument::movieType()))
         return 1;
-    document.showWindows();
+    BVDocumentWindowController::showWindows(document);
     QElapsedTimer clock;
     clock.start();
     while (!document.isReady() && clock.elapsed() < 20000)
@@ -162,7 +163,7 @@ int main(int argc, char **argv)
     activity.window()->hide();
 
     // The information panel beside the player.
-    document.toggleInfo();
+    BVDocumentWindowController::of(document)->toggleSubWindow(QStringLiteral("showInfo"));
     spin(1500);
     status |= shoot(out + QStringLiteral("/info-panel.png")) ? 0 : 1;
     document.close();

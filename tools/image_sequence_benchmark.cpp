@@ -14,6 +14,7 @@
 #include "player/document/BVDocument.h"
 #include "player/media/BVImageSequence.h"
 #include "player/window/BVAVPlaybackView.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "support/BVLog.h"
 
 #include <QApplication>
@@ -230,19 +231,19 @@ void measureWindow(const QStringList &files, double fps)
 {
     BVDocument document;
     document.loadImageSequence(files, fps);
-    document.showWindows();
+    BVDocumentWindowController::showWindows(document);
     QElapsedTimer timer;
     timer.start();
     while (!document.isReady() && timer.elapsed() < 30000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     auto *sequence = dynamic_cast<BVImageSequence *>(document.mediaObject());
-    if (!document.isReady() || !sequence || !document.playbackView()) {
+    if (!document.isReady() || !sequence || !BVDocumentWindowController::of(document)->playbackView()) {
         std::printf("  window: the sequence did not become ready\n");
         return;
     }
     while (timer.elapsed() < 2000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    PaintCounter counter(document.playbackView());
+    PaintCounter counter(BVDocumentWindowController::of(document)->playbackView());
     const uint64_t start = sequence->currentFrame();
     const double cpuBefore = processCpuSeconds();
     timer.restart();
@@ -258,7 +259,8 @@ void measureWindow(const QStringList &files, double fps)
         = int64_t(std::min(sequence->currentFrame(), sequence->frameCount() - 1)) - int64_t(start);
     std::printf("  window %dx%d: %lld frames played in %.2f s; view painted %d pictures (%d paints) = %.2f "
                 "pictures/s; %lld not painted; CPU %.0f%% of one core; load %s\n",
-        document.playbackView()->width(), document.playbackView()->height(), static_cast<long long>(due),
+        BVDocumentWindowController::of(document)->playbackView()->width(),
+        BVDocumentWindowController::of(document)->playbackView()->height(), static_cast<long long>(due),
         seconds, counter.pictures, counter.paints, counter.pictures / seconds,
         static_cast<long long>(due - counter.pictures), 100 * cpuSeconds / seconds,
         qPrintable(loadAverage()));

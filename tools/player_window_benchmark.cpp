@@ -11,6 +11,7 @@
 #include "player/document/BVDocument.h"
 #include "player/media/BVAVAsset.h"
 #include "player/window/BVAVPlaybackView.h"
+#include "player/window/BVDocumentWindowController.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -78,7 +79,8 @@ std::pair<double, double> memoryMB()
 QString displayedTimecode(BVDocument *document)
 {
     static const QRegularExpression timecode(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d[:;]\\d\\d$"));
-    for (QAbstractButton *button : document->window()->findChildren<QAbstractButton *>()) {
+    for (QAbstractButton *button :
+        BVDocumentWindowController::of(*document)->window()->findChildren<QAbstractButton *>()) {
         if (timecode.match(button->text()).hasMatch())
             return button->text();
     }
@@ -150,7 +152,7 @@ int main(int argc, char **argv)
 
     // Holding the Right arrow: the keyboard repeats at 30 presses a second.
     {
-        QWidget *target = document->playbackView();
+        QWidget *target = BVDocumentWindowController::of(*document)->playbackView();
         // Polled, so that the view keeps the engine's frame handler to itself.
         int pictures = 0;
         MediaTime last = player->currentImageTime();

@@ -17,6 +17,7 @@
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVDocument.h"
 #include "player/media/BVAVAsset.h"
+#include "player/window/BVDocumentWindowController.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -77,7 +78,7 @@ std::unique_ptr<BVDocument> openShown(const QString &path, bool markers = false)
         BVDocumentMarkerController::install(*document);
     if (!document->readFromURL(QUrl::fromLocalFile(path), BVDocument::movieType()))
         return nullptr;
-    document->showWindows();
+    BVDocumentWindowController::showWindows(*document);
     BVDocument *d = document.get();
     spinUntil([d] { return d->isReady(); }, 20000);
     spin(1500);
@@ -133,7 +134,7 @@ int markerShots(const QString &out, const QString &movie, const QString &importe
     document->setInPoint();
     seekTo(*document, MediaTime::fromSeconds(length.seconds() * 0.7, 600));
     document->setOutPoint();
-    document->updateBufferedRange();
+    static_cast<BVMediaObjectDelegate &>(*document).updateBufferedRange();
     spin(500);
     shoot(out + QStringLiteral("/timeline.png"));
 
@@ -152,10 +153,10 @@ int markerShots(const QString &out, const QString &movie, const QString &importe
     shoot(out + QStringLiteral("/popover-edit.png"));
     markers.closePopover();
 
-    document->toggleMarkers();
+    BVDocumentWindowController::of(*document)->toggleSubWindow(QStringLiteral("showMarkers"));
     spin(600);
     shoot(out + QStringLiteral("/markers-window.png"));
-    document->toggleMarkers();
+    BVDocumentWindowController::of(*document)->toggleSubWindow(QStringLiteral("showMarkers"));
 
     // An annotation over the frame of the fifth marker, saved, then shown again after reopening.
     auto &annotations = *static_cast<BVDocumentAnnotationController *>(document->annotations());
@@ -197,10 +198,10 @@ int markerShots(const QString &out, const QString &movie, const QString &importe
         document = openShown(imported, true);
         if (!document)
             return 1;
-        document->toggleMarkers();
+        BVDocumentWindowController::of(*document)->toggleSubWindow(QStringLiteral("showMarkers"));
         spin(800);
         shoot(out + QStringLiteral("/imported.png"));
-        document->toggleMarkers();
+        BVDocumentWindowController::of(*document)->toggleSubWindow(QStringLiteral("showMarkers"));
         document->close();
     }
     spin(500);
@@ -315,7 +316,7 @@ int streamAlertShot(const QString &out, const QString &movie)
     auto document = std::make_unique<BVDocument>();
     if (!document->readFromURL(server.url(), BVDocument::movieType()))
         return 1;
-    document->showWindows();
+    BVDocumentWindowController::showWindows(*document);
     if (!spinUntil([] { return visibleAlert() != nullptr; }, 60000)) {
         std::fprintf(stderr, "no alert\n");
         return 1;
@@ -373,12 +374,12 @@ int main(int argc, char **argv)
     if (!first)
         return 1;
     shoot(out + QStringLiteral("/player.png"));
-    first->toggleFullScreen();
+    BVDocumentWindowController::of(*first)->toggleFullScreen();
     spin(1500);
-    first->mouseMovedOverVideo();
+    BVDocumentWindowController::of(*first)->mouseMovedOverVideo();
     spin(300);
     shoot(out + QStringLiteral("/fullscreen.png"));
-    first->toggleFullScreen();
+    BVDocumentWindowController::of(*first)->toggleFullScreen();
     spin(1500);
 
     auto second = openShown(QString::fromLocal8Bit(argv[3]));
@@ -386,6 +387,8 @@ int main(int argc, char **argv)
 
     BVDocument failing;
     failing.readFromURL(QUrl::fromLocalFile(QString::fromLocal8Bit(argv[4])), BVDocument::movieType());
+    // Opened as the application opens it, with its window: a document alone tells no one.
+    BVDocumentWindowController::showWindows(failing);
     spin(2500);
     shoot(out + QStringLiteral("/alert.png"));
     first->close();

@@ -3,8 +3,8 @@
 #include "export/BVAVExport.h"
 #include "export/BVExportChoices.h"
 #include "export/BVFrameExport.h"
-#include "markers/BVDocumentAnnotationController.h"
 #include "markers/BVMarkerStore.h"
+#include "markers/BVStoredAnnotation.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "platform/media/MediaAsset.h"
 #include "platform/media/MediaFrameIndex.h"
@@ -344,7 +344,7 @@ QImage annotationLayer(
     bool drawn = false;
     {
         QPainter painter(&layer);
-        drawn = BVDocumentAnnotationController::drawStoredAnnotation(
+        drawn = BVStoredAnnotation::drawStoredAnnotation(
             markers, frame,
             [rate, realFrames](const MediaTime &position) {
                 return std::max<int64_t>(

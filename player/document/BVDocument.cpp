@@ -1,5 +1,5 @@
-// The player document: the feature slots and their forwards, the gang forwards and the transport
-// events, opening, the media object's callbacks, window set-up and cleanup. The displays and
+// The player document: the feature slots and their forwards, the transport events, opening, the
+// media object's callbacks, the state a window reads, the alerts, closing and cleanup. The displays and
 // memories are in BVDocumentDisplay.cpp, the commands in BVDocumentTransport.cpp.
 #include "player/document/BVDocument.h"
 
@@ -10,9 +10,7 @@
 #include "player/media/BVAVAsset.h"
 #include "player/media/BVImageSequence.h"
 #include "player/time/BVAVFoundation.h"
-#include "player/time/BVTimecode.h"
-#include "player/window/BVDocumentWindowController.h"
-#include "support/BVAlert.h"
+#include "player/time/BVPositionText.h"
 #include "support/BVLog.h"
 #include "support/BVMainThread.h"
 #include "support/BVNotificationCenter.h"
@@ -41,6 +39,7 @@ QList<BVDocument *> &registry()
 } // namespace
 
 BVDocument::UserNotificationHandler BVDocument::s_userNotificationHandler;
+BVDocument *BVDocument::s_keyDocument = nullptr;
 
 QList<BVDocument *> BVDocument::openDocuments()
 {
@@ -71,16 +70,8 @@ BVDocument::~BVDocument()
 {
     cleanup();
     registry().removeAll(this);
-}
-
-QMainWindow *BVDocument::window() const
-{
-    return m_windowController ? m_windowController->window() : nullptr;
-}
-
-BVAVPlaybackView *BVDocument::playbackView() const
-{
-    return m_windowController ? m_windowController->playbackView() : nullptr;
+    if (s_keyDocument == this)
+        s_keyDocument = nullptr;
 }
 
 // ---- Features
@@ -185,11 +176,6 @@ bool BVDocument::isInSession() const
     return m_session->isInSession();
 }
 
-bool BVDocument::isSessionOwner() const
-{
-    return m_session->isSessionOwner();
-}
-
 qlonglong BVDocument::veloFileID() const
 {
     return m_cloudReview->veloFileID();
@@ -212,46 +198,11 @@ QString BVDocument::fileSettingsKey() const
 
 // ---- Ganging: the listener does the work
 
-void BVDocument::enableGanging()
-{
-    m_gang->enableGanging();
-}
-
-void BVDocument::disableGanging()
-{
-    m_gang->disableGanging();
-}
-
-bool BVDocument::isListeningToGang() const
-{
-    return m_gang->isListening();
-}
-
-void BVDocument::updateGangSettings()
-{
-    m_gang->updateGangSettings();
-}
-
-bool BVDocument::postGangNotification(const QString &name, const QVariantMap &userInfo)
-{
-    return m_gang->postGangNotification(name, userInfo);
-}
-
-void BVDocument::syncGangPosition()
-{
-    m_gang->syncGangPosition();
-}
-
-void BVDocument::gangedSeek(const BVNotification &notification)
-{
-    m_gang->gangedSeek(notification);
-}
-
 void BVDocument::modifyGanging(int tag)
 {
     defaults()->setInteger(tag, QStringLiteral("gangMode"));
-    updateMenuChecks();
-    postGangNotification(QStringLiteral("GANGUPDATE"));
+    Q_EMIT menuStateChanged();
+    m_gang->postGangNotification(QStringLiteral("GANGUPDATE"));
 }
 
 // ---- Transport events
@@ -315,16 +266,6 @@ bool BVDocument::readFromURL(const QUrl &url, const QString &typeName, BVError *
     return true;
 }
 
-void BVDocument::loadAVFAsset(const QUrl &url)
-{
-    startLoadingAsset(url, false);
-}
-
-void BVDocument::loadAudioAsset(const QUrl &url)
-{
-    startLoadingAsset(url, true);
-}
-
 void BVDocument::startLoadingAsset(const QUrl &url, bool audioOnly)
 {
     auto media = std::make_unique<BVAVAsset>();
@@ -369,29 +310,12 @@ void BVDocument::replaceMediaObject(std::unique_ptr<BVMediaObject> media)
     m_mediaObject->setDelegate(this);
 }
 
-void BVDocument::showWindows()
-{
-    if (m_isUnloading)
-        return;
-    if (!m_windowController)
-        m_windowController = std::make_unique<BVDocumentWindowController>(*this);
-    m_windowController->showWindow();
-}
-
-void BVDocument::close()
-{
-    if (m_windowController && m_windowController->window())
-        m_windowController->closeWindow();
-    else
-        windowWillClose();
-}
-
 void BVDocument::windowDidLoad()
 {
     if (m_mediaObject)
         m_mediaObject->setShouldPlayWhenLoaded(m_mediaObject->shouldPlayWhenLoaded()
             || defaults()->integerForKey(QStringLiteral("autoplay")) != 0);
-    updateGangSettings();
+    m_gang->updateGangSettings();
     loadMarkers();
     // Media that became ready before the window existed starts now.
     if (m_isReady && m_mediaObject && m_mediaObject->shouldPlayWhenLoaded() && !m_mediaObject->isPlaying())
@@ -406,7 +330,7 @@ void BVDocument::observeNotifications()
     m_observing = true;
     BVNotificationCenter &center = BVNotificationCenter::defaultCenter();
     center.addObserver(this, QStringLiteral("GANGUPDATE"), nullptr,
-        [this](const BVNotification &) { updateGangSettings(); });
+        [this](const BVNotification &) { m_gang->updateGangSettings(); });
     center.addObserver(this, QStringLiteral("BVBackgroundMute"), nullptr,
         [this](const BVNotification &) { muteInBackground(); });
     center.addObserver(this, QStringLiteral("BVGrowlAlertClicked"), nullptr,
@@ -440,7 +364,7 @@ void BVDocument::loadPlaylistItem(const QUrl &url)
     clearInOut();
     m_playbackResumePos = MediaTime::zero();
     m_lastBufferedRanges.clear();
-    loadAVFAsset(url);
+    startLoadingAsset(url, false);
     Q_EMIT titleChanged();
 }
 
@@ -490,7 +414,7 @@ void BVDocument::mediaStatusChanged(const QString &status)
             loadMarkers();
     } else if (status == QLatin1String("ready")) {
         m_isReady = true;
-        postGangNotification(QStringLiteral("GANGUPDATE"));
+        m_gang->postGangNotification(QStringLiteral("GANGUPDATE"));
         loadMarkers();
         // After the media object has finished making itself ready: a seek issued from inside its
         // ready report is superseded by the player's own first positioning.
@@ -507,13 +431,14 @@ void BVDocument::mediaStatusChanged(const QString &status)
             sequence && !m_toldMissingFrames && !sequence->missingFrames().empty()) {
             m_toldMissingFrames = true;
             const std::map<uint64_t, qulonglong> missing = sequence->missingFrames();
-            BVAlert::alertSheetWithMessageText(QStringLiteral("Frames are missing from the image sequence"),
-                QStringLiteral("OK"), {}, {},
-                QStringLiteral("%1 of the numbered images are missing (%2). Each missing frame is shown as a "
-                               "marked placeholder, so that the frames after it keep their timecode.")
-                    .arg(missing.size())
-                    .arg(missingFramesText(missing)),
-                parentWindow(), false);
+            BVDocumentAlert told;
+            told.messageText = QStringLiteral("Frames are missing from the image sequence");
+            told.informativeText = QStringLiteral(
+                "%1 of the numbered images are missing (%2). Each missing frame is shown as a "
+                "marked placeholder, so that the frames after it keep their timecode.")
+                                       .arg(missing.size())
+                                       .arg(missingFramesText(missing));
+            alert(told);
         }
     }
     if (m_mediaObject && m_mediaObject->isAudioOnly())
@@ -522,11 +447,19 @@ void BVDocument::mediaStatusChanged(const QString &status)
 
 // A file cut short (still being written, a partial copy): the timeline shows how much of it
 // plays, and the user is told once.
-void BVDocument::reportPlayableExtent()
+double BVDocument::playableExtent() const
 {
+    if (!m_mediaObject)
+        return 1.0;
     const double duration = m_mediaObject->duration().seconds();
     const bool early = m_mediaObject->endsEarly() && duration > 0;
-    Q_EMIT playableExtentChanged(early ? m_mediaObject->playableDuration().seconds() / duration : 1.0);
+    return early ? m_mediaObject->playableDuration().seconds() / duration : 1.0;
+}
+
+void BVDocument::reportPlayableExtent()
+{
+    Q_EMIT playableExtentChanged(playableExtent());
+    const bool early = m_mediaObject->endsEarly() && m_mediaObject->duration().seconds() > 0;
     if (!early || m_toldEndsEarly)
         return;
     m_toldEndsEarly = true;
@@ -536,26 +469,28 @@ void BVDocument::reportPlayableExtent()
     const QString last = timecodeAtTime(m_mediaObject->timeOfFrame(std::max<int64_t>(playable - 1, 0)));
     BVLog::appendLog("%@ ends early: %lld of %llu frames can be played", name, (long long)playable,
         (unsigned long long)m_mediaObject->frameCount());
-    BVAlert::alertSheetWithMessageText(QStringLiteral("The file \"%1\" ends early.").arg(name),
-        QStringLiteral("OK"), {}, {},
-        QStringLiteral("Only %1 of its %2 frames can be played, up to %3. It may still be being written, "
-                       "or be an incomplete copy.")
-            .arg(playable)
-            .arg(m_mediaObject->frameCount())
-            .arg(last),
-        parentWindow(), false);
+    BVDocumentAlert told;
+    told.messageText = QStringLiteral("The file \"%1\" ends early.").arg(name);
+    told.informativeText
+        = QStringLiteral("Only %1 of its %2 frames can be played, up to %3. It may still be being written, "
+                         "or be an incomplete copy.")
+              .arg(playable)
+              .arg(m_mediaObject->frameCount())
+              .arg(last);
+    alert(told);
+}
+
+QString BVDocument::durationText() const
+{
+    const BVPositionText::Mode mode = BVPositionText::displayMode();
+    return m_mediaObject ? BVPositionText::durationText(*m_mediaObject, mode)
+                         : BVPositionText::startText(mode);
 }
 
 void BVDocument::setDurationField()
 {
-    if (!m_mediaObject)
-        return;
-    const uint64_t frames = m_mediaObject->frameCount();
-    if (defaults()->integerForKey(QStringLiteral("timecodeDisplay")) == 2)
-        Q_EMIT durationTextChanged(QString::number(frames));
-    else
-        Q_EMIT durationTextChanged(BVTimecode::timecodeFromFrameCount(
-            static_cast<int64_t>(frames), m_mediaObject->timebase(), m_mediaObject->ntsc(), false, 0));
+    if (m_mediaObject)
+        Q_EMIT durationTextChanged(durationText());
 }
 
 void BVDocument::prepareForPlayback()
@@ -650,15 +585,17 @@ void BVDocument::mediaPlaybackFailed(const BVError &error)
     if (!m_isReady) {
         // The file never opened (not a media file, corrupt, an address that does not answer):
         // the user is told which and why, and the empty player goes, so nothing else changes.
-        alertCannotOpen(m_fileURL, error);
+        alert(cannotOpenAlert(m_fileURL, error));
         QTimer::singleShot(0, this, [this] { close(); });
         return;
     }
     syncScrubber();
     setTransportEnabled(false);
     // Nobody waits for the answer: the sheet stays on the window until dismissed.
-    BVAlert::alertSheetWithMessageText(error.localizedDescription(), QStringLiteral("OK"), {}, {},
-        error.localizedFailureReason(), parentWindow(), false);
+    BVDocumentAlert told;
+    told.messageText = error.localizedDescription();
+    told.informativeText = error.localizedFailureReason();
+    alert(told);
 }
 
 QString BVDocument::missingFramesText(const std::map<uint64_t, qulonglong> &missing)
@@ -677,7 +614,7 @@ QString BVDocument::missingFramesText(const std::map<uint64_t, qulonglong> &miss
     return ranges.join(QStringLiteral(", "));
 }
 
-void BVDocument::alertCannotOpen(const QUrl &url, const BVError &error)
+BVDocumentAlert BVDocument::cannotOpenAlert(const QUrl &url, const BVError &error)
 {
     const QString name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toDisplayString();
     QStringList reasons;
@@ -685,11 +622,18 @@ void BVDocument::alertCannotOpen(const QUrl &url, const BVError &error)
         if (!part.isEmpty() && !part.contains(name) && !reasons.contains(part))
             reasons.append(part);
     }
-    BVAlert::alertSheetWithMessageText(QStringLiteral("The file \"%1\" could not be opened.").arg(name),
-        QStringLiteral("OK"), {}, {},
-        reasons.isEmpty() ? QStringLiteral("It is not a media file Reelmark can play.")
-                          : reasons.join(QLatin1Char(' ')),
-        nullptr, false);
+    BVDocumentAlert told;
+    told.messageText = QStringLiteral("The file \"%1\" could not be opened.").arg(name);
+    told.informativeText = reasons.isEmpty() ? QStringLiteral("It is not a media file Reelmark can play.")
+                                             : reasons.join(QLatin1Char(' '));
+    told.onWindow = false;
+    return told;
+}
+
+void BVDocument::alert(const BVDocumentAlert &told)
+{
+    BVLog::appendLog("Alert: %@ %@", told.messageText, told.informativeText);
+    Q_EMIT alertRequested(told);
 }
 
 bool BVDocument::playerShouldSeek()
@@ -733,13 +677,36 @@ void BVDocument::drawFrame(const QImage &image)
     });
 }
 
+// ---- What a window shows
+
+BVDocumentState BVDocument::currentState() const
+{
+    BVDocumentState state;
+    state.playing = m_mediaObject && m_mediaObject->isPlaying();
+    state.transportEnabled = m_transportEnabled;
+    state.timecode = currentDisplayTimecode();
+    state.durationText = durationText();
+    if (m_mediaObject) {
+        const MediaTime length = m_mediaObject->duration();
+        if (length.isNumeric() && length > MediaTime::zero())
+            state.playhead = m_mediaObject->currentTime().seconds() / length.seconds();
+        state.volume = m_mediaObject->volume();
+    } else {
+        state.volume = m_volume;
+    }
+    std::tie(state.inFraction, state.outFraction) = inOutFractions();
+    state.bufferedRanges = m_lastBufferedRanges;
+    state.playableExtent = playableExtent();
+    return state;
+}
+
 // ---- Closing
 
-void BVDocument::windowWillClose()
+void BVDocument::close()
 {
     if (m_isUnloading)
         return;
-    hideSubWindows();
+    Q_EMIT subWindowsHideRequested();
     stopPlayback(true);
     cleanup();
     Q_EMIT documentClosed(this);
@@ -752,15 +719,14 @@ void BVDocument::cleanup()
     m_isUnloading = true;
     if (m_mediaObject)
         m_mediaObject->setDelegate(nullptr);
-    // The view lets go of the player's frame handler before the player goes.
-    if (m_windowController)
-        m_windowController->teardown();
+    // The window lets go of the player's frame handler before the player goes.
+    Q_EMIT unloading();
     m_loadQueue.reset();
     if (m_mediaObject) {
         m_mediaObject->cleanup();
         m_mediaObject.reset();
     }
-    disableGanging();
+    m_gang->disableGanging();
     BVNotificationCenter::defaultCenter().removeObserver(this);
     m_observing = false;
     setPowerAssertionHeld(false);
@@ -770,7 +736,4 @@ void BVDocument::cleanup()
     m_session->cleanup();
     m_export->cleanup();
     m_lifetime.end();
-    // Cleanup may run inside the window's own close event: the controller goes after it.
-    if (m_windowController)
-        m_windowController.release()->deleteLater();
 }

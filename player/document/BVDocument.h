@@ -1,27 +1,25 @@
 #pragma once
 
 #include "platform/media/MediaTime.h"
+#include "player/document/BVDocumentAlert.h"
 #include "player/document/BVDocumentAnnotations.h"
 #include "player/document/BVDocumentCloudReview.h"
 #include "player/document/BVDocumentExport.h"
 #include "player/document/BVDocumentMarkers.h"
 #include "player/document/BVDocumentSession.h"
+#include "player/document/BVDocumentState.h"
 #include "player/document/BVDocumentTimecodeOutput.h"
 #include "player/document/BVTransportEvent.h"
 #include "player/media/BVMediaObject.h"
 #include "support/BVError.h"
 #include "support/BVLifetime.h"
-#include "support/BVTimeEstimate.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QImage>
-#include <QKeySequence>
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
-#include <QRect>
 #include <QSet>
 #include <QUrl>
 #include <QVariantMap>
@@ -31,26 +29,20 @@
 #include <memory>
 #include <mutex>
 
-class BVAVPlaybackView;
-class BVDocumentWindowController;
 class BVGangPlayback;
 class BVPowerAssertion;
-class BVTimecodePanel;
-class BVTimer;
 class BVWorkQueue;
-class QAction;
 class QKeyEvent;
-class QMainWindow;
-class QMenuBar;
-class QWidget;
 struct BVNotification;
 
 // The player document: one per open media file. Opens the file into a media object, is that
-// object's delegate, and is the target of every transport command, key and display menu. Its window
-// (BVDocumentWindowController, built by showWindows()) observes it through the signals below; it
-// plays, remembers and gangs without one. Other documents are reached only through
-// process-wide notifications (ganging, background muting). Create, use and destroy it on the main
-// thread; the media object's callbacks arrive there too, except where a callback says otherwise.
+// object's delegate, and is the target of every transport command, key and display menu. It is a
+// model: it knows no window. Whoever opens it may build a window (BVDocumentWindowController) that
+// reads currentState() once, follows the signals below and calls the operations; the document plays,
+// remembers and gangs without one, and what the user must be told goes out as alertRequested().
+// Other documents are reached only through process-wide notifications (ganging, background muting).
+// Create, use and destroy it on the main thread; the media object's callbacks arrive there too,
+// except where a callback says otherwise.
 class BVDocument : public QObject, public BVMediaObjectDelegate
 {
     Q_OBJECT
@@ -79,39 +71,35 @@ public:
     {
         s_userNotificationHandler = std::move(handler);
     }
+    // The alert telling the user that the file or address cannot be opened, naming it and the
+    // reason; shown on its own, without waiting.
+    static BVDocumentAlert cannotOpenAlert(const QUrl &url, const BVError &error);
 
     explicit BVDocument(QObject *parent = nullptr);
     ~BVDocument() override;
 
-    // ---- Opening (BVDocument.cpp)
+    // ---- Opening and closing (BVDocument.cpp)
 
     // Opens a movie or audio file (local or "http"/"https") of the given document type and starts
     // loading it in the background. Answers false with *error set when it cannot be opened.
     bool readFromURL(const QUrl &url, const QString &typeName, BVError *error = nullptr);
-    void loadAVFAsset(const QUrl &url);
-    // As loadAVFAsset(), with the media object marked audio-only.
-    void loadAudioAsset(const QUrl &url);
     // Image files already in playing order, played at fps.
     void loadImageSequence(const QStringList &files, double fps);
-    // Tells the user that the file or address cannot be opened, naming it and the reason. Shown
-    // without waiting.
-    static void alertCannotOpen(const QUrl &url, const BVError &error);
-    // The text telling the user which numbers an image sequence lacks (frame index -> number),
-    // ranges joined ("41-43, 57"); empty without gaps.
-    static QString missingFramesText(const std::map<uint64_t, qulonglong> &missing);
-    // Builds the main window (once) and shows it; the document controller calls it after opening.
-    void showWindows();
-    // Closes the main window; the document cleans up and emits documentClosed().
+    // The document's part of its window's first showing: autoplay, ganging, the markers.
+    void windowDidLoad();
+    // Stops, cleans up and emits documentClosed(); its window goes with it. The window calls it
+    // when the user closes it.
     void close();
-    // Stops everything and lets go of media, observers, timers and views. Idempotent.
+    // Stops everything and lets go of media, observers and timers. Idempotent.
     void cleanup();
 
     BVMediaObject *mediaObject() const { return m_mediaObject.get(); }
     QUrl fileURL() const { return m_fileURL; }
     void setFileURL(const QUrl &url) { m_fileURL = url; }
-    // The title shown in the window title and the auxiliary windows' titles.
+    // The title shown in the window title; auxiliary windows add what they show ("Timecode").
     QString displayName() const;
     QString windowTitleForDocumentDisplayName(const QString &displayName) const;
+    QString auxTitle(const QString &suffix) const;
     void setPlaylist(Playlist *playlist) { m_playlist = playlist; }
     Playlist *playlist() const { return m_playlist; }
 
@@ -123,23 +111,8 @@ public:
     // A position to go to once the media is ready; a timescale below 1 means none.
     void setSeekOnLoad(const MediaTime &time) { m_seekOnLoad = time; }
 
-    // ---- Media object callbacks (BVDocument.cpp; main thread unless said)
-    void mediaStatusChanged(const QString &status) override;
-    void prepareForPlayback() override;
-    void setupPlaybackOutput() override;
-    void playbackStateChanged() override;
-    void playerReachedEnd() override;
-    void bufferStatusChanged(const QString &status) override;
-    void mediaPlaybackFailed(const BVError &error) override;
-    bool playerShouldSeek() override;
-    void playerSeeked() override;
-    void syncScrubber() override;
-    // Any thread: hands the image to the window (frameReady), the latest only.
-    void drawFrame(const QImage &image) override;
-    void updateBufferedRange() override;
-    // Any thread: the window renders the waveform of an audio file on a background queue.
-    void drawWaveformForAudioAssetAsync() override;
-
+    // Everything a window shows, as it is now; the signals below carry each change after that.
+    BVDocumentState currentState() const;
     // A new picture is up: the timecode display follows it, whatever the periodic observer manages.
     void pictureChanged();
 
@@ -150,35 +123,22 @@ public:
     // Refreshes the displays (timecodeChanged) and timecode output; answers the display string.
     QString updateTimecode();
     void seekToTimecode(const QString &timecode);
-    bool isScrubbing() const;
-    void stopPlayback(bool quiet);
     void modifyTimecodeDisplay(int tag);
     void modifyTimecodeOutput(int tag);
     void copyCurrentPosition();
     // The volume slider moved (0..1).
     void modifyVolume(float volume);
     void mute();
-    void muteInBackground();
     void savePlaybackPosition(bool forced = false);
-    void loadPlaybackPosition();
-    void toggleInfo();
-    void toggleTimecode();
-    void toggleMarkers();
-    void showSubWindows();
-    void hideSubWindows();
     void sendToTagsmith();
-    void startProgress();
-    void setIndeterminateProgress();
-    void setProgress(double value);
-    void endProgress();
-    void cancelProgress();
-    // The estimate the progress sheet shows; a job the document started makes a new one (total 1).
-    BVTimeEstimate &timeEstimate() { return m_timeEstimate; }
-    void startTimeEstimate();
     // A desktop notification from this document; a click on it reveals the file (the document's
     // own unless another is named).
     void postUserNotification(const QString &title, const QString &text, const QString &revealedFile = {});
-    void growlAlertClicked(const BVNotification &notification);
+    // The view menus' settings: matte and rotation by menu tag; a rate applied to media already
+    // playing (the "playbackRate" setting).
+    void changeMatte(int tag);
+    void changeRotation(int tag);
+    void setPlaybackRate(float rate);
 
     // ---- Transport and keys (BVDocumentTransport.cpp)
 
@@ -206,80 +166,29 @@ public:
     // The scrubber moved to the fraction (value - minimum) / (maximum - minimum).
     void scrub(double fraction);
     void endScrubbing();
-    // Opens the timecode entry with the display string (or with the given text, cursor after it).
-    void timecodeClicked();
-    void openTimecodeEntry(const QString &text);
+    // The text typed into the timecode entry: a position in the display mode, or a relative one.
     void timecodeModified(const QString &text);
-    bool isTimecodeEntryOpen() const;
     // Whether the picture shows video (not an audio file's waveform).
     bool hasVideo() const;
     // Answers whether the key was used. Sent by the playback view for presses and releases.
     bool playbackKeyPressed(QKeyEvent *event, bool keyUp);
-    bool validateMenuItem(QAction *item) const;
+    bool validateMenuItem(const QString &command) const;
     MediaTimeRange inOutRange() const { return m_inOutRange; }
     MediaTime playbackResumePos() const { return m_playbackResumePos; }
     bool kPressed() const { return m_kPressed; }
 
     // ---- Ganging (BVGangPlayback, a listener of the transport events)
 
-    void enableGanging();
-    void disableGanging();
-    bool isListeningToGang() const;
-    void updateGangSettings();
-    // Posts a gang notification under the leader rule; answers whether it was posted.
-    bool postGangNotification(const QString &name, const QVariantMap &userInfo = {});
-    void syncGangPosition();
-    void gangedSeek(const BVNotification &notification);
+    BVGangPlayback &gang() const { return *m_gang; }
     void modifyGanging(int tag);
     // The document whose window is active: it leads the gang and is heard by the others. Told by
     // its window (windowDidBecomeKey, windowDidResignKey); a document without a window is never key.
     bool isKeyDocument() const;
-    // The window became or stopped being the active one (the window controller tells).
     void windowDidBecomeKey();
+    // toOwnAuxiliaryWindow: the focus went to one of the document's own panels, so the gang stays.
     void windowDidResignKey(bool toOwnAuxiliaryWindow);
     // Whether the sleep inhibit is held (asked for on a background queue while playing).
     bool holdsPowerAssertion() const { return m_powerHeld; }
-
-    // ---- The window (BVDocumentWindowController; these forward to it and do nothing without one)
-
-    BVDocumentWindowController *windowController() const { return m_windowController.get(); }
-    QMainWindow *window() const;
-    BVAVPlaybackView *playbackView() const;
-    // The window's widget for sheets and alerts; none without a window.
-    QWidget *parentWindow() const;
-    BVTimecodePanel *timecodePanel() const;
-    QMenuBar *menuBar() const;
-    // The action of a command by its name ("playPause", "changeMatte:5" ...); none when unknown.
-    QAction *actionNamed(const QString &name) const;
-    // Ticks the display menus after the settings.
-    void updateMenuChecks();
-    void resizeWindowToFit();
-    void setActualSize();
-    void setHalfSize();
-    void fitToScreen();
-    void changeMatte(int tag);
-    void changeRotation(int tag);
-    void toggle43Overlay();
-    void toggle169Overlay();
-    // A rate applied to media already playing (the "playbackRate" setting).
-    void setPlaybackRate(float rate);
-    void updateViewOptions();
-    void toggleTimecodeOverlay();
-    void setTimecodeOverlayPosition();
-    // Shows the text at the top right of the picture for 2 s; an empty text only removes it.
-    void showStatusOverlay(const QString &text);
-    void hideStatusOverlay();
-    // The text shown by the status overlay; empty when it is hidden.
-    QString statusOverlayText() const;
-    void toggleFullScreen();
-    bool isFullScreen() const;
-    void showFullscreenUI();
-    void hideFullscreenUI();
-    void mouseMovedOverVideo();
-    int heightOfTitleBar() const;
-    int controlStripHeight() const;
-    // The size of the screen the window is on; overridden to place windows on a given screen.
-    virtual QRect availableScreenGeometry() const;
 
     // ---- Features: each reaches the document through its slot, installed by whoever builds
     // documents; an empty slot is the feature's do-nothing default.
@@ -305,7 +214,6 @@ public:
     void deleteAllMarkers();
     void initializeVelora();
     bool isInSession() const;
-    bool isSessionOwner() const;
     // Refreshes the information panel after the media or the in/out points changed.
     virtual void updateInfoPanel();
     void exportMovie();
@@ -327,12 +235,16 @@ public:
     QString fileSettingsKey() const;
 
 Q_SIGNALS:
-    // The main window closed and the document cleaned up; the controller lets go of it.
+    // The document is cleaning up: its window lets go of the player now and goes.
+    void unloading();
+    // The document closed and cleaned up; the controller lets go of it.
     void documentClosed(BVDocument *document);
     // After every transport command that changed the rate or the position, once.
     void transportPerformed(const BVTransportEvent &event);
+    // Something the user must be told (the window shows it; without one it is only logged).
+    void alertRequested(const BVDocumentAlert &alert);
 
-    // The state a window shows, each time it changes.
+    // The state a window shows, each time it changes (currentState() has all of it).
     void playStateChanged(bool playing);
     void transportEnabledChanged(bool enabled);
     // The display string of the position ("timecodeDisplay" mode).
@@ -368,23 +280,51 @@ Q_SIGNALS:
     void menuStateChanged();
     // The scrubber moved the playhead to the fraction.
     void scrubbedTo(double fraction);
+    // The timecode entry should open with the text (cursor after it), or close.
     void timecodeEntryRequested(const QString &text);
     void timecodeEntryDone();
+    // The auxiliary windows hide (the document is closing).
+    void subWindowsHideRequested();
 
 private:
+    // The media object's callbacks (BVDocument.cpp; main thread unless said).
+    void mediaStatusChanged(const QString &status) override;
+    void prepareForPlayback() override;
+    void setupPlaybackOutput() override;
+    void playbackStateChanged() override;
+    void playerReachedEnd() override;
+    void bufferStatusChanged(const QString &status) override;
+    void mediaPlaybackFailed(const BVError &error) override;
+    bool playerShouldSeek() override;
+    void playerSeeked() override;
+    void syncScrubber() override;
+    // Any thread: hands the image to the window (frameReady), the latest only.
+    void drawFrame(const QImage &image) override;
+    void updateBufferedRange() override;
+    // Any thread: the window renders the waveform of an audio file on a background queue.
+    void drawWaveformForAudioAssetAsync() override;
+
     // BVDocument.cpp, BVDocumentDisplay.cpp
     void startLoadingAsset(const QUrl &url, bool audioOnly);
     void replaceMediaObject(std::unique_ptr<BVMediaObject> media);
-    friend class BVDocumentWindowController;
-    // The document's part of its window's first showing.
-    void windowDidLoad();
-    void windowWillClose();
+    // Logs the alert and hands it to the window, if any.
+    void alert(const BVDocumentAlert &alert);
+    // The text telling the user which numbers an image sequence lacks (frame index -> number),
+    // ranges joined ("41-43, 57"); empty without gaps.
+    static QString missingFramesText(const std::map<uint64_t, qulonglong> &missing);
     void syncPlayButton();
     void setTransportEnabled(bool enabled);
-    QString auxTitle(const QString &suffix) const;
+    void showStatusOverlay(const QString &text);
+    void hideStatusOverlay();
+    QString durationText() const;
     void setDurationField();
+    double playableExtent() const;
     void reportPlayableExtent();
     void playAfterDelayIfWanted();
+    void stopPlayback(bool quiet);
+    void muteInBackground();
+    void loadPlaybackPosition();
+    void growlAlertClicked(const BVNotification &notification);
     // The pending seek of a cloud review or session, else the remembered position.
     void seekToStartPosition();
     int32_t finerTimescale(const MediaTime &time) const;
@@ -397,6 +337,8 @@ private:
     void checkPlaybackRange();
     MediaTimeRange currentInOutRange() const;
     void updateInOutMarks();
+    // The in and out points as fractions of the duration; -1 for none.
+    std::pair<double, double> inOutFractions() const;
     // Builds the transport event of what just happened and tells the listeners.
     void transportEvent(BVTransportEvent::Kind kind);
     // Playback reached an end of the media: stop as a pause does, then EndOfMedia.
@@ -414,7 +356,6 @@ private:
     std::unique_ptr<BVDocumentSession> m_session = std::make_unique<BVDocumentSession>();
     std::unique_ptr<BVDocumentTimecodeOutput> m_timecodeOutput = std::make_unique<BVDocumentTimecodeOutput>();
     std::unique_ptr<BVDocumentExport> m_export = std::make_unique<BVDocumentExport>();
-    BVTimeEstimate m_timeEstimate = BVTimeEstimate::timeEstimateWithTotal(1.0);
     QUrl m_fileURL;
     QString m_typeName;
     Playlist *m_playlist = nullptr;
@@ -431,7 +372,6 @@ private:
     MediaTimeRange m_inOutRange {MediaTime(0, 0), MediaTime(0, 0)};
     MediaTime m_playbackResumePos = MediaTime::zero();
     std::unique_ptr<BVGangPlayback> m_gang;
-    bool m_isKey = false;
     // The playing state last reported to the listeners (Play or Pause).
     bool m_reportedPlaying = false;
     bool m_scrubbing = false; // between beginScrubbing() and endScrubbing()
@@ -444,9 +384,6 @@ private:
     // Shared with the queue that talks to the desktop's inhibit service.
     std::shared_ptr<BVPowerAssertion> m_powerAssertion;
 
-    // The window, once shown; none for a document without one.
-    std::unique_ptr<BVDocumentWindowController> m_windowController;
-    int m_loggedProgressTenth = -1; // the progress log notes each tenth once
     bool m_rangeEntered = false; // the playhead has been inside the playback range this pass
     std::unique_ptr<BVWorkQueue> m_loadQueue;
     std::mutex m_frameMutex; // guards the two members below (drawFrame from the render queue)
@@ -456,4 +393,6 @@ private:
     BVLifetime m_lifetime;
     QSet<QString> m_postedClickContexts;
     static UserNotificationHandler s_userNotificationHandler;
+    // The one document whose window is active, told by the windows; none while no player window is.
+    static BVDocument *s_keyDocument;
 };

@@ -1,15 +1,14 @@
 // The player document's displays and memories: the timecode in its three modes, copying the
-// position, volume and background muting, the auxiliary windows, the remembered playback position,
-// the metadata editor hand-off and the progress sheet. Main thread.
+// position, volume and background muting, the active window, the remembered playback position, the
+// view menus' settings and the metadata editor hand-off. Main thread.
 #include "player/document/BVDocument.h"
 
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVFileSettings.h"
+#include "player/document/BVGangPlayback.h"
 #include "player/time/BVAVFoundation.h"
 #include "player/time/BVPositionText.h"
 #include "player/time/BVTimecode.h"
-#include "player/window/BVDocumentWindowController.h"
-#include "support/BVAlert.h"
 #include "support/BVLog.h"
 #include "support/BVNotificationCenter.h"
 
@@ -31,6 +30,27 @@ BVUserDefaults *defaults()
     return BVUserDefaults::standardUserDefaults();
 }
 
+// The matte ratio of a matte menu tag; 0 for none.
+float matteRatioForTag(int tag)
+{
+    switch (tag) {
+    case 1:
+        return 1.33f;
+    case 2:
+        return 1.5f;
+    case 3:
+        return 1.78f;
+    case 4:
+        return 1.85f;
+    case 5:
+        return 2.35f;
+    case 6:
+        return 2.4f;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
 
 // ---- Displayed timecode
@@ -45,11 +65,9 @@ QString BVDocument::currentDisplayTimecode(QString *raw) const
     // Until the media object has loaded, its timecode would wait for the asset (an address still
     // being probed): the display shows the start.
     if (!m_mediaObject->isLoaded()) {
-        const QString start = BVTimecode::zeroTimecode();
         if (raw)
-            *raw = start;
-        return defaults()->integerForKey(QStringLiteral("timecodeDisplay")) == 2 ? QStringLiteral("0")
-                                                                                 : start;
+            *raw = BVPositionText::startText(BVPositionText::Timecode);
+        return BVPositionText::startText(BVPositionText::displayMode());
     }
     // Both name the frame on screen; raw is the media's own timecode (MIDI output wants it).
     if (raw)
@@ -87,11 +105,6 @@ void BVDocument::seekToTimecode(const QString &timecode)
         m_mediaObject->seekToTime(MediaTime::maximum(time, MediaTime::zero()));
 }
 
-bool BVDocument::isScrubbing() const
-{
-    return m_mediaObject && m_mediaObject->restoreAfterScrubbingRate() != 0;
-}
-
 void BVDocument::stopPlayback(bool quiet)
 {
     if (!quiet) {
@@ -104,7 +117,7 @@ void BVDocument::stopPlayback(bool quiet)
 void BVDocument::modifyTimecodeDisplay(int tag)
 {
     defaults()->setInteger(tag, QStringLiteral("timecodeDisplay"));
-    updateMenuChecks();
+    Q_EMIT menuStateChanged();
     updateTimecode();
     updateInfoPanel();
     setDurationField();
@@ -113,7 +126,7 @@ void BVDocument::modifyTimecodeDisplay(int tag)
 void BVDocument::modifyTimecodeOutput(int tag)
 {
     defaults()->setInteger(tag, QStringLiteral("timecodeOutput"));
-    updateMenuChecks();
+    Q_EMIT menuStateChanged();
 }
 
 void BVDocument::copyCurrentPosition()
@@ -127,6 +140,44 @@ void BVDocument::copyCurrentPosition()
     }
     postUserNotification(copied ? QStringLiteral("Copied") : QStringLiteral("Failed to copy"),
         QStringLiteral("Playback position: %1").arg(display));
+}
+
+void BVDocument::showStatusOverlay(const QString &text)
+{
+    Q_EMIT statusTextChanged(text);
+}
+
+void BVDocument::hideStatusOverlay()
+{
+    Q_EMIT statusTextChanged({});
+}
+
+void BVDocument::drawWaveformForAudioAssetAsync()
+{
+    Q_EMIT waveformDataReady();
+}
+
+// ---- The view menus' settings
+
+void BVDocument::changeMatte(int tag)
+{
+    defaults()->setFloat(matteRatioForTag(tag), QStringLiteral("mask"));
+    Q_EMIT viewOptionsChanged();
+}
+
+void BVDocument::changeRotation(int tag)
+{
+    defaults()->setInteger(tag, QStringLiteral("rotation"));
+    Q_EMIT viewOptionsChanged();
+}
+
+void BVDocument::setPlaybackRate(float rate)
+{
+    // Setting a rate starts a paused player: the preferred rate applies to media already playing,
+    // so that a resize or a menu change never starts playback by itself.
+    if (rate == 0 || !m_mediaObject || !m_mediaObject->isPlaying())
+        return;
+    m_mediaObject->setRate(rate < 0 ? 1 : rate);
 }
 
 // ---- Volume and muting
@@ -168,9 +219,11 @@ void BVDocument::windowDidBecomeKey()
 {
     if (m_isUnloading)
         return;
-    m_isKey = true;
-    disableGanging();
-    syncGangPosition();
+    // Only one window is active: from now on the others are not key, whatever order their
+    // windows hear of it.
+    s_keyDocument = this;
+    m_gang->disableGanging();
+    m_gang->syncGangPosition();
     if (m_shouldUnmuteOnFocus && m_mediaObject && m_mediaObject->isMuted())
         mute();
     m_shouldUnmuteOnFocus = false;
@@ -183,42 +236,16 @@ void BVDocument::windowDidResignKey(bool toOwnAuxiliaryWindow)
         return;
     // The key release goes to the window that has the focus now: a K held here is let go.
     m_kPressed = false;
-    m_isKey = false;
+    if (s_keyDocument == this)
+        s_keyDocument = nullptr;
     if (toOwnAuxiliaryWindow)
         return;
-    updateGangSettings();
+    m_gang->updateGangSettings();
 }
 
-// ---- Auxiliary windows
-
-void BVDocument::toggleInfo()
+bool BVDocument::isKeyDocument() const
 {
-    if (m_windowController)
-        m_windowController->toggleSubWindow(QStringLiteral("showInfo"));
-}
-
-void BVDocument::toggleTimecode()
-{
-    if (m_windowController)
-        m_windowController->toggleSubWindow(QStringLiteral("showTimecode"));
-}
-
-void BVDocument::toggleMarkers()
-{
-    if (m_windowController)
-        m_windowController->toggleSubWindow(QStringLiteral("showMarkers"));
-}
-
-void BVDocument::showSubWindows()
-{
-    if (m_windowController)
-        m_windowController->showSubWindows();
-}
-
-void BVDocument::hideSubWindows()
-{
-    if (m_windowController)
-        m_windowController->hideSubWindows();
+    return !m_isUnloading && s_keyDocument == this;
 }
 
 // ---- Playback position memory
@@ -342,7 +369,7 @@ void BVDocument::playAfterDelayIfWanted()
     });
 }
 
-// ---- Notifications, the metadata editor and the progress sheet
+// ---- Notifications and the metadata editor
 
 void BVDocument::postUserNotification(const QString &title, const QString &text, const QString &revealedFile)
 {
@@ -372,8 +399,10 @@ void BVDocument::growlAlertClicked(const BVNotification &notification)
 void BVDocument::sendToTagsmith()
 {
     if (!m_fileURL.isLocalFile()) {
-        BVAlert::alertSheetWithMessageText(QStringLiteral("Unable to send to Tagsmith"), QStringLiteral("OK"),
-            {}, {}, QStringLiteral("Only local files can be sent to Tagsmith."), parentWindow(), false);
+        BVDocumentAlert told;
+        told.messageText = QStringLiteral("Unable to send to Tagsmith");
+        told.informativeText = QStringLiteral("Only local files can be sent to Tagsmith.");
+        alert(told);
         return;
     }
     const QString desktopFile = QStandardPaths::locate(
@@ -383,56 +412,17 @@ void BVDocument::sendToTagsmith()
             {QStringLiteral("com.brightvane.Tagsmith"), m_fileURL.toLocalFile()});
         return;
     }
-    const int answer = BVAlert::alertSheetWithMessageText(QStringLiteral("Tagsmith is not installed"),
-        QStringLiteral("Download"), QStringLiteral("Cancel"), {},
-        QStringLiteral("Tagsmith can edit metadata, display attributes, chapters, flags and other QuickTime "
-                       "settings. Would you like to download it now?"),
-        parentWindow(), true);
-    if (answer == 1)
-        QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.brightvane.com/tagsmith")));
-}
-
-void BVDocument::startProgress()
-{
-    m_loggedProgressTenth = -1;
-    startTimeEstimate();
-    if (m_windowController)
-        m_windowController->startProgress();
-}
-
-void BVDocument::setIndeterminateProgress()
-{
-    if (m_windowController)
-        m_windowController->setIndeterminateProgress();
-}
-
-void BVDocument::setProgress(double value)
-{
-    value = std::clamp(value, 0.0, 1.0);
-    // A long job reports many times a second: the log keeps one line per tenth.
-    if (const int tenth = int(value * 10); tenth != m_loggedProgressTenth) {
-        m_loggedProgressTenth = tenth;
-        BVLog::appendLog("progress: %f", value);
-    }
-    m_timeEstimate.setCurrentValue(value);
-    if (m_windowController)
-        m_windowController->setProgress(
-            value, QStringLiteral("%1 remaining").arg(m_timeEstimate.timeRemaining()));
-}
-
-void BVDocument::startTimeEstimate()
-{
-    m_timeEstimate = BVTimeEstimate::timeEstimateWithTotal(1.0);
-    m_timeEstimate.start();
-}
-
-void BVDocument::endProgress()
-{
-    if (m_windowController)
-        m_windowController->endProgress();
-}
-
-void BVDocument::cancelProgress()
-{
-    endProgress();
+    BVDocumentAlert told;
+    told.messageText = QStringLiteral("Tagsmith is not installed");
+    told.informativeText
+        = QStringLiteral("Tagsmith can edit metadata, display attributes, chapters, flags and "
+                         "other QuickTime settings. Would you like to download it now?");
+    told.defaultButton = QStringLiteral("Download");
+    told.alternateButton = QStringLiteral("Cancel");
+    told.waitsForAnswer = true;
+    told.answered = [](int answer) {
+        if (answer == 1)
+            QDesktopServices::openUrl(QUrl(QStringLiteral("https://www.brightvane.com/tagsmith")));
+    };
+    alert(told);
 }

@@ -10,8 +10,9 @@ class QWidget;
 //
 // The implementation keeps a reference to its BVDocument and reads what it needs through it:
 // currentTime(), duration(), timecodeAtTime() (the display string in the current mode, through the
-// program's one frame rule), frameAtTime(), seekToTime(), fileSettingsKey() and the per-file settings
-// helper BVFileSettings for storage under "markers".
+// program's one frame rule), fileSettingsKey() and the per-file settings helper BVFileSettings for
+// storage under "markers"; frames and seeks go through the document's mediaObject() (frameAtTime(),
+// seekToTime()).
 class BVDocumentMarkers
 {
 public:
@@ -32,8 +33,6 @@ public:
     virtual void playheadMoved(const MediaTime &time) { (void)time; }
     // The in and out points changed; a range whose duration has value 0 means none.
     virtual void inOutChanged(const MediaTimeRange &inOut) { (void)inOut; }
-    // The media's duration became known or changed (a new playlist item, a truncated file).
-    virtual void durationChanged(const MediaTime &duration) { (void)duration; }
     // The display mode ("timecodeDisplay") changed: redraw labels and the marker table.
     virtual void displayModeChanged() { }
 

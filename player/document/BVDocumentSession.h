@@ -14,8 +14,6 @@ public:
     virtual ~BVDocumentSession() = default;
 
     virtual bool isInSession() const { return false; }
-    // The owner is the participant whose transport the others follow.
-    virtual bool isSessionOwner() const { return false; }
     // The session's name, shown as the window title during a session.
     virtual QString sessionName() const { return {}; }
     // Every transport event of the document (the owner sends it; others ignore it).
@@ -25,8 +23,6 @@ public:
     virtual void bufferEmpty() { }
     // The displayed source timecode (the owner keeps it as syncTimecode).
     virtual void timecodeDisplayed(const QString &raw) { (void)raw; }
-    // The window asks whether it may close (confirmation during a session).
-    virtual bool windowShouldClose() { return true; }
     // The document is cleaning up: announce leaving, close the sockets. No call follows.
     virtual void cleanup() { }
 };

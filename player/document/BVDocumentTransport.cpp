@@ -1,17 +1,16 @@
 // Transport commands of the player document: play and pause, the shuttle ladder, steps and jumps,
 // play-around and in-to-out play with looping, in and out points, scrubbing, typed timecode, the key
-// map and menu validation. Main thread.
+// map and the commands' enabling. Main thread.
 #include "player/document/BVDocument.h"
 
 #include "platform/defaults/BVUserDefaults.h"
+#include "player/document/BVGangPlayback.h"
 #include "player/media/BVAVAsset.h"
 #include "player/media/BVImageSequence.h"
 #include "player/time/BVAVFoundation.h"
 #include "player/time/BVPositionText.h"
 #include "player/time/BVTimecode.h"
-#include "player/window/BVDocumentWindowController.h"
 
-#include <QAction>
 #include <QKeyEvent>
 #include <QKeySequence>
 
@@ -378,17 +377,19 @@ void BVDocument::clearInOut()
     updateInOutMarks();
 }
 
-void BVDocument::updateInOutMarks()
+std::pair<double, double> BVDocument::inOutFractions() const
 {
-    double inFraction = -1;
-    double outFraction = -1;
     if (m_mediaObject && m_inOutRange.duration().isNumeric() && m_inOutRange.duration().value() != 0) {
         const double duration = m_mediaObject->duration().seconds();
-        if (duration > 0) {
-            inFraction = m_inOutRange.start().seconds() / duration;
-            outFraction = m_inOutRange.end().seconds() / duration;
-        }
+        if (duration > 0)
+            return {m_inOutRange.start().seconds() / duration, m_inOutRange.end().seconds() / duration};
     }
+    return {-1, -1};
+}
+
+void BVDocument::updateInOutMarks()
+{
+    const auto [inFraction, outFraction] = inOutFractions();
     Q_EMIT inOutMarksChanged(inFraction, outFraction);
     m_markers->inOutChanged(m_inOutRange);
     updateInfoPanel();
@@ -440,7 +441,7 @@ void BVDocument::scrub(double fraction)
         if (!self || self->m_isUnloading || !self->m_mediaObject)
             return;
         self->updateTimecode();
-        self->syncGangPosition();
+        self->m_gang->syncGangPosition();
         self->clearPlaybackRange();
     });
     Q_EMIT scrubbedTo(fraction);
@@ -527,11 +528,6 @@ void BVDocument::updateBufferedRange()
 }
 
 // ---- Typed timecode
-
-void BVDocument::timecodeClicked()
-{
-    openTimecodeEntry(currentDisplayTimecode());
-}
 
 void BVDocument::timecodeModified(const QString &typed)
 {
@@ -650,14 +646,15 @@ bool BVDocument::playbackKeyPressed(QKeyEvent *event, bool keyUp)
     const bool entryKey
         = (key >= Qt::Key_0 && key <= Qt::Key_9) || key == Qt::Key_Plus || key == Qt::Key_Minus;
     if (entryKey && !shift && !command) {
-        if (!keyUp && !isTimecodeEntryOpen())
-            openTimecodeEntry(text.isEmpty() ? QKeySequence(key).toString() : text);
+        // The window opens the entry unless it is open already.
+        if (!keyUp)
+            Q_EMIT timecodeEntryRequested(text.isEmpty() ? QKeySequence(key).toString() : text);
         return true;
     }
     // "+" needs Shift on many layouts: it is accepted as typed.
     if (key == Qt::Key_Plus && !command) {
-        if (!keyUp && !isTimecodeEntryOpen())
-            openTimecodeEntry(QStringLiteral("+"));
+        if (!keyUp)
+            Q_EMIT timecodeEntryRequested(QStringLiteral("+"));
         return true;
     }
     return false;
@@ -665,11 +662,8 @@ bool BVDocument::playbackKeyPressed(QKeyEvent *event, bool keyUp)
 
 // ---- Menu validation
 
-bool BVDocument::validateMenuItem(QAction *item) const
+bool BVDocument::validateMenuItem(const QString &name) const
 {
-    if (!item)
-        return false;
-    const QString name = item->objectName();
     auto *asset = dynamic_cast<BVAVAsset *>(m_mediaObject.get());
     const QString scheme = m_fileURL.scheme().toLower();
     bool exportable = false;
@@ -686,11 +680,8 @@ bool BVDocument::validateMenuItem(QAction *item) const
     if (name == QLatin1String("downloadFile"))
         return asset
             && (isVelo() || scheme.startsWith(QLatin1String("http")) || scheme == QLatin1String("ftp"));
-    if (name == QLatin1String("cacheFile")) {
-        item->setText(m_cloudReview->veloIsCached() ? QStringLiteral("Discard cached file")
-                                                    : QStringLiteral("Cache current file"));
+    if (name == QLatin1String("cacheFile"))
         return isVelo() && asset;
-    }
     if (name == QLatin1String("viewOnWeb"))
         return isVelo();
     if (name == QLatin1String("deleteAllMarkers"))
@@ -700,17 +691,7 @@ bool BVDocument::validateMenuItem(QAction *item) const
     return true;
 }
 
-// ---- The timecode entry and the transport's enabling
-
-bool BVDocument::isTimecodeEntryOpen() const
-{
-    return m_windowController && m_windowController->isTimecodeEntryOpen();
-}
-
-void BVDocument::openTimecodeEntry(const QString &text)
-{
-    Q_EMIT timecodeEntryRequested(text);
-}
+// ---- The transport's enabling
 
 void BVDocument::setTransportEnabled(bool enabled)
 {

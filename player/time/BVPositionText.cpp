@@ -44,6 +44,19 @@ BVPositionText::Mode BVPositionText::displayMode()
     return mode == ZeroTimecode || mode == FrameNumber ? Mode(mode) : Timecode;
 }
 
+QString BVPositionText::durationText(const BVMediaObject &media, Mode mode)
+{
+    const uint64_t frames = media.frameCount();
+    if (mode == FrameNumber)
+        return QString::number(frames);
+    return BVTimecode::timecodeFromFrameCount(int64_t(frames), media.timebase(), media.ntsc(), false, 0);
+}
+
+QString BVPositionText::startText(Mode mode)
+{
+    return mode == FrameNumber ? QStringLiteral("0") : BVTimecode::zeroTimecode();
+}
+
 QString BVPositionText::textForFrame(const BVMediaObject &media, int64_t frame, Mode mode)
 {
     // At the end (the duration) the last frame is on screen.

@@ -35,6 +35,12 @@ public:
     // paused or stepping).
     static QString currentText(const BVMediaObject &media, Mode mode);
 
+    // The text of the media's length: its frame count in FrameNumber mode, else that many frames
+    // as a timecode counted from zero (without dropped labels).
+    static QString durationText(const BVMediaObject &media, Mode mode);
+    // The text of the start, shown until the media has loaded and can name frames.
+    static QString startText(Mode mode);
+
     // The frame that typed text names in a mode: a timecode or its shorthand ("1234", "2.",
     // "01.00.02.00"), a frame number in mode 2, or "+n" / "-n" frames from the current frame. Never
     // below 0. None when the text cannot be read as a position.

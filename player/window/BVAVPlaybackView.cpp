@@ -388,13 +388,13 @@ void BVAVPlaybackView::paintEvent(QPaintEvent *)
     painter.translate(target.center());
     // The user's choice turns the upright picture (Qt turns clockwise for positive angles).
     switch (m_rotation) {
-    case RotationFlipHorizontal:
+    case BVPictureRotation::RotationFlipHorizontal:
         painter.scale(-1, 1);
         break;
-    case Rotation270: // a quarter turn clockwise
+    case BVPictureRotation::Rotation270: // a quarter turn clockwise
         painter.rotate(90);
         break;
-    case Rotation90: // a quarter turn counter-clockwise
+    case BVPictureRotation::Rotation90: // a quarter turn counter-clockwise
         painter.rotate(-90);
         break;
     default:

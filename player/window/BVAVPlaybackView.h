@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/MediaPictureGeometry.h"
+#include "player/media/BVPictureRotation.h"
 #include "player/window/BVSafeAreaOverlay.h"
 
 #include <QImage>
@@ -22,10 +23,8 @@ class BVAVPlaybackView : public QWidget
 {
     Q_OBJECT
 public:
-    // How the picture fills the view (`setVideoFillMode:`).
+    // How the picture fills the view: whole and letterboxed, filling it cropped, or stretched.
     enum class FillMode { AspectFit, AspectFill, Resize };
-    // Values of the "rotation" setting.
-    enum Rotation { RotationNone = 1, RotationFlipHorizontal = 2, Rotation270 = 3, Rotation90 = 4 };
 
     static const QString mouseMoveNotification; // "BVReelmarkMouseMove", sender = the view
     static const QString updateBoundsNotification; // "BVReelmarkUpdateBounds"
@@ -76,13 +75,13 @@ public:
     float maskRatio() const { return m_maskRatio; }
     void setMaskRatio(float ratio);
     int rotation() const { return m_rotation; }
-    // `setRotation:` with a "rotation" value: 1 none, 2 flip horizontally, 3 a turn of 270 degrees,
+    // Turns the picture by a "rotation" value: 1 none, 2 flip horizontally, 3 a turn of 270 degrees,
     // 4 a turn of 90 degrees, counter-clockwise; anything else none.
     void setRotation(int rotation);
 
     bool show43Safe() const { return m_show43Safe; }
     bool show169Safe() const { return m_show169Safe; }
-    // `setSafeAreaOverlay:show169:` sets both flags and updates the bounds.
+    // Sets both safe-area flags and updates the bounds.
     void setSafeAreaOverlay(bool show43, bool show169);
     // The safe-area overlay while a flag is on; null when both are off.
     BVSafeAreaOverlay *safeAreaOverlay() const { return m_safeAreaOverlay; }
@@ -119,7 +118,10 @@ private:
     // The size of the picture as stored (pixel aspect applied), before any turn: the natural size
     // for the engine's pictures, the image's own for an image (each keeps its own aspect).
     QSizeF pictureSize() const;
-    bool rotatesSideways() const { return m_rotation == Rotation90 || m_rotation == Rotation270; }
+    bool rotatesSideways() const
+    {
+        return m_rotation == BVPictureRotation::Rotation90 || m_rotation == BVPictureRotation::Rotation270;
+    }
     // The user's turn and the media's together turn the stored picture sideways.
     bool pictureSideways() const { return rotatesSideways() != m_orientation.isSideways(); }
     void readSafeAreaSettings();
@@ -136,7 +138,7 @@ private:
     bool m_waveform = false;
 
     float m_maskRatio = 0;
-    int m_rotation = RotationNone;
+    int m_rotation = BVPictureRotation::RotationNone;
     MediaPictureGeometry::Orientation m_orientation;
     bool m_nearestNeighbourZoom = false;
     bool m_alphaCheckerboard = false;

@@ -15,6 +15,8 @@
 #include "player/window/BVTimecodeTextField.h"
 #include "player/window/BVTransportIcons.h"
 #include "player/window/BVWindowGeometry.h"
+#include "support/BVAlert.h"
+#include "support/BVLog.h"
 #include "support/BVNotificationCenter.h"
 #include "support/BVTimer.h"
 #include "support/BVWorkQueue.h"
@@ -49,10 +51,42 @@ BVUserDefaults *defaults()
 } // namespace
 
 BVDocumentWindowController::BVDocumentWindowController(BVDocument &document)
-    : m_document(document)
+    : QObject(&document)
+    , m_document(document)
 {
     buildWindow();
     observeDocument();
+}
+
+BVDocumentWindowController *BVDocumentWindowController::showWindows(BVDocument &document)
+{
+    if (document.isUnloading())
+        return nullptr;
+    BVDocumentWindowController *controller = of(document);
+    if (!controller)
+        controller = new BVDocumentWindowController(document);
+    controller->showWindow();
+    return controller;
+}
+
+BVDocumentWindowController *BVDocumentWindowController::of(const BVDocument &document)
+{
+    const QList<BVDocumentWindowController *> children
+        = document.findChildren<BVDocumentWindowController *>(QString(), Qt::FindDirectChildrenOnly);
+    for (BVDocumentWindowController *controller : children) {
+        if (!controller->m_tornDown)
+            return controller;
+    }
+    return nullptr;
+}
+
+void BVDocumentWindowController::showAlert(const BVDocumentAlert &alert, QWidget *window)
+{
+    const int answer
+        = BVAlert::alertSheetWithMessageText(alert.messageText, alert.defaultButton, alert.alternateButton,
+            {}, alert.informativeText, alert.onWindow ? window : nullptr, alert.waitsForAnswer);
+    if (alert.waitsForAnswer && alert.answered)
+        alert.answered(answer);
 }
 
 BVDocumentWindowController::~BVDocumentWindowController()
@@ -85,6 +119,14 @@ bool BVDocumentWindowController::isWindowActive() const
 void BVDocumentWindowController::observeDocument()
 {
     BVDocument *d = &m_document;
+    // Cleanup may run inside the window's own close event: the controller goes after it.
+    connect(d, &BVDocument::unloading, this, [this] {
+        teardown();
+        deleteLater();
+    });
+    connect(d, &BVDocument::alertRequested, this,
+        [this](const BVDocumentAlert &alert) { showAlert(alert, m_window.get()); });
+    connect(d, &BVDocument::subWindowsHideRequested, this, &BVDocumentWindowController::hideSubWindows);
     connect(d, &BVDocument::playStateChanged, this, &BVDocumentWindowController::setPlayState);
     connect(d, &BVDocument::transportEnabledChanged, this, &BVDocumentWindowController::setTransportEnabled);
     connect(d, &BVDocument::playheadChanged, this, &BVDocumentWindowController::setPlayhead);
@@ -170,6 +212,8 @@ void BVDocumentWindowController::showWindow()
         return;
     if (!m_didLoad) {
         m_didLoad = true;
+        // Placed once built, so that a subclass's screen counts.
+        cascadeWindow();
         windowDidLoad();
     }
     m_window->show();
@@ -259,7 +303,7 @@ void BVDocumentWindowController::buildWindow()
     m_infoPanel->resize(320, 420);
     m_document.exporter()->attachInfoPanel(m_infoPanel.get());
     // The markers feature brings its own window; the window owns it from here on.
-    if (QWidget *markers = m_document.m_markers->markersWindow()) {
+    if (QWidget *markers = m_document.markers()->markersWindow()) {
         m_markersWindow.reset(markers);
     } else {
         m_markersWindow = std::make_unique<QWidget>(nullptr, Qt::Tool);
@@ -275,7 +319,6 @@ void BVDocumentWindowController::buildWindow()
     m_window->installEventFilter(this);
     m_window->resize(
         int(BVWindowGeometry::fallbackWidth), int(BVWindowGeometry::fallbackHeight) + controlStripHeight());
-    cascadeWindow();
     updateTitles();
     layoutContent();
 }
@@ -327,7 +370,7 @@ void BVDocumentWindowController::buildControlStrip(QWidget *parent)
     m_timeElapsed->setFont(mono);
     // The narrow audio bar must not cut the position short.
     m_timeElapsed->setMinimumWidth(QFontMetrics(mono).horizontalAdvance(QStringLiteral("00:00:00:00")) + 12);
-    connect(m_timeElapsed, &QPushButton::clicked, this, [this] { m_document.timecodeClicked(); });
+    connect(m_timeElapsed, &QPushButton::clicked, this, [this] { timecodeClicked(); });
     row->addWidget(m_timeElapsed);
     row->addStretch(1);
 
@@ -446,12 +489,22 @@ void BVDocumentWindowController::windowDidLoad()
     BVNotificationCenter::defaultCenter().addObserver(this, QStringLiteral("BVReelmarkMouseMove"),
         m_playbackView.data(), [this](const BVNotification &) { mouseMovedOverVideo(); });
     BVMediaObject *media = m_document.mediaObject();
-    setPlayState(media && media->isPlaying());
-    setTransportEnabled(m_document.m_transportEnabled);
+    // What the document shows now; its signals carry every change from here on.
+    const BVDocumentState state = m_document.currentState();
+    setPlayState(state.playing);
+    setTransportEnabled(state.transportEnabled);
     setPlaybackOutput(true);
-    m_document.setDurationField();
-    m_document.updateTimecode();
-    m_document.syncScrubber();
+    m_duration->setText(state.durationText);
+    m_timeElapsed->setText(state.timecode);
+    m_timecodePanel->setText(state.timecode);
+    m_timecodeOverlay->setTimecode(state.timecode);
+    setInOutMarks(state.inFraction, state.outFraction);
+    setBufferedRanges(state.bufferedRanges);
+    m_scrubber->setPlayableEnd(state.playableExtent);
+    {
+        const QSignalBlocker blocker(m_volumeSlider);
+        m_volumeSlider->setValue(int(std::lround(state.volume * 100)));
+    }
     m_playbackView->setFocus();
     setActualSize();
     showSubWindows();
@@ -472,9 +525,10 @@ void BVDocumentWindowController::windowDidLoad()
     BVNotificationCenter::defaultCenter().addObserver(this,
         BVPlayheadContainerView::timelineHoverLeaveNotification, m_playheadContainer.data(),
         [this](const BVNotification &) { hideTimecodeHover(); });
-    m_document.m_markers->attachTimeline(m_playheadContainer, m_window.get());
-    m_document.m_cloudReview->attachWindow(m_window.get());
+    m_document.markers()->attachTimeline(m_playheadContainer, m_window.get());
+    m_document.cloudReview()->attachWindow(m_window.get());
     m_document.windowDidLoad();
+    setPlayhead(state.playhead);
 }
 
 bool BVDocumentWindowController::eventFilter(QObject *watched, QEvent *event)
@@ -484,7 +538,7 @@ bool BVDocumentWindowController::eventFilter(QObject *watched, QEvent *event)
     if (m_window && watched == m_window.get()) {
         switch (event->type()) {
         case QEvent::Close:
-            m_document.windowWillClose();
+            m_document.close();
             break;
         case QEvent::WindowActivate:
             m_document.windowDidBecomeKey();
@@ -494,8 +548,8 @@ bool BVDocumentWindowController::eventFilter(QObject *watched, QEvent *event)
             break;
         case QEvent::WindowDeactivate:
             // No longer key at once (a notification of the new key window may come first); the
-            // newly active window is known once this event is over.
-            m_document.m_isKey = false;
+            // newly active window is known once this event is over, and the gang hears of it then.
+            m_document.windowDidResignKey(true);
             QTimer::singleShot(0, this, [this] {
                 QWidget *active = QApplication::activeWindow();
                 if (m_tornDown || !m_window || (active && active == m_window.get()))
@@ -503,7 +557,8 @@ bool BVDocumentWindowController::eventFilter(QObject *watched, QEvent *event)
                 const bool ownAux = active
                     && (active == m_timecodePanel.get() || active == m_infoPanel.get()
                         || active == m_markersWindow.get());
-                m_document.windowDidResignKey(ownAux);
+                if (!ownAux)
+                    m_document.windowDidResignKey(false);
                 if (active && !ownAux)
                     hideSubWindows();
             });
@@ -663,12 +718,12 @@ void BVDocumentWindowController::updateTitles()
 // of the screen when it would leave it.
 void BVDocumentWindowController::cascadeWindow()
 {
-    const QRect screen = m_document.availableScreenGeometry();
+    const QRect screen = availableScreenGeometry();
     QPoint origin = screen.topLeft();
     const QList<BVDocument *> documents = BVDocument::openDocuments();
     for (auto it = documents.crbegin(); it != documents.crend(); ++it) {
-        BVDocument *other = *it;
-        if (other == &m_document || !other->window() || !other->window()->isVisible())
+        const BVDocumentWindowController *other = *it == &m_document ? nullptr : of(**it);
+        if (!other || !other->window() || !other->window()->isVisible())
             continue;
         origin = other->window()->frameGeometry().topLeft() + QPoint(kCascadeOffset, kCascadeOffset);
         break;
@@ -680,6 +735,11 @@ void BVDocumentWindowController::cascadeWindow()
 }
 
 // ---- The timecode entry popover
+
+void BVDocumentWindowController::timecodeClicked()
+{
+    openTimecodeEntry(m_document.currentDisplayTimecode());
+}
 
 bool BVDocumentWindowController::isTimecodeEntryOpen() const
 {
@@ -725,8 +785,16 @@ void BVDocumentWindowController::closeTimecodeEntry()
 
 // ---- The progress sheet
 
+void BVDocumentWindowController::startTimeEstimate()
+{
+    m_timeEstimate = BVTimeEstimate::timeEstimateWithTotal(1.0);
+    m_timeEstimate.start();
+}
+
 void BVDocumentWindowController::startProgress()
 {
+    m_loggedProgressTenth = -1;
+    startTimeEstimate();
     if (!m_window)
         return;
     if (!m_progressWindow) {
@@ -742,7 +810,7 @@ void BVDocumentWindowController::startProgress()
         layout->addWidget(m_progressBar);
         layout->addWidget(m_progressTimeEstimate);
         layout->addWidget(cancel, 0, Qt::AlignRight);
-        connect(cancel, &QPushButton::clicked, this, [this] { m_document.cancelProgress(); });
+        connect(cancel, &QPushButton::clicked, this, &BVDocumentWindowController::endProgress);
         m_progressWindow = sheet;
     }
     if (m_progressWindow->isVisible())
@@ -759,13 +827,20 @@ void BVDocumentWindowController::setIndeterminateProgress()
         m_progressBar->setRange(0, 0);
 }
 
-void BVDocumentWindowController::setProgress(double value, const QString &text)
+void BVDocumentWindowController::setProgress(double value)
 {
+    value = std::clamp(value, 0.0, 1.0);
+    // A long job reports many times a second: the log keeps one line per tenth.
+    if (const int tenth = int(value * 10); tenth != m_loggedProgressTenth) {
+        m_loggedProgressTenth = tenth;
+        BVLog::appendLog("progress: %f", value);
+    }
+    m_timeEstimate.setCurrentValue(value);
     if (!m_progressBar)
         return;
     m_progressBar->setRange(0, 1000);
     m_progressBar->setValue(int(value * 1000));
-    m_progressTimeEstimate->setText(text);
+    m_progressTimeEstimate->setText(QStringLiteral("%1 remaining").arg(m_timeEstimate.timeRemaining()));
 }
 
 void BVDocumentWindowController::endProgress()

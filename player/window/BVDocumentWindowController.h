@@ -1,8 +1,10 @@
 #pragma once
 
+#include "player/document/BVDocumentAlert.h"
 #include "player/document/BVTransportEvent.h"
 #include "player/window/BVAVPlaybackViewDelegate.h"
 #include "support/BVLifetime.h"
+#include "support/BVTimeEstimate.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -42,9 +44,11 @@ class QWidget;
 
 // The window of one player document: the main window with the picture and the control strip, the
 // overlays, the timecode entry popover, the progress sheet, the auxiliary windows, the menus, full
-// screen and window fitting. It observes its document (Qt signals carrying the new state) and writes
-// its widgets under QSignalBlocker; user actions go to the document's commands. Built by the
-// document's showWindows(); main thread.
+// screen and window fitting, and the document's alerts. It reads the document's current state once,
+// then follows its signals (each carrying the new state) and writes its widgets under
+// QSignalBlocker; user actions go to the document's operations. Made by whoever opens the document
+// (showWindows()), as a child of the document: it goes when the document cleans up or goes. Main
+// thread.
 class BVDocumentWindowController : public QObject, public BVAVPlaybackViewDelegate
 {
     Q_OBJECT
@@ -52,6 +56,15 @@ public:
     explicit BVDocumentWindowController(BVDocument &document);
     ~BVDocumentWindowController() override;
 
+    // The window of a document, made on first use, shown and brought to the front; none for a
+    // document that is unloading.
+    static BVDocumentWindowController *showWindows(BVDocument &document);
+    // The window a document has; none for a document without one.
+    static BVDocumentWindowController *of(const BVDocument &document);
+    // Shows a document's alert on the window (or on its own) and hands the answer back.
+    static void showAlert(const BVDocumentAlert &alert, QWidget *window);
+
+    BVDocument &document() const { return m_document; }
     void showWindow();
     void closeWindow();
     // The document is cleaning up: the window goes once its close event is over.
@@ -68,6 +81,8 @@ public:
     // The main window is the active one.
     bool isWindowActive() const;
     QRect screenGeometry() const;
+    // The size of the screen the window is on; overridden to place windows on a given screen.
+    virtual QRect availableScreenGeometry() const;
 
     // ---- Geometry, view options and overlays (BVDocumentWindowGeometry.cpp)
     void resizeWindowToFit();
@@ -106,14 +121,20 @@ public:
     void toggleSubWindow(const QString &key);
     void showSubWindows();
     void hideSubWindows();
+    // Opens the timecode entry with the display string (the position button, Go to Timecode), or
+    // with the given text, cursor after it.
+    void timecodeClicked();
     void openTimecodeEntry(const QString &text);
     void closeTimecodeEntry();
     bool isTimecodeEntryOpen() const;
+    // The progress sheet of a job of the document; its estimate starts anew with each job.
     void startProgress();
     void setIndeterminateProgress();
     // The bar at value (0 to 1) with the estimate's text beneath it.
-    void setProgress(double value, const QString &text);
+    void setProgress(double value);
     void endProgress();
+    BVTimeEstimate &timeEstimate() { return m_timeEstimate; }
+    void startTimeEstimate();
     void updateTitles();
 
     // ---- Menus (BVDocumentWindowMenus.cpp)
@@ -195,6 +216,8 @@ private:
     QMap<QString, QAction *> m_actions;
     QSizeF m_windowAspect; // the picture aspect the window keeps while resizing; empty: none
     QSize m_requestedContentSize; // the last size the controller gave the window itself
+    BVTimeEstimate m_timeEstimate = BVTimeEstimate::timeEstimateWithTotal(1.0);
+    int m_loggedProgressTenth = -1; // the progress log notes each tenth once
     // Lives as long as the controller; jobs queued to the main thread check it.
     BVLifetime m_lifetime;
 };

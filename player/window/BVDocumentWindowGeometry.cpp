@@ -97,6 +97,11 @@ QRect BVDocumentWindowController::screenGeometry() const
     return screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
 }
 
+QRect BVDocumentWindowController::availableScreenGeometry() const
+{
+    return screenGeometry();
+}
+
 int BVDocumentWindowController::heightOfTitleBar() const
 {
     if (!m_window)
@@ -174,7 +179,7 @@ void BVDocumentWindowController::resizeWindowToFit()
     m_window->setMinimumSize(300, kControlStripHeight + 60);
     const QSize chrome = pictureChrome();
     const BVWindowGeometry::Fit fit = BVWindowGeometry::resizeWindowToFit(
-        size, chrome, m_window->frameGeometry(), m_document.availableScreenGeometry());
+        size, chrome, m_window->frameGeometry(), availableScreenGeometry());
     if (fit.fitToScreen)
         applyFrame(fit.frame.toAlignedRect(), fit.aspectRatio);
     else
@@ -234,7 +239,7 @@ void BVDocumentWindowController::fitToScreen()
 {
     if (!m_window || m_fullScreen)
         return;
-    const QRect screen = m_document.availableScreenGeometry();
+    const QRect screen = availableScreenGeometry();
     applyFrame(BVWindowGeometry::fitToScreen(screen).toAlignedRect(), screen.size());
     updateViewOptions();
 }

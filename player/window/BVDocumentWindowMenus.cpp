@@ -153,7 +153,7 @@ void BVDocumentWindowController::buildMenus()
     playback->addSeparator();
     addCommand(
         playback, QStringLiteral("timecodeClicked"), QStringLiteral("Go to Timecode..."),
-        [this] { m_document.timecodeClicked(); }, QKeySequence(QStringLiteral("Ctrl+G")));
+        [this] { timecodeClicked(); }, QKeySequence(QStringLiteral("Ctrl+G")));
     addCommand(
         playback, QStringLiteral("mute"), QStringLiteral("Mute"), [this] { m_document.mute(); },
         QKeySequence(QStringLiteral("Ctrl+Alt+M")));
@@ -164,17 +164,17 @@ void BVDocumentWindowController::buildMenus()
 
     QMenu *view = m_menuBar->addMenu(QStringLiteral("&View"));
     addCommand(
-        view, QStringLiteral("setActualSize"), QStringLiteral("Actual Size"),
-        [this] { m_document.setActualSize(); }, QKeySequence(QStringLiteral("Ctrl+1")));
+        view, QStringLiteral("setActualSize"), QStringLiteral("Actual Size"), [this] { setActualSize(); },
+        QKeySequence(QStringLiteral("Ctrl+1")));
     addCommand(
-        view, QStringLiteral("setHalfSize"), QStringLiteral("Half Size"),
-        [this] { m_document.setHalfSize(); }, QKeySequence(QStringLiteral("Ctrl+0")));
+        view, QStringLiteral("setHalfSize"), QStringLiteral("Half Size"), [this] { setHalfSize(); },
+        QKeySequence(QStringLiteral("Ctrl+0")));
     addCommand(
-        view, QStringLiteral("fitToScreen"), QStringLiteral("Fit to Screen"),
-        [this] { m_document.fitToScreen(); }, QKeySequence(QStringLiteral("Ctrl+3")));
+        view, QStringLiteral("fitToScreen"), QStringLiteral("Fit to Screen"), [this] { fitToScreen(); },
+        QKeySequence(QStringLiteral("Ctrl+3")));
     addCommand(
         view, QStringLiteral("toggleFullScreen"), QStringLiteral("Enter Full Screen"),
-        [this] { m_document.toggleFullScreen(); }, QKeySequence(QStringLiteral("Ctrl+F")));
+        [this] { toggleFullScreen(); }, QKeySequence(QStringLiteral("Ctrl+F")));
     view->addSeparator();
     QMenu *display = view->addMenu(QStringLiteral("Timecode Display"));
     addCheckGroup(display, QStringLiteral("modifyTimecodeDisplay"),
@@ -188,7 +188,7 @@ void BVDocumentWindowController::buildMenus()
         [this](int tag) { m_document.modifyTimecodeOutput(tag); });
     auto *overlay = addCommand(
         view, QStringLiteral("toggleTimecodeOverlay"), QStringLiteral("Timecode Overlay"),
-        [this] { m_document.toggleTimecodeOverlay(); }, QKeySequence(QStringLiteral("Ctrl+T")));
+        [this] { toggleTimecodeOverlay(); }, QKeySequence(QStringLiteral("Ctrl+T")));
     overlay->setCheckable(true);
     view->addSeparator();
     QMenu *matte = view->addMenu(QStringLiteral("Widescreen Matte"));
@@ -220,20 +220,20 @@ void BVDocumentWindowController::buildMenus()
         toggle->setCheckable(true);
     }
     auto *safe43 = addCommand(view, QStringLiteral("toggle43Overlay"), QStringLiteral("4:3 Safe Area"),
-        [this] { m_document.toggle43Overlay(); });
+        [this] { toggle43Overlay(); });
     safe43->setCheckable(true);
     auto *safe169 = addCommand(view, QStringLiteral("toggle169Overlay"), QStringLiteral("16:9 Safe Area"),
-        [this] { m_document.toggle169Overlay(); });
+        [this] { toggle169Overlay(); });
     safe169->setCheckable(true);
 
     QMenu *window = m_menuBar->addMenu(QStringLiteral("&Window"));
     for (const auto &[name, title, handler] :
-        {std::tuple<QString, QString, std::function<void()>> {
-             QStringLiteral("toggleInfo"), QStringLiteral("Info"), [this] { m_document.toggleInfo(); }},
+        {std::tuple<QString, QString, std::function<void()>> {QStringLiteral("toggleInfo"),
+             QStringLiteral("Info"), [this] { toggleSubWindow(QStringLiteral("showInfo")); }},
             {QStringLiteral("toggleTimecode"), QStringLiteral("Timecode"),
-                [this] { m_document.toggleTimecode(); }},
+                [this] { toggleSubWindow(QStringLiteral("showTimecode")); }},
             {QStringLiteral("toggleMarkers"), QStringLiteral("Markers"),
-                [this] { m_document.toggleMarkers(); }}}) {
+                [this] { toggleSubWindow(QStringLiteral("showMarkers")); }}}) {
         addCommand(window, name, title, handler)->setCheckable(true);
     }
 
@@ -241,7 +241,11 @@ void BVDocumentWindowController::buildMenus()
     for (QMenu *menu : m_menuBar->findChildren<QMenu *>()) {
         connect(menu, &QMenu::aboutToShow, this, [this, menu] {
             for (QAction *action : menu->actions())
-                action->setEnabled(m_document.validateMenuItem(action));
+                action->setEnabled(m_document.validateMenuItem(action->objectName()));
+            if (QAction *cache = m_actions.value(QStringLiteral("cacheFile")))
+                cache->setText(m_document.cloudReview()->veloIsCached()
+                        ? QStringLiteral("Discard cached file")
+                        : QStringLiteral("Cache current file"));
             updateMenuChecks();
         });
     }

@@ -13,7 +13,7 @@ class BVTimecodeTextField : public QLineEdit
 public:
     explicit BVTimecodeTextField(QWidget *parent = nullptr);
 
-    // `resizeFontForField:withString:minSize:maxSize:`: the largest point size, from `maxSize`
+    // The largest point size, from `maxSize`
     // (300 when 0 or less) down to `minSize`, at which "00:00:00:00" fits the field's width less
     // 40. Sets it on the field and answers it.
     static int resizeFontForField(QWidget *field, const QString &string, int minSize, int maxSize);

@@ -29,7 +29,7 @@ public:
     // Step 2 of fitting: the media's natural size, else the sizes stored for the file in its
     // per-file settings entry ("naturalWidth", "naturalHeight"), else 960 x 540; audio 600 x 100.
     static QSizeF sizeToFit(const QSizeF &naturalSize, const QVariantMap &fileSettingsEntry, bool audioOnly);
-    // `resizeWindowToFit:`: the frame for media of `size` (from sizeToFit) under a control strip of
+    // The window fitted to its media: the frame for media of `size` (from sizeToFit) under a control strip of
     // `stripHeight` and a title bar of `titleBarHeight`, in a window now at `currentFrame` on a
     // screen whose available area is `screen`. Narrow media open 540 wide; a window growing wider
     // grows to the left (never past the screen's left edge); media larger than the screen fit it.
@@ -41,17 +41,17 @@ public:
         const QSizeF &size, const QSizeF &chrome, const QRectF &currentFrame, const QRectF &screen);
     // The audio bar a window becomes when there is no picture to fit: 620 wide, strip + 20 high.
     static QRectF audioBarFrame(const QRectF &currentFrame, double stripHeight);
-    // `setActualSize:`: the natural size plus strip and title bar, keeping the origin.
+    // Actual Size: the natural size plus strip and title bar, keeping the origin.
     static QRectF setActualSize(
         const QSizeF &naturalSize, double stripHeight, double titleBarHeight, const QRectF &currentFrame);
-    // `setHalfSize:`: half the natural size plus strip and title bar, never below `minimumSize`.
+    // Half Size: half the natural size plus strip and title bar, never below `minimumSize`.
     static QRectF setHalfSize(const QSizeF &naturalSize, double stripHeight, double titleBarHeight,
         const QRectF &currentFrame, const QSizeF &minimumSize);
-    // `fitToScreen:`: the screen's whole area; its aspect ratio is the screen's size.
+    // Fit to Screen: the screen's whole area; its aspect ratio is the screen's size.
     static QRectF fitToScreen(const QRectF &screen) { return screen; }
-    // `heightOfTitleBar`: the frame's height less the content's height (0 when not positive).
+    // The title bar's height: the frame's height less the content's height (0 when not positive).
     static double heightOfTitleBar(const QRectF &frame, const QRectF &content);
-    // `windowWillResize:toSize:`: keeps the proposed frame width and gives the picture area the
+    // A resize by the user: keeps the proposed frame width and gives the picture area the
     // aspect of `pictureSize`; `fixedHeight` (strip + title bar) is added unscaled, so the picture
     // keeps its shape at every size. An empty picture size leaves the proposal alone.
     static QSizeF windowWillResize(const QSizeF &proposed, const QSizeF &pictureSize, double fixedHeight);

@@ -10,6 +10,7 @@
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVDocument.h"
 #include "player/media/BVImageSequence.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "support/BVLocalPaths.h"
 #include "support/BVLog.h"
 
@@ -236,8 +237,8 @@ TEST_F(AppController, OpeningAFileShowsItsDocumentAndNoOpenDialog)
     BVDocument *document = documents->documents().first();
     EXPECT_EQ(document->fileURL(), QUrl::fromLocalFile(movie));
     EXPECT_EQ(documents->currentDocument(), document);
-    ASSERT_NE(document->window(), nullptr);
-    EXPECT_TRUE(document->window()->isVisible());
+    ASSERT_NE(BVDocumentWindowController::of(*document)->window(), nullptr);
+    EXPECT_TRUE(BVDocumentWindowController::of(*document)->window()->isVisible());
     EXPECT_EQ(documents->recentDocumentURLs(), QList<QUrl> {QUrl::fromLocalFile(movie)});
 
     // Opening it again brings the same document forward.
@@ -264,15 +265,20 @@ TEST_F(AppController, DocumentsExportIntoTheApplicationsActivityWindow)
     EXPECT_NE(dynamic_cast<BVDocumentExporter *>(document->exporter()), nullptr);
     EXPECT_EQ(documents->activityController(), controller.activityController());
     // Window > Activity shows the window and hides it again; nothing runs, so quitting needs no question.
-    QAction *activity = document->menuBar()->findChild<QAction *>(QStringLiteral("toggleActivityWindow"));
+    QAction *activity = BVDocumentWindowController::of(*document)->menuBar()->findChild<QAction *>(
+        QStringLiteral("toggleActivityWindow"));
     ASSERT_NE(activity, nullptr);
     activity->trigger();
     EXPECT_TRUE(controller.activityController()->window()->isVisible());
     activity->trigger();
     EXPECT_FALSE(controller.activityController()->window()->isVisible());
-    EXPECT_NE(document->menuBar()->findChild<QAction *>(QStringLiteral("terminate")), nullptr);
+    EXPECT_NE(BVDocumentWindowController::of(*document)->menuBar()->findChild<QAction *>(
+                  QStringLiteral("terminate")),
+        nullptr);
     // The preference commands are in its menus too.
-    EXPECT_NE(document->menuBar()->findChild<QAction *>(QStringLiteral("backupPrefs")), nullptr);
+    EXPECT_NE(BVDocumentWindowController::of(*document)->menuBar()->findChild<QAction *>(
+                  QStringLiteral("backupPrefs")),
+        nullptr);
     EXPECT_TRUE(controller.applicationShouldTerminate());
 
     document->close();
@@ -412,8 +418,12 @@ TEST_F(AppController, ACachedCloudFileReplacesTheStreamInItsDocumentsOnly)
     ASSERT_TRUE(BVTest::waitFor([&] { return cloud->isReady(); }));
     ASSERT_TRUE(BVTest::waitFor([&] { return std::abs(cloud->currentTime().seconds() - before) < 0.05; }))
         << cloud->currentTime().seconds() << " instead of " << before;
-    EXPECT_EQ(cloud->window()->windowTitle(), QStringLiteral("Reel 12 (cached)"));
-    EXPECT_FALSE(unrelated->window()->windowTitle().contains(QStringLiteral("cached")));
+    EXPECT_EQ(
+        BVDocumentWindowController::of(*cloud)->window()->windowTitle(), QStringLiteral("Reel 12 (cached)"));
+    EXPECT_FALSE(BVDocumentWindowController::of(*unrelated)
+                     ->window()
+                     ->windowTitle()
+                     .contains(QStringLiteral("cached")));
     EXPECT_TRUE(
         BVTest::waitFor([] { return logText().contains(QStringLiteral("Cache complete - Reel 12")); }));
     EXPECT_FALSE(logText().contains(QStringLiteral("Cache complete - Reel 13")));

@@ -13,6 +13,7 @@
 #include "export/BVInfoPanel.h"
 #include "platform/media/engine/MediaPlayer.h"
 #include "player/document/BVDocumentAnnotations.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "support/BVLocalPaths.h"
 
 #include <QApplication>
@@ -59,7 +60,7 @@ Opened openWithExporter(const QString &path, BVActivityController *activity)
     BVError error;
     EXPECT_TRUE(opened.document->readFromURL(QUrl::fromLocalFile(path), BVDocument::movieType(), &error))
         << error.description().toStdString();
-    opened.document->showWindows();
+    BVDocumentWindowController::showWindows(*opened.document);
     ScreenDocument *d = opened.document.get();
     EXPECT_TRUE(BVTest::waitFor([d] {
         auto *asset = dynamic_cast<BVAVAsset *>(d->mediaObject());
@@ -321,8 +322,9 @@ TEST_F(DocumentExporterTest, ExportedMovieFromTheDocumentIsQueuedAndReadable)
 TEST_F(DocumentExporterTest, ProgressSheetShowsTheEstimate)
 {
     std::unique_ptr<ScreenDocument> document = open(barcodeClip());
-    document->startProgress();
-    auto *label = document->window()->findChild<QLabel *>(QStringLiteral("progressTimeEstimate"));
+    BVDocumentWindowController::of(*document)->startProgress();
+    auto *label = BVDocumentWindowController::of(*document)->window()->findChild<QLabel *>(
+        QStringLiteral("progressTimeEstimate"));
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->text(), QStringLiteral("Unknown time remaining"));
 
@@ -330,19 +332,19 @@ TEST_F(DocumentExporterTest, ProgressSheetShowsTheEstimate)
     // quarter, three times as long again is left.
     const QDateTime started = QDateTime::currentDateTimeUtc();
     QDateTime now = started;
-    document->timeEstimate().setClock([&now] { return now; });
-    document->timeEstimate().startDate = started;
+    BVDocumentWindowController::of(*document)->timeEstimate().setClock([&now] { return now; });
+    BVDocumentWindowController::of(*document)->timeEstimate().startDate = started;
     now = started.addSecs(3);
-    document->setProgress(0.1);
+    BVDocumentWindowController::of(*document)->setProgress(0.1);
     EXPECT_EQ(label->text(), QStringLiteral("Calculating time remaining"));
     now = started.addSecs(10);
-    document->setProgress(0.25);
+    BVDocumentWindowController::of(*document)->setProgress(0.25);
     EXPECT_EQ(label->text(), QStringLiteral("00:00:30 remaining"));
     // No progress since the start: unknown.
     now = started.addSecs(20);
-    document->timeEstimate().startValue = 0.25;
-    document->setProgress(0.25);
+    BVDocumentWindowController::of(*document)->timeEstimate().startValue = 0.25;
+    BVDocumentWindowController::of(*document)->setProgress(0.25);
     EXPECT_EQ(label->text(), QStringLiteral("Unknown remaining"));
-    document->endProgress();
+    BVDocumentWindowController::of(*document)->endProgress();
     document->close();
 }

@@ -8,6 +8,7 @@
 #include "markers/BVAnnotation.h"
 #include "markers/BVAnnotationCache.h"
 #include "platform/defaults/BVUserDefaults.h"
+#include "player/window/BVDocumentWindowController.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -430,7 +431,7 @@ TEST(FrameExport, WindowSavesThePictureAsItShowsIt)
         BVDocumentExporter *exporter = BVDocumentExporter::install(document, nullptr);
         BVError error;
         EXPECT_TRUE(document.readFromURL(QUrl::fromLocalFile(clip), BVDocument::movieType(), &error));
-        document.showWindows();
+        BVDocumentWindowController::showWindows(document);
         EXPECT_TRUE(BVTest::waitFor([&] { return document.isReady(); }));
         set(document);
         EXPECT_TRUE(DocumentTest::seekAndWait(document, MediaTime(frame, 25)));
@@ -450,7 +451,11 @@ TEST(FrameExport, WindowSavesThePictureAsItShowsIt)
     // The rotation menu's counter-clockwise quarter turn undoes the file's.
     const QImage back = saveShown(
         turned, 38,
-        [](BVDocument &document) { document.actionNamed(QStringLiteral("changeRotation:4"))->trigger(); },
+        [](BVDocument &document) {
+            BVDocumentWindowController::of(document)
+                ->actionNamed(QStringLiteral("changeRotation:4"))
+                ->trigger();
+        },
         QStringLiteral("back.png"));
     ASSERT_EQ(back.size(), QSize(80, 32));
     EXPECT_EQ(indexAt(back, [](int x, int y) { return QPoint(x, y); }), 38);
@@ -462,7 +467,11 @@ TEST(FrameExport, WindowSavesThePictureAsItShowsIt)
         woven, 5, [](BVDocument &) {}, QStringLiteral("combed.png"));
     const QImage whole = saveShown(
         woven, 5,
-        [](BVDocument &document) { document.actionNamed(QStringLiteral("toggleDeinterlace"))->trigger(); },
+        [](BVDocument &document) {
+            BVDocumentWindowController::of(document)
+                ->actionNamed(QStringLiteral("toggleDeinterlace"))
+                ->trigger();
+        },
         QStringLiteral("whole.png"));
     EXPECT_GT(lineToLine(combed), 20);
     EXPECT_LT(lineToLine(whole), 3);

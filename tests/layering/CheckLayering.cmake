@@ -2,7 +2,12 @@
 # an include against the layer order:
 #   support, net <- platform <- player <- markers, export, cloud <- app
 # (net builds on support; platform on support only; prefsync uses the service client of cloud).
-# Run as: cmake -DSOURCE_DIR=<project root> -P CheckLayering.cmake
+#
+# The widget-free libraries (the model halves: media, document, the marker model, the export
+# engine, the command-line commands) include no widget header (a header of Qt Widgets, read from
+# WIDGETS_INCLUDE_DIR when given) and no header of a widget library. Their sources are read from the
+# folders' CMakeLists.txt.
+# Run as: cmake -DSOURCE_DIR=<project root> [-DWIDGETS_INCLUDE_DIR=<.../QtWidgets>] -P CheckLayering.cmake
 cmake_minimum_required(VERSION 3.20)
 
 if(NOT SOURCE_DIR)
@@ -47,6 +52,78 @@ foreach(layer IN LISTS layers)
     endforeach()
 endforeach()
 
+# ---- Widget-free libraries
+set(widget_free_libraries bv_player_media bv_player_document bv_markers_model bv_export_model bv_commandline)
+set(widget_libraries bv_player_window bv_markers_view bv_export_view bv_app)
+
+# The sources (relative to SOURCE_DIR) of a library declared with bv_add_library in a folder.
+function(library_sources folder library out)
+    set(sources "")
+    set(lists "${SOURCE_DIR}/${folder}/CMakeLists.txt")
+    if(EXISTS "${lists}")
+        file(READ "${lists}" text)
+        string(REGEX MATCH "bv_add_library\\(${library}[ \t\r\n]+SOURCES[^)]*\\)" block "${text}")
+        string(REGEX REPLACE "#[^\n]*" "" block "${block}")
+        string(REGEX MATCHALL "[A-Za-z0-9_/]+\\.(h|cpp)" names "${block}")
+        foreach(name IN LISTS names)
+            list(APPEND sources "${folder}/${name}")
+        endforeach()
+    endif()
+    set(${out} "${sources}" PARENT_SCOPE)
+endfunction()
+
+function(sources_of libraries out)
+    set(all "")
+    foreach(library IN LISTS libraries)
+        foreach(folder player markers export app)
+            library_sources(${folder} ${library} found)
+            foreach(source IN LISTS found)
+                list(APPEND all "${source}=${library}")
+            endforeach()
+        endforeach()
+    endforeach()
+    set(${out} "${all}" PARENT_SCOPE)
+endfunction()
+
+sources_of("${widget_free_libraries}" widget_free_sources)
+sources_of("${widget_libraries}" widget_sources)
+set(widget_headers "")
+foreach(entry IN LISTS widget_sources)
+    string(REGEX REPLACE "=.*" "" source "${entry}")
+    if(source MATCHES "\\.h$")
+        list(APPEND widget_headers "${source}")
+    endif()
+endforeach()
+# The headers of Qt Widgets; without the folder, the usual ones.
+set(qt_widget_headers QWidget QDialog QMenu QMenuBar QLabel QMessageBox QApplication QMainWindow
+    QPushButton QToolButton QSlider QLineEdit QComboBox QFileDialog QLayout QVBoxLayout QHBoxLayout)
+if(WIDGETS_INCLUDE_DIR AND IS_DIRECTORY "${WIDGETS_INCLUDE_DIR}")
+    file(GLOB qt_widget_headers LIST_DIRECTORIES false RELATIVE "${WIDGETS_INCLUDE_DIR}" "${WIDGETS_INCLUDE_DIR}/Q*")
+    list(FILTER qt_widget_headers EXCLUDE REGEX "\\.")
+endif()
+
+set(widget_free_checked 0)
+foreach(entry IN LISTS widget_free_sources)
+    string(REGEX REPLACE "=.*" "" source "${entry}")
+    string(REGEX REPLACE ".*=" "" library "${entry}")
+    if(NOT EXISTS "${SOURCE_DIR}/${source}")
+        continue()
+    endif()
+    math(EXPR widget_free_checked "${widget_free_checked} + 1")
+    file(STRINGS "${SOURCE_DIR}/${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+[<\"]")
+    foreach(line IN LISTS includes)
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+[<\"]([^>\"]+)[>\"].*" "\\1" header "${line}")
+        string(REGEX REPLACE "^QtWidgets/" "" bare "${header}")
+        list(FIND qt_widget_headers "${bare}" qt_widget)
+        list(FIND widget_headers "${header}" project_widget)
+        if(header MATCHES "^QtWidgets/" OR NOT qt_widget EQUAL -1)
+            list(APPEND violations "${source}: widget-free ${library} includes the widget header <${header}>")
+        elseif(NOT project_widget EQUAL -1)
+            list(APPEND violations "${source}: widget-free ${library} includes \"${header}\" of a widget library")
+        endif()
+    endforeach()
+endforeach()
+
 if(checked EQUAL 0)
     message(FATAL_ERROR "no sources found under ${SOURCE_DIR}")
 endif()
@@ -54,4 +131,4 @@ if(violations)
     list(JOIN violations "\n  " report)
     message(FATAL_ERROR "includes against the layer order:\n  ${report}")
 endif()
-message(STATUS "${checked} files keep to the layer order")
+message(STATUS "${checked} files keep to the layer order; ${widget_free_checked} files of widget-free libraries include no widgets")

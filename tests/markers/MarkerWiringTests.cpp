@@ -11,6 +11,7 @@
 #include "markers/BVMarkerPopover.h"
 #include "markers/BVMarkerView.h"
 #include "platform/media/engine/MediaPlayer.h"
+#include "player/window/BVDocumentWindowController.h"
 #include "player/window/BVTimecodeHoverView.h"
 
 #include <QApplication>
@@ -53,7 +54,7 @@ std::unique_ptr<ScreenDocument> openWithMarkers(const QString &path)
     BVError error;
     EXPECT_TRUE(document->readFromURL(QUrl::fromLocalFile(path), BVDocument::movieType(), &error))
         << error.description().toStdString();
-    document->showWindows();
+    BVDocumentWindowController::showWindows(*document);
     ScreenDocument *d = document.get();
     EXPECT_TRUE(BVTest::waitFor([d] {
         auto *asset = dynamic_cast<BVAVAsset *>(d->mediaObject());
@@ -75,7 +76,7 @@ BVDocumentAnnotationController &annotationsOf(BVDocument &document)
 
 void key(BVDocument &document, Qt::Key k)
 {
-    QTest::keyClick(document.playbackView(), k);
+    QTest::keyClick(BVDocumentWindowController::of(document)->playbackView(), k);
 }
 
 // Return in the popover's label closes it, as the user does.

@@ -45,8 +45,8 @@ protected:
         m_leader = openHeadless(movie());
         m_follower = openHeadless(movie(QStringLiteral("320x240"), QStringLiteral("8")));
         ASSERT_TRUE(activate(*m_leader, m_follower.get()));
-        ASSERT_TRUE(BVTest::waitFor([this] { return m_follower->isListeningToGang(); }));
-        EXPECT_FALSE(m_leader->isListeningToGang());
+        ASSERT_TRUE(BVTest::waitFor([this] { return m_follower->gang().isListening(); }));
+        EXPECT_FALSE(m_leader->gang().isListening());
     }
     void TearDown() override
     {
@@ -90,9 +90,9 @@ TEST_F(DocumentGang, FollowerStepsAndCopiesPositionsOnceEvenWhenEnabledAgain)
     // The leader's seek was copied to the follower.
     EXPECT_TRUE(BVTest::waitFor([this] { return frame(*m_follower) == 24; })) << frame(*m_follower);
 
-    m_follower->enableGanging();
-    m_follower->enableGanging();
-    m_follower->updateGangSettings();
+    m_follower->gang().enableGanging();
+    m_follower->gang().enableGanging();
+    m_follower->gang().updateGangSettings();
     m_leader->stepRight();
     EXPECT_TRUE(BVTest::waitFor([this] { return frame(*m_follower) == 25 && frame(*m_leader) == 25; }));
     BVTest::spin(std::chrono::milliseconds(300));
@@ -111,7 +111,7 @@ TEST_F(DocumentGang, TheActiveWindowLeadsAndTurningGangingOffStopsListening)
 {
     ASSERT_TRUE(activate(*m_follower, m_leader.get()));
     EXPECT_TRUE(BVTest::waitFor(
-        [this] { return m_leader->isListeningToGang() && !m_follower->isListeningToGang(); }));
+        [this] { return m_leader->gang().isListening() && !m_follower->gang().isListening(); }));
     GangRecorder recorder({QStringLiteral("GANGSTEP+")});
     // A follower's commands are not posted: only the active window posts.
     m_leader->stepRight();
@@ -120,8 +120,8 @@ TEST_F(DocumentGang, TheActiveWindowLeadsAndTurningGangingOffStopsListening)
     EXPECT_EQ(recorder.posted, QStringList {QStringLiteral("GANGSTEP+")});
 
     m_follower->modifyGanging(0);
-    EXPECT_FALSE(m_leader->isListeningToGang());
-    EXPECT_FALSE(m_follower->isListeningToGang());
+    EXPECT_FALSE(m_leader->gang().isListening());
+    EXPECT_FALSE(m_follower->gang().isListening());
     m_follower->stepRight();
     EXPECT_EQ(recorder.posted.size(), 1);
 }
@@ -141,7 +141,7 @@ TEST(DocumentGangAlone, NothingIsPostedWithOneDocumentOpen)
     only->pause();
     BVTest::spin(std::chrono::milliseconds(700));
     EXPECT_TRUE(recorder.posted.isEmpty()) << recorder.posted.join(u',').toStdString();
-    EXPECT_FALSE(only->postGangNotification(QStringLiteral("GANGPLAY")));
+    EXPECT_FALSE(only->gang().postGangNotification(QStringLiteral("GANGPLAY")));
     only->cleanup();
 }
 
@@ -151,7 +151,7 @@ TEST(DocumentGangAlone, FollowerWhoseItemIsNotReadyIgnoresPositions)
     defaults()->setInteger(1, QStringLiteral("gangMode"));
     ScreenDocument waiting;
     ASSERT_TRUE(waiting.readFromURL(QUrl::fromLocalFile(movie()), BVDocument::movieType()));
-    waiting.enableGanging();
+    waiting.gang().enableGanging();
     // Still loading: the position copy is dropped, not kept for later.
     BVNotificationCenter::defaultCenter().postNotification(
         QStringLiteral("GANGSEEK"), nullptr, {{QStringLiteral("time"), MediaTime(3, 1).dictionary()}});

@@ -5,8 +5,11 @@
 #include "platform/media/MediaTime.h"
 #include "platform/media/engine/MediaPlayer.h"
 #include "player/document/BVDocument.h"
+#include "player/document/BVGangPlayback.h"
 #include "player/media/BVAVAsset.h"
 #include "player/window/BVAVPlaybackView.h"
+#include "player/window/BVDocumentWindowController.h"
+#include "player/window/BVTimecodePanel.h"
 
 #include "common/BVTestSupport.h"
 
@@ -73,12 +76,75 @@ inline int shownIndex(BVDocument &document)
     return image ? pictureIndex(*image) : -1;
 }
 
-// A document on a screen of a chosen size (the offscreen screen is small).
+// The window a test opens for a document, on a screen of a chosen size (the offscreen screen is
+// small).
+class ScreenWindowController : public BVDocumentWindowController
+{
+public:
+    ScreenWindowController(BVDocument &document, const QRect *screen)
+        : BVDocumentWindowController(document)
+        , m_screen(screen)
+    { }
+    QRect availableScreenGeometry() const override
+    {
+        return m_screen ? *m_screen : BVDocumentWindowController::availableScreenGeometry();
+    }
+
+private:
+    const QRect *m_screen;
+};
+
+// The window of a document, as the tests' document opener makes it: shown, on the given screen
+// (the one the offscreen platform has when none).
+inline BVDocumentWindowController *showWindows(BVDocument &document, const QRect *screen = nullptr)
+{
+    BVDocumentWindowController *window = BVDocumentWindowController::of(document);
+    if (!window && !document.isUnloading())
+        window = new ScreenWindowController(document, screen);
+    if (window)
+        window->showWindow();
+    return window;
+}
+
+// The window's parts of any document the tests opened a window for.
+inline QMainWindow *window(const BVDocument &document)
+{
+    BVDocumentWindowController *controller = BVDocumentWindowController::of(document);
+    return controller ? controller->window() : nullptr;
+}
+inline BVAVPlaybackView *playbackView(const BVDocument &document)
+{
+    BVDocumentWindowController *controller = BVDocumentWindowController::of(document);
+    return controller ? controller->playbackView() : nullptr;
+}
+
+// A document on a screen of a chosen size, with what the tests read of its window.
 class ScreenDocument : public BVDocument
 {
 public:
     QRect screen {0, 0, 1920, 1080};
-    QRect availableScreenGeometry() const override { return screen; }
+    void showWindows() { DocumentTest::showWindows(*this, &screen); }
+    BVDocumentWindowController *windowController() const { return BVDocumentWindowController::of(*this); }
+    QMainWindow *window() const { return windowController() ? windowController()->window() : nullptr; }
+    BVAVPlaybackView *playbackView() const
+    {
+        return windowController() ? windowController()->playbackView() : nullptr;
+    }
+    BVTimecodePanel *timecodePanel() const
+    {
+        return windowController() ? windowController()->timecodePanel() : nullptr;
+    }
+    QMenuBar *menuBar() const { return windowController() ? windowController()->menuBar() : nullptr; }
+    QAction *actionNamed(const QString &name) const
+    {
+        return windowController() ? windowController()->actionNamed(name) : nullptr;
+    }
+    bool isFullScreen() const { return windowController() && windowController()->isFullScreen(); }
+    QString statusOverlayText() const
+    {
+        return windowController() ? windowController()->statusOverlayText() : QString();
+    }
+    static int controlStripHeight() { return BVDocumentWindowController::controlStripHeight(); }
 };
 
 inline BVUserDefaults *defaults()

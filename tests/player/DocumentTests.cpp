@@ -99,7 +99,7 @@ TEST_F(Document, RemembersPositionsWithTheFivePercentRules)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.fraction);
         ASSERT_TRUE(seekAndWait(*document, MediaTime::fromSeconds(c.fraction * duration.seconds(), 600)));
-        document->stopPlayback(false); // a forced save
+        document->savePlaybackPosition(true); // a forced save
         const MediaTime stored = storedPosition(path);
         if (c.fraction == 0.5)
             EXPECT_EQ(stored, document->mediaObject()->currentTime());
@@ -107,7 +107,7 @@ TEST_F(Document, RemembersPositionsWithTheFivePercentRules)
             EXPECT_EQ(stored, c.expected);
     }
     ASSERT_TRUE(seekAndWait(*document, MediaTime::fromSeconds(0.97 * duration.seconds(), 600)));
-    document->stopPlayback(true);
+    document->savePlaybackPosition(true);
     EXPECT_DOUBLE_EQ(fileEntry(path).value(QStringLiteral("naturalWidth")).toDouble(), 320);
     EXPECT_DOUBLE_EQ(fileEntry(path).value(QStringLiteral("naturalHeight")).toDouble(), 240);
     document->cleanup();
@@ -183,11 +183,11 @@ TEST_F(Document, WindowFitsTheMediaOrTheScreen)
     EXPECT_EQ(large->window()->frameGeometry(), screen);
     // Actual size and half size follow the picture; fit to screen takes the screen.
     large->screen = QRect(0, 0, 2560, 1440);
-    large->setHalfSize();
+    large->windowController()->setHalfSize();
     EXPECT_EQ(large->playbackView()->size(), QSize(960, 540));
-    large->setActualSize();
+    large->windowController()->setActualSize();
     EXPECT_EQ(large->playbackView()->size(), QSize(1920, 1080));
-    large->fitToScreen();
+    large->windowController()->fitToScreen();
     EXPECT_EQ(large->window()->frameGeometry(), large->screen);
     large->close();
 }
@@ -212,7 +212,7 @@ TEST_F(Document, DisplayMenusStoreTheSettingsAndTickTheirItems)
     document->actionNamed(QStringLiteral("changeRotation:4"))->trigger();
     EXPECT_EQ(defaults()->integerForKey(QStringLiteral("rotation")), 4);
     EXPECT_EQ(view->rotation(), 4);
-    EXPECT_TRUE(document->validateMenuItem(document->actionNamed(QStringLiteral("changeRotation:4"))));
+    EXPECT_TRUE(document->validateMenuItem(QStringLiteral("changeRotation:4")));
 
     document->actionNamed(QStringLiteral("toggle43Overlay"))->trigger();
     EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("safe43Overlay")));
@@ -247,7 +247,7 @@ TEST_F(Document, TimecodePanelShowsTheDisplayAndRemembersItsVisibility)
 {
     auto document = open(movie());
     ASSERT_FALSE(document->timecodePanel()->isVisible());
-    document->toggleTimecode();
+    document->windowController()->toggleSubWindow(QStringLiteral("showTimecode"));
     EXPECT_TRUE(document->timecodePanel()->isVisible());
     EXPECT_TRUE(defaults()->boolForKey(QStringLiteral("showTimecode")));
     EXPECT_TRUE(document->timecodePanel()->windowTitle().endsWith(QStringLiteral(" - Timecode")));
@@ -288,7 +288,7 @@ TEST_F(Document, PlaysAnImageSequenceAndRefusesRotation)
     document.loadImageSequence(files, 24);
     document.showWindows();
     ASSERT_TRUE(BVTest::waitFor([&] { return document.isReady(); }));
-    EXPECT_FALSE(document.validateMenuItem(document.actionNamed(QStringLiteral("changeRotation:4"))));
+    EXPECT_FALSE(document.validateMenuItem(QStringLiteral("changeRotation:4")));
     QTest::keyClick(document.playbackView(), Qt::Key_Right);
     EXPECT_TRUE(BVTest::waitFor([&] { return document.mediaObject()->currentFrame() == 1; }));
     EXPECT_TRUE(BVTest::waitFor([&] { return !document.playbackView()->currentImage().isNull(); }));
@@ -303,9 +303,10 @@ TEST_F(Document, CallbacksAfterCleanupDoNothing)
     document->cleanup();
     EXPECT_TRUE(document->isUnloading());
     EXPECT_EQ(document->mediaObject(), nullptr);
-    document->mediaStatusChanged(QStringLiteral("ready"));
-    document->playbackStateChanged();
-    document->syncScrubber();
+    BVMediaObjectDelegate &delegate = *document;
+    delegate.mediaStatusChanged(QStringLiteral("ready"));
+    delegate.playbackStateChanged();
+    delegate.syncScrubber();
     document->playPause();
     document->stepRight();
     EXPECT_EQ(document->updateTimecode(), QString());
@@ -339,8 +340,8 @@ TEST_F(Document, OnlyTheActiveWindowIsAudibleWhenAsked)
     auto first = open(movie());
     auto second = open(movie(QStringLiteral("320x240"), QStringLiteral("8")));
     auto activate = [](BVDocument &d) {
-        d.window()->activateWindow();
-        return QTest::qWaitForWindowActive(d.window());
+        DocumentTest::window(d)->activateWindow();
+        return QTest::qWaitForWindowActive(DocumentTest::window(d));
     };
     ASSERT_TRUE(activate(*first));
     EXPECT_TRUE(BVTest::waitFor([&] { return second->mediaObject()->isMuted(); }));
@@ -362,17 +363,17 @@ TEST_F(Document, FullScreenHidesTheControlsUnlessAlwaysShown)
     auto document = open(movie());
     auto *strip = document->window()->findChild<QWidget *>(QStringLiteral("BVControlStrip"));
     ASSERT_NE(strip, nullptr);
-    document->toggleFullScreen();
+    document->windowController()->toggleFullScreen();
     EXPECT_TRUE(document->isFullScreen());
     EXPECT_TRUE(strip->isVisible());
-    document->hideFullscreenUI();
+    document->windowController()->hideFullscreenUI();
     EXPECT_FALSE(strip->isVisible());
-    document->mouseMovedOverVideo();
+    document->windowController()->mouseMovedOverVideo();
     EXPECT_TRUE(strip->isVisible());
     defaults()->setBool(true, QStringLiteral("alwaysShowControls"));
-    document->hideFullscreenUI();
+    document->windowController()->hideFullscreenUI();
     EXPECT_TRUE(strip->isVisible());
-    document->toggleFullScreen();
+    document->windowController()->toggleFullScreen();
     EXPECT_FALSE(document->isFullScreen());
     EXPECT_TRUE(strip->isVisible());
     document->close();

@@ -25,7 +25,7 @@ TEST_F(DocumentWindow, FullScreenTakesTheMenuBarAlongAndItsKeysStillWork)
 {
     auto document = open(movie());
     ASSERT_TRUE(document->menuBar()->isVisible());
-    document->toggleFullScreen();
+    document->windowController()->toggleFullScreen();
     ASSERT_TRUE(document->isFullScreen());
     EXPECT_FALSE(document->menuBar()->isVisible());
     // Ctrl+F leaves full screen with the menu bar hidden.
@@ -50,11 +50,11 @@ TEST_F(DocumentWindow, TheStatusOverlayShowsWhatTheDocumentSaysAndGoesAfterTwoSe
 TEST_F(DocumentWindow, DigitKeysOnThePictureOpenTheTimecodeEntryWithTheTypedCharacter)
 {
     auto document = open(movie());
-    EXPECT_FALSE(document->isTimecodeEntryOpen());
+    EXPECT_FALSE(document->windowController()->isTimecodeEntryOpen());
     QTest::keyClick(document->playbackView(), Qt::Key_4, Qt::NoModifier);
-    EXPECT_TRUE(document->isTimecodeEntryOpen());
+    EXPECT_TRUE(document->windowController()->isTimecodeEntryOpen());
     document->timecodeModified({});
-    EXPECT_FALSE(document->isTimecodeEntryOpen());
+    EXPECT_FALSE(document->windowController()->isTimecodeEntryOpen());
     document->close();
 }
 

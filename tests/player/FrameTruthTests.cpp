@@ -95,10 +95,11 @@ protected:
         const QString label = m_labels[size_t(expected)];
         EXPECT_EQ(document.updateTimecode(), label);
         EXPECT_EQ(document.currentDisplayTimecode(), label);
-        auto *strip = document.window()->findChild<QPushButton *>(QStringLiteral("mTimeElapsed"));
+        auto *strip
+            = DocumentTest::window(document)->findChild<QPushButton *>(QStringLiteral("mTimeElapsed"));
         ASSERT_NE(strip, nullptr);
         EXPECT_EQ(strip->text(), label) << "strip";
-        auto *overlay = document.window()->findChild<BVTimecodeOverlay *>();
+        auto *overlay = DocumentTest::window(document)->findChild<BVTimecodeOverlay *>();
         ASSERT_NE(overlay, nullptr);
         EXPECT_EQ(overlay->text(), label) << "overlay";
         EXPECT_EQ(int64_t(document.mediaObject()->currentFrame()), expected) << "media frame";
@@ -177,7 +178,7 @@ TEST_P(FrameTruth, RestoredPositionAndGangFollowerShowTheLeadersFrame)
     leader->window()->activateWindow();
     leader->window()->raise();
     ASSERT_TRUE(QTest::qWaitForWindowActive(leader->window()));
-    ASSERT_TRUE(BVTest::waitFor([&] { return follower->isListeningToGang(); }));
+    ASSERT_TRUE(BVTest::waitFor([&] { return follower->gang().isListening(); }));
     // Home first: the follower's clock then runs in the coarse timescale of zero.
     leader->goToStart();
     expectShowing(*follower, 0, "follower after Home");

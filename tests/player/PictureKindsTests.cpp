@@ -25,7 +25,7 @@ QString clipOf(const QImage &picture, const QString &name, const QStringList &ou
 bool waitForPixel(BVDocument &document, QPoint at, const std::function<bool(QRgb)> &wanted)
 {
     return BVTest::waitFor([&] {
-        const QImage shot = document.playbackView()->grab().toImage();
+        const QImage shot = DocumentTest::playbackView(document)->grab().toImage();
         return shot.rect().contains(at) && wanted(shot.pixel(at));
     });
 }
@@ -91,7 +91,7 @@ TEST_F(PictureKinds, InterlacedFieldsCombUntilDeinterlacedThenTheFirstFieldIsWho
                 QStringLiteral("-pix_fmt"), QStringLiteral("yuv422p10le")});
         auto document = open(path);
         ASSERT_TRUE(document->mediaObject());
-        document->setActualSize();
+        document->windowController()->setActualSize();
         BVTest::spin(std::chrono::milliseconds(200));
         const QRectF video = document->playbackView()->videoRect();
         ASSERT_EQ(video.size(), QSizeF(640, 360));
@@ -153,7 +153,7 @@ TEST_F(PictureKinds, TransparencyShowsOverBlackUnlessTheCheckerboardIsChosen)
             QStringLiteral("4444"), QStringLiteral("-pix_fmt"), QStringLiteral("yuva444p10le")});
     auto document = open(path);
     ASSERT_TRUE(document->mediaObject());
-    document->setActualSize();
+    document->windowController()->setActualSize();
     BVTest::spin(std::chrono::milliseconds(200));
     const QRectF video = document->playbackView()->videoRect();
     // The window is at least 540 wide: the picture is shown larger, but whole.
@@ -231,18 +231,18 @@ TEST_F(PictureKinds, ImageSequencePicturesOfAnotherSizeKeepTheirOwnShape)
     };
     ASSERT_TRUE(BVTest::waitFor([&] { return squareShape() > 0; }));
     EXPECT_NEAR(squareShape(), 1.0, 0.03);
-    const QRectF wide = document.playbackView()->videoRect();
+    const QRectF wide = DocumentTest::playbackView(document)->videoRect();
     EXPECT_NEAR(wide.width() / wide.height(), 640.0 / 360.0, 0.02);
 
     // A tall picture: shown tall inside the same area, its square still square.
     ASSERT_TRUE(seekAndWait(document, MediaTime(800, 2400)));
     ASSERT_EQ(document.mediaObject()->currentFrame(), 8u);
     ASSERT_TRUE(BVTest::waitFor([&] {
-        const QRectF now = document.playbackView()->videoRect();
+        const QRectF now = DocumentTest::playbackView(document)->videoRect();
         return std::abs(now.width() / now.height() - 300.0 / 500.0) < 0.02;
     }));
-    const QRectF tall = document.playbackView()->videoRect();
-    EXPECT_LE(tall.height(), document.playbackView()->height() + 0.5);
+    const QRectF tall = DocumentTest::playbackView(document)->videoRect();
+    EXPECT_LE(tall.height(), DocumentTest::playbackView(document)->height() + 0.5);
     EXPECT_NEAR(squareShape(), 1.0, 0.03);
     const QRect square = brightBox(grabView(document));
     EXPECT_NEAR(square.width() / tall.width(), 150.0 / 300.0, 0.02);
@@ -250,7 +250,7 @@ TEST_F(PictureKinds, ImageSequencePicturesOfAnotherSizeKeepTheirOwnShape)
     // And back to a wide one.
     ASSERT_TRUE(seekAndWait(document, MediaTime(200, 2400)));
     ASSERT_TRUE(BVTest::waitFor([&] {
-        const QRectF now = document.playbackView()->videoRect();
+        const QRectF now = DocumentTest::playbackView(document)->videoRect();
         return std::abs(now.width() / now.height() - 640.0 / 360.0) < 0.02;
     }));
     EXPECT_NEAR(squareShape(), 1.0, 0.03);

@@ -37,7 +37,7 @@ inline QString clipOf(const QImage &picture, const QString &name, const QStringL
 inline QImage grabView(BVDocument &document)
 {
     BVTest::spin(std::chrono::milliseconds(100));
-    return document.playbackView()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return DocumentTest::playbackView(document)->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace PictureTest

@@ -34,7 +34,7 @@ QString clipOf(const QImage &picture, const QString &name, const QStringList &ou
 bool waitForPicture(BVDocument &document, QPoint at)
 {
     return BVTest::waitFor([&] {
-        const QImage shot = document.playbackView()->grab().toImage();
+        const QImage shot = DocumentTest::playbackView(document)->grab().toImage();
         return shot.rect().contains(at) && (QColor(shot.pixel(at)).value() > 12);
     });
 }
@@ -131,7 +131,7 @@ TEST_F(PictureTruth, ActualSizeShowsEveryPixelOfTheFrameAndHalfSizeExactlyHalf)
     auto document = open(path);
     ASSERT_TRUE(document->mediaObject());
     EXPECT_EQ(document->mediaObject()->naturalSize(), QSizeF(1280, 720));
-    document->setActualSize();
+    document->windowController()->setActualSize();
     BVTest::spin(std::chrono::milliseconds(200));
     BVAVPlaybackView *view = document->playbackView();
     EXPECT_EQ(view->size(), QSize(1280, 720));
@@ -146,7 +146,7 @@ TEST_F(PictureTruth, ActualSizeShowsEveryPixelOfTheFrameAndHalfSizeExactlyHalf)
                 ++different;
     EXPECT_EQ(different, 0) << "pixels that differ from the decoded frame";
 
-    document->setHalfSize();
+    document->windowController()->setHalfSize();
     BVTest::spin(std::chrono::milliseconds(200));
     EXPECT_EQ(view->size(), QSize(640, 360));
     EXPECT_EQ(view->videoRect(), QRectF(0, 0, 640, 360));

@@ -155,11 +155,11 @@ TEST(PlaybackView, RotationAndFlipTurnThePicture)
     };
     // 640 x 360 view, 16:9 picture red on the left, blue on the right.
     const Case cases[] = {
-        {BVAVPlaybackView::RotationNone, {160, 180}, {480, 180}, {640, 360}},
-        {BVAVPlaybackView::RotationFlipHorizontal, {480, 180}, {160, 180}, {640, 360}},
+        {BVPictureRotation::RotationNone, {160, 180}, {480, 180}, {640, 360}},
+        {BVPictureRotation::RotationFlipHorizontal, {480, 180}, {160, 180}, {640, 360}},
         // Angles turn counter-clockwise: 90 takes the left side down, 270 takes it up.
-        {BVAVPlaybackView::Rotation90, {320, 300}, {320, 60}, {202.5, 360}},
-        {BVAVPlaybackView::Rotation270, {320, 60}, {320, 300}, {202.5, 360}},
+        {BVPictureRotation::Rotation90, {320, 300}, {320, 60}, {202.5, 360}},
+        {BVPictureRotation::Rotation270, {320, 60}, {320, 300}, {202.5, 360}},
         {99, {160, 180}, {480, 180}, {640, 360}}, // unknown values leave it as it is
     };
     for (const Case &c : cases) {
