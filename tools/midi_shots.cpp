@@ -5,6 +5,7 @@
 #include "app/BVQC.h"
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVDocument.h"
+#include "player/window/BVDocumentWindowController.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -72,10 +73,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot open the movie\n");
         return 1;
     }
-    document.showWindows();
+    BVDocumentWindowController::showWindows(document);
     spin(1500);
     QMenu *view = nullptr;
-    for (QAction *action : document.menuBar()->actions())
+    for (QAction *action : BVDocumentWindowController::of(document)->menuBar()->actions())
         if (action->menu() && action->text().remove(u'&') == QLatin1String("View"))
             view = action->menu();
     QMenu *output = view ? submenu(view, QStringLiteral("Timecode Output")) : nullptr;
@@ -83,8 +84,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "no Timecode Output menu\n");
         ++failures;
     } else {
-        document.updateMenuChecks();
-        const QPoint at = document.window()->geometry().topLeft() + QPoint(40, 30);
+        BVDocumentWindowController::of(document)->updateMenuChecks();
+        const QPoint at
+            = BVDocumentWindowController::of(document)->window()->geometry().topLeft() + QPoint(40, 30);
         view->popup(at);
         spin(300);
         for (QAction *action : view->actions())

@@ -9,6 +9,7 @@
 #include "platform/defaults/BVUserDefaults.h"
 #include "player/document/BVDocument.h"
 #include "player/media/BVMediaObject.h"
+#include "player/window/BVDocumentWindowController.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -91,7 +92,7 @@ int main(int argc, char **argv)
         return 1;
     }
     BVMIDITimecodeOutput::install(document, output);
-    document.showWindows();
+    BVDocumentWindowController::showWindows(document);
     QElapsedTimer wait;
     wait.start();
     while (!document.isReady() && wait.elapsed() < 30000)

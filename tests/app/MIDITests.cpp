@@ -418,7 +418,7 @@ TEST(MIDITimecodeLocate, SeekStepAndTypedEntrySendTheFrameOnScreen)
     EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:10:06"; }))
         << lastFullFrame().data();
     EXPECT_TRUE(BVTest::waitFor([&] { return DocumentTest::shownIndex(*document) == 256; }));
-    document->openTimecodeEntry(QStringLiteral("01:00:02:00"));
+    document->windowController()->openTimecodeEntry(QStringLiteral("01:00:02:00"));
     document->timecodeModified(QStringLiteral("01:00:02:00"));
     EXPECT_TRUE(BVTest::waitFor([&] { return lastFullFrame() == "1 01:00:02:00"; }))
         << lastFullFrame().data();
