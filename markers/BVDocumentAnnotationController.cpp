@@ -10,6 +10,7 @@
 #include "player/media/BVMediaObject.h"
 #include "player/window/BVAVPlaybackView.h"
 #include "player/window/BVDocumentWindowController.h"
+#include "player/window/BVDocumentWindowLookup.h"
 #include "support/BVAlert.h"
 #include "support/BVMainThread.h"
 #include "support/BVWorkQueue.h"
@@ -25,22 +26,9 @@
 namespace {
 
 // The document's window, if it has one: sheets, alerts and the picture belong to it.
-BVDocumentWindowController *windowOf(const BVDocument &document)
-{
-    return BVDocumentWindowController::of(document);
-}
-
-QWidget *parentWindowOf(const BVDocument &document)
-{
-    BVDocumentWindowController *window = windowOf(document);
-    return window ? window->windowWidget() : nullptr;
-}
-
-BVAVPlaybackView *playbackViewOf(const BVDocument &document)
-{
-    BVDocumentWindowController *window = windowOf(document);
-    return window ? window->playbackView() : nullptr;
-}
+using BVDocumentWindowLookup::parentWindowOf;
+using BVDocumentWindowLookup::playbackViewOf;
+using BVDocumentWindowLookup::windowOf;
 
 } // namespace
 

@@ -15,6 +15,7 @@
 #include "player/media/BVMediaObject.h"
 #include "player/window/BVAVPlaybackView.h"
 #include "player/window/BVDocumentWindowController.h"
+#include "player/window/BVDocumentWindowLookup.h"
 #include "player/window/BVPlayheadSlider.h"
 #include "player/window/BVPlayheadSliderCell.h"
 #include "support/BVAlert.h"
@@ -40,22 +41,9 @@
 namespace {
 
 // The document's window, if it has one: sheets, alerts and the picture belong to it.
-BVDocumentWindowController *windowOf(const BVDocument &document)
-{
-    return BVDocumentWindowController::of(document);
-}
-
-QWidget *parentWindowOf(const BVDocument &document)
-{
-    BVDocumentWindowController *window = windowOf(document);
-    return window ? window->windowWidget() : nullptr;
-}
-
-BVAVPlaybackView *playbackViewOf(const BVDocument &document)
-{
-    BVDocumentWindowController *window = windowOf(document);
-    return window ? window->playbackView() : nullptr;
-}
+using BVDocumentWindowLookup::parentWindowOf;
+using BVDocumentWindowLookup::playbackViewOf;
+using BVDocumentWindowLookup::windowOf;
 
 BVUserDefaults *defaults()
 {
